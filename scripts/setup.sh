@@ -9,7 +9,7 @@ preset="${1:-dev}"
 packages=(
     build-essential cmake ninja-build pkg-config git
     clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev qt6-svg-dev libqt6svg6-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev
     libgl-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth
