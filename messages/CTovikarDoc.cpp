@@ -1,0 +1,153 @@
+#include "CTovikarDoc.h"
+
+#include "MsgDecode.h"
+#include "MsgFileFormat.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtDebug>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tovik {
+
+CTovikarDoc::CTovikarDoc(QObject* parent) : QObject(parent), m_title(QStringLiteral("Untitled")) {}
+
+CTovikarDoc::~CTovikarDoc() = default;
+
+void CTovikarDoc::ShowMessageBox(const QString& text) {
+    if (m_messageBox)
+        m_messageBox(text);
+    else
+        qWarning().noquote() << text;
+}
+
+void CTovikarDoc::SetModifiedFlag(bool modified) {
+    if (m_modified == modified)
+        return;
+    m_modified = modified;
+    Q_EMIT modifiedChanged(modified);
+}
+
+void CTovikarDoc::setPath(const QString& path) {
+    m_path = path;
+    const QString title = path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path).fileName();
+    if (title != m_title) {
+        m_title = title;
+        Q_EMIT titleChanged(m_title);
+    }
+}
+
+void CTovikarDoc::listReplaced() {
+    m_bRefreshList = true;
+    Q_EMIT listChanged();
+}
+
+bool CTovikarDoc::OnNewDocument() {
+    m_msgList.clear();
+    setPath(QString());
+    SetModifiedFlag(false);
+    listReplaced();
+    return true;
+}
+
+bool CTovikarDoc::OnOpenDocument(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowMessageBox(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const QByteArray bytes = file.read(static_cast<qint64>(kMsgFileReadLimit));
+    if (file.error() != QFileDevice::NoError) {
+        ShowMessageBox(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const MsgFileLoad load =
+        LoadMsgFileText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), m_msgList);
+    setPath(path);
+    SetModifiedFlag(false);
+    listReplaced();
+    if (!load.parse.ok) {
+        // The parser's own lines go where they always went: standard output.
+        std::fputs(load.diagnostics.c_str(), stdout);
+        std::fflush(stdout);
+        ShowMessageBox(QStringLiteral("Syntax error"));
+    }
+    Q_EMIT documentOpened(path);
+    return true;
+}
+
+bool CTovikarDoc::OnSaveDocument(const QString& path) {
+    Q_EMIT aboutToSave(path);
+    const std::string text = StoreMsgFile(m_msgList);
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    if (ok)
+        ok = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+    if (ok)
+        ok = file.commit();
+    else
+        file.cancelWriting();
+    if (!ok) {
+        ShowMessageBox(QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    setPath(path);
+    SetModifiedFlag(false);
+    Q_EMIT documentSaved(path);
+    return true;
+}
+
+void CTovikarDoc::OnCloseDocument() {
+    m_msgList.clear();
+    setPath(QString());
+    SetModifiedFlag(false);
+    listReplaced();
+}
+
+CHOneMsg* CTovikarDoc::FindByName(const std::string& name) const {
+    for (const auto& msg : m_msgList) {
+        if (msg->m_strName == name)
+            return msg.get();
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CHOneMsg> CTovikarDoc::RemoveByName(const std::string& name) {
+    auto it = std::find_if(m_msgList.begin(), m_msgList.end(),
+                           [&](const std::unique_ptr<CHOneMsg>& msg) { return msg->m_strName == name; });
+    if (it == m_msgList.end())
+        return nullptr;
+    std::unique_ptr<CHOneMsg> msg = std::move(*it);
+    m_msgList.erase(it);
+    Q_EMIT listChanged();
+    return msg;
+}
+
+int CTovikarDoc::FindByStreamFunction(uint16_t stream, uint16_t function, std::vector<CHOneMsg*>& found) const {
+    int count = 0;
+    for (const auto& msg : m_msgList) {
+        if (msg->m_nStream == stream && msg->m_nFunction == function) {
+            found.push_back(msg.get());
+            ++count;
+        }
+    }
+    return count;
+}
+
+void CTovikarDoc::AddMessage(std::unique_ptr<CHOneMsg> msg) {
+    if (!msg)
+        return;
+    m_msgList.push_back(std::move(msg));
+    Q_EMIT listChanged();
+}
+
+void CTovikarDoc::DecodeStreamFunctions(CHVeltSecsII& scratch) {
+    for (auto& msg : m_msgList)
+        DecodeStreamFunction(*msg, scratch);
+    m_bRefreshList = false;
+}
+
+} // namespace tovik

@@ -1,0 +1,15 @@
+#pragma once
+// Stream and function of a definition come from the codec, never from our own
+// reading of the text, so the list shows what would really be sent.
+#include "CHOneMsg.h"
+
+namespace tovik {
+
+class CHVeltSecsII;
+
+// Loads the text into `scratch` (SML for a structure, hex for a dump) and
+// stores the codec's stream and function in the record, whatever the codec
+// reports for a text it cannot decode.
+void DecodeStreamFunction(CHOneMsg& msg, CHVeltSecsII& scratch);
+
+} // namespace tovik
