@@ -5,6 +5,7 @@
 #include "CVeltSecsII.h"
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace tovik {
@@ -13,6 +14,8 @@ class CHVeltSecsII : public CVeltSecsII {
 public:
     CHVeltSecsII() = default;
     ~CHVeltSecsII() override = default;
+
+    using CVeltSecsII::GetItemValue;
 
     virtual std::string GetItemValue(const std::string& path);
     virtual void SetSml(const std::string& text);
@@ -40,6 +43,9 @@ public:
     virtual std::string FormatNameU1(const std::string& name, uint8_t code);
     virtual std::string FormatNameItem(const std::string& name, const std::string& item);
     virtual void BuildS2F42(uint8_t ack, const std::string& parameterAcks);
+
+    // The twelve digits BuildS2F31 writes for a time: yymmddhhmmss.
+    static std::string TimeText(const std::tm& time);
 
 private:
     // Secondary builders take the system bytes of the message they hold.

@@ -8,6 +8,19 @@
 // Failure state: a load (SetHexMessage, SetSmlText) that fails leaves an
 // empty message (no body) with whatever header could be read (all zero when
 // none), and GetLastError() describes the fault; a successful load clears it.
+//
+// Header kinds. Hex text loads an HSMS header when byte 4 is 0x00 (PType 0;
+// on SECS-I that byte would carry the E-bit, which every whole message has
+// set), else a SECS-I header. SML text loads a SECS-I header: device 0, R-bit
+// clear, E-bit set, block 1 (bytes 4-5 = 80 01), system bytes 0. Writing
+// PType or SType turns the header into an HSMS header. PType and SType read 0
+// on a SECS-I header, so such a message always counts as a data message.
+//
+// SML text without a stream-and-function part ("<b 0>") loads stream 0,
+// function 0 and prints back without that part; ReplyTo fills it in.
+// Printing: see sml_print.cpp for the escapes that make
+// SetSmlText(GetSmlText()) give back the same bytes for every item format.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,7 +50,9 @@ public:
     int32_t GetFunction() const;
     bool GetWBit() const;
 
-    // 15-bit device id (header bytes 0-1 without bit 15); 32767 on control messages.
+    // 15-bit device id (header bytes 0-1 without bit 15); 32767 on control
+    // messages. Set writes bits 0-14; bit 15 is kept on a SECS-I header (the
+    // R-bit) and cleared on an HSMS header (there bytes 0-1 are the session id).
     int32_t GetDevice() const;
     void SetDevice(int32_t device);
 
@@ -45,14 +60,15 @@ public:
     int32_t GetSessionID() const;
     void SetSessionID(int32_t session);
 
-    // HSMS type fields (header bytes 4 and 5). Writing either makes the
-    // header an HSMS header.
+    // HSMS type fields (header bytes 4 and 5); 0 on a SECS-I header. Writing
+    // either makes the header an HSMS header.
     int16_t GetPType() const;
     void SetPType(int16_t ptype);
     int16_t GetSType() const;
     void SetSType(int16_t stype);
 
-    // SType of an HSMS control message (1 Select.req, 5 Linktest.req, ...), else 0.
+    // SType of an HSMS control message (session 65535; 1 Select.req,
+    // 5 Linktest.req, ...), else 0.
     int32_t GetControlType() const;
 
     // True when the header is an HSMS header.
@@ -66,11 +82,17 @@ public:
 
     // Gives the loaded message the system bytes of the message given as hex
     // text; a message loaded without a stream and function (a bare body such
-    // as "<b 0>") also takes the given primary's stream and function + 1.
+    // as "<b 0>") also takes the given primary's stream and function + 1,
+    // W-bit clear. Hex text that is not a whole header changes nothing.
     void ReplyTo(const std::string& primaryHex);
 
-    // Item access: "[n]" is the n-th value of a binary (or numeric) item that
-    // is the body; ItemValue gives it as decimal text.
+    // Item access. A path is a series of "[n]" steps from the body: a step
+    // into a list takes its n-th element ("[1][0]"), a last step into a
+    // binary, boolean or numeric item takes its n-th value. ItemValue gives a
+    // value as decimal text (floats as the shortest exact text); a whole item
+    // as its text (ASCII, JIS-8, 2-byte characters), its element count
+    // (list) or its values separated by blanks. ItemFound is 0 (and ItemValue
+    // empty) when the path addresses nothing.
     void SetItemPath(const std::string& path);
     int32_t GetItemFound() const;
     std::string GetItemValue() const;
