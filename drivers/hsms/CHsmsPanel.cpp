@@ -1,0 +1,74 @@
+#include "CHsmsPanel.h"
+
+#include "CVeltHsms.h"
+
+#include <QFormLayout>
+#include <QLabel>
+
+CHsmsPanel::CHsmsPanel(QWidget* parent)
+    : QWidget(parent), m_mode(new QLabel(this)), m_endpoint(new QLabel(this)),
+      m_state(new QLabel(this)) {
+    auto* layout = new QFormLayout(this);
+    layout->addRow(QStringLiteral("Mode:"), m_mode);
+    layout->addRow(QStringLiteral("Endpoint:"), m_endpoint);
+    layout->addRow(QStringLiteral("State:"), m_state);
+    Refresh();
+}
+
+void CHsmsPanel::SetDriver(CVeltHsms* driver) {
+    if (m_driver)
+        m_driver->disconnect(this);
+    m_driver = driver;
+    m_peer.clear();
+    if (driver) {
+        connect(driver, &CVeltHsms::StateChanged, this, &CHsmsPanel::Refresh);
+        connect(driver, &CVeltHsms::ConnectionChanged, this,
+                [this](const QString& address, int port, bool connected) {
+                    m_peer = connected ? QStringLiteral("%1(%2)").arg(address).arg(port)
+                                       : QString();
+                    Refresh();
+                });
+    }
+    Refresh();
+}
+
+QString CHsmsPanel::ModeText() const {
+    const CVeltHsms* d = m_driver.data();
+    if (!d)
+        return QString();
+    return d->GetServerMode() ? QStringLiteral("Passive (server)")
+                                     : QStringLiteral("Active (client)");
+}
+
+QString CHsmsPanel::EndpointText() const {
+    const CVeltHsms* d = m_driver.data();
+    if (!d)
+        return QString();
+    if (d->GetServerMode()) {
+        const int port = d->GetListeningPort() ? d->GetListeningPort() : d->GetLocalPort();
+        QString text = QStringLiteral("local port %1").arg(port);
+        if (!m_peer.isEmpty())
+            text += QStringLiteral(", peer ") + m_peer;
+        return text;
+    }
+    return QStringLiteral("%1(%2)").arg(d->GetRemoteAddress()).arg(d->GetRemotePort());
+}
+
+QString CHsmsPanel::StateText() const {
+    const CVeltHsms* d = m_driver.data();
+    if (!d)
+        return QStringLiteral("No driver");
+    switch (d->GetState()) {
+    case CVeltHsms::Closed: return QStringLiteral("Closed");
+    case CVeltHsms::Listening: return QStringLiteral("Listening");
+    case CVeltHsms::Connected: return QStringLiteral("Connected, not selected");
+    case CVeltHsms::Selected: return QStringLiteral("Selected");
+    }
+    return QString();
+}
+
+void CHsmsPanel::Refresh() {
+    m_mode->setText(ModeText());
+    m_endpoint->setText(EndpointText());
+    m_state->setText(StateText());
+}

@@ -1,0 +1,416 @@
+#include "CVeltHsms.h"
+
+#include "hex.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+using namespace tovik::hsms;
+
+namespace {
+
+// Bytes that may wait in the socket's send buffer before SendHex refuses more.
+constexpr qint64 kMaxQueuedBytes = qint64{64} * 1024 * 1024;
+constexpr std::size_t kReadChunk = 256 * 1024;
+
+std::int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Peers on a dual-stack listener appear as "::ffff:a.b.c.d"; show them as IPv4.
+QString addressText(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+QString normalisedAddress(const QString& text) {
+    QHostAddress address;
+    return address.setAddress(text) ? addressText(address) : text.trimmed().toLower();
+}
+
+} // namespace
+
+CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &CVeltHsms::onTimer);
+    m_session.setTimeouts(m_timeouts);
+}
+
+CVeltHsms::~CVeltHsms() {
+    // No events from a half-destroyed driver.
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    if (m_server)
+        m_server->disconnect(this);
+}
+
+void CVeltHsms::SetRemoteAddress(const QString& address) { m_remoteAddress = address; }
+void CVeltHsms::SetRemotePort(int port) { m_remotePort = port; }
+void CVeltHsms::SetLocalPort(int port) { m_localPort = port; }
+void CVeltHsms::SetServerMode(bool server) { m_serverMode = server; }
+
+void CVeltHsms::SetT8Timeout(int ms) {
+    m_timeouts.t8Ms = ms;
+    applyTimeouts();
+}
+void CVeltHsms::SetT7Timeout(int ms) {
+    m_timeouts.t7Ms = ms;
+    applyTimeouts();
+}
+void CVeltHsms::SetT6Timeout(int ms) {
+    m_timeouts.t6Ms = ms;
+    applyTimeouts();
+}
+
+void CVeltHsms::applyTimeouts() { m_session.setTimeouts(m_timeouts); }
+
+void CVeltHsms::SetMaxMessageLength(std::uint32_t bytes) {
+    m_maxLength = bytes < kHeaderLength ? static_cast<std::uint32_t>(kHeaderLength) : bytes;
+    m_reader.setMaxLength(m_maxLength);
+}
+
+bool CVeltHsms::GetPortOpen() const {
+    if (m_serverMode)
+        return m_server && m_server->isListening();
+    return m_socket != nullptr;
+}
+
+int CVeltHsms::GetListeningPort() const {
+    return m_server && m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+CVeltHsms::State CVeltHsms::GetState() const {
+    if (m_socket)
+        return m_session.state() == LinkState::Selected ? Selected : Connected;
+    if (m_server && m_server->isListening())
+        return Listening;
+    return Closed;
+}
+
+void CVeltHsms::updateState() {
+    const State s = GetState();
+    if (s != m_state) {
+        m_state = s;
+        Q_EMIT StateChanged(s);
+    }
+}
+
+void CVeltHsms::SetPortOpen(bool open) {
+    if (!open) {
+        if (m_socket)
+            dropLink(true);
+        closeServer();
+        updateState();
+        return;
+    }
+    if (m_server || m_socket)
+        return; // already open (or serving a client): leave it undisturbed
+    if (m_serverMode) {
+        m_server = new QTcpServer(this);
+        connect(m_server, &QTcpServer::newConnection, this, &CVeltHsms::onNewConnection);
+        if (m_localPort < 0 || m_localPort > 65535 ||
+            !m_server->listen(QHostAddress::Any, static_cast<quint16>(m_localPort)))
+            closeServer();
+        updateState();
+        return;
+    }
+    if (m_remotePort <= 0 || m_remotePort > 65535)
+        return;
+    auto* socket = new QTcpSocket(this);
+    socket->connectToHost(m_remoteAddress, static_cast<quint16>(m_remotePort));
+    if (!socket->waitForConnected(m_connectTimeoutMs)) {
+        socket->abort();
+        delete socket;
+        return;
+    }
+    attach(socket);
+    // The program reads PortOpen back before it hears of the connection, so
+    // the events follow once control returns to the event loop.
+    m_announcePending = true;
+    QMetaObject::invokeMethod(
+        this, [this, link = m_link] {
+            if (link == m_link && m_announcePending)
+                announceConnection();
+        },
+        Qt::QueuedConnection);
+}
+
+void CVeltHsms::closeServer() {
+    if (!m_server)
+        return;
+    m_server->disconnect(this);
+    m_server->close();
+    m_server->deleteLater();
+    m_server = nullptr;
+}
+
+void CVeltHsms::onNewConnection() {
+    while (m_server && m_server->hasPendingConnections()) {
+        QTcpSocket* socket = m_server->nextPendingConnection();
+        if (m_socket) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        attach(socket);
+        announceConnection();
+    }
+}
+
+void CVeltHsms::attach(QTcpSocket* socket) {
+    m_socket = socket;
+    ++m_link;
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_peerAddress = addressText(socket->peerAddress());
+    m_peerPort = socket->peerPort();
+    m_reader.reset();
+    m_reader.setMaxLength(m_maxLength);
+    m_session.connected(nowMs());
+    connect(socket, &QTcpSocket::readyRead, this, &CVeltHsms::readAvailable);
+    connect(socket, &QTcpSocket::disconnected, this, &CVeltHsms::onSocketGone);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+        if (socket == m_socket && socket->state() == QAbstractSocket::UnconnectedState)
+            onSocketGone();
+    });
+    armTimer();
+}
+
+void CVeltHsms::announceConnection() {
+    m_announcePending = false;
+    const quint64 link = m_link;
+    if (m_peerAddress != m_lastPeerAddress || m_peerPort != m_lastPeerPort) {
+        m_lastPeerAddress = m_peerAddress;
+        m_lastPeerPort = m_peerPort;
+        Q_EMIT PeerChanged(m_peerAddress, m_peerPort);
+        if (link != m_link)
+            return;
+    }
+    Q_EMIT ConnectionChanged(m_peerAddress, m_peerPort, true);
+    if (link == m_link)
+        updateState();
+}
+
+void CVeltHsms::readAvailable() {
+    if (!m_socket)
+        return;
+    if (m_announcePending)
+        announceConnection();
+    const quint64 link = m_link;
+    QTcpSocket* socket = m_socket;
+    if (!socket || link != m_link)
+        return;
+    m_readBuffer.resize(kReadChunk);
+    while (socket->bytesAvailable() > 0) {
+        const qint64 n = socket->read(reinterpret_cast<char*>(m_readBuffer.data()),
+                                      static_cast<qint64>(m_readBuffer.size()));
+        if (n <= 0)
+            break;
+        m_frames.clear();
+        const auto error =
+            m_reader.feed(m_readBuffer.data(), static_cast<std::size_t>(n), m_frames);
+        // Everything that arrived whole before a fault is delivered first.
+        auto frames = std::move(m_frames);
+        m_frames = {};
+        for (const auto& frame : frames) {
+            m_session.received(frame.data(), frame.size(), nowMs());
+            Q_EMIT MessageReceived(m_peerAddress, m_peerPort,
+                                   QString::fromLatin1(tovik::toHex(frame)));
+            if (link != m_link)
+                return;
+        }
+        if (error) {
+            raise(ErrorTooLong, QString::fromStdString(error->message));
+            if (link == m_link)
+                dropLink(false);
+            return;
+        }
+    }
+    m_session.bytesArrived(nowMs(), m_reader.midFrame());
+    armTimer();
+    updateState();
+}
+
+void CVeltHsms::onSocketGone() {
+    if (!m_socket)
+        return;
+    const quint64 link = m_link;
+    readAvailable(); // what arrived before the close still counts
+    if (link == m_link && m_socket)
+        dropLink(false);
+}
+
+void CVeltHsms::dropLink(bool graceful) {
+    QTcpSocket* socket = m_socket;
+    if (!socket)
+        return;
+    if (m_announcePending)
+        announceConnection(); // keep connect and disconnect events paired
+    if (socket != m_socket)
+        return;
+    m_socket = nullptr;
+    ++m_link;
+    socket->disconnect(this);
+    m_session.disconnected();
+    m_reader.reset();
+    m_timer.stop();
+    if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
+        // Let queued sends go out, but never keep a stuck socket for long.
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(5000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+    Q_EMIT ConnectionChanged(m_peerAddress, m_peerPort, false);
+    updateState();
+}
+
+void CVeltHsms::raise(short code, const QString& detail) {
+    if (m_socket)
+        Q_EMIT ErrorOccurred(m_peerAddress, m_peerPort, code, detail);
+    else
+        Q_EMIT ErrorOccurred(m_remoteAddress, m_remotePort, code, detail);
+}
+
+void CVeltHsms::armTimer() {
+    const auto deadline = m_session.nextDeadline();
+    if (!m_socket || !deadline) {
+        m_timer.stop();
+        return;
+    }
+    const std::int64_t wait = *deadline - nowMs();
+    m_timer.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
+}
+
+void CVeltHsms::onTimer() {
+    if (!m_socket)
+        return;
+    const auto expiry = m_session.expired(nowMs());
+    if (!expiry) {
+        armTimer();
+        return;
+    }
+    const short code = expiry->kind == TimerKind::T7   ? ErrorT7
+                       : expiry->kind == TimerKind::T6 ? ErrorT6
+                                                       : ErrorT8;
+    const quint64 link = m_link;
+    raise(code, QString::fromStdString(expiry->detail));
+    if (link == m_link)
+        dropLink(false);
+}
+
+void CVeltHsms::SendHex(const QString& hex) {
+    std::vector<std::uint8_t> message;
+    std::string error;
+    if (!tovik::fromHex(hex.toStdString(), message, &error)) {
+        raise(ErrorCannotSend, QStringLiteral("bad hex text: ") + QString::fromStdString(error));
+        return;
+    }
+    if (message.size() < kHeaderLength) {
+        raise(ErrorCannotSend, QStringLiteral("message of %1 bytes is shorter than its header")
+                                   .arg(message.size()));
+        return;
+    }
+    if (message.size() > m_maxLength) {
+        raise(ErrorLonger, QStringLiteral("message of %1 bytes is longer than the maximum of %2")
+                               .arg(message.size())
+                               .arg(m_maxLength));
+        return;
+    }
+    if (!m_socket) {
+        raise(ErrorCannotSend, QStringLiteral("not connected"));
+        return;
+    }
+    if (m_socket->bytesToWrite() + static_cast<qint64>(message.size()) > kMaxQueuedBytes) {
+        raise(ErrorCannotSend, QStringLiteral("the peer is not reading: %1 bytes wait to be sent")
+                                   .arg(m_socket->bytesToWrite()));
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(message.size());
+    QByteArray frame;
+    frame.reserve(static_cast<qsizetype>(4 + message.size()));
+    frame.append(static_cast<char>(length >> 24));
+    frame.append(static_cast<char>(length >> 16));
+    frame.append(static_cast<char>(length >> 8));
+    frame.append(static_cast<char>(length));
+    frame.append(reinterpret_cast<const char*>(message.data()),
+                 static_cast<qsizetype>(message.size()));
+    if (m_socket->write(frame) != frame.size()) {
+        raise(ErrorCannotSend, QStringLiteral("the socket refused the message: %1")
+                                   .arg(m_socket->errorString()));
+        return;
+    }
+    m_session.sent(message.data(), message.size(), nowMs());
+    armTimer();
+    updateState();
+}
+
+bool CVeltHsms::DisconnectClient(const QString& address, int port) {
+    if (!m_socket || port != m_peerPort || normalisedAddress(address) != m_peerAddress)
+        return false;
+    dropLink(true);
+    return true;
+}
+
+QString CVeltHsms::ResolveAddress(const QString& host) {
+    const QString text = host.trimmed();
+    if (text.isEmpty())
+        return {};
+    QHostAddress literal;
+    if (literal.setAddress(text))
+        return addressText(literal);
+
+    // Name lookups have no timeout of their own: run one on a helper thread and
+    // stop waiting after the bound; the thread finishes on its own.
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        QString address;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, name = text.toStdString()] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        QString found;
+        if (getaddrinfo(name.c_str(), nullptr, &hints, &list) == 0) {
+            // Prefer IPv4: it is what the program shows and what peers expect.
+            for (int pass = 0; pass < 2 && found.isEmpty(); ++pass)
+                for (addrinfo* a = list; a && found.isEmpty(); a = a->ai_next)
+                    if (pass == 1 || a->ai_family == AF_INET)
+                        found = addressText(QHostAddress(a->ai_addr));
+            freeaddrinfo(list);
+        }
+        std::lock_guard lock(lookup->mutex);
+        lookup->address = found;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    lookup->done.wait_for(lock, std::chrono::milliseconds(m_connectTimeoutMs),
+                          [&] { return lookup->finished; });
+    return lookup->finished ? lookup->address : QString();
+}
