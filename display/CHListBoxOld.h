@@ -1,0 +1,57 @@
+#pragma once
+// The event log on the form: a view on a CHEventLog. It follows the newest
+// line while the user leaves the selection on it, keeps the user's line
+// selected while older lines are trimmed, and offers copy, clear and a find
+// box (Ctrl+F).
+#include <QListView>
+#include <QString>
+
+class QLineEdit;
+
+namespace tovik {
+
+class CHEventLog;
+class CHEventLogModel;
+
+class CHListBoxOld : public QListView {
+    Q_OBJECT
+public:
+    explicit CHListBoxOld(CHEventLog& log, QWidget* parent = nullptr);
+
+    CHEventLog& Log() const { return m_log; }
+
+    // The row of the selected line, -1 without one.
+    int SelectedLine() const;
+    void SelectLine(int row);
+
+    // The selected lines in log order, joined by LF.
+    QString SelectedText() const;
+    void CopySelection() const;
+
+    // Selects the next line after the selected one (or the previous one)
+    // that holds `text`, ignoring letter case, wrapping around. False when
+    // no line holds it; the selection stays then.
+    bool FindNext(const QString& text, bool backwards = false);
+    void ShowFindBox();
+    QLineEdit* FindBox() const { return m_findBox; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void beforeText();
+    void afterText(int previousCount, int lineCount);
+    void postScroll();
+    void placeFindBox();
+
+    CHEventLog& m_log;
+    CHEventLogModel* m_model;
+    QLineEdit* m_findBox;
+    int m_selBefore = -1;
+    int m_countBefore = 0;
+    bool m_scrollPosted = false;
+};
+
+} // namespace tovik

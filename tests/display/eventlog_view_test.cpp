@@ -1,0 +1,131 @@
+// The event log on the form: which line is selected after each text, copy,
+// clear and find.
+#include "CHEventLog.h"
+#include "CHListBoxOld.h"
+#include "qt_app.h"
+
+#include <QClipboard>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using tovik::CHEventLog;
+using tovik::CHListBoxOld;
+
+namespace {
+
+class EventLogView : public ::testing::Test {
+protected:
+    void fill(int lines) {
+        for (int i = 0; i < lines; ++i)
+            log.AddText(QStringLiteral("line %1").arg(i));
+    }
+
+    QApplication& app = tovik::test::qtApp();
+    CHEventLog log;
+    CHListBoxOld view{log};
+};
+
+} // namespace
+
+TEST_F(EventLogView, FirstTextSelectsItsLastLine) {
+    log.AddText(QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(view.SelectedLine(), 2);
+}
+
+TEST_F(EventLogView, FollowsTheTailWhileTheNewestLineIsSelected) {
+    fill(5);
+    log.AddText(QStringLiteral("x\ny"));
+    ASSERT_EQ(view.SelectedLine(), 6);
+    EXPECT_EQ(view.model()->index(6, 0).data().toString(), QStringLiteral("y"));
+}
+
+TEST_F(EventLogView, KeepsTheUsersLineWhenItIsNotTheNewest) {
+    fill(50);
+    view.SelectLine(10);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(view.SelectedLine(), 10);
+}
+
+TEST_F(EventLogView, NoSelectionStaysNoneBelowTheCap) {
+    fill(50);
+    view.SelectLine(-1);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(view.SelectedLine(), -1);
+}
+
+TEST_F(EventLogView, SelectedLineMovesUpWithTheTrim) {
+    fill(4000);
+    view.SelectLine(3);
+    log.AddText(QStringLiteral("a\nb"));
+    ASSERT_EQ(view.SelectedLine(), 1);
+    EXPECT_EQ(view.model()->index(1, 0).data().toString(), QStringLiteral("line 3"));
+}
+
+TEST_F(EventLogView, TrimmedSelectionFallsToTheFirstLine) {
+    fill(4000);
+    view.SelectLine(0);
+    log.AddText(QStringLiteral("a\nb"));
+    ASSERT_EQ(view.SelectedLine(), 0);
+    EXPECT_EQ(view.model()->index(0, 0).data().toString(), QStringLiteral("line 2"));
+}
+
+TEST_F(EventLogView, NoSelectionAtTheCapSelectsTheFirstLine) {
+    fill(4000);
+    view.SelectLine(-1);
+    log.AddText(QStringLiteral("a"));
+    EXPECT_EQ(view.SelectedLine(), 0);
+}
+
+TEST_F(EventLogView, ResetLeavesNoSelectionAndTheNextTextIsFollowed) {
+    fill(100);
+    log.AddText(QString());
+    EXPECT_EQ(view.model()->rowCount(), 0);
+    EXPECT_EQ(view.SelectedLine(), -1);
+    log.AddText(QStringLiteral("banner"));
+    EXPECT_EQ(view.SelectedLine(), 0);
+}
+
+TEST_F(EventLogView, NewestLineIsScrolledIntoViewAfterTheLoopRuns) {
+    view.resize(300, 120);
+    view.show();
+    fill(500);
+    QCoreApplication::processEvents();
+    const QRect rowRect = view.visualRect(view.model()->index(499, 0));
+    EXPECT_TRUE(view.viewport()->rect().contains(rowRect.center()));
+    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+}
+
+TEST_F(EventLogView, CopyTakesTheSelectedLinesInLogOrder) {
+    fill(10);
+    view.selectionModel()->select(view.model()->index(7, 0), QItemSelectionModel::ClearAndSelect);
+    view.selectionModel()->select(view.model()->index(2, 0), QItemSelectionModel::Select);
+    view.CopySelection();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("line 2\nline 7"));
+}
+
+TEST_F(EventLogView, FindWrapsAroundIgnoresCaseAndKeepsSelectionWhenMissing) {
+    log.AddText(QStringLiteral("Received \nS1F1W\nSend \ns1f2\nreceived again"));
+    view.SelectLine(1);
+    EXPECT_TRUE(view.FindNext(QStringLiteral("RECEIVED")));
+    EXPECT_EQ(view.SelectedLine(), 4);
+    EXPECT_TRUE(view.FindNext(QStringLiteral("received")));
+    EXPECT_EQ(view.SelectedLine(), 0);
+    EXPECT_TRUE(view.FindNext(QStringLiteral("s1f"), true));
+    EXPECT_EQ(view.SelectedLine(), 3);
+    EXPECT_FALSE(view.FindNext(QStringLiteral("s9f9")));
+    EXPECT_EQ(view.SelectedLine(), 3);
+}
+
+TEST_F(EventLogView, CtrlFOpensTheFindBoxAndEnterFinds) {
+    log.AddText(QStringLiteral("alpha\nbeta\ngamma"));
+    view.show();
+    view.SelectLine(0);
+    QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(view.FindBox()->isVisible());
+    QTest::keyClicks(view.FindBox(), QStringLiteral("gam"));
+    QTest::keyClick(view.FindBox(), Qt::Key_Return);
+    EXPECT_EQ(view.SelectedLine(), 2);
+}
