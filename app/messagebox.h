@@ -1,0 +1,22 @@
+#pragma once
+// Every message box of Tovik goes through here, so that a test can take the
+// text instead of a person pressing OK. The widgets part installs the real box.
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace tovik {
+
+using MessageBoxHandler = std::function<void(QWidget* parent, const QString& text)>;
+
+// Shows text with an OK button and returns when it was dismissed. Without an
+// installed handler (no widgets, e.g. a command-line run) the text goes to the
+// Qt warning log.
+void showMessageBox(const QString& text, QWidget* parent = nullptr);
+
+// Replaces the handler; returns the previous one so a test can restore it.
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
+
+} // namespace tovik
