@@ -1,0 +1,107 @@
+// tovik-codec as a user runs it: text on stdin, lines on stdout and stderr,
+// the exit status.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// Runs the tool with the input through files, so no pipe can fill up.
+ToolRun runTool(const std::string& args, const std::string& input) {
+    char dir[] = "/tmp/tovik-codec-test-XXXXXX";
+    if (!mkdtemp(dir))
+        return {};
+    const std::string base = dir;
+    std::ofstream(base + "/in", std::ios::binary) << input;
+    const std::string cmd = std::string(TOVIK_CODEC_TOOL) + " " + args + " < " + base + "/in > " +
+                            base + "/out 2> " + base + "/err";
+    const int raw = std::system(cmd.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = readFile(base + "/out");
+    r.err = readFile(base + "/err");
+    std::system(("rm -rf " + base).c_str());
+    return r;
+}
+
+} // namespace
+
+TEST(CodecTool, ToHexPrintsOneLineHeaderThenBody) {
+    const ToolRun r = runTool("to-hex", "s1f13w{\t<a'M'>\t<a'1'>}\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "0000810d800100000000" "0102" "41014d" "410131\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CodecTool, ToSmlPrintsTheProgramDialect) {
+    const ToolRun r = runTool("to-sml", "0000810d800100000000010241014d410131\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "s1f13w\n{\n\t<a'M'>\n\t<a'1'>\n}\n");
+}
+
+TEST(CodecTool, ExampleMessagesConvertBothWays) {
+    for (const char* name : {"s1f13.sml", "s2f41.sml"}) {
+        const std::string sml = readFile(std::string(TOVIK_EXAMPLES_DIR) + "/" + name);
+        ASSERT_FALSE(sml.empty()) << name;
+        const ToolRun hex = runTool("to-hex", sml);
+        ASSERT_EQ(hex.status, 0) << hex.err;
+        const ToolRun back = runTool("to-sml", hex.out);
+        ASSERT_EQ(back.status, 0) << back.err;
+        EXPECT_EQ(runTool("to-hex", back.out).out, hex.out) << name;
+    }
+    const std::string hex = readFile(std::string(TOVIK_EXAMPLES_DIR) + "/s6f11.hex");
+    const ToolRun r = runTool("check", hex);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("hex: s6f11w, HSMS header, ", 0), 0u) << r.out;
+}
+
+TEST(CodecTool, CheckSaysWhatItRead) {
+    EXPECT_EQ(runTool("check", "ffff0000000100000000").out, "hex: s0f0, HSMS header, 0-byte body\n");
+    EXPECT_EQ(runTool("check", "S1F1 W\n<L [1] <U2 5>>\n.\n").out,
+              "sml: s1f1w, SECS-I header, 6-byte body\n");
+    EXPECT_EQ(runTool("check", "<b 0>").out, "sml: no stream/function, SECS-I header, 3-byte body\n");
+}
+
+TEST(CodecTool, BadInputExitsOneWithOneLine) {
+    ToolRun r = runTool("to-hex", "s1f1w <u1 300>");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tovik-codec: SML line 1, column 11: bad or out-of-range u1 value '300'\n");
+    r = runTool("to-sml", "00018101800100000000410541");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tovik-codec: hex: a item claims 5 bytes but only 1 follow at body byte 0\n");
+    r = runTool("check", "");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST(CodecTool, UsageErrorsExitTwo) {
+    EXPECT_EQ(runTool("", "").status, 2);
+    EXPECT_EQ(runTool("to-json", "").status, 2);
+    EXPECT_EQ(runTool("to-hex extra", "").status, 2);
+    const ToolRun help = runTool("--help", "");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("check"), std::string::npos);
+}
