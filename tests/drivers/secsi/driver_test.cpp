@@ -1,0 +1,378 @@
+// The SECS-I port driver on real pseudo-terminals: two drivers talking to each
+// other, and a scripted peer playing every fault on the master side.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+#include "CVeltSecsI.h"
+#include "hex.h"
+#include "pty_pair.h"
+#include "secsi_block.h"
+
+using namespace tovik::secsi;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "secsi_driver_test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+// Everything a driver reports, as text lines in arrival order (line states apart).
+struct Recorder {
+    std::vector<std::string> events;
+    std::vector<std::string> states;
+    Bytes sentBytes, receivedBytes;
+
+    explicit Recorder(CVeltSecsI& d) {
+        QObject::connect(&d, &CVeltSecsI::MessageReceived,
+                         [this](const QString& hex) { events.push_back("received " + hex.toStdString()); });
+        QObject::connect(&d, &CVeltSecsI::SendCompleted, [this](const QString& hex, bool ok) {
+            events.push_back("sent " + hex.toStdString() + (ok ? " ok" : " failed"));
+        });
+        QObject::connect(&d, &CVeltSecsI::ErrorOccurred,
+                         [this](short code, const QString&) { events.push_back("error " + std::to_string(code)); });
+        QObject::connect(&d, &CVeltSecsI::StateChanged,
+                         [this](const QString& s) { states.push_back(s.toStdString()); });
+        QObject::connect(&d, &CVeltSecsI::ByteTraced, [this](short c, bool received) {
+            (received ? receivedBytes : sentBytes).push_back(static_cast<uint8_t>(c));
+        });
+    }
+    bool waitEvents(std::size_t n) {
+        return QTest::qWaitFor([&] { return events.size() >= n; }, 5000);
+    }
+};
+
+void configure(CVeltSecsI& d, const std::string& path, bool master) {
+    d.SetDevicePath(QString::fromStdString(path));
+    d.SetMasterMode(master);
+    d.SetRetryCount(1);
+    d.SetT1Timeout(150);
+    d.SetT2Timeout(400);
+    d.SetT4Timeout(600);
+    d.SetDevice(1);
+    d.SetBaud(115200);
+}
+
+// The test's side of a pty: reads with the event loop running.
+struct Peer {
+    RawPty& pty;
+    Bytes pending;
+
+    void write(const Bytes& b) { ASSERT_EQ(::write(pty.master, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+    void drain() {
+        uint8_t buf[512];
+        ssize_t n;
+        while ((n = ::read(pty.master, buf, sizeof buf)) > 0)
+            pending.insert(pending.end(), buf, buf + n);
+    }
+    // The next n bytes the driver writes (empty when they do not come).
+    Bytes read(std::size_t n, int ms = 3000) {
+        (void)QTest::qWaitFor([&] {
+            drain();
+            return pending.size() >= n;
+        }, ms);
+        if (pending.size() < n)
+            return {};
+        Bytes out(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
+        return out;
+    }
+    // Bytes that arrive within `ms`, however many.
+    Bytes collect(int ms) {
+        QTest::qWait(ms);
+        drain();
+        return std::exchange(pending, {});
+    }
+};
+
+const QString kS1F1 = QStringLiteral("000181010000000000AA"); // upper case on purpose
+Bytes s1f1() {
+    return {0x00, 0x01, 0x81, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xaa};
+}
+std::string receivedHex(std::string hex) {
+    hex[8] = '8'; // E-bit of the joined message; block number 1
+    hex[11] = '1';
+    return hex;
+}
+
+QString bigMessage(int body, char sys) {
+    QString hex = QStringLiteral("0001060b0000000000") + QLatin1Char('0') + QLatin1Char(sys);
+    for (int i = 0; i < body; ++i)
+        hex += QStringLiteral("%1").arg(i % 256, 2, 16, QLatin1Char('0'));
+    return hex;
+}
+
+class SecsiDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        ASSERT_TRUE(pty.open());
+        configure(driver, pty.slavePath, false);
+        driver.SetPortOpen(true);
+        ASSERT_TRUE(driver.GetPortOpen());
+    }
+    RawPty pty;
+    CVeltSecsI driver;
+    Recorder rec{driver};
+    Peer peer{pty, {}};
+
+    void peerSends(const Bytes& message) {
+        for (uint32_t i = 0; i < blockCount(message.size()); ++i) {
+            peer.write({kEnq});
+            ASSERT_EQ(peer.read(1), Bytes{kEot});
+            peer.write(frameBlock(message, i));
+            ASSERT_EQ(peer.read(1), Bytes{kAck});
+        }
+    }
+    void driverSends(const QString& hex, const Bytes& bytes) {
+        driver.SendHex(hex);
+        ASSERT_EQ(peer.read(1), Bytes{kEnq});
+        peer.write({kEot});
+        ASSERT_EQ(peer.read(frameBlock(bytes, 0).size()), frameBlock(bytes, 0));
+        peer.write({kAck});
+    }
+};
+
+} // namespace
+
+TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
+    app();
+    RawPty a, b;
+    ASSERT_TRUE(a.open() && b.open());
+    PtyRelay relay(a.master, b.master);
+    CVeltSecsI host, equipment;
+    configure(host, a.slavePath, true);
+    configure(equipment, b.slavePath, false);
+    Recorder hostRec(host), eqRec(equipment);
+    host.SetPortOpen(true);
+    equipment.SetPortOpen(true);
+    ASSERT_TRUE(host.GetPortOpen() && equipment.GetPortOpen());
+
+    const QString big = bigMessage(1000, '7'); // five blocks
+    auto done = [](const Recorder& r) {
+        return std::count_if(r.events.begin(), r.events.end(),
+                             [](const std::string& e) { return e.rfind("error", 0) != 0; });
+    };
+    host.SendHex(kS1F1);
+    equipment.SendHex(big);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done(hostRec) == 2 && done(eqRec) == 2; }, 10000));
+    host.SendHex(big);
+    equipment.SendHex(kS1F1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done(hostRec) == 4 && done(eqRec) == 4; }, 10000));
+
+    const std::string s1f1Rx = receivedHex(kS1F1.toLower().toStdString());
+    const std::string bigRx = receivedHex(big.toStdString());
+    // Whichever ENQs cross, the master's message goes first; crossings are
+    // reported as code 1 and nothing else goes wrong.
+    auto messages = [](const Recorder& r) {
+        std::vector<std::string> out;
+        for (const auto& e : r.events)
+            if (e != "error 1")
+                out.push_back(e);
+        return out;
+    };
+    EXPECT_EQ(messages(hostRec), (std::vector<std::string>{"sent " + kS1F1.toStdString() + " ok", "received " + bigRx,
+                                                           "sent " + big.toStdString() + " ok", "received " + s1f1Rx}));
+    EXPECT_EQ(messages(eqRec), (std::vector<std::string>{"received " + s1f1Rx, "sent " + big.toStdString() + " ok",
+                                                         "received " + bigRx, "sent " + kS1F1.toStdString() + " ok"}));
+    // Every character is traced on both sides of the line.
+    EXPECT_EQ(hostRec.sentBytes, eqRec.receivedBytes);
+    EXPECT_EQ(eqRec.sentBytes, hostRec.receivedBytes);
+    EXPECT_EQ(host.GetLineState(), QStringLiteral("Idle"));
+}
+
+TEST_F(SecsiDriver, NoiseBetweenBlocksIsReportedAndIgnored) {
+    Bytes m(10 + 300, 0x5a);
+    m[0] = 0;
+    m[1] = 1;
+    peer.write({kEnq});
+    ASSERT_EQ(peer.read(1), Bytes{kEot});
+    peer.write(frameBlock(m, 0));
+    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    peer.write({'n', 'o', 'i', 's', 'e'});
+    peer.collect(50);
+    peer.write({kEnq});
+    ASSERT_EQ(peer.read(1), Bytes{kEot});
+    peer.write(frameBlock(m, 1));
+    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    ASSERT_TRUE(rec.waitEvents(2));
+    Bytes expected = m;
+    expected[4] = 0x80;
+    expected[5] = 0x01;
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "received " + tovik::toHex(expected)}));
+}
+
+TEST_F(SecsiDriver, BadChecksumIsNakedAndTheRetryAccepted) {
+    Bytes block = frameBlock(s1f1(), 0);
+    block.back() ^= 0xff;
+    peer.write({kEnq});
+    ASSERT_EQ(peer.read(1), Bytes{kEot});
+    peer.write(block);
+    ASSERT_EQ(peer.read(1), Bytes{kNak});
+    peerSends(s1f1());
+    ASSERT_TRUE(rec.waitEvents(2));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 3", "received " + receivedHex(tovik::toHex(s1f1()))}));
+}
+
+TEST_F(SecsiDriver, ShortOrOverlongLengthIsNakedWhenTheLineGoesQuiet) {
+    for (uint8_t length : {uint8_t{4}, uint8_t{255}}) {
+        peer.write({kEnq});
+        ASSERT_EQ(peer.read(1), Bytes{kEot});
+        peer.write({length, 1, 2, 3, 4});
+        ASSERT_EQ(peer.read(1), Bytes{kNak});
+    }
+    peerSends(s1f1());
+    ASSERT_TRUE(rec.waitEvents(3));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 2", "error 2",
+                                                    "received " + receivedHex(tovik::toHex(s1f1()))}));
+}
+
+TEST_F(SecsiDriver, PeerStoppingMidBlockGetsNakAfterT1) {
+    const Bytes block = frameBlock(s1f1(), 0);
+    peer.write({kEnq});
+    ASSERT_EQ(peer.read(1), Bytes{kEot});
+    peer.write(Bytes(block.begin(), block.begin() + 7));
+    ASSERT_EQ(peer.read(1), Bytes{kNak});
+    ASSERT_TRUE(rec.waitEvents(1));
+    EXPECT_EQ(rec.events, std::vector<std::string>{"error 11"});
+    driverSends(kS1F1, s1f1()); // still working
+    ASSERT_TRUE(rec.waitEvents(2));
+    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " ok");
+}
+
+TEST_F(SecsiDriver, MissingNextBlockIsReportedAfterT4) {
+    Bytes m(10 + 300, 0x33);
+    m[0] = 0;
+    m[1] = 1;
+    peer.write({kEnq});
+    ASSERT_EQ(peer.read(1), Bytes{kEot});
+    peer.write(frameBlock(m, 0));
+    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    ASSERT_TRUE(rec.waitEvents(1));
+    EXPECT_EQ(rec.events, std::vector<std::string>{"error 9"});
+}
+
+TEST_F(SecsiDriver, UnansweredEnqIsRetriedThenTheSendFails) {
+    driver.SendHex(kS1F1);
+    ASSERT_TRUE(rec.waitEvents(4));
+    EXPECT_EQ(peer.collect(0), (Bytes{kEnq, kEnq})); // first try and one retry
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 10", "error 10", "error 8",
+                                                    "sent " + kS1F1.toStdString() + " failed"}));
+    driverSends(kS1F1, s1f1());
+    ASSERT_TRUE(rec.waitEvents(5));
+    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " ok");
+}
+
+TEST_F(SecsiDriver, AsSlaveItYieldsToTheMastersEnq) {
+    driver.SendHex(kS1F1);
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    Bytes theirs = s1f1();
+    theirs[9] = 0x01;
+    peerSends(theirs); // our ENQ crossed theirs; we answered with EOT
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    peer.write({kEot});
+    ASSERT_EQ(peer.read(13), frameBlock(s1f1(), 0));
+    peer.write({kAck});
+    ASSERT_TRUE(rec.waitEvents(3));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "received " + receivedHex(tovik::toHex(theirs)),
+                                                    "sent " + kS1F1.toStdString() + " ok"}));
+}
+
+TEST_F(SecsiDriver, AsMasterItKeepsTheLine) {
+    driver.SetPortOpen(false);
+    driver.SetMasterMode(true);
+    driver.SetPortOpen(true);
+    driver.SendHex(kS1F1);
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    peer.write({kEnq});
+    EXPECT_TRUE(peer.collect(100).empty()); // no EOT from the master
+    peer.write({kEot});
+    ASSERT_EQ(peer.read(13), frameBlock(s1f1(), 0));
+    peer.write({kAck});
+    Bytes theirs = s1f1();
+    theirs[9] = 0x02;
+    peerSends(theirs); // the slave's turn after ours
+    ASSERT_TRUE(rec.waitEvents(3));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "sent " + kS1F1.toStdString() + " ok",
+                                                    "received " + receivedHex(tovik::toHex(theirs))}));
+}
+
+TEST_F(SecsiDriver, VanishingPortFailsTheSendAndKeepsWhatArrived) {
+    peerSends(s1f1());
+    driver.SendHex(kS1F1);
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    pty.close();
+    ASSERT_TRUE(rec.waitEvents(3));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"received " + receivedHex(tovik::toHex(s1f1())), "error 4",
+                                                    "sent " + kS1F1.toStdString() + " failed"}));
+    EXPECT_FALSE(driver.GetPortOpen());
+    EXPECT_EQ(rec.states.back(), "Closed");
+    driver.SendHex(kS1F1); // closed: fails at once, no crash
+    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " failed");
+}
+
+TEST_F(SecsiDriver, BadHexFailsWithoutTouchingTheLine) {
+    driver.SendHex(QStringLiteral("0001zz"));
+    driver.SendHex(QStringLiteral("000181"));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 2", "sent 0001zz failed", "error 2", "sent 000181 failed"}));
+    EXPECT_TRUE(peer.collect(50).empty());
+}
+
+TEST(SecsiOpen, MissingDeviceReadsBackClosedAndNamesIt) {
+    app();
+    CVeltSecsI d;
+    QStringList details;
+    QObject::connect(&d, &CVeltSecsI::ErrorOccurred, [&](short code, const QString& detail) {
+        EXPECT_EQ(code, 4);
+        details << detail;
+    });
+    d.SetDevicePath(QStringLiteral("/dev/tovik-no-such-tty"));
+    d.SetPortOpen(true);
+    EXPECT_FALSE(d.GetPortOpen());
+    d.SetDevicePath(QString());
+    d.SetPortIndex(9999);
+    d.SetPortOpen(true);
+    EXPECT_FALSE(d.GetPortOpen());
+    ASSERT_EQ(details.size(), 2);
+    EXPECT_TRUE(details[0].contains(QStringLiteral("/dev/tovik-no-such-tty"))) << details[0].toStdString();
+    EXPECT_TRUE(details[1].contains(QStringLiteral("9999"))) << details[1].toStdString();
+}
+
+TEST(SecsiTcp, BlocksTravelOverATcpLineAndAHangUpClosesIt) {
+    app();
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    CVeltSecsI d;
+    Recorder rec(d);
+    configure(d, "tcp:127.0.0.1:" + std::to_string(server.serverPort()), false);
+    d.SetPortOpen(true);
+    ASSERT_TRUE(d.GetPortOpen());
+    ASSERT_TRUE(server.waitForNewConnection(3000));
+    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    auto readN = [&](int n) {
+        (void)QTest::qWaitFor([&] { return peer->bytesAvailable() >= n; }, 3000);
+        return peer->read(n);
+    };
+    d.SendHex(kS1F1);
+    ASSERT_EQ(readN(1), QByteArray(1, char(kEnq)));
+    peer->write(QByteArray(1, char(kEot)));
+    const Bytes block = frameBlock(s1f1(), 0);
+    ASSERT_EQ(readN(13), QByteArray(reinterpret_cast<const char*>(block.data()), 13));
+    peer->write(QByteArray(1, char(kAck)));
+    ASSERT_TRUE(rec.waitEvents(1));
+    peer->close();
+    ASSERT_TRUE(rec.waitEvents(2));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"sent " + kS1F1.toStdString() + " ok", "error 4"}));
+    EXPECT_FALSE(d.GetPortOpen());
+}
