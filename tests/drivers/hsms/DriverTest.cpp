@@ -1,0 +1,477 @@
+// The driver against real loopback sockets: a second driver instance, and a
+// scripted raw peer for every kind of bad input and fault. After each fault the
+// passive side must take the next client and answer it normally.
+#include "CVeltHsms.h"
+#include "HsmsTestPeer.h"
+
+#include <gtest/gtest.h>
+
+using namespace hsmstest;
+
+namespace {
+
+const QString kLocal = QStringLiteral("127.0.0.1");
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+QString ev(const char* kind, int port, const QString& rest) {
+    return QStringLiteral("%1 %2 %3 %4").arg(QLatin1String(kind), kLocal).arg(port).arg(rest);
+}
+QString up(int port) { return ev("conn", port, QStringLiteral("1")); }
+QString down(int port) { return ev("conn", port, QStringLiteral("0")); }
+QString recv(int port, const char* hex) { return ev("recv", port, QLatin1String(hex)); }
+QString error(int port, int code, const char* detail) {
+    return ev("error", port, QStringLiteral("%1 %2").arg(code).arg(QLatin1String(detail)));
+}
+QStringList connected(int port) { return {QStringLiteral("peer %1 %2").arg(kLocal).arg(port), up(port)}; }
+
+class HsmsPassive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureApp(); }
+
+    void SetUp() override {
+        driver.SetServerMode(true);
+        driver.SetLocalPort(0);
+        driver.SetPortOpen(true);
+        ASSERT_TRUE(driver.GetPortOpen());
+        port = driver.GetListeningPort();
+        ASSERT_GT(port, 0);
+    }
+
+    // Connects `peer` and waits until the driver announced it.
+    void connectPeer(RawPeer& peer) {
+        ASSERT_TRUE(peer.connectTo(port));
+        const QString wanted = up(peer.localPort());
+        ASSERT_TRUE(pumpUntil([&] { return rec.events.contains(wanted); })) << wanted.toStdString();
+    }
+
+    bool waitFor(const QString& event) {
+        return pumpUntil([&] { return rec.events.contains(event); });
+    }
+
+    // A new client selects and gets the driver's answer on the wire.
+    void expectServesNextClient() {
+        ASSERT_TRUE(driver.GetPortOpen());
+        RawPeer peer;
+        connectPeer(peer);
+        const int p = peer.localPort();
+        peer.send(framed("ffff0000000100000042"));
+        ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000042")));
+        driver.SendHex(QStringLiteral("ffff0000000200000042"));
+        EXPECT_EQ(peer.receive(14), framed("ffff0000000200000042"));
+        EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
+        peer.close();
+        EXPECT_TRUE(waitFor(down(p)));
+        EXPECT_EQ(driver.GetState(), CVeltHsms::Listening);
+    }
+
+    CVeltHsms driver;
+    Recorder rec{driver};
+    int port = 0;
+};
+
+} // namespace
+
+// ---- framing over a real socket
+
+TEST_F(HsmsPassive, MessagesPackedTogetherOrSplitIntoSingleBytesArriveWholeAndInOrder) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(concat({framed("00018101000000000001"), framed("000181030000000000020102ABCDEF")}));
+    const Bytes third = framed("0001810500000000000341ab");
+    for (std::uint8_t b : third) {
+        peer.send({b});
+        pumpFor(1);
+    }
+    ASSERT_TRUE(waitFor(recv(p, "0001810500000000000341ab")));
+    QStringList want = connected(p);
+    want << recv(p, "00018101000000000001") << recv(p, "000181030000000000020102abcdef")
+         << recv(p, "0001810500000000000341ab");
+    EXPECT_EQ(rec.events, want);
+}
+
+// ---- bad lengths: the link is dropped, nothing whole is lost
+
+TEST_F(HsmsPassive, GarbageIsReadAsALengthAndDropsTheLink) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(bytesOf("474554202f20485454502f312e300d0a0d0a")); // "GET / HTTP/1.0"
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(waitFor(down(p)));
+    QStringList want = connected(p);
+    want << error(p, -2, "message length 1195725856 is above the maximum of 16777216 bytes")
+         << down(p);
+    EXPECT_EQ(rec.events, want);
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, LengthOfTwoToThe31AfterAGoodMessageDeliversTheGoodOneFirst) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(concat({framed("00018101000000000001"), Bytes{0x80, 0, 0, 0}}));
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(waitFor(down(p)));
+    QStringList want = connected(p);
+    want << recv(p, "00018101000000000001")
+         << error(p, -2, "message length 2147483648 is above the maximum of 16777216 bytes")
+         << down(p);
+    EXPECT_EQ(rec.events, want);
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, LengthBelowTheHeaderDropsTheLink) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(concat({Bytes{0, 0, 0, 9}, bytesOf("000181010000000000")}));
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(waitFor(down(p)));
+    EXPECT_EQ(rec.events.mid(2), (QStringList{error(p, -2, "message length 9 is shorter than "
+                                                           "the 10-byte header"),
+                                              down(p)}));
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, ConfiguredMaximumAppliesToReceivedLengths) {
+    driver.SetMaxMessageLength(100);
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(framed("00018101000000000001" + std::string(2 * 90, '0')));
+    peer.send(Bytes{0, 0, 0, 101});
+    ASSERT_TRUE(waitFor(down(p)));
+    EXPECT_EQ(rec.count(ev("recv", p, QString())), 1);
+    EXPECT_TRUE(rec.events.contains(error(p, -2, "message length 101 is above the maximum of 100 bytes")));
+    expectServesNextClient();
+}
+
+// ---- timers
+
+TEST_F(HsmsPassive, HalfAMessageThenSilenceRunsOutT8) {
+    driver.SetT8Timeout(200);
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    const Bytes second = framed("000181030000000000020102");
+    peer.send(concat({framed("00018101000000000001"), Bytes(second.begin(), second.begin() + 8)}));
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(waitFor(down(p)));
+    EXPECT_EQ(rec.events.mid(2),
+              (QStringList{recv(p, "00018101000000000001"),
+                           error(p, -4, "T8: no byte for 200 ms inside a message"), down(p)}));
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, ConnectedButNeverSelectedRunsOutT7) {
+    driver.SetT7Timeout(200);
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(waitFor(down(p)));
+    EXPECT_EQ(rec.events.mid(2),
+              (QStringList{error(p, -8, "T7: not selected within 200 ms"), down(p)}));
+    driver.SetT7Timeout(10000);
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, SeparateEndsTheSelectionAndT7ThenApplies) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    peer.send(framed("ffff0000000100000001"));
+    ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
+    driver.SendHex(QStringLiteral("ffff0000000200000001"));
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
+    driver.SetT7Timeout(200);
+    peer.send(framed("ffff0000000900000002"));
+    ASSERT_TRUE(waitFor(recv(p, "ffff0000000900000002")));
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
+    EXPECT_TRUE(waitFor(error(p, -8, "T7: not selected within 200 ms")));
+    EXPECT_TRUE(waitFor(down(p)));
+}
+
+// ---- peers that misbehave at the socket level
+
+TEST_F(HsmsPassive, PeerClosingMidMessageLosesOnlyTheUnfinishedMessage) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    const Bytes second = framed("000181030000000000020102");
+    peer.send(concat({framed("00018101000000000001"), Bytes(second.begin(), second.end() - 1)}));
+    peer.close();
+    ASSERT_TRUE(waitFor(down(p)));
+    EXPECT_EQ(rec.events.mid(2), (QStringList{recv(p, "00018101000000000001"), down(p)}));
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, ConnectDisconnectLoopLeavesPairedEvents) {
+    for (int i = 0; i < 25; ++i) {
+        RawPeer peer;
+        ASSERT_TRUE(peer.connectTo(port));
+        if (i % 2)
+            pumpFor(1);
+    }
+    // Every announced connection is also announced gone, with the same port.
+    ASSERT_TRUE(pumpUntil([&] {
+        return rec.count(QStringLiteral("conn")) > 0 &&
+               rec.count(QStringLiteral("conn")) == 2 * rec.count(QStringLiteral("peer"));
+    }));
+    pumpFor(50);
+    for (qsizetype i = 0; i < rec.events.size(); i += 3) {
+        ASSERT_TRUE(rec.events[i].startsWith(QStringLiteral("peer"))) << rec.events.join(u'\n').toStdString();
+        const QString p = rec.events[i].section(u' ', 2, 2);
+        EXPECT_EQ(rec.events[i + 1], up(p.toInt()));
+        EXPECT_EQ(rec.events[i + 2], down(p.toInt()));
+    }
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, SecondClientIsRefusedWithoutDisturbingTheFirst) {
+    RawPeer first;
+    connectPeer(first);
+    const int p = first.localPort();
+    RawPeer second;
+    ASSERT_TRUE(second.connectTo(port));
+    EXPECT_TRUE(second.waitClosed());
+    first.send(framed("00018101000000000007"));
+    ASSERT_TRUE(waitFor(recv(p, "00018101000000000007")));
+    driver.SendHex(QStringLiteral("00010102000000000007"));
+    EXPECT_EQ(first.receive(14), framed("00010102000000000007"));
+    QStringList want = connected(p);
+    want << recv(p, "00018101000000000007");
+    EXPECT_EQ(rec.events, want);
+}
+
+// ---- the program's calls
+
+TEST_F(HsmsPassive, OpeningTwiceKeepsTheListenerAndTheClient) {
+    RawPeer peer;
+    connectPeer(peer);
+    driver.SetPortOpen(true);
+    EXPECT_TRUE(driver.GetPortOpen());
+    EXPECT_EQ(driver.GetListeningPort(), port);
+    driver.SendHex(QStringLiteral("00010102000000000009"));
+    EXPECT_EQ(peer.receive(14), framed("00010102000000000009"));
+    EXPECT_EQ(rec.events, connected(peer.localPort()));
+}
+
+TEST_F(HsmsPassive, ClosingWithSendsQueuedReportsOneDisconnectAndReopens) {
+    RawPeer peer;
+    peer.setReceiveBuffer(4096);
+    connectPeer(peer);
+    const int p = peer.localPort();
+    const QString big = QStringLiteral("00010102000000000009") + QString(2 * 1024 * 1024, u'a');
+    for (int i = 0; i < 4; ++i)
+        driver.SendHex(big);
+    driver.SetPortOpen(false);
+    EXPECT_FALSE(driver.GetPortOpen());
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Closed);
+    pumpFor(50);
+    QStringList want = connected(p);
+    want << down(p);
+    EXPECT_EQ(rec.events, want);
+
+    driver.SetRemoteAddress(QStringLiteral("10.1.2.3"));
+    driver.SetRemotePort(6000);
+    driver.SendHex(QStringLiteral("00010102000000000009"));
+    EXPECT_EQ(rec.events.last(), QStringLiteral("error 10.1.2.3 6000 -1 not connected"));
+
+    driver.SetLocalPort(port);
+    driver.SetPortOpen(true);
+    ASSERT_TRUE(driver.GetPortOpen());
+    EXPECT_EQ(driver.GetListeningPort(), port);
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, DisconnectClientDropsOnlyTheNamedPeer) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    EXPECT_FALSE(driver.DisconnectClient(kLocal, p + 1));
+    EXPECT_FALSE(driver.DisconnectClient(QStringLiteral("10.0.0.1"), p));
+    EXPECT_EQ(rec.events, connected(p));
+    EXPECT_TRUE(driver.DisconnectClient(QStringLiteral("::ffff:127.0.0.1"), p));
+    EXPECT_TRUE(peer.waitClosed());
+    QStringList want = connected(p);
+    want << down(p);
+    EXPECT_EQ(rec.events, want);
+    expectServesNextClient();
+}
+
+TEST_F(HsmsPassive, SendProblemsAreReportedAndTheLinkStays) {
+    RawPeer peer;
+    connectPeer(peer);
+    const int p = peer.localPort();
+    driver.SetMaxMessageLength(20);
+    driver.SendHex(QStringLiteral("0001zz"));
+    driver.SendHex(QStringLiteral("000101"));
+    driver.SendHex(QStringLiteral("00010102000000000009") + QString(22, u'0'));
+    driver.SendHex(QStringLiteral("00010102 00000000 0009") + QString(20, u'F'));
+    EXPECT_EQ(peer.receive(24), framed("00010102000000000009ffffffffffffffffffff"));
+    EXPECT_EQ(rec.events.mid(2),
+              (QStringList{error(p, -1, "bad hex text: bad hex digit 'z' at position 4"),
+                           error(p, -1, "message of 3 bytes is shorter than its header"),
+                           error(p, -3, "message of 21 bytes is longer than the maximum of 20")}));
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
+}
+
+// ---- two drivers
+
+TEST(HsmsPair, PassiveAndActiveDriversExchangeBothWays) {
+    ensureApp();
+    CVeltHsms passive;
+    Recorder pr(passive);
+    passive.SetServerMode(true);
+    passive.SetLocalPort(0);
+    passive.SetPortOpen(true);
+    const int listening = passive.GetListeningPort();
+    ASSERT_GT(listening, 0);
+
+    CVeltHsms active;
+    Recorder ar(active);
+    active.SetRemoteAddress(kLocal);
+    active.SetRemotePort(listening);
+    active.SetPortOpen(true);
+    ASSERT_TRUE(active.GetPortOpen());
+    EXPECT_TRUE(ar.events.isEmpty()); // announced from the event loop, after the read-back
+    ASSERT_TRUE(pumpUntil([&] { return ar.events.size() == 2 && pr.events.size() == 2; }));
+    EXPECT_EQ(ar.events, connected(listening));
+    const int activePort = pr.events[0].section(u' ', 2, 2).toInt();
+    EXPECT_EQ(pr.events, connected(activePort));
+
+    active.SendHex(QStringLiteral("FFFF0000000100000001"));
+    ASSERT_TRUE(pumpUntil([&] { return pr.events.size() == 3; }));
+    EXPECT_EQ(pr.events[2], recv(activePort, "ffff0000000100000001"));
+    passive.SendHex(QStringLiteral("ffff0000000200000001"));
+    ASSERT_TRUE(pumpUntil([&] { return ar.events.size() == 3; }));
+    EXPECT_EQ(ar.events[2], recv(listening, "ffff0000000200000001"));
+    EXPECT_EQ(active.GetState(), CVeltHsms::Selected);
+    EXPECT_EQ(passive.GetState(), CVeltHsms::Selected);
+
+    // A reply large enough to cross many segments, after several small ones.
+    for (int i = 0; i < 5; ++i)
+        active.SendHex(QStringLiteral("00018101000000000%1").arg(100 + i));
+    const QString body = QStringLiteral("41") + QString(2 * 300000, u'7');
+    passive.SendHex(QStringLiteral("00010102000000000104") + body);
+    ASSERT_TRUE(pumpUntil([&] { return pr.events.size() == 8 && ar.events.size() == 4; }));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(pr.events[3 + i], QStringLiteral("recv %1 %2 00018101000000000%3")
+                                        .arg(kLocal)
+                                        .arg(activePort)
+                                        .arg(100 + i));
+    EXPECT_EQ(ar.events[3], QStringLiteral("recv %1 %2 00010102000000000104").arg(kLocal).arg(listening) + body);
+
+    active.SetPortOpen(false);
+    EXPECT_EQ(ar.events.last(), down(listening));
+    EXPECT_FALSE(active.GetPortOpen());
+    ASSERT_TRUE(pumpUntil([&] { return pr.events.last() == down(activePort); }));
+    EXPECT_EQ(passive.GetState(), CVeltHsms::Listening);
+}
+
+// ---- active side against a raw listener
+
+class HsmsActive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureApp(); }
+    void SetUp() override {
+        driver.SetRemoteAddress(kLocal);
+        driver.SetRemotePort(listener.port());
+        driver.SetPortOpen(true);
+        ASSERT_TRUE(driver.GetPortOpen());
+        ASSERT_TRUE(listener.accept(peer));
+        ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 2; }));
+        ASSERT_EQ(rec.events, connected(listener.port()));
+    }
+    RawListener listener;
+    RawPeer peer;
+    CVeltHsms driver;
+    Recorder rec{driver};
+};
+
+TEST_F(HsmsActive, UnansweredControlRequestRunsOutT6AndAnsweredOnesDoNot) {
+    const int p = listener.port();
+    driver.SetT6Timeout(200);
+    driver.SendHex(QStringLiteral("ffff0000000500000001"));
+    EXPECT_EQ(peer.receive(14), framed("ffff0000000500000001"));
+    peer.send(framed("ffff0000000600000001"));
+    ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 3; }));
+    driver.SendHex(QStringLiteral("ffff0000000500000002"));
+    EXPECT_TRUE(peer.waitClosed());
+    ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 5; }));
+    EXPECT_EQ(rec.events.mid(2),
+              (QStringList{recv(p, "ffff0000000600000001"),
+                           error(p, -7, "T6: no reply to Linktest.req (system bytes 00000002) "
+                                        "within 200 ms"),
+                           down(p)}));
+    EXPECT_FALSE(driver.GetPortOpen());
+}
+
+TEST_F(HsmsActive, PeerCloseIsReportedAndTheNextOpenConnectsAgain) {
+    const int p = listener.port();
+    peer.send(framed("ffff0000000900000003"));
+    peer.close();
+    ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 4; }));
+    EXPECT_EQ(rec.events.mid(2), (QStringList{recv(p, "ffff0000000900000003"), down(p)}));
+    EXPECT_FALSE(driver.GetPortOpen());
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Closed);
+
+    driver.SetPortOpen(true);
+    EXPECT_TRUE(driver.GetPortOpen());
+    RawPeer again;
+    ASSERT_TRUE(listener.accept(again));
+    ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 5; }));
+    EXPECT_EQ(rec.events[4], up(p)); // same peer: no PeerChanged
+}
+
+// ---- opening and resolving
+
+TEST(HsmsPorts, ListeningOnAPortInUseReadsBackFalse) {
+    ensureApp();
+    CVeltHsms first;
+    first.SetServerMode(true);
+    first.SetLocalPort(0);
+    first.SetPortOpen(true);
+    ASSERT_TRUE(first.GetPortOpen());
+    CVeltHsms second;
+    second.SetServerMode(true);
+    second.SetLocalPort(first.GetListeningPort());
+    second.SetPortOpen(true);
+    EXPECT_FALSE(second.GetPortOpen());
+    EXPECT_EQ(second.GetState(), CVeltHsms::Closed);
+}
+
+TEST(HsmsPorts, ConnectingToNobodyReadsBackFalseWithoutEvents) {
+    ensureApp();
+    int closedPort = 0;
+    {
+        RawListener gone;
+        closedPort = gone.port();
+    }
+    CVeltHsms driver;
+    Recorder rec(driver);
+    driver.SetRemoteAddress(kLocal);
+    driver.SetRemotePort(closedPort);
+    driver.SetPortOpen(true);
+    EXPECT_FALSE(driver.GetPortOpen());
+    pumpFor(20);
+    EXPECT_TRUE(rec.events.isEmpty());
+}
+
+TEST(HsmsPorts, ResolveAddressGivesIpTextOrNothing) {
+    ensureApp();
+    CVeltHsms driver;
+    EXPECT_EQ(driver.ResolveAddress(QStringLiteral("localhost")), kLocal);
+    EXPECT_EQ(driver.ResolveAddress(QStringLiteral(" 192.168.10.5 ")), QStringLiteral("192.168.10.5"));
+    EXPECT_EQ(driver.ResolveAddress(QStringLiteral("::ffff:10.0.0.1")), QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(driver.ResolveAddress(QString()), QString());
+    EXPECT_EQ(driver.ResolveAddress(QStringLiteral("no-such-host.invalid")), QString());
+}

@@ -1,0 +1,61 @@
+// The HSMS pane follows its driver through open, connect, select and close.
+#include "CHsmsPanel.h"
+#include "CVeltHsms.h"
+#include "HsmsTestPeer.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+using namespace hsmstest;
+
+namespace {
+QStringList labels(const CHsmsPanel& panel) {
+    QStringList out;
+    for (const QLabel* l : panel.findChildren<QLabel*>())
+        out << l->text();
+    return out;
+}
+} // namespace
+
+TEST(HsmsPanel, ShowsModeEndpointAndStateAsTheLinkChanges) {
+    static int argc = 1;
+    static char name[] = "hsms_panel_tests";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+
+    CVeltHsms driver;
+    driver.SetServerMode(true);
+    driver.SetLocalPort(0);
+    CHsmsPanel panel;
+    panel.SetDriver(&driver);
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Passive (server)")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Closed")));
+
+    driver.SetPortOpen(true);
+    const int port = driver.GetListeningPort();
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Listening")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("local port %1").arg(port)));
+
+    RawPeer peer;
+    ASSERT_TRUE(peer.connectTo(port));
+    ASSERT_TRUE(pumpUntil([&] { return driver.GetState() == CVeltHsms::Connected; }));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Connected, not selected")));
+    EXPECT_TRUE(labels(panel).contains(
+        QStringLiteral("local port %1, peer 127.0.0.1(%2)").arg(port).arg(peer.localPort())));
+
+    driver.SendHex(QStringLiteral("ffff0000000200000001"));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Selected")));
+
+    driver.SetPortOpen(false);
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Closed")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("local port %1").arg(0)));
+
+    driver.SetServerMode(false);
+    driver.SetRemoteAddress(QStringLiteral("10.0.0.7"));
+    driver.SetRemotePort(5001);
+    panel.Refresh();
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Active (client)")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("10.0.0.7(5001)")));
+}
