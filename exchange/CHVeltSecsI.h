@@ -1,0 +1,21 @@
+#pragma once
+// The program's SECS-I port: the driver plus sending what a codec holds.
+#include "CVeltSecsI.h"
+
+#include <string>
+
+namespace tovik {
+
+class CHVeltSecsII;
+
+class CHVeltSecsI : public CVeltSecsI {
+    Q_OBJECT
+public:
+    explicit CHVeltSecsI(QObject* parent = nullptr) : CVeltSecsI(parent) {}
+
+    void SendFromCodec(CHVeltSecsII& codec);
+    // The same for a hex text the caller already read from the codec.
+    void SendFromCodec(const std::string& hex);
+};
+
+} // namespace tovik

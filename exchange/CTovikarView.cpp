@@ -1,0 +1,95 @@
+#include "CTovikarView.h"
+
+#include "CHEventLog.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+
+namespace tovik {
+
+namespace {
+uint16_t g_nextTransactionID = 0;
+}
+
+uint16_t CTovikarView::NextTransactionID() { return g_nextTransactionID; }
+void CTovikarView::SetNextTransactionID(uint16_t id) { g_nextTransactionID = id; }
+
+CTovikarView::CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent)
+    : QObject(parent), m_app(app), m_doc(doc), m_log(std::make_unique<CHEventLog>()) {
+    SentPrimaries.Codec = &m_scratch;
+    ReceivedPrimaries.Codec = &m_scratch;
+
+    connect(&m_hsms, &CVeltHsms::MessageReceived, this,
+            [this](const QString& address, int port, const QString& hex) {
+                OnMessageReceived(PortHsms, address, port, hex);
+            });
+    connect(&m_hsms, &CVeltHsms::ErrorOccurred, this, &CTovikarView::OnHsmsError);
+    connect(&m_hsms, &CVeltHsms::ConnectionChanged, this, &CTovikarView::OnHsmsConnection);
+    connect(&m_hsms, &CVeltHsms::PeerChanged, this, &CTovikarView::OnHsmsPeer);
+    connect(&m_secs, &CVeltSecsI::MessageReceived, this,
+            [this](const QString& hex) { OnMessageReceived(PortSecs, QString(), 0, hex); });
+    connect(&m_secs, &CVeltSecsI::SendCompleted, this, &CTovikarView::OnSecsSendCompleted);
+    connect(&m_secs, &CVeltSecsI::ErrorOccurred, this, &CTovikarView::OnSecsError);
+    connect(&m_secs, &CVeltSecsI::ByteTraced, this, &CTovikarView::OnSecsByte);
+
+    m_timer.setInterval(55);
+    connect(&m_timer, &QTimer::timeout, this, &CTovikarView::OnTimer);
+}
+
+CTovikarView::~CTovikarView() {
+    m_timer.stop();
+    // The drivers go before the lists and the log they report into.
+    disconnect(&m_hsms, nullptr, this, nullptr);
+    disconnect(&m_secs, nullptr, this, nullptr);
+    SentPrimaries.RemoveAll();
+    ReceivedPrimaries.RemoveAll();
+}
+
+void CTovikarView::AddText(const QString& text) { m_log->AddText(text); }
+
+void CTovikarView::postCommand(int command) {
+    switch (command) {
+    case ID_CONNECT:
+        QMetaObject::invokeMethod(this, &CTovikarView::OnConnect, Qt::QueuedConnection);
+        break;
+    case ID_DISCONNECT:
+        QMetaObject::invokeMethod(this, &CTovikarView::OnDisconnect, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+}
+
+bool CTovikarView::IsCommandEnabled(int command) const {
+    switch (command) {
+    case ID_CONNECT:
+        return true;
+    case ID_OPTION:
+        return !m_connected;
+    case ID_SEND_MESSAGE:
+        return m_connected;
+    case ID_DISCONNECT:
+        return m_app.Server;
+    default:
+        return true;
+    }
+}
+
+bool CTovikarView::IsCommandChecked(int command) const {
+    switch (command) {
+    case ID_CONNECT:
+        return m_connected;
+    case ID_SEND_MESSAGE:
+        return m_awaitingReply;
+    default:
+        return false;
+    }
+}
+
+void CTovikarView::loadDefinition(const std::string& text, bool structure) {
+    if (structure)
+        m_working.SetSml(text);
+    else
+        m_working.SetHexMessage(text);
+}
+
+} // namespace tovik

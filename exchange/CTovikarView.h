@@ -1,0 +1,154 @@
+#pragma once
+// The exchange engine: owns the two port drivers, the working and scratch
+// codecs, the open-transaction lists, the 55 ms timer and the event log, and
+// runs every message in and out. It shows nothing itself: the form (or the
+// headless program) listens to its signals and gives it the selected row.
+//
+// Everything runs on the thread that owns the view; driver events arrive as
+// queued or direct signals on that thread, one at a time. No operation lets
+// an exception out.
+#include "CHPrimaryMsg.h"
+#include "CHVeltHsms.h"
+#include "CHVeltSecsI.h"
+#include "CHVeltSecsII.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CTovikarApp;
+
+namespace tovik {
+
+class CHEventLog;
+class CTovikarDoc;
+
+class CTovikarView : public QObject {
+    Q_OBJECT
+public:
+    // Command identifiers, as the menus and accelerators know them.
+    enum Command {
+        ID_CONNECT = 32771,
+        ID_OPTION = 32772,
+        ID_SEND_MESSAGE = 32775,
+        ID_DISCONNECT = 32779,
+    };
+    // Ports a send can name: the SECS-I port, the HSMS port, or the one whose
+    // panel the tab bar shows.
+    enum Port { PortSecs = 0, PortHsms = 1, PortActiveTab = -1 };
+
+    CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent = nullptr);
+    ~CTovikarView() override;
+    CTovikarView(const CTovikarView&) = delete;
+    CTovikarView& operator=(const CTovikarView&) = delete;
+
+    // ---- Port lifecycle ----
+    // The first call loads the settings, starts the timer, writes the banner
+    // and posts Connect; later calls do nothing.
+    void OnInitialUpdate();
+    void OnConnect();    // toggles the ports of the configured protocol
+    void OnDisconnect(); // drops the HSMS client (server mode)
+    bool OpenHsmsPort(bool open);
+    bool OpenSecsPort(bool open);
+    void ShowActivePort();
+    void ShowPortPanel(int tab);
+    // 0 add, 1 modify, 2 delete; the frame owns the real icon.
+    void UpdateTrayIcon(int action);
+
+    // ---- Send pipeline ----
+    // The only way a message leaves Tovik: completes the header of what the
+    // working codec holds and hands it to a port. primary: the hex text of
+    // the message being answered, or null for a new primary.
+    void SendWorkingMessage(int port, const std::string* primary);
+    void OnSendMessage();
+
+    // ---- Receive dispatch and driver events ----
+    void OnMessageReceived(int port, const QString& address, int peerPort, const QString& hex);
+    void OnHsmsError(const QString& address, int port, short code, const QString& detail);
+    void OnHsmsConnection(const QString& address, int port, bool connected);
+    void OnHsmsPeer(const QString& address, int port);
+    void OnSecsSendCompleted(const QString& hex, bool success);
+    void OnSecsError(short code, const QString& detail);
+    void OnSecsByte(short character, bool received);
+    static QString SecsErrorText(int code);
+
+    // ---- Timer work (every 55 ms) ----
+    void OnTimer();
+    // Decodes the definitions' stream and function when the document changed.
+    void RefreshMessageList();
+
+    // ---- Log entries ----
+    void LogDateTime();
+    // One message entry describing what codec holds (the working codec when
+    // null). hex: the codec's hex text when the caller already has it.
+    void LogMessage(const QString& label, CHVeltSecsII* codec = nullptr,
+                    const std::string* hex = nullptr);
+    void AddText(const QString& text);
+
+    // ---- State ----
+    bool GetConnected() const { return m_connected; }
+    bool GetAwaitingReply() const { return m_awaitingReply; }
+    int GetActiveTab() const { return m_activeTab; }
+    void SetActiveTab(int tab) { m_activeTab = tab; }
+    // Enabled and checked state of a command for the menus and tool bar.
+    bool IsCommandEnabled(int command) const;
+    bool IsCommandChecked(int command) const;
+    // The name in the first column of the selected message-list row, or empty.
+    void SetSelectionProvider(std::function<QString()> provider) {
+        m_selection = std::move(provider);
+    }
+    // The low half of the system bytes of the next new primary (process-wide).
+    static uint16_t NextTransactionID();
+    static void SetNextTransactionID(uint16_t id);
+
+    CHEventLog& EventLog() { return *m_log; }
+    CHVeltHsms& Hsms() { return m_hsms; }
+    CHVeltSecsI& SecsI() { return m_secs; }
+    CHVeltSecsII& WorkingCodec() { return m_working; }
+    CHVeltSecsII& ScratchCodec() { return m_scratch; }
+    CTovikarDoc& Document() { return m_doc; }
+
+    CHPrimaryMsgList SentPrimaries;
+    CHPrimaryMsgList ReceivedPrimaries;
+
+Q_SIGNALS:
+    void PortPanelShown(int tab);
+    void TrayIconChanged(int action, bool connected);
+    void HideRequested();
+    void CommandStatesChanged();
+    void MessageListRefreshed();
+
+private:
+    void postCommand(int command);
+    void loadDefinition(const std::string& text, bool structure);
+    bool toHsms(int port) const;
+    void sendEventMessage(const std::string& sml);
+    void flushByteTrace();
+
+    CTovikarApp& m_app;
+    CTovikarDoc& m_doc;
+    std::unique_ptr<CHEventLog> m_log;
+    CHVeltHsms m_hsms;
+    CHVeltSecsI m_secs;
+    CHVeltSecsII m_working;
+    CHVeltSecsII m_scratch;
+    QTimer m_timer;
+    std::function<QString()> m_selection;
+
+    bool m_connected = false;
+    bool m_firstUpdate = true;
+    bool m_awaitingReply = false;
+    int m_activeTab = 0;
+    std::string m_byteTrace[2];
+
+    // LogDateTime's text, rebuilt only when the second changes.
+    long long m_stampSecond = -1;
+    QString m_stamp;
+};
+
+} // namespace tovik

@@ -1,0 +1,88 @@
+// Message entries and the date line of the event log.
+#include "CTovikarView.h"
+
+#include "CHEventLog.h"
+#include "CTovikarApp.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace tovik {
+
+void CTovikarView::LogDateTime() {
+    if (!m_app.ShowDateTime)
+        return;
+    const std::time_t now = std::time(nullptr);
+    if (now != m_stampSecond) {
+        // Formatting the local time costs more than the rest of an entry; one
+        // text per second serves every entry of that second.
+        std::tm local{};
+        localtime_r(&now, &local);
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%04u/%02u/%02u %02u:%02u:%02u",
+                      static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
+                      static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                      static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec));
+        m_stamp = QString::fromLatin1(buf);
+        m_stampSecond = now;
+    }
+    AddText(m_stamp);
+}
+
+void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const std::string* hex) {
+    CHVeltSecsII& c = codec ? *codec : m_working;
+    LogDateTime();
+
+    QString text = label;
+    text += QLatin1Char(' ');
+    const bool hsmsSide = m_app.Protocol == 0 || m_app.Protocol == 3;
+    if (hsmsSide && c.IsControlMessage()) {
+        switch (c.GetControlType()) {
+        case 1:
+            text += QLatin1String("Select.Req ");
+            break;
+        case 5:
+            text += QLatin1String("LinkTest.Req ");
+            break;
+        case 6:
+            text += QLatin1String("LinkTest.Rsp ");
+            break;
+        case 9:
+            text += QLatin1String("Separate.Req ");
+            break;
+        default:
+            break;
+        }
+    }
+    bool lineBroken = false;
+    if (m_app.ShowConnection && hsmsSide) {
+        text += QLatin1Char('\n');
+        text += m_hsms.GetRemoteAddress();
+        text += QLatin1Char('(');
+        text += QString::number(m_hsms.GetRemotePort());
+        text += QLatin1String(")\n");
+        lineBroken = true;
+    }
+    if (m_app.ShowMsgHeader) {
+        if (!lineBroken)
+            text += QLatin1Char('\n');
+        if (hex) {
+            text += QLatin1String(hex->data(), static_cast<qsizetype>(std::min<std::size_t>(hex->size(), 20)));
+        } else {
+            const std::string h = c.GetHexMessage();
+            text += QLatin1String(h.data(), static_cast<qsizetype>(std::min<std::size_t>(h.size(), 20)));
+        }
+        text += QLatin1Char('\n');
+    }
+    if (m_app.ShowMsgBody) {
+        text += QString::fromLatin1(c.GetSmlText());
+    } else {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "s%df%d%s", c.GetStream(), c.GetFunction(), c.GetWBit() ? "w" : "");
+        text += QLatin1String(buf);
+    }
+    AddText(text);
+}
+
+} // namespace tovik

@@ -1,0 +1,169 @@
+// Port lifecycle: the first initial update, Connect and Disconnect, opening
+// and closing each port with the settings, and bridge mode.
+#include "CTovikarView.h"
+
+#include "CHEventLog.h"
+#include "CTovikarApp.h"
+
+namespace tovik {
+
+void CTovikarView::OnInitialUpdate() {
+    if (!m_firstUpdate)
+        return;
+    UpdateTrayIcon(0);
+    m_firstUpdate = false;
+    m_app.LoadSettings();
+    if (m_app.Hide)
+        QMetaObject::invokeMethod(this, &CTovikarView::HideRequested, Qt::QueuedConnection);
+    m_timer.start();
+    ShowActivePort();
+    static const char* const banner[] = {
+        "****************************************",
+        "*   Tovika - A HSMS/SECS Simulator     *",
+        "*   ver 0.01                           *",
+        "*     on Feb,14th,2001                 *",
+        "*                                      *",
+        "*   ver 0.02                           *",
+        "*     on May,23rd,2001                 *",
+        "*                                      *",
+        "*   ver 0.03                           *",
+        "*     on Mar,5th,2002                  *",
+        "*                                      *",
+        "*   ver 2.50                           *",
+        "*     on Nov,21st,2005                 *",
+        "*                                      *",
+        "****************************************",
+        " ",
+    };
+    for (const char* line : banner)
+        AddText(QString::fromLatin1(line));
+    // Decode the definitions now rather than at the first tick, so a host
+    // that speaks at once already gets the document's replies.
+    RefreshMessageList();
+    if (!m_connected)
+        postCommand(ID_CONNECT);
+}
+
+void CTovikarView::ShowPortPanel(int tab) {
+    m_activeTab = tab;
+    Q_EMIT PortPanelShown(tab);
+}
+
+void CTovikarView::ShowActivePort() {
+    switch (m_app.Protocol) {
+    case 0:
+        ShowPortPanel(1);
+        break;
+    case 1:
+    case 2:
+    case 3:
+        ShowPortPanel(0);
+        break;
+    default:
+        break;
+    }
+}
+
+void CTovikarView::UpdateTrayIcon(int action) { Q_EMIT TrayIconChanged(action, m_connected); }
+
+void CTovikarView::OnConnect() {
+    m_connected = !m_connected;
+    UpdateTrayIcon(1);
+    SentPrimaries.RemoveAll();
+    ReceivedPrimaries.RemoveAll();
+    if (m_connected)
+        ShowActivePort();
+    m_working.SetProperty7(false);
+
+    switch (m_app.Protocol) {
+    case 0:
+        OpenHsmsPort(m_connected);
+        break;
+    case 1:
+    case 2:
+        OpenSecsPort(m_connected);
+        break;
+    case 3:
+        // Both or neither: a bridge with one side down is no bridge.
+        if (!OpenSecsPort(m_connected)) {
+            m_connected = !m_connected;
+            break;
+        }
+        if (!OpenHsmsPort(m_connected)) {
+            m_connected = !m_connected;
+            OpenSecsPort(m_connected);
+        }
+        break;
+    default:
+        break;
+    }
+    Q_EMIT CommandStatesChanged();
+}
+
+void CTovikarView::OnDisconnect() {
+    m_hsms.DisconnectClient(m_hsms.GetRemoteAddress(), m_hsms.GetRemotePort());
+}
+
+bool CTovikarView::OpenHsmsPort(bool open) {
+    if (!open) {
+        m_hsms.SetPortOpen(false);
+        if (m_hsms.GetServerMode())
+            AddText(QStringLiteral("Closed HSMS port"));
+        else
+            AddText(QStringLiteral("Disconnected with %1(%2)")
+                        .arg(m_hsms.GetRemoteAddress())
+                        .arg(m_hsms.GetRemotePort()));
+        return true;
+    }
+    QString address = m_hsms.ResolveAddress(m_app.IPAddress);
+    if (address.isEmpty())
+        address = m_app.IPAddress;
+    m_hsms.SetRemoteAddress(address);
+    m_hsms.SetServerMode(m_app.Server);
+    m_hsms.SetRemotePort(m_app.PortNumber);
+    m_hsms.SetLocalPort(m_app.LocalPortNumber);
+    m_hsms.SetT8Timeout(m_app.T8);
+    m_hsms.SetPortOpen(true);
+    SentPrimaries.Timeout = m_app.T3;
+    ReceivedPrimaries.Timeout = m_app.T3;
+    if (m_hsms.GetPortOpen()) {
+        if (m_hsms.GetServerMode())
+            AddText(QStringLiteral("HSMS port has been opened successfully."));
+        return true;
+    }
+    AddText(m_hsms.GetServerMode() ? QStringLiteral("Error : Cannot open HSMS port.")
+                                   : QStringLiteral("Error : Cannot connect to HSMS server."));
+    OpenHsmsPort(false);
+    return false;
+}
+
+bool CTovikarView::OpenSecsPort(bool open) {
+    if (!open) {
+        m_secs.SetPortOpen(false);
+        AddText(QStringLiteral("Closed SECS port."));
+        return true;
+    }
+    m_secs.SetMsecMode(m_app.Protocol == 2);
+    m_secs.SetPortIndex(static_cast<short>(m_app.CommPort - 1));
+    m_secs.SetDevicePath(m_app.DevicePath);
+    m_secs.SetBaud(m_app.BaudRate);
+    m_secs.SetRetryCount(static_cast<short>(m_app.Retry));
+    m_secs.SetMasterMode(m_app.Master);
+    m_secs.SetDevice(m_app.DeviceID);
+    m_secs.SetT1Timeout(m_app.T1);
+    m_secs.SetT2Timeout(m_app.T2);
+    m_secs.SetT3Timeout(m_app.T3);
+    m_secs.SetT4Timeout(m_app.T4);
+    m_secs.SetPortOpen(true);
+    SentPrimaries.Timeout = m_app.T3;
+    ReceivedPrimaries.Timeout = m_app.T3;
+    if (m_secs.GetPortOpen()) {
+        AddText(QStringLiteral("SECS port has been opened successfully."));
+        return true;
+    }
+    AddText(QStringLiteral("Error : Cannot open SECS port."));
+    OpenSecsPort(false);
+    return false;
+}
+
+} // namespace tovik

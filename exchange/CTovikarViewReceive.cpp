@@ -1,0 +1,109 @@
+// Receive dispatch: every message either driver delivers, and the automatic
+// replies from the document's definitions.
+#include "CTovikarView.h"
+
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+
+#include <algorithm>
+
+#include <vector>
+
+namespace tovik {
+
+namespace {
+const char kSelectRsp[] = "ffff0000000200000000";
+const char kLinktestRsp[] = "ffff0000000600000000";
+
+// "<b 0x.. x10>" over the ten header bytes exactly as they stand in the text.
+std::string headerAsBinary(const char* prefix, const std::string& hex) {
+    std::string sml = prefix;
+    for (std::size_t i = 0; i < 10; ++i) {
+        sml += " 0x";
+        sml.append(hex, std::min(2 * i, hex.size()), 2);
+    }
+    sml += '>';
+    return sml;
+}
+} // namespace
+
+void CTovikarView::OnMessageReceived(int port, const QString& address, int peerPort,
+                                     const QString& hex) {
+    if (port == PortHsms && m_app.Server) {
+        // Whatever follows goes back to the peer that spoke.
+        m_hsms.SetRemoteAddress(address);
+        m_hsms.SetRemotePort(peerPort);
+    }
+    AddText(QStringLiteral("Decoding..."));
+    const std::string text = hex.toStdString();
+    m_working.SetHexMessage(text);
+    LogMessage(QStringLiteral("Received"), &m_working, &text);
+
+    if (m_app.Protocol == 3) {
+        // Bridge: relay as received, control messages included; nothing else.
+        if (port == PortHsms) {
+            m_secs.SendFromCodec(text);
+            LogMessage(QStringLiteral("Send"), &m_working, &text);
+        } else if (port == PortSecs) {
+            m_hsms.SendFromCodec(m_working);
+            LogMessage(QStringLiteral("Send"));
+        }
+        return;
+    }
+
+    const int stream = m_working.GetStream();
+    if (m_app.CheckDeviceID && m_working.GetDevice() != m_app.DeviceID &&
+        m_working.GetSessionID() != 65535 && stream != 0 && stream != 9) {
+        m_working.SetSml(headerAsBinary("s9f1<b", text));
+        SendWorkingMessage(port, nullptr);
+        return;
+    }
+
+    if (SentPrimaries.RemoveAnswered(text))
+        m_awaitingReply = false;
+
+    if (stream == 0 && m_app.Protocol == 0 && m_working.IsControlMessage()) {
+        switch (m_working.GetSType()) {
+        case 1:
+            m_working.SetHexMessage(kSelectRsp);
+            SendWorkingMessage(port, &text);
+            break;
+        case 5:
+            m_working.SetHexMessage(kLinktestRsp);
+            SendWorkingMessage(port, &text);
+            break;
+        case 9:
+            if (m_app.DisconnectAtSeparateReq)
+                postCommand(m_app.Server ? ID_DISCONNECT : ID_CONNECT);
+            return;
+        default:
+            break;
+        }
+    } else if (stream == 9 && m_working.GetFunction() == 9) {
+        if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(text, false))
+            ReceivedPrimaries.RemoveRecord(r);
+    }
+
+    // Automatic reply, only for primaries that expect one. After a control
+    // answer the codec holds the response (function 0), which stops here.
+    const int function = m_working.GetFunction();
+    if ((function & 1) == 0 || !m_working.GetWBit())
+        return;
+
+    std::vector<CHOneMsg*> found;
+    const int count = m_doc.FindByStreamFunction(static_cast<uint16_t>(m_working.GetStream()),
+                                                 static_cast<uint16_t>(function + 1), found);
+    if (count == 0) {
+        m_working.SetSml("<b 0>");
+        SendWorkingMessage(port, &text);
+    } else if (count == 1) {
+        loadDefinition(found.front()->m_strText, found.front()->m_bStructure);
+        SendWorkingMessage(port, &text);
+    } else {
+        // The user chooses which definition answers it (Send Message).
+        ReceivedPrimaries.AddPrimary(text);
+    }
+    Q_EMIT CommandStatesChanged();
+}
+
+} // namespace tovik

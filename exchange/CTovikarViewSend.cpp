@@ -1,0 +1,110 @@
+// Send pipeline: header completion of every outgoing message, and the user's
+// Send Message command.
+#include "CTovikarView.h"
+
+#include "CHEventLog.h"
+#include "CHMsgHeader.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+
+namespace tovik {
+
+bool CTovikarView::toHsms(int port) const {
+    if (m_app.Protocol == 0)
+        return true;
+    if (m_app.Protocol == 3)
+        return port == PortHsms || (port == PortActiveTab && m_activeTab == 1);
+    return false;
+}
+
+void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
+    if (m_working.GetSType() == 0)
+        m_working.SetDevice(m_app.DeviceID);
+
+    if (!primary) {
+        m_working.SetTransactionID(NextTransactionID());
+        SetNextTransactionID(static_cast<uint16_t>(NextTransactionID() + 1));
+    } else if (m_working.GetSessionID() != 65535) {
+        m_working.ReplyTo(*primary);
+    } else {
+        // A control response: the codec's ReplyTo is for data messages.
+        const CHMsgHeader h(*primary);
+        m_working.SetTransactionID(h.SystemLow);
+        m_working.SetSourceID(h.SystemHigh);
+    }
+
+    if (toHsms(port)) {
+        m_working.SetPType(0);
+        if (m_working.GetSessionID() != 65535) {
+            m_working.SetSType(0);
+            m_working.SetSessionID(m_app.DeviceID);
+        }
+    }
+
+    const std::string hex = m_working.GetHexMessage();
+    LogMessage(QStringLiteral("Send"), &m_working, &hex);
+
+    switch (m_app.Protocol) {
+    case 0:
+        AddText(QStringLiteral("Sending..."));
+        m_hsms.SendHex(QString::fromLatin1(hex));
+        break;
+    case 1:
+    case 2:
+        m_secs.SendFromCodec(hex);
+        break;
+    case 3:
+        if (port == PortSecs || (port == PortActiveTab && m_activeTab == 0))
+            m_secs.SendFromCodec(hex);
+        else if (port == PortHsms || (port == PortActiveTab && m_activeTab == 1))
+            m_hsms.SendFromCodec(m_working, hex);
+        break;
+    default:
+        break;
+    }
+    AddText(QStringLiteral("Completed"));
+}
+
+void CTovikarView::OnSendMessage() {
+    if (m_awaitingReply) {
+        // The first press after a send only stops waiting.
+        m_awaitingReply = false;
+        Q_EMIT CommandStatesChanged();
+        return;
+    }
+    const QString name = m_selection ? m_selection() : QString();
+    if (name.isEmpty()) {
+        AddText(QStringLiteral("No selected message."));
+        return;
+    }
+    const CHOneMsg* def = m_doc.FindByName(name.toStdString());
+    if (!def) {
+        AddText(QStringLiteral("Cannot find specified message '") + name + QStringLiteral("'."));
+        return;
+    }
+    loadDefinition(def->m_strText, def->m_bStructure);
+
+    bool sent = false;
+    if (m_working.GetStream() != 0 && (m_working.GetFunction() & 1) == 0) {
+        const std::string hex = m_working.GetHexMessage();
+        if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(hex, true)) {
+            const std::string primary = r->Message;
+            SendWorkingMessage(PortActiveTab, &primary);
+            ReceivedPrimaries.RemoveRecord(r);
+            sent = true;
+        } else {
+            AddText(QStringLiteral("Cannot find primary message...but send anyway."));
+        }
+    }
+    if (!sent)
+        SendWorkingMessage(PortActiveTab, nullptr);
+
+    if (m_app.Protocol == 0 || (m_app.Protocol == 3 && m_activeTab == 1)) {
+        if ((m_working.GetFunction() & 1) && m_working.GetWBit() &&
+            SentPrimaries.AddPrimary(m_working.GetHexMessage()))
+            m_awaitingReply = true;
+    }
+    Q_EMIT CommandStatesChanged();
+}
+
+} // namespace tovik
