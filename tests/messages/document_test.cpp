@@ -1,0 +1,235 @@
+// The document over real files: open, save, the hooks the settings code
+// listens to, the "Syntax error" box, and the lookups of the exchange engine.
+#include "CHVeltSecsII.h"
+#include "CTovikarDoc.h"
+#include "MsgFileFormat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace tovik;
+
+namespace {
+
+const QString kExamples = QStringLiteral(TOVIK_EXAMPLES_DIR);
+
+std::string readAll(const QString& p) {
+    QFile file(p);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << p.toStdString();
+    return file.readAll().toStdString();
+}
+
+void writeAll(const QString& p, const std::string& bytes) {
+    std::ofstream(p.toStdString(), std::ios::binary) << bytes;
+}
+
+std::unique_ptr<CHOneMsg> makeMsg(std::string name, std::string sml) {
+    auto msg = std::make_unique<CHOneMsg>();
+    msg->m_strName = std::move(name);
+    msg->m_strText = std::move(sml);
+    return msg;
+}
+
+// A document whose message boxes are collected instead of shown.
+struct Doc {
+    CTovikarDoc doc;
+    QStringList boxes;
+    Doc() {
+        doc.SetMessageBoxHandler([this](const QString& text) { boxes << text; });
+    }
+};
+
+std::vector<std::string> names(const CTovikarDoc& doc) {
+    std::vector<std::string> out;
+    for (const auto& msg : doc.m_msgList)
+        out.push_back(msg->m_strName);
+    return out;
+}
+
+} // namespace
+
+TEST(DocumentOpen, ExampleOpensDecodesAndAnswersLookups) {
+    Doc d;
+    QSignalSpy opened(&d.doc, &CTovikarDoc::documentOpened);
+    QSignalSpy changed(&d.doc, &CTovikarDoc::listChanged);
+    const QString path = kExamples + QStringLiteral("/equipment.tvkm");
+    ASSERT_TRUE(d.doc.OnOpenDocument(path));
+    EXPECT_TRUE(d.boxes.isEmpty());
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toString(), path);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(d.doc.GetTitle(), QStringLiteral("equipment.tvkm"));
+    EXPECT_FALSE(d.doc.IsModified());
+    EXPECT_TRUE(d.doc.m_bRefreshList);
+    ASSERT_EQ(d.doc.m_msgList.size(), 12u);
+
+    // Until the view decodes them, fresh records match nothing.
+    std::vector<CHOneMsg*> found;
+    EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 0);
+
+    CHVeltSecsII scratch;
+    d.doc.DecodeStreamFunctions(scratch);
+    EXPECT_FALSE(d.doc.m_bRefreshList);
+    ASSERT_EQ(d.doc.FindByStreamFunction(1, 2, found), 1);
+    EXPECT_EQ(found[0]->m_strName, "S1F2 On Line Data");
+    found.clear();
+    ASSERT_EQ(d.doc.FindByStreamFunction(10, 2, found), 1);
+    EXPECT_FALSE(found[0]->m_bStructure);
+    EXPECT_EQ(d.doc.FindByName("S6F12 Event Report Ack")->m_nFunction, 12);
+}
+
+TEST(DocumentOpen, SyntaxErrorShowsOneBoxAndKeepsTheDefinitionsBefore) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("broken.tvkm"));
+    writeAll(path, "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n'b'\r\nBegin List\r\ns1f3w\r\n");
+    Doc d;
+    QSignalSpy opened(&d.doc, &CTovikarDoc::documentOpened);
+    EXPECT_TRUE(d.doc.OnOpenDocument(path)) << "the document still opens";
+    EXPECT_EQ(d.boxes, QStringList{QStringLiteral("Syntax error")});
+    EXPECT_EQ(names(d.doc), std::vector<std::string>{"a"});
+    EXPECT_EQ(opened.count(), 1);
+    EXPECT_TRUE(d.doc.m_bRefreshList);
+}
+
+TEST(DocumentOpen, UnreadableFileLeavesTheDocumentAsItWas) {
+    Doc d;
+    ASSERT_TRUE(d.doc.OnOpenDocument(kExamples + QStringLiteral("/host.tvkm")));
+    QSignalSpy opened(&d.doc, &CTovikarDoc::documentOpened);
+    EXPECT_FALSE(d.doc.OnOpenDocument(kExamples + QStringLiteral("/no such file.tvkm")));
+    EXPECT_EQ(d.boxes.size(), 1);
+    EXPECT_EQ(opened.count(), 0);
+    EXPECT_EQ(d.doc.m_msgList.size(), 12u);
+    EXPECT_EQ(d.doc.GetTitle(), QStringLiteral("host.tvkm"));
+}
+
+TEST(DocumentOpen, HighBytesAndTheReadLimitApply) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.tvkm"));
+    std::string text = "'caf\xe9'\r\nBegin List\r\n<a'\xe9'>\r\nEnd List\r\n";
+    text.append(kMsgFileReadLimit - text.size(), '\n');
+    text += "junk that is never read";
+    writeAll(path, text);
+    Doc d;
+    ASSERT_TRUE(d.doc.OnOpenDocument(path));
+    EXPECT_TRUE(d.boxes.isEmpty());
+    ASSERT_EQ(d.doc.m_msgList.size(), 1u);
+    EXPECT_EQ(d.doc.m_msgList[0]->m_strName, "caf\xe9");
+    EXPECT_EQ(d.doc.m_msgList[0]->m_strText, "<a'\xe9'>\r\n");
+}
+
+TEST(DocumentSave, WritesTheStoredFormAndRunsTheHooksInOrder) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("line.tvkm"));
+    Doc d;
+    d.doc.OnNewDocument();
+    d.doc.AddMessage(makeMsg("S1F1", "s1f1w\r\n"));
+    d.doc.SetModifiedFlag();
+    QStringList events;
+    QObject::connect(&d.doc, &CTovikarDoc::aboutToSave, [&](const QString& p) {
+        // The settings hook runs before the file is written.
+        events << QStringLiteral("about:") + p + (QFile::exists(p) ? QStringLiteral(":exists") : QString());
+    });
+    QObject::connect(&d.doc, &CTovikarDoc::documentSaved, [&](const QString& p) { events << QStringLiteral("saved:") + p; });
+    ASSERT_TRUE(d.doc.OnSaveDocument(path));
+    EXPECT_EQ(events, (QStringList{QStringLiteral("about:") + path, QStringLiteral("saved:") + path}));
+    EXPECT_FALSE(d.doc.IsModified());
+    EXPECT_EQ(d.doc.GetTitle(), QStringLiteral("line.tvkm"));
+    EXPECT_EQ(readAll(path), StoreMsgFile(d.doc.m_msgList));
+
+    Doc again;
+    ASSERT_TRUE(again.doc.OnOpenDocument(path));
+    EXPECT_EQ(names(again.doc), std::vector<std::string>{"S1F1"});
+}
+
+TEST(DocumentSave, FailedWriteKeepsTheOldFileAndTheModifiedFlag) {
+    QTemporaryDir dir;
+    Doc d;
+    d.doc.AddMessage(makeMsg("x", "s1f1w\r\n"));
+    d.doc.SetModifiedFlag();
+    QSignalSpy saved(&d.doc, &CTovikarDoc::documentSaved);
+    EXPECT_FALSE(d.doc.OnSaveDocument(dir.filePath(QStringLiteral("missing/line.tvkm"))));
+    EXPECT_TRUE(d.doc.IsModified());
+    EXPECT_EQ(saved.count(), 0);
+    EXPECT_EQ(d.boxes.size(), 1);
+    EXPECT_EQ(d.doc.GetPathName(), QString());
+
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root from writing";
+    const QString sub = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkdir(sub));
+    const QString path = sub + QStringLiteral("/line.tvkm");
+    writeAll(path, "old");
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_FALSE(d.doc.OnSaveDocument(path));
+    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(readAll(path), "old");
+    EXPECT_TRUE(d.doc.IsModified());
+}
+
+TEST(DocumentLookups, DuplicateNamesResolveToTheFirstInFileOrder) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("dup.tvkm"));
+    writeAll(path, "'a'\nBegin List\ns1f1w\nEnd List\n'A'\nBegin List\ns1f3w\nEnd List\n"
+                   "'a'\nBegin List\ns1f13w\nEnd List\n");
+    Doc d;
+    ASSERT_TRUE(d.doc.OnOpenDocument(path));
+    EXPECT_EQ(d.doc.FindByName("a")->m_strText, "s1f1w\r\n");
+    EXPECT_EQ(d.doc.FindByName("A")->m_strText, "s1f3w\r\n") << "names compare case-sensitively";
+    EXPECT_EQ(d.doc.FindByName("b"), nullptr);
+
+    QSignalSpy changed(&d.doc, &CTovikarDoc::listChanged);
+    EXPECT_EQ(d.doc.RemoveByName("b"), nullptr);
+    EXPECT_EQ(d.doc.m_msgList.size(), 3u);
+    EXPECT_EQ(changed.count(), 0);
+
+    auto first = d.doc.RemoveByName("a");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->m_strText, "s1f1w\r\n");
+    auto second = d.doc.RemoveByName("a");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->m_strText, "s1f13w\r\n");
+    EXPECT_EQ(names(d.doc), std::vector<std::string>{"A"});
+    EXPECT_EQ(changed.count(), 2);
+}
+
+TEST(DocumentLookups, AllMatchesOfAStreamAndFunctionInListOrder) {
+    Doc d;
+    d.doc.AddMessage(makeMsg("r1", "s1f2<a'x'>"));
+    d.doc.AddMessage(makeMsg("other", "s1f4<a'x'>"));
+    d.doc.AddMessage(makeMsg("r2", "s1f2{}"));
+    d.doc.AddMessage(makeMsg("never confirmed", ""));
+    CHVeltSecsII scratch;
+    d.doc.DecodeStreamFunctions(scratch);
+    std::vector<CHOneMsg*> found{nullptr}; // the caller's list is appended to
+    EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 2);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[1]->m_strName, "r1");
+    EXPECT_EQ(found[2]->m_strName, "r2");
+}
+
+TEST(DocumentLifecycle, NewAndCloseEmptyTheList) {
+    Doc d;
+    ASSERT_TRUE(d.doc.OnOpenDocument(kExamples + QStringLiteral("/equipment.tvkm")));
+    d.doc.SetModifiedFlag();
+    QSignalSpy modified(&d.doc, &CTovikarDoc::modifiedChanged);
+    ASSERT_TRUE(d.doc.OnNewDocument());
+    EXPECT_TRUE(d.doc.m_msgList.empty());
+    EXPECT_TRUE(d.doc.m_bRefreshList);
+    EXPECT_FALSE(d.doc.IsModified());
+    EXPECT_EQ(modified.count(), 1);
+    EXPECT_EQ(d.doc.GetTitle(), QStringLiteral("Untitled"));
+    EXPECT_TRUE(d.doc.GetPathName().isEmpty());
+
+    ASSERT_TRUE(d.doc.OnOpenDocument(kExamples + QStringLiteral("/host.tvkm")));
+    d.doc.OnCloseDocument();
+    EXPECT_TRUE(d.doc.m_msgList.empty());
+    EXPECT_TRUE(d.doc.GetPathName().isEmpty());
+}

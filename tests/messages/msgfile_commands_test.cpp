@@ -1,0 +1,152 @@
+// tovik-codec list and format over real files: the shipped examples and
+// broken files, with their exact output and exit status.
+#include "MsgFileCommands.h"
+#include "MsgFileFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace tovik;
+
+namespace {
+
+const fs::path kExamples = TOVIK_EXAMPLES_DIR;
+
+std::string readAll(const fs::path& p) {
+    std::string bytes, error;
+    EXPECT_TRUE(ReadMsgFile(p.string(), bytes, error)) << error;
+    return bytes;
+}
+
+struct CommandRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CommandRun list(const fs::path& p) {
+    std::ostringstream out, err;
+    const int status = RunListCommand(p.string(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+CommandRun format(const fs::path& p) {
+    std::ostringstream out, err;
+    const int status = RunFormatCommand(p.string(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+class TempFile {
+public:
+    explicit TempFile(const std::string& bytes)
+        : m_path(fs::temp_directory_path() /
+                 ("tovik_cmd_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".tvkm")) {
+        std::ofstream(m_path, std::ios::binary) << bytes;
+    }
+    ~TempFile() { fs::remove(m_path); }
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+} // namespace
+
+TEST(ListCommand, EquipmentExampleListsEveryReplyDecoded) {
+    const CommandRun r = list(kExamples / "equipment.tvkm");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "S1F2 On Line Data\tS1F2\tSML\n"
+                     "S1F4 Selected Status Data\tS1F4\tSML\n"
+                     "S1F14 Establish Communications Ack\tS1F14\tSML\n"
+                     "S2F18 Date and Time Data\tS2F18\tSML\n"
+                     "S2F32 Date and Time Set Ack\tS2F32\tSML\n"
+                     "S2F34 Define Report Ack\tS2F34\tSML\n"
+                     "S2F36 Link Event Report Ack\tS2F36\tSML\n"
+                     "S2F38 Enable Event Report Ack\tS2F38\tSML\n"
+                     "S2F42 Host Command Ack\tS2F42\tSML\n"
+                     "S5F2 Alarm Report Ack\tS5F2\tSML\n"
+                     "S6F12 Event Report Ack\tS6F12\tHEX\n"
+                     "S10F2 Terminal Display Ack\tS10F2\tHEX\n");
+}
+
+TEST(ListCommand, HostExampleHoldsThePrimariesOfTheReplies) {
+    const CommandRun host = list(kExamples / "host.tvkm");
+    const CommandRun equipment = list(kExamples / "equipment.tvkm");
+    ASSERT_EQ(host.status, 0);
+    // Every equipment reply S<s>F<f> has its primary S<s>F<f-1> in the host document.
+    std::istringstream lines(equipment.out);
+    int replies = 0;
+    for (std::string line; std::getline(lines, line); ++replies) {
+        const auto first = line.find('\t');
+        const std::string sf = line.substr(first + 1, line.find('\t', first + 1) - first - 1);
+        const auto f = sf.find('F');
+        const std::string primary = sf.substr(0, f + 1) + std::to_string(std::stoi(sf.substr(f + 1)) - 1);
+        EXPECT_NE(host.out.find('\t' + primary + '\t'), std::string::npos) << primary;
+    }
+    EXPECT_EQ(replies, 12);
+}
+
+TEST(ListCommand, HandWrittenExampleLoadsWithoutError) {
+    const CommandRun r = list(kExamples / "handwritten.tvkm");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "S1F1 Are You There\tS1F1\tSML\n"
+                     "S1F2 On Line Data\tS1F2\tSML\n"
+                     "S10F2 Terminal Display Ack\tS10F2\tHEX\n");
+}
+
+TEST(ListCommand, SyntaxErrorListsWhatCameBeforeAndFails) {
+    TempFile f("'good'\nBegin List\ns1f1w\nEnd List\n'bad'\nBegin Lst\nEnd List\n'never'\nBegin List\nEnd List\n");
+    const CommandRun r = list(f.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "good\tS1F1\tSML\n");
+    EXPECT_EQ(r.err, "(6) parse error\nLast token was \"B\"\n" + f.path().string() + ":6: Syntax error\n");
+}
+
+TEST(ListCommand, UndecodableTextStillListsWithWhatTheCodecReports) {
+    TempFile f("'junk'\nBegin List\nnot sml at all\nEnd List\n'short'\nBegin Msg\n0001\nEnd Msg\n");
+    const CommandRun r = list(f.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "junk\tS0F0\tSML\nshort\tS0F0\tHEX\n");
+}
+
+TEST(ListCommand, UnreadableFileExitsTwo) {
+    const fs::path missing = fs::temp_directory_path() / "tovik no such file.tvkm";
+    const CommandRun r = list(missing);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(missing.string() + ": cannot read: ", 0), 0u) << r.err;
+}
+
+TEST(FormatCommand, ShippedDocumentsAreInTheStoredForm) {
+    for (const char* name : {"equipment.tvkm", "host.tvkm"}) {
+        const CommandRun r = format(kExamples / name);
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.out, readAll(kExamples / name)) << name;
+    }
+}
+
+TEST(FormatCommand, HandWrittenFileComesOutInTheStoredForm) {
+    TempFile f("// note\n'a' begin list\ns1f1w\n\nend list\n'b'\n/** why\n*/\nBEGIN MSG 00 00 01 01 /* x */\nEND MSG");
+    const CommandRun r = format(f.path());
+    EXPECT_EQ(r.status, 0);
+    CHOneMsgList none;
+    EXPECT_EQ(r.out, StoreMsgFile(none) +
+                         "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
+                         "'b'\r\n/**\r\n why\r\n*/\r\nBegin Msg\r\n00000101\r\nEnd Msg\r\n\r\n");
+    // The stored form is a fixed point.
+    TempFile again(r.out);
+    EXPECT_EQ(format(again.path()).out, r.out);
+}
+
+TEST(FormatCommand, SyntaxErrorPrintsNothingToStdout) {
+    TempFile f("'a'\nBegin List\ns1f1\n");
+    const CommandRun r = format(f.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "(4) parse error\nLast token was \"\"\n" + f.path().string() + ":4: Syntax error\n");
+}
