@@ -1,0 +1,277 @@
+#pragma once
+// Shared pieces of the engine tests: temporary documents and settings, the
+// tovik executable run headless, and a host of our own on raw sockets that
+// speaks HSMS with hand-built frames.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace harness {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes fromHex(const std::string& hex) {
+    Bytes out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+inline std::string toHex(const Bytes& b, std::size_t from = 0, std::size_t count = std::string::npos) {
+    static const char d[] = "0123456789abcdef";
+    std::string s;
+    for (std::size_t i = from; i < b.size() && i - from < count; ++i) {
+        s += d[b[i] >> 4];
+        s += d[b[i] & 15];
+    }
+    return s;
+}
+
+// A port nobody listens on right now (the kernel hands out a fresh one).
+inline int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+inline void writeFile(const QString& path, const std::string& text) {
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+// Settings text with the values a test changes; the rest keep their defaults.
+struct Settings {
+    int protocol = 0;
+    int deviceId = 0;
+    bool server = true;
+    int port = 5000;
+    int localPort = 5000;
+    bool showBody = true;
+    bool showDateTime = true;
+    bool sendSelect = true;
+    int t3 = 45000;
+    std::string devicePath;
+    bool verbose = false;
+    bool invokeEvent = false;
+    bool master = true;
+
+    std::string text() const {
+        auto b = [](bool v) { return v ? "1" : "0"; };
+        std::string s;
+        s += "[Preferences]\nProtocol=" + std::to_string(protocol) + "\nDeviceID=" + std::to_string(deviceId) +
+             "\nCheckDeviceID=1\n";
+        s += "[HSMS]\nServer=" + std::string(b(server)) + "\nIPAddress=127.0.0.1\nPortNumber=" +
+             std::to_string(port) + "\nLocalPortNumber=" + std::to_string(localPort) +
+             "\nDisconnectAtSeparateReq=1\nSendSelectReqAtConnect=" + b(sendSelect) + "\n";
+        s += "[Info]\nShowMsgHeader=1\nShowMsgBody=" + std::string(b(showBody)) + "\nShowDateTime=" +
+             b(showDateTime) + "\nShowConnection=1\n";
+        s += "[TimeOut]\nT1=300\nT2=1000\nT3=" + std::to_string(t3) + "\nT4=2000\nT8=2000\n";
+        s += "[SECS]\nCommPort=1\nBaudRate=115200\nRetry=2\nMaster=" + std::string(b(master)) + "\n";
+        if (!devicePath.empty())
+            s += "DevicePath=" + devicePath + "\n";
+        s += "[Log]\nLogVerbose=" + std::string(b(verbose)) + "\n";
+        s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
+        return s;
+    }
+};
+
+// One S1F2 answer, two candidates for S2F18, nothing for the rest.
+inline const char* kDocument =
+    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n\r\n"
+    "'S2F18 First'\r\nBegin List\r\ns2f18\r\n<a'20240101'>\r\nEnd List\r\n\r\n"
+    "'S2F18 Second'\r\nBegin List\r\ns2f18\r\n<a'20250101'>\r\nEnd List\r\n\r\n"
+    "'S1F1 Are You There'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
+    "'S1F3 Status'\r\nBegin Msg\r\n00 00 81 03 00 00 00 00 00 00 01 00\r\nEnd Msg\r\n\r\n";
+// The body of 'S1F2 Data', encoded by hand: a list of two ASCII items.
+inline const char* kS1F2Body = "01024102455141013" "1";
+
+// The tovik executable run headless on a temporary document; its standard
+// output goes to a file so a busy run never stalls on a full pipe.
+class Tovik {
+public:
+    explicit Tovik(const Settings& settings, const std::string& document = kDocument,
+                   bool writeDocument = true) {
+        docPath = dir.filePath(QStringLiteral("equipment.tvkm"));
+        if (writeDocument)
+            writeFile(docPath, document);
+        writeFile(dir.filePath(QStringLiteral("equipment.ini")), settings.text());
+        proc.setStandardOutputFile(dir.filePath(QStringLiteral("out.txt")));
+        proc.setStandardErrorFile(dir.filePath(QStringLiteral("err.txt")));
+        proc.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--headless"), docPath});
+        proc.waitForStarted();
+    }
+    ~Tovik() {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished();
+        }
+    }
+    std::string out() const { return readAll(QStringLiteral("out.txt")); }
+    std::string err() const { return readAll(QStringLiteral("err.txt")); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> v;
+        const std::string s = out();
+        std::size_t at = 0;
+        while (at < s.size()) {
+            const std::size_t nl = s.find('\n', at);
+            if (nl == std::string::npos)
+                break; // only whole lines
+            v.push_back(s.substr(at, nl - at));
+            at = nl + 1;
+        }
+        return v;
+    }
+    std::size_t count(const std::string& line) const {
+        std::size_t n = 0;
+        for (const auto& l : lines())
+            n += l == line;
+        return n;
+    }
+    // Waits until `line` has been written `times` times; false after 10 s.
+    bool waitLine(const std::string& line, std::size_t times = 1) const {
+        for (int i = 0; i < 1000; ++i) {
+            if (count(line) >= times)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // SIGTERM, then the exit code (-1 when it did not end within 10 s).
+    int terminate() {
+        proc.terminate();
+        if (!proc.waitForFinished(10000))
+            return -1;
+        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
+    }
+
+    QTemporaryDir dir;
+    QString docPath;
+    QProcess proc;
+
+private:
+    std::string readAll(const QString& name) const {
+        QFile f(dir.filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return f.readAll().toStdString();
+    }
+};
+
+// An HSMS host of our own: blocking socket, frames built by hand.
+class RawHost {
+public:
+    ~RawHost() { close(); }
+    bool connect(int port, int attempts = 300) {
+        for (int i = 0; i < attempts; ++i) {
+            m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                int one = 1;
+                ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                return true;
+            }
+            ::close(m_fd);
+            m_fd = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    void close() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        m_in.clear();
+    }
+    bool sendRaw(const Bytes& b) {
+        return ::send(m_fd, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
+    }
+    // Length field, then the header and body given as hex.
+    bool send(const std::string& headerHex, const std::string& bodyHex = {}) {
+        const Bytes msg = fromHex(headerHex + bodyHex);
+        Bytes frame = {static_cast<uint8_t>(msg.size() >> 24), static_cast<uint8_t>(msg.size() >> 16),
+                       static_cast<uint8_t>(msg.size() >> 8), static_cast<uint8_t>(msg.size())};
+        frame.insert(frame.end(), msg.begin(), msg.end());
+        return sendRaw(frame);
+    }
+    // The next whole message (header and body) as hex; nothing on timeout or
+    // when the peer closed.
+    std::optional<std::string> recv(int ms = 5000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            if (m_in.size() >= 4) {
+                const std::size_t len = (std::size_t(m_in[0]) << 24) | (std::size_t(m_in[1]) << 16) |
+                                        (std::size_t(m_in[2]) << 8) | m_in[3];
+                if (m_in.size() >= 4 + len) {
+                    std::string hex = toHex(m_in, 4, len);
+                    m_in.erase(m_in.begin(), m_in.begin() + static_cast<long>(4 + len));
+                    return hex;
+                }
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0)
+                return std::nullopt;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+                return std::nullopt;
+            uint8_t buf[65536];
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0) {
+                m_closed = true;
+                return std::nullopt;
+            }
+            m_in.insert(m_in.end(), buf, buf + n);
+        }
+    }
+    // True when the peer closes the connection within ms.
+    bool waitClosed(int ms = 5000) {
+        while (recv(ms))
+            ;
+        return m_closed;
+    }
+    bool closed() const { return m_closed; }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    bool m_closed = false;
+    Bytes m_in;
+};
+
+// A header as hex: session/device, stream byte (W-bit in bit 7), function,
+// PType, SType, system bytes.
+inline std::string header(unsigned session, unsigned streamW, unsigned function, unsigned system,
+                          unsigned stype = 0) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04x%02x%02x00%02x%08x", session, streamW, function, stype, system);
+    return buf;
+}
+
+} // namespace harness
