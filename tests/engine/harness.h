@@ -108,6 +108,7 @@ inline const char* kDocument =
 // The body of 'S1F2 Data', encoded by hand: a list of two ASCII items.
 inline const char* kS1F2Body = "01024102455141013" "1";
 
+#ifdef TOVIK_EXE
 // The tovik executable run headless on a temporary document; its standard
 // output goes to a file so a busy run never stalls on a full pipe.
 class Tovik {
@@ -180,6 +181,8 @@ private:
     }
 };
 
+#endif
+
 // An HSMS host of our own: blocking socket, frames built by hand.
 class RawHost {
 public:
@@ -201,6 +204,11 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
+    }
+    void adopt(int fd) {
+        close();
+        m_fd = fd;
+        m_closed = false;
     }
     void close() {
         if (m_fd >= 0)

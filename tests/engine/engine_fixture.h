@@ -1,0 +1,110 @@
+#pragma once
+// The engine in the test's own process: settings file and document in a
+// temporary folder, the view with its real drivers, every log line recorded.
+#include "CHEventLog.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+#include "harness.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <fcntl.h>
+
+#include <memory>
+
+namespace harness {
+
+inline QCoreApplication& qtApp() {
+    static int argc = 1;
+    static char name[] = "test_engine";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+struct Engine {
+    QTemporaryDir dir;
+    std::unique_ptr<CTovikarApp> app;
+    std::unique_ptr<tovik::CTovikarDoc> doc;
+    std::unique_ptr<tovik::CTovikarView> view;
+    std::vector<std::string> log;
+    QString selected;
+
+    void start(const Settings& settings, const std::string& document = kDocument) {
+        qtApp();
+        const QString docPath = dir.filePath(QStringLiteral("engine.tvkm"));
+        writeFile(docPath, document);
+        writeFile(dir.filePath(QStringLiteral("engine.ini")), settings.text());
+        app = std::make_unique<CTovikarApp>(dir.filePath(QStringLiteral("tovik")), dir.path());
+        app->SelectSettingsFile(docPath);
+        doc = std::make_unique<tovik::CTovikarDoc>();
+        doc->SetMessageBoxHandler([](const QString&) {});
+        doc->OnOpenDocument(docPath);
+        view = std::make_unique<tovik::CTovikarView>(*app, *doc);
+        view->EventLog().AddSink([this](const QString& line) { log.push_back(line.toStdString()); });
+        view->SetSelectionProvider([this] { return selected; });
+        view->OnInitialUpdate();
+    }
+    ~Engine() {
+        view.reset(); // the drivers close with it
+    }
+    std::size_t count(const std::string& line) const {
+        std::size_t n = 0;
+        for (const auto& l : log)
+            n += l == line;
+        return n;
+    }
+    bool waitLine(const std::string& line, std::size_t times = 1, int ms = 8000) {
+        return QTest::qWaitFor([&] { return count(line) >= times; }, ms);
+    }
+    void send(const QString& name) {
+        selected = name;
+        view->OnSendMessage();
+    }
+};
+
+// The next frame for a raw host while the engine keeps running.
+inline std::optional<std::string> recvPumping(RawHost& host, int ms = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (auto m = host.recv(2))
+            return m;
+        if (host.closed())
+            return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return std::nullopt;
+}
+
+// A passive peer of our own for the engine's active side.
+struct RawListener {
+    int fd = -1;
+    int port = 0;
+    RawListener() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    ~RawListener() { ::close(fd); }
+    // Accepts while the engine runs; -1 when nobody came.
+    int accept(int ms = 5000) {
+        int client = -1;
+        (void)QTest::qWaitFor([&] { return (client = ::accept(fd, nullptr, nullptr)) >= 0; }, ms);
+        if (client >= 0)
+            ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL) & ~O_NONBLOCK);
+        return client;
+    }
+};
+
+} // namespace harness

@@ -1,0 +1,151 @@
+// The engine in-process over HSMS: the active side with its Select.req, the
+// user's Send Message with reply supervision (T3, S9F9), and a received
+// primary with several candidate replies that the user answers.
+#include "engine_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace harness;
+
+TEST(ActiveHost, SelectsThenSendsAndSettlesOnTheReply) {
+    RawListener peer;
+    Settings s;
+    s.server = false;
+    s.port = peer.port;
+    s.t3 = 60000;
+    Engine e;
+    e.start(s);
+    RawHost host;
+    host.adopt(peer.accept());
+    ASSERT_GE(host.fd(), 0);
+
+    const auto select = recvPumping(host);
+    ASSERT_TRUE(select);
+    EXPECT_EQ(select->substr(0, 12), "ffff00000001");
+    ASSERT_TRUE(host.send("ffff00000002" + select->substr(12, 8)));
+
+    e.send(QStringLiteral("S1F1 Are You There"));
+    const auto s1f1 = recvPumping(host);
+    ASSERT_TRUE(s1f1);
+    EXPECT_EQ(s1f1->substr(0, 12), "000081010000");
+    EXPECT_TRUE(e.view->GetAwaitingReply());
+    EXPECT_TRUE(e.view->IsCommandChecked(tovik::CTovikarView::ID_SEND_MESSAGE));
+
+    // A reply with other system bytes settles nothing; the right one does.
+    ASSERT_TRUE(host.send("000001020000" + std::string("0000ffff")));
+    ASSERT_TRUE(host.send("000001020000" + s1f1->substr(12, 8)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->SentPrimaries.IsEmpty(); }, 5000));
+    EXPECT_FALSE(e.view->GetAwaitingReply());
+}
+
+TEST(ActiveHost, UnansweredPrimaryEndsWithT3EntryAndS9F9) {
+    RawListener peer;
+    Settings s;
+    s.server = false;
+    s.port = peer.port;
+    s.sendSelect = false;
+    s.t3 = 300;
+    Engine e;
+    e.start(s);
+    RawHost host;
+    host.adopt(peer.accept());
+    ASSERT_GE(host.fd(), 0);
+
+    e.send(QStringLiteral("S1F1 Are You There"));
+    const auto s1f1 = recvPumping(host);
+    ASSERT_TRUE(s1f1);
+    const auto s9f9 = recvPumping(host, 5000);
+    ASSERT_TRUE(s9f9);
+    EXPECT_EQ(s9f9->substr(0, 12), "000009090000");
+    EXPECT_EQ(s9f9->substr(20), "210a" + s1f1->substr(0, 20));
+    EXPECT_EQ(e.count("T3 time out "), 1u);
+    EXPECT_TRUE(e.view->SentPrimaries.IsEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.view->GetAwaitingReply(); }, 2000));
+}
+
+TEST(ActiveHost, UnreachableServerIsReported) {
+    Settings s;
+    s.server = false;
+    s.port = freePort(); // nobody listens
+    Engine e;
+    e.start(s);
+    ASSERT_TRUE(e.waitLine("Error : Cannot connect to HSMS server."));
+    EXPECT_TRUE(e.waitLine("Disconnected with 127.0.0.1(" + std::to_string(s.port) + ")"));
+}
+
+struct Passive : ::testing::Test {
+    Settings s;
+    Engine e;
+    RawHost host;
+    void SetUp() override {
+        s.localPort = freePort();
+        s.t3 = 400;
+        e.start(s);
+        ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
+        ASSERT_TRUE(host.connect(s.localPort));
+        ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
+        ASSERT_EQ(recvPumping(host), header(0xffff, 0, 0, 1, 2));
+    }
+};
+
+TEST_F(Passive, UserPairsAWaitingPrimaryWithTheChosenDefinition) {
+    ASSERT_TRUE(host.send(header(0, 0x82, 17, 0x00aa00bb)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->ReceivedPrimaries.GetCount() == 1; }, 5000));
+    e.send(QStringLiteral("S2F18 Second"));
+    // <a'20250101'>, with the waiting primary's system bytes.
+    EXPECT_EQ(recvPumping(host), header(0, 0x02, 18, 0x00aa00bb) + "41083230323530313031");
+    EXPECT_TRUE(e.view->ReceivedPrimaries.IsEmpty());
+
+    // Nothing waits any more: sent anyway, with fresh system bytes.
+    const uint16_t next = tovik::CTovikarView::NextTransactionID();
+    e.send(QStringLiteral("S2F18 First"));
+    EXPECT_EQ(e.count("Cannot find primary message...but send anyway."), 1u);
+    EXPECT_EQ(recvPumping(host), header(0, 0x02, 18, next) + "41083230323430313031");
+}
+
+TEST_F(Passive, UnansweredReceivedPrimaryIsRemindedOnceAndForgotten) {
+    ASSERT_TRUE(host.send(header(0, 0x82, 17, 0x5)));
+    ASSERT_TRUE(e.waitLine("You didn't send reply of "));
+    EXPECT_TRUE(e.view->ReceivedPrimaries.IsEmpty());
+    EXPECT_FALSE(recvPumping(host, 300)); // the peer is not told
+    EXPECT_EQ(e.count("You didn't send reply of "), 1u);
+}
+
+TEST_F(Passive, PeerS9F9ClosesTheWaitingPrimary) {
+    const std::string primary = header(0, 0x82, 17, 0x6);
+    ASSERT_TRUE(host.send(primary));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->ReceivedPrimaries.GetCount() == 1; }, 5000));
+    ASSERT_TRUE(host.send(header(0, 0x09, 9, 0x7), "210a" + primary));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->ReceivedPrimaries.IsEmpty(); }, 5000));
+}
+
+TEST_F(Passive, SendMessageFeedback) {
+    e.send(QString());
+    EXPECT_EQ(e.count("No selected message."), 1u);
+    e.send(QStringLiteral("s1f2 data"));
+    EXPECT_EQ(e.count("Cannot find specified message 's1f2 data'."), 1u);
+    // A press while a reply is awaited only stops waiting.
+    e.send(QStringLiteral("S1F1 Are You There"));
+    ASSERT_TRUE(recvPumping(host));
+    ASSERT_TRUE(e.view->GetAwaitingReply());
+    e.send(QStringLiteral("S1F1 Are You There"));
+    EXPECT_FALSE(e.view->GetAwaitingReply());
+    EXPECT_FALSE(recvPumping(host, 200));
+}
+
+TEST_F(Passive, MessageEntriesFollowTheShowSettings) {
+    e.log.clear();
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x9)));
+    ASSERT_TRUE(recvPumping(host));
+    // Decoding..., date, label, peer, header, SML lines, then the Send entry.
+    ASSERT_GE(e.log.size(), 6u);
+    EXPECT_EQ(e.log[0], "Decoding...");
+    EXPECT_EQ(e.log[1].size(), 19u);
+    EXPECT_EQ(e.log[2], "Received ");
+    EXPECT_EQ(e.log[3].rfind("127.0.0.1(", 0), 0u);
+    EXPECT_EQ(e.log[4], header(0, 0x81, 1, 0x9));
+    EXPECT_EQ(e.log[5], "s1f1w");
+    EXPECT_EQ(e.count("Send "), 1u);
+    EXPECT_EQ(e.count(header(0, 0x01, 2, 0x9)), 1u);
+    EXPECT_EQ(e.log.back(), "Completed");
+}
