@@ -43,6 +43,9 @@ public:
             skipSpace();
             if (m_pos >= m_t.size())
                 return fail(m_pos, "empty SML text");
+            // Without a stream and function, the item is all there is.
+            if (m_t[m_pos] != '<' && m_t[m_pos] != '{')
+                return fail(m_pos, "expected a stream and function (s1f1) or an item");
         }
         skipSpace();
         if (m_pos < m_t.size() && (m_t[m_pos] == '<' || m_t[m_pos] == '{')) {
@@ -54,6 +57,8 @@ public:
             ++m_pos;
             skipSpace();
         }
+        if (m_pos < m_t.size() && (m_t[m_pos] == '<' || m_t[m_pos] == '{'))
+            return fail(m_pos, "more than one item at the top of the message");
         if (m_pos < m_t.size())
             return fail(m_pos, std::string("unexpected '") + m_t[m_pos] + "' after the message");
         return true;

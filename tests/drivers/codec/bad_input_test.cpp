@@ -102,6 +102,9 @@ TEST(CodecBadSml, ErrorsGiveLineAndColumn) {
     EXPECT_EQ(smlError("s1f256"), "SML line 1, column 4: bad function number");
     EXPECT_EQ(smlError("   "), "SML line 1, column 4: empty SML text");
     EXPECT_EQ(smlError("<a'open>"), "SML line 1, column 9: missing closing quote");
+    EXPECT_EQ(smlError("."), "SML line 1, column 1: expected a stream and function (s1f1) or an item");
+    EXPECT_EQ(smlError("hello"),
+              "SML line 1, column 1: expected a stream and function (s1f1) or an item");
 }
 
 TEST(CodecBadSml, FailedLoadKeepsStreamAndFunctionRead) {
