@@ -14,7 +14,10 @@ void CHFileLog::close() { m_file.close(); }
 
 bool CHFileLog::openFile() {
     m_file.setFileName(m_config.path);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    m_size = m_file.size();
+    return true;
 }
 
 // name.(n-1) -> name.n ... name -> name.1; the oldest backup falls off. With
@@ -63,13 +66,14 @@ std::optional<QString> CHFileLog::append(const Config& config, const QString& te
         line += '\n';
         // Rotate before a line that would take the file past its limit, so a
         // file only passes it when a single line is larger than the limit.
-        if (m_file.size() > 0 && m_file.size() + line.size() > m_maxBytes) {
+        if (m_size > 0 && m_size + line.size() > m_maxBytes) {
             rotate();
             if (!openFile())
                 return failed();
         }
         if (m_file.write(line) != line.size() || !m_file.flush())
             return failed();
+        m_size += line.size();
     }
     m_reported = false;
     return std::nullopt;

@@ -36,6 +36,7 @@ private:
     void rotate();
 
     QFile m_file;
+    qint64 m_size = 0; // of the open file, kept here rather than asked per line
     Config m_config;
     qint64 m_maxBytes = 0;
     int m_backups = 0;

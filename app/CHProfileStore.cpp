@@ -2,13 +2,37 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 namespace {
 
 std::string bytesOf(const QString& s) {
     const QByteArray b = s.toUtf8();
     return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+// A new file beside the old one, renamed over it once complete, so a failed
+// write leaves the previous file intact. No fsync: one per value made a save
+// of all settings take a noticeable fraction of a second.
+bool replaceFile(const QString& fileName, const std::string& text) {
+    QTemporaryFile out(fileName + QStringLiteral(".XXXXXX"));
+    if (!out.open())
+        return false;
+    const QFileInfo old(fileName);
+    out.setPermissions(old.exists() ? old.permissions()
+                                    : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    // The explicit flush reports a short write (disk full, file size limit).
+    if (out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !out.flush() || out.size() != static_cast<qint64>(text.size()))
+        return false;
+    out.close();
+    if (std::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(fileName).constData()) != 0)
+        return false;
+    out.setAutoRemove(false);
+    return true;
 }
 
 } // namespace
@@ -76,18 +100,5 @@ bool CHProfileStore::WriteProfileString(const QString& section, const QString& n
     if (!ini.setValue(bytesOf(section), bytesOf(name), bytesOf(value)))
         return false;
     const std::string text = ini.serialize();
-    // A new file beside the old one, renamed over it once complete: a failed
-    // write leaves the previous file intact.
-    QSaveFile out(m_fileName);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    // The explicit flush reports a short write (disk full, file size limit)
-    // that commit() alone has been seen to let pass.
-    if (out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-        !out.flush()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    return replaceFile(m_fileName, text);
 }
