@@ -41,6 +41,19 @@ QString normalisedAddress(const QString& text) {
     return address.setAddress(text) ? addressText(address) : text.trimmed().toLower();
 }
 
+// Lower-case hex straight into the QString the event carries: large messages
+// are converted once instead of through an intermediate byte string.
+QString hexText(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char16_t digits[] = u"0123456789abcdef";
+    QString text(static_cast<qsizetype>(2 * bytes.size()), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    for (std::uint8_t b : bytes) {
+        *out++ = digits[b >> 4];
+        *out++ = digits[b & 0x0f];
+    }
+    return text;
+}
+
 } // namespace
 
 CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
@@ -228,13 +241,18 @@ void CVeltHsms::readAvailable() {
         // Everything that arrived whole before a fault is delivered first.
         auto frames = std::move(m_frames);
         m_frames = {};
+        m_delivering = true;
         for (const auto& frame : frames) {
             m_session.received(frame.data(), frame.size(), nowMs());
-            Q_EMIT MessageReceived(m_peerAddress, m_peerPort,
-                                   QString::fromLatin1(tovik::toHex(frame)));
-            if (link != m_link)
+            Q_EMIT MessageReceived(m_peerAddress, m_peerPort, hexText(frame));
+            if (link != m_link) {
+                m_delivering = false;
                 return;
+            }
         }
+        m_delivering = false;
+        if (!frames.empty())
+            socket->flush();
         if (error) {
             raise(ErrorTooLong, QString::fromStdString(error->message));
             if (link == m_link)
@@ -361,6 +379,11 @@ void CVeltHsms::SendHex(const QString& hex) {
                                    .arg(m_socket->errorString()));
         return;
     }
+    // Hand the bytes to the kernel now rather than on the next event-loop
+    // pass: a request/reply exchange would otherwise wait one extra turn.
+    // Replies sent from inside MessageReceived go out together afterwards.
+    if (!m_delivering)
+        m_socket->flush();
     m_session.sent(message.data(), message.size(), nowMs());
     armTimer();
     updateState();

@@ -135,6 +135,7 @@ private:
     QTcpSocket* m_socket = nullptr;
     quint64 m_link = 0; // changes whenever the connection goes, so handlers can tell
     bool m_announcePending = false;
+    bool m_delivering = false; // inside MessageReceived: sends are flushed after it
     QString m_peerAddress;
     int m_peerPort = 0;
     QString m_lastPeerAddress;

@@ -45,8 +45,9 @@ std::optional<Error> FrameReader::feed(const std::uint8_t* data, std::size_t siz
             m_need = length;
             m_frame.clear();
             // The length is checked against the cap, but a peer may still stall
-            // after announcing a large one: grow with what actually arrives.
-            m_frame.reserve(std::min<std::size_t>(length, std::max<std::size_t>(size - pos, 4096)));
+            // after announcing a large one: reserve at most 1 MiB up front and
+            // grow with what actually arrives.
+            m_frame.reserve(std::min<std::size_t>(length, std::size_t{1} << 20));
         }
         const std::size_t take = std::min<std::size_t>(m_need - m_frame.size(), size - pos);
         m_frame.insert(m_frame.end(), data + pos, data + pos + take);
