@@ -149,7 +149,7 @@ TEST(DocumentSave, WritesTheStoredFormAndRunsTheHooksInOrder) {
     EXPECT_EQ(names(again.doc), std::vector<std::string>{"S1F1"});
 }
 
-TEST(DocumentSave, FailedWriteKeepsTheOldFileAndTheModifiedFlag) {
+TEST(DocumentSave, FailedWriteKeepsTheModifiedFlag) {
     QTemporaryDir dir;
     Doc d;
     d.doc.AddMessage(makeMsg("x", "s1f1w\r\n"));
@@ -160,9 +160,15 @@ TEST(DocumentSave, FailedWriteKeepsTheOldFileAndTheModifiedFlag) {
     EXPECT_EQ(saved.count(), 0);
     EXPECT_EQ(d.boxes.size(), 1);
     EXPECT_EQ(d.doc.GetPathName(), QString());
+}
 
+TEST(DocumentSave, RefusedWriteLeavesTheOldFileIntact) {
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not stop root from writing";
+    QTemporaryDir dir;
+    Doc d;
+    d.doc.AddMessage(makeMsg("x", "s1f1w\r\n"));
+    d.doc.SetModifiedFlag();
     const QString sub = dir.filePath(QStringLiteral("ro"));
     ASSERT_TRUE(QDir().mkdir(sub));
     const QString path = sub + QStringLiteral("/line.tvkm");
