@@ -1,0 +1,150 @@
+// Editing decisions without widgets: free names, entry checks, hex dumps and
+// their conversion to and from SML through the real codec.
+#include "CHMsgEdit.h"
+#include "CHVeltSecsII.h"
+#include "CTovikarDoc.h"
+
+#include <gtest/gtest.h>
+
+using namespace tovik;
+
+namespace {
+
+void add(CTovikarDoc& doc, const std::string& name, bool structure = true, const std::string& text = {}) {
+    auto m = std::make_unique<CHOneMsg>();
+    m->m_strName = name;
+    m->m_bStructure = structure;
+    m->m_strText = text;
+    doc.AddMessage(std::move(m));
+}
+
+} // namespace
+
+TEST(EditNames, NewMessageTakesTheFirstFreeNumber) {
+    CTovikarDoc doc;
+    EXPECT_EQ(NewMessageName(doc), "New Message #1");
+    add(doc, "New Message #1");
+    add(doc, "New Message #3");
+    EXPECT_EQ(NewMessageName(doc), "New Message #2");
+    add(doc, "new message #2"); // another name: case counts
+    EXPECT_EQ(NewMessageName(doc), "New Message #2");
+}
+
+TEST(EditNames, NoNewNameWhenAllNumbersAreTaken) {
+    CTovikarDoc doc;
+    for (int n = 1; n <= 9999; ++n)
+        add(doc, "New Message #" + std::to_string(n));
+    EXPECT_EQ(NewMessageName(doc), "");
+}
+
+TEST(EditNames, PasteKeepsAFreeNameAndNumbersCopies) {
+    CTovikarDoc doc;
+    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1");
+    add(doc, "S1F1");
+    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1 (Copy #1)");
+    add(doc, "S1F1 (Copy #1)");
+    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1 (Copy #2)");
+}
+
+TEST(EditEntries, UntouchedEntriesAreNoChange) {
+    CTovikarDoc doc;
+    add(doc, "a", false, "00010101");
+    const CHOneMsg& msg = *doc.FindByName("a");
+    EXPECT_EQ(CheckEntries(doc, msg, CHMsgEntries::From(msg)), EntryCheck::Unchanged);
+    CHMsgEntries e = CHMsgEntries::From(msg);
+    e.type = 1;
+    EXPECT_EQ(CheckEntries(doc, msg, e), EntryCheck::Accept);
+}
+
+TEST(EditEntries, NameRules) {
+    CTovikarDoc doc;
+    add(doc, "Alpha");
+    add(doc, "Beta");
+    const CHOneMsg& alpha = *doc.FindByName("Alpha");
+    CHMsgEntries e = CHMsgEntries::From(alpha);
+
+    e.name = "ALPHA"; // a case change is a change, and nobody bears it
+    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::Accept);
+    e.name = "";
+    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::EmptyName);
+    EXPECT_EQ(EntryCheckText(EntryCheck::EmptyName, e), "You must enter valid name.");
+    e.name = "Beta";
+    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::NameTaken);
+    EXPECT_EQ(EntryCheckText(EntryCheck::NameTaken, e), "'Beta' has been already registered. Specify another name.");
+    e.name = "Alpha";
+    e.comment = "changed";
+    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::Accept);
+}
+
+TEST(EditEntries, ApplyDecodesStreamAndFunctionFromTheNewText) {
+    CTovikarDoc doc;
+    add(doc, "x");
+    CHOneMsg& msg = *doc.FindByName("x");
+    CHVeltSecsII codec;
+    ApplyEntries(msg, CHMsgEntries{"y", 0, "0001 0306 0000 0000 0007", "c"}, codec);
+    EXPECT_EQ(msg.m_strName, "y");
+    EXPECT_FALSE(msg.m_bStructure);
+    EXPECT_EQ(msg.m_strText, "0001 0306 0000 0000 0007"); // stored as entered
+    EXPECT_EQ(msg.m_nStream, 3);
+    EXPECT_EQ(msg.m_nFunction, 6);
+}
+
+TEST(EditHexDump, DigitCountsAndCharacters) {
+    std::string digits, error;
+    EXPECT_FALSE(CollectHexDigits(std::string(19, '0'), digits, error));
+    EXPECT_EQ(error, "'Message HEX Dump' should be longer than 20 bytes.");
+    EXPECT_FALSE(CollectHexDigits(std::string(21, '0'), digits, error));
+    EXPECT_EQ(error, "'Message HEX Dump' should be even length.");
+    EXPECT_FALSE(CollectHexDigits("00 01,81 01 00 00 00 00 00 2a", digits, error));
+    EXPECT_EQ(error, "'Message HEX Dump' must consist of '0'-'9' or 'a'-'f'.");
+    EXPECT_TRUE(CollectHexDigits(std::string(20, '0'), digits, error));
+    EXPECT_TRUE(CollectHexDigits("00 01 81 01\r\n00\t00 00 00 00 2A", digits, error));
+    EXPECT_EQ(digits, "0001810100000000002A");
+}
+
+TEST(EditHexDump, LayoutIsTenBytesPerLineEachWithABlank) {
+    std::string digits;
+    for (int i = 0; i < 12; ++i) {
+        digits += "0123456789abcdef"[i];
+        digits += "0123456789abcdef"[15 - i];
+    }
+    EXPECT_EQ(LayoutHexDump(digits), "0f 1e 2d 3c 4b 5a 69 78 87 96 \r\na5 b4 ");
+    EXPECT_EQ(LayoutHexDump(std::string(20, '1')), "11 11 11 11 11 11 11 11 11 11 ");
+}
+
+TEST(EditConvert, HexDumpToSmlAndBack) {
+    CHVeltSecsII codec;
+    // S1F1 W, device 1, system bytes 42, empty body; written loosely.
+    std::string text = "00 01 81 01 00 00\r\n00 00 00 2A";
+    std::string error;
+    ASSERT_TRUE(ConvertMessageText(text, 0, 1, codec, error)) << error;
+    codec.SetSmlText(text);
+    EXPECT_EQ(codec.GetStream(), 1);
+    EXPECT_EQ(codec.GetFunction(), 1);
+    EXPECT_TRUE(codec.GetWBit());
+
+    ASSERT_TRUE(ConvertMessageText(text, 1, 0, codec, error)) << error;
+    // SML carries no device id; W-bit, stream and function survive, laid out
+    // as the page shows dumps.
+    EXPECT_EQ(text.substr(6, 6), "81 01 ");
+    EXPECT_EQ(text.find_first_not_of("0123456789abcdef \r\n"), std::string::npos);
+}
+
+TEST(EditConvert, BadDumpLeavesTheTextAsItWas) {
+    CHVeltSecsII codec;
+    std::string text = "00 01 81 01 zz";
+    std::string error;
+    EXPECT_FALSE(ConvertMessageText(text, 0, 1, codec, error));
+    EXPECT_EQ(text, "00 01 81 01 zz");
+    EXPECT_EQ(error, "'Message HEX Dump' must consist of '0'-'9' or 'a'-'f'.");
+}
+
+TEST(EditConvert, SmlWithABodyKeepsItsItemsThroughHex) {
+    CHVeltSecsII codec;
+    std::string text = "s1f2\r\n{\r\n\t<a'TOVIK'>\r\n\t<a'1.0'>\r\n}\r\n";
+    std::string error;
+    ASSERT_TRUE(ConvertMessageText(text, 1, 0, codec, error)) << error;
+    ASSERT_TRUE(ConvertMessageText(text, 0, 1, codec, error)) << error;
+    EXPECT_NE(text.find("TOVIK"), std::string::npos);
+    EXPECT_NE(text.find("1.0"), std::string::npos);
+}
