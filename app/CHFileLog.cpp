@@ -6,11 +6,15 @@
 
 namespace {
 
-QString backupName(const QString& path, int n) { return path + QLatin1Char('.') + QString::number(n); }
+QString backupName(const QString& path, int n) {
+    return path + QLatin1Char('.') + QString::number(n);
+}
 
 } // namespace
 
-void CHFileLog::close() { m_file.close(); }
+void CHFileLog::close() {
+    m_file.close();
+}
 
 bool CHFileLog::openFile() {
     m_file.setFileName(m_config.path);

@@ -11,8 +11,8 @@ class CHFileLog {
 public:
     struct Config {
         QString path;
-        int sizeKb = 1024;  // below 1 counts as 1
-        int backups = 1;    // below 0 counts as 0, above 999 as 999
+        int sizeKb = 1024; // below 1 counts as 1
+        int backups = 1;   // below 0 counts as 0, above 999 as 999
     };
 
     CHFileLog() = default;

@@ -25,11 +25,13 @@ bool replaceFile(const QString& fileName, const std::string& text) {
                                     : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ReadGroup | QFileDevice::ReadOther);
     // The explicit flush reports a short write (disk full, file size limit).
-    if (out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+    if (out.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
         !out.flush() || out.size() != static_cast<qint64>(text.size()))
         return false;
     out.close();
-    if (std::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(fileName).constData()) != 0)
+    if (std::rename(QFile::encodeName(out.fileName()).constData(),
+                    QFile::encodeName(fileName).constData()) != 0)
         return false;
     out.setAutoRemove(false);
     return true;
@@ -41,12 +43,14 @@ tovik::IniText CHProfileStore::read() const {
     if (m_fileName.isEmpty())
         return {};
     QFile f(m_fileName);
-    if (f.size() > static_cast<qint64>(tovik::IniText::kMaxFileBytes) || !f.open(QIODevice::ReadOnly))
+    if (f.size() > static_cast<qint64>(tovik::IniText::kMaxFileBytes) ||
+        !f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = f.read(static_cast<qint64>(tovik::IniText::kMaxFileBytes) + 1);
     if (bytes.size() > static_cast<qsizetype>(tovik::IniText::kMaxFileBytes))
         return {};
-    return tovik::IniText::parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    return tovik::IniText::parse(
+        std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 int CHProfileStore::intValue(const tovik::IniText& ini, const QString& section, const QString& name,
@@ -65,7 +69,8 @@ QString CHProfileStore::stringValue(const tovik::IniText& ini, const QString& se
     return QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size()));
 }
 
-int CHProfileStore::GetProfileInt(const QString& section, const QString& name, int defaultValue) const {
+int CHProfileStore::GetProfileInt(const QString& section, const QString& name,
+                                  int defaultValue) const {
     return intValue(read(), section, name, defaultValue);
 }
 
@@ -95,7 +100,8 @@ bool CHProfileStore::WriteProfileString(const QString& section, const QString& n
         const QByteArray bytes = f.readAll();
         if (f.error() != QFileDevice::NoError)
             return false;
-        ini = tovik::IniText::parse(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        ini = tovik::IniText::parse(
+            std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
     }
     if (!ini.setValue(bytesOf(section), bytesOf(name), bytesOf(value)))
         return false;

@@ -17,7 +17,9 @@ namespace tovik {
 std::optional<int> parseDialogInt(const QString& text) {
     qsizetype i = 0;
     const qsizetype n = text.size();
-    const auto blank = [&](qsizetype k) { return k < n && (text[k] == QLatin1Char(' ') || text[k] == QLatin1Char('\t')); };
+    const auto blank = [&](qsizetype k) {
+        return k < n && (text[k] == QLatin1Char(' ') || text[k] == QLatin1Char('\t'));
+    };
     while (blank(i))
         ++i;
     const QChar first = i < n ? text[i] : QChar();
@@ -52,14 +54,16 @@ std::optional<int> parseDialogInt(const QString& text) {
 
 } // namespace tovik
 
-COptionPage::COptionPage(const QString& caption, QWidget* parent) : QWidget(parent), m_caption(caption) {
+COptionPage::COptionPage(const QString& caption, QWidget* parent)
+    : QWidget(parent), m_caption(caption) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(9);
     setFont(font);
     // Dialog units come from the average width of the Latin letters and the
     // line height of the font the pages are drawn in.
     const QFontMetrics fm(font);
-    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    static const QString letters =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     m_avgCharWidth = (fm.horizontalAdvance(letters) / 26 + 1) / 2;
     m_charHeight = fm.height();
     setFixedSize(duRect(0, 0, kWidthDu, kHeightDu).size());
@@ -110,7 +114,8 @@ QGroupBox* COptionPage::addGroup(const QString& text, int x, int y, int w, int h
     return g;
 }
 
-QRadioButton* COptionPage::addRadio(QWidget* group, const QString& text, int x, int y, int w, int h) {
+QRadioButton* COptionPage::addRadio(QWidget* group, const QString& text, int x, int y, int w,
+                                    int h) {
     auto* r = new QRadioButton(text, group);
     // Positions are given in page units; the button lives in its group.
     r->setGeometry(duRect(x, y, w, h).translated(-group->x(), -group->y()));

@@ -19,11 +19,14 @@ COption1::COption1(QWidget* parent) : COptionPage(QStringLiteral("General"), par
     // Shown, not chosen here: those modes come only from the settings file.
     m_radioMsec->setEnabled(false);
     m_radioHsmsSecs->setEnabled(false);
-    m_checkSaveWindowPosition = addCheck(QStringLiteral("Save window position and size."), 7, 38, 256);
-    m_checkOpenMruDocument = addCheck(QStringLiteral("Open most recently used document automatically."), 7, 52, 256);
+    m_checkSaveWindowPosition =
+        addCheck(QStringLiteral("Save window position and size."), 7, 38, 256);
+    m_checkOpenMruDocument =
+        addCheck(QStringLiteral("Open most recently used document automatically."), 7, 52, 256);
     addLabel(QStringLiteral("Device ID (Decimal)"), 7, 70, 70);
     m_editDeviceID = addEdit(80, 68, 50);
-    m_checkCheckDeviceID = addCheck(QStringLiteral("Return S9F1, if Device ID is incorrect."), 7, 88, 256);
+    m_checkCheckDeviceID =
+        addCheck(QStringLiteral("Return S9F1, if Device ID is incorrect."), 7, 88, 256);
     m_checkHide = addCheck(QStringLiteral("Hide window."), 7, 102, 256);
     m_checkHide->setEnabled(false);
 }
@@ -47,7 +50,10 @@ void COption1::initDialog() {
 
 bool COption1::onOK() {
     // Nothing checked (a stored value outside the four) ends as the last one.
-    m_nProtocol = m_radioHsms->isChecked() ? 0 : m_radioSecs->isChecked() ? 1 : m_radioMsec->isChecked() ? 2 : 3;
+    m_nProtocol = m_radioHsms->isChecked()   ? 0
+                  : m_radioSecs->isChecked() ? 1
+                  : m_radioMsec->isChecked() ? 2
+                                             : 3;
     return true;
 }
 
@@ -61,16 +67,17 @@ COption2::COption2(QWidget* parent) : COptionPage(QStringLiteral("HSMS"), parent
     m_editPortNumber = addEdit(80, 43, 50);
     addLabel(QStringLiteral("Local Port Number"), 7, 63, 70);
     m_editLocalPortNumber = addEdit(80, 61, 50);
-    m_checkDisconnectAtSeparateReq =
-        addCheck(QStringLiteral("Disconnect with client, if received 'Separate Request'."), 7, 84, 256);
-    m_checkSendSelectReqAtConnect =
-        addCheck(QStringLiteral("Send 'Select Request', when connection was established."), 7, 100, 256);
+    m_checkDisconnectAtSeparateReq = addCheck(
+        QStringLiteral("Disconnect with client, if received 'Separate Request'."), 7, 84, 256);
+    m_checkSendSelectReqAtConnect = addCheck(
+        QStringLiteral("Send 'Select Request', when connection was established."), 7, 100, 256);
 }
 
 bool COption2::exchange(bool save) {
     ddxCheck(save, m_checkServer, m_bServer);
     ddxText(save, m_editIPAddress, m_strIPAddress);
-    if (!ddxInt(save, m_editPortNumber, m_nPortNumber) || !ddxInt(save, m_editLocalPortNumber, m_nLocalPortNumber))
+    if (!ddxInt(save, m_editPortNumber, m_nPortNumber) ||
+        !ddxInt(save, m_editLocalPortNumber, m_nLocalPortNumber))
         return false;
     ddxCheck(save, m_checkDisconnectAtSeparateReq, m_bDisconnectAtSeparateReq);
     ddxCheck(save, m_checkSendSelectReqAtConnect, m_bSendSelectReqAtConnect);
@@ -122,7 +129,9 @@ bool COption5::onOK() {
         return false;
     m_nCommPort += 1; // no selection gives 0
     const int index = m_nBaudRate;
-    m_nBaudRate = (index >= 0 && index < static_cast<int>(kBaudRates.size())) ? kBaudRates[static_cast<std::size_t>(index)] : 9600;
+    m_nBaudRate = (index >= 0 && index < static_cast<int>(kBaudRates.size()))
+                      ? kBaudRates[static_cast<std::size_t>(index)]
+                      : 9600;
     return true;
 }
 
@@ -155,8 +164,9 @@ COption4::COption4(QWidget* parent) : COptionPage(QStringLiteral("Time out"), pa
 }
 
 bool COption4::exchange(bool save) {
-    return ddxInt(save, m_editT1, m_nT1) && ddxInt(save, m_editT2, m_nT2) && ddxInt(save, m_editT3, m_nT3) &&
-           ddxInt(save, m_editT4, m_nT4) && ddxInt(save, m_editT8, m_nT8);
+    return ddxInt(save, m_editT1, m_nT1) && ddxInt(save, m_editT2, m_nT2) &&
+           ddxInt(save, m_editT3, m_nT3) && ddxInt(save, m_editT4, m_nT4) &&
+           ddxInt(save, m_editT8, m_nT8);
 }
 
 // ---- Log ----
@@ -197,5 +207,6 @@ COption7::COption7(QWidget* parent) : COptionPage(QStringLiteral("Event"), paren
 
 bool COption7::exchange(bool save) {
     ddxCheck(save, m_checkInvokeEvent, m_bInvokeEvent);
-    return ddxInt(save, m_editEventStream, m_nEventStream) && ddxInt(save, m_editEventFunction, m_nEventFunction);
+    return ddxInt(save, m_editEventStream, m_nEventStream) &&
+           ddxInt(save, m_editEventFunction, m_nEventFunction);
 }

@@ -18,10 +18,10 @@ public:
     int m_bCheckDeviceID = 0;
     int m_bHide = 0;
 
-    QRadioButton* m_radioHsms;      // 1005
-    QRadioButton* m_radioSecs;      // 1006
-    QRadioButton* m_radioMsec;      // 1007
-    QRadioButton* m_radioHsmsSecs;  // 1008
+    QRadioButton* m_radioHsms;     // 1005
+    QRadioButton* m_radioSecs;     // 1006
+    QRadioButton* m_radioMsec;     // 1007
+    QRadioButton* m_radioHsmsSecs; // 1008
     QCheckBox* m_checkSaveWindowPosition;
     QCheckBox* m_checkOpenMruDocument;
     QLineEdit* m_editDeviceID;
@@ -60,7 +60,7 @@ class COption5 : public COptionPage { // SECS
     Q_OBJECT
 public:
     // The speeds the list offers, in its order.
-    static constexpr std::array<int, 13> kBaudRates{75,   150,  300,   600,   1200,  2400,  4800,
+    static constexpr std::array<int, 13> kBaudRates{75,   150,   300,   600,   1200,   2400,  4800,
                                                     9600, 19200, 38400, 76800, 153600, 307200};
 
     explicit COption5(QWidget* parent = nullptr);

@@ -164,7 +164,8 @@ namespace tovik {
 
 void installWidgetMessageBoxes() {
     setMessageBoxHandler([](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
+                        QMessageBox::Ok, parent);
         box.exec();
     });
 }

@@ -69,7 +69,8 @@ CTovikarApp* g_app = nullptr;
 } // namespace
 
 CTovikarApp::CTovikarApp(QString executablePath, QString userConfigDir)
-    : m_executablePath(executablePath.isEmpty() ? detectExecutablePath() : std::move(executablePath)),
+    : m_executablePath(executablePath.isEmpty() ? detectExecutablePath()
+                                                : std::move(executablePath)),
       m_userConfigDir(userConfigDir.isEmpty()
                           ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                           : std::move(userConfigDir)) {
@@ -110,7 +111,8 @@ void CTovikarApp::LoadSettings() {
             },
             s.member);
     }
-    DevicePath = CHProfileStore::stringValue(ini, QStringLiteral("SECS"), QStringLiteral("DevicePath"));
+    DevicePath =
+        CHProfileStore::stringValue(ini, QStringLiteral("SECS"), QStringLiteral("DevicePath"));
 }
 
 bool CTovikarApp::SaveSettings() {
@@ -135,7 +137,8 @@ bool CTovikarApp::SaveSettings() {
 }
 
 bool CTovikarApp::SelectSettingsFile(const QString& documentPath) {
-    if (documentPath.size() >= 4 && documentPath.endsWith(QStringLiteral("tvkm"), Qt::CaseSensitive)) {
+    if (documentPath.size() >= 4 &&
+        documentPath.endsWith(QStringLiteral("tvkm"), Qt::CaseSensitive)) {
         m_store.setFileName(documentPath.chopped(4) + QStringLiteral("ini"));
         return true;
     }
@@ -216,8 +219,12 @@ std::optional<QString> CTovikarApp::WriteLog(const QString& text) {
     return m_fileLog.append(CHFileLog::Config{logFilePath(), LogFileSize, LogBakCount}, text);
 }
 
-CTovikarApp* theApp() { return g_app; }
-void setTheApp(CTovikarApp* app) { g_app = app; }
+CTovikarApp* theApp() {
+    return g_app;
+}
+void setTheApp(CTovikarApp* app) {
+    g_app = app;
+}
 
 bool OnDocumentOpened(const QString& path, bool opened) {
     if (CTovikarApp* app = theApp())

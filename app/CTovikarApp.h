@@ -30,7 +30,7 @@ public:
 
     // ---- The settings, in their declared order; the constructor gives them
     // their defaults (the table in CTovikarApp.cpp) ----
-    int Protocol{};                   // 0 HSMS, 1 SECS, 2 MSEC, 3 HSMS=SECS
+    int Protocol{}; // 0 HSMS, 1 SECS, 2 MSEC, 3 HSMS=SECS
     int DeviceID{};
     bool CheckDeviceID{};
     bool Hide{};

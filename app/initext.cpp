@@ -7,7 +7,9 @@ namespace {
 
 constexpr std::size_t npos = std::string::npos;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && isBlank(s.front()))
@@ -17,7 +19,9 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
@@ -54,11 +58,17 @@ std::optional<KeyValue> keyValueOf(std::string_view line) {
     return kv;
 }
 
-bool isQuote(char c) { return c == '"' || c == '\''; }
+bool isQuote(char c) {
+    return c == '"' || c == '\'';
+}
 
-bool quotedPair(std::string_view v) { return v.size() >= 2 && isQuote(v.front()) && v.front() == v.back(); }
+bool quotedPair(std::string_view v) {
+    return v.size() >= 2 && isQuote(v.front()) && v.front() == v.back();
+}
 
-bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != npos; }
+bool hasLineBreakOrNul(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != npos;
+}
 
 } // namespace
 
@@ -146,7 +156,8 @@ bool IniText::setValue(std::string_view section, std::string_view name, std::str
             if (!trim(m_lines[j].text).empty())
                 insertAt = j + 1;
         }
-        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{std::move(line)});
+        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                       Line{std::move(line)});
         m_finalEol = true;
         return true;
     }

@@ -39,7 +39,7 @@ public:
 
 private:
     struct Line {
-        std::string text;   // without its line end
+        std::string text; // without its line end
     };
     // Index of the line holding name in section, or npos.
     std::size_t find(std::string_view section, std::string_view name) const;

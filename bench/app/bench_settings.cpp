@@ -10,11 +10,13 @@
 
 namespace {
 
-const QString kLine = QStringLiteral("Received s1f1w <L [2] <A 'abc'> <U4 1> > 0001810100000000002a");
+const QString kLine =
+    QStringLiteral("Received s1f1w <L [2] <A 'abc'> <U4 1> > 0001810100000000002a");
 
 void BM_RawWriteFlush(benchmark::State& state) {
     QTemporaryDir dir;
-    std::FILE* f = std::fopen(QFile::encodeName(dir.filePath(QStringLiteral("raw.log"))).constData(), "w");
+    std::FILE* f =
+        std::fopen(QFile::encodeName(dir.filePath(QStringLiteral("raw.log"))).constData(), "w");
     const QByteArray bytes = kLine.toUtf8() + '\n';
     for (auto _ : state) {
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), f);

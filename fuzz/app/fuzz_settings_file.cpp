@@ -10,8 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     tovik::IniText ini = tovik::IniText::parse(bytes);
-    static const char* const kNames[][2] = {{"TimeOut", "T3"}, {"Preferences", "Protocol"},
-                                            {"HSMS", "IPAddress"}, {"Log", "LogFileName"}};
+    static const char* const kNames[][2] = {{"TimeOut", "T3"},
+                                            {"Preferences", "Protocol"},
+                                            {"HSMS", "IPAddress"},
+                                            {"Log", "LogFileName"}};
     for (const auto& n : kNames) {
         if (auto v = ini.value(n[0], n[1]))
             (void)tovik::parseIniInt(*v);
@@ -27,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A written value reads back exactly, and the line count grows by at most
     // a blank, a header and the value.
     const std::size_t before = ini.lineCount();
-    const std::string value = bytes.size() > 8 ? std::string(bytes.substr(0, 8)) : std::string(bytes);
+    const std::string value =
+        bytes.size() > 8 ? std::string(bytes.substr(0, 8)) : std::string(bytes);
     if (ini.setValue("TimeOut", "T3", value)) {
         if (ini.value("TimeOut", "T3") != value || ini.lineCount() > before + 3)
             std::abort();

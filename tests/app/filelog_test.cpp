@@ -13,9 +13,7 @@ namespace {
 struct FileLogTest : ::testing::Test {
     QTemporaryDir dir;
     QString path(const QString& name) const { return dir.filePath(name); }
-    QStringList files() const {
-        return QDir(dir.path()).entryList(QDir::Files, QDir::Name);
-    }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files, QDir::Name); }
 };
 
 TEST_F(FileLogTest, LinesAreSplitLikeTheEventLogAndWrittenAtOnce) {
@@ -27,7 +25,8 @@ TEST_F(FileLogTest, LinesAreSplitLikeTheEventLogAndWrittenAtOnce) {
     EXPECT_FALSE(log.append(cfg, QStringLiteral("end\n")));
     EXPECT_FALSE(log.append(cfg, QStringLiteral("\r")));
     EXPECT_FALSE(log.append(cfg, QStringLiteral("caf\u00e9")));
-    EXPECT_EQ(readAll(cfg.path), QByteArray("Received \n0001810100000000002a\ns1f1w\nend\n\n\ncaf\xc3\xa9\n"));
+    EXPECT_EQ(readAll(cfg.path),
+              QByteArray("Received \n0001810100000000002a\ns1f1w\nend\n\n\ncaf\xc3\xa9\n"));
 }
 
 TEST_F(FileLogTest, AppendsToAnExistingFile) {
@@ -41,7 +40,7 @@ TEST_F(FileLogTest, RotatesBeforePassingTheLimitAndKeepsTheBackupCount) {
     CHFileLog log;
     const CHFileLog::Config cfg{path(QStringLiteral("t.log")), 1, 3};
     const QString line100 = QString(99, QLatin1Char('x')); // 100 bytes with its line feed
-    for (int i = 0; i < 10; ++i) // 1000 bytes: fits in 1 KB
+    for (int i = 0; i < 10; ++i)                           // 1000 bytes: fits in 1 KB
         ASSERT_FALSE(log.append(cfg, QStringLiteral("%1").arg(i) + line100.mid(1)));
     EXPECT_EQ(files(), QStringList{QStringLiteral("t.log")});
     EXPECT_EQ(QFileInfo(cfg.path).size(), 1000);

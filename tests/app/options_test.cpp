@@ -34,7 +34,8 @@ struct OptionsTest : ::testing::Test {
     QTemporaryDir dir;
     QStringList shown; // message box texts, in order
     tovik::MessageBoxHandler previous;
-    CTovikarApp app{dir.filePath(QStringLiteral("bin/tovik")), dir.filePath(QStringLiteral("config"))};
+    CTovikarApp app{dir.filePath(QStringLiteral("bin/tovik")),
+                    dir.filePath(QStringLiteral("config"))};
 
     void SetUp() override {
         qapp();
@@ -44,7 +45,9 @@ struct OptionsTest : ::testing::Test {
     void TearDown() override { tovik::setMessageBoxHandler(previous); }
 
     static void clickOk(COptionSheet& s) { s.buttons()->button(QDialogButtonBox::Ok)->click(); }
-    static void clickCancel(COptionSheet& s) { s.buttons()->button(QDialogButtonBox::Cancel)->click(); }
+    static void clickCancel(COptionSheet& s) {
+        s.buttons()->button(QDialogButtonBox::Cancel)->click();
+    }
     QByteArray file() const { return readAll(dir.filePath(QStringLiteral("s.ini"))); }
 };
 
@@ -54,8 +57,9 @@ TEST_F(OptionsTest, TabsInOrderWithTheirCaptions) {
     QStringList captions;
     for (int i = 0; i < s.tabs()->count(); ++i)
         captions << s.tabs()->tabText(i);
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("General"), QStringLiteral("HSMS"), QStringLiteral("SECS"),
-                                     QStringLiteral("Info"), QStringLiteral("Time out"), QStringLiteral("Log"),
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("General"), QStringLiteral("HSMS"),
+                                     QStringLiteral("SECS"), QStringLiteral("Info"),
+                                     QStringLiteral("Time out"), QStringLiteral("Log"),
                                      QStringLiteral("Event")}));
     EXPECT_EQ(s.buttons()->buttons().size(), 2);
 }
@@ -102,7 +106,8 @@ TEST_F(OptionsTest, OkWritesEveryPageIntoTheSettingsAndTheFile) {
     ASSERT_EQ(s.result(), QDialog::Accepted);
     EXPECT_TRUE(shown.isEmpty());
 
-    CTovikarApp loaded(dir.filePath(QStringLiteral("bin/tovik")), dir.filePath(QStringLiteral("config")));
+    CTovikarApp loaded(dir.filePath(QStringLiteral("bin/tovik")),
+                       dir.filePath(QStringLiteral("config")));
     loaded.profile().setFileName(dir.filePath(QStringLiteral("s.ini")));
     loaded.LoadSettings();
     for (const CTovikarApp* a : {&app, &loaded}) {
@@ -180,8 +185,8 @@ TEST_F(OptionsTest, BridgeModeShowsButCannotBeChosenAgain) {
 TEST_F(OptionsTest, UnknownProtocolShowsNoChoiceAndBecomesTheLast) {
     app.Protocol = 7;
     COptionSheet s(app);
-    for (QRadioButton* r : {s.general()->m_radioHsms, s.general()->m_radioSecs, s.general()->m_radioMsec,
-                            s.general()->m_radioHsmsSecs})
+    for (QRadioButton* r : {s.general()->m_radioHsms, s.general()->m_radioSecs,
+                            s.general()->m_radioMsec, s.general()->m_radioHsmsSecs})
         EXPECT_FALSE(r->isChecked());
     clickOk(s);
     EXPECT_EQ(app.Protocol, 3);
@@ -193,8 +198,9 @@ TEST_F(OptionsTest, LogSizeAndBackupCountAreRangeChecked) {
     s.log()->m_editLogFileSize->setText(QStringLiteral("0"));
     clickOk(s);
     s.tabs()->setCurrentIndex(0); // cannot leave either
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("Please enter an integer between 1 and 100000."),
-                                  QStringLiteral("Please enter an integer between 1 and 100000.")}));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("Please enter an integer between 1 and 100000."),
+                           QStringLiteral("Please enter an integer between 1 and 100000.")}));
     EXPECT_EQ(s.tabs()->currentIndex(), 5);
     EXPECT_NE(s.result(), QDialog::Accepted);
 
@@ -270,7 +276,8 @@ TEST(DialogInteger, AcceptsWhatTheIntegerEditAccepts) {
     EXPECT_EQ(tovik::parseDialogInt(QStringLiteral("007")), 7);
     EXPECT_EQ(tovik::parseDialogInt(QStringLiteral("99999999999999999999")), INT_MAX);
     EXPECT_EQ(tovik::parseDialogInt(QStringLiteral("-99999999999")), INT_MIN);
-    for (const char* bad : {"", "  ", "-", "+", "-0", "+0", "abc", "12abc", "0x10", "1 2", "1.5", "\xd9\xa3"})
+    for (const char* bad :
+         {"", "  ", "-", "+", "-0", "+0", "abc", "12abc", "0x10", "1 2", "1.5", "\xd9\xa3"})
         EXPECT_FALSE(tovik::parseDialogInt(QString::fromUtf8(bad)).has_value()) << bad;
 }
 
@@ -285,7 +292,8 @@ TEST(DialogGeometry, PagesFollowTheirFontsDialogUnits) {
     // Roughly 45 average characters across and 15 lines down.
     EXPECT_NEAR(r.width() / static_cast<double>(fm.averageCharWidth()), 67.5, 20.0);
     EXPECT_NEAR(r.height() / static_cast<double>(fm.height()), 15.25, 0.5);
-    EXPECT_GE(page.m_editLogFileName->geometry().right(), page.m_editLogFileSize->geometry().right());
+    EXPECT_GE(page.m_editLogFileName->geometry().right(),
+              page.m_editLogFileSize->geometry().right());
     EXPECT_LE(page.m_editLogFileName->geometry().right(), page.width());
 }
 
