@@ -28,6 +28,8 @@ CHMsgListView::CHMsgListView(QWidget* parent) : QListWidget(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformItemSizes(true);
     setIconSize(QSize(16, 16));
+    setTextElideMode(Qt::ElideNone);
+    refitGrid();
     setFocusPolicy(Qt::StrongFocus);
     // The selected row stays marked when the focus is elsewhere (the log,
     // the tool bar): the send command acts on it.
@@ -91,7 +93,31 @@ int CHMsgListView::InsertMessageItem(CHOneMsg* msg) {
             lo = mid + 1;
     }
     insertItem(lo, makeItem(msg));
+    fitGrid(name);
     return lo;
+}
+
+void CHMsgListView::fitGrid(const QString& name) {
+    const int w = fontMetrics().horizontalAdvance(name);
+    if (w <= m_textWidth && gridSize().isValid())
+        return;
+    m_textWidth = std::max(w, m_textWidth);
+    const int h = std::max(fontMetrics().height(), iconSize().height()) + 4;
+    setGridSize(QSize(iconSize().width() + m_textWidth + 16, h));
+}
+
+void CHMsgListView::refitGrid() {
+    m_textWidth = fontMetrics().horizontalAdvance(QStringLiteral("New Message #1"));
+    setGridSize(QSize());
+    for (int i = 0; i < count(); ++i)
+        fitGrid(item(i)->text());
+    fitGrid(QString());
+}
+
+void CHMsgListView::changeEvent(QEvent* event) {
+    QListWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        refitGrid();
 }
 
 void CHMsgListView::Rebuild(const CHOneMsgList& list) {
@@ -105,6 +131,7 @@ void CHMsgListView::Rebuild(const CHOneMsgList& list) {
     setUpdatesEnabled(false);
     for (const auto& r : rows)
         addItem(makeItem(r.second));
+    refitGrid();
     setUpdatesEnabled(true);
 }
 

@@ -47,8 +47,16 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     QListWidgetItem* makeItem(CHOneMsg* msg) const;
+    // Columns as wide as the longest name, so names are not cut short.
+    void fitGrid(const QString& name);
+    void refitGrid();
+
+    int m_textWidth = 0;
 };
 
 // Name order of the list: letter case ignored first, then exact text, so

@@ -163,7 +163,7 @@ void CTovikarForm::refreshCodecPanel() {
     m_codecRefreshPosted = false;
     CHVeltSecsII& c = m_view.WorkingCodec();
     const QString head = QString::fromLatin1(c.GetHexMessage().substr(0, 20));
-    m_codecPanel->setText(QStringLiteral("SECS-II  s%1f%2%3\ndevice %4\nheader %5\nbody %6 bytes")
+    m_codecPanel->setText(QStringLiteral("SECS-II s%1f%2%3\ndevice %4\n%5\nbody %6 bytes")
                               .arg(c.GetStream())
                               .arg(c.GetFunction())
                               .arg(c.GetWBit() ? QStringLiteral("w") : QString())
