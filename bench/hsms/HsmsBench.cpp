@@ -29,8 +29,8 @@
 
 namespace {
 
-constexpr int kBatch = 2000;   // transactions per measured iteration
-constexpr int kBigCount = 32;  // 1 MiB messages per measured iteration
+constexpr int kBatch = 2000;  // transactions per measured iteration
+constexpr int kBigCount = 32; // 1 MiB messages per measured iteration
 constexpr std::size_t kBigBody = 1024 * 1024;
 
 // An S1F1-sized request with a short body.
@@ -161,10 +161,9 @@ void BM_DriverPair(benchmark::State& state) {
         passive.SetServerMode(true);
         passive.SetLocalPort(0);
         passive.SetT7Timeout(0);
-        QObject::connect(&passive, &CVeltHsms::MessageReceived,
-                         [&passive](const QString&, int, const QString& hex) {
-                             passive.SendHex(hex);
-                         });
+        QObject::connect(
+            &passive, &CVeltHsms::MessageReceived,
+            [&passive](const QString&, int, const QString& hex) { passive.SendHex(hex); });
         passive.SetPortOpen(true);
         portReady.set_value(passive.GetListeningPort());
         QEventLoop loop;
@@ -182,14 +181,15 @@ void BM_DriverPair(benchmark::State& state) {
     int received = 0;
     int sent = 0;
     QEventLoop loop;
-    QObject::connect(&active, &CVeltHsms::MessageReceived, [&](const QString&, int, const QString&) {
-        if (++received == kBatch)
-            loop.quit();
-        else if (sent < kBatch) {
-            active.SendHex(request);
-            ++sent;
-        }
-    });
+    QObject::connect(&active, &CVeltHsms::MessageReceived,
+                     [&](const QString&, int, const QString&) {
+                         if (++received == kBatch)
+                             loop.quit();
+                         else if (sent < kBatch) {
+                             active.SendHex(request);
+                             ++sent;
+                         }
+                     });
     for (auto _ : state) {
         received = 0;
         for (sent = 0; sent < outstanding; ++sent)
@@ -262,8 +262,18 @@ void BM_DriverReceive1MiB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBigCount * static_cast<int64_t>(frame.size()));
 }
 
-BENCHMARK(BM_RawPingPong)->Arg(1)->Arg(16)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_DriverPair)->Arg(1)->Arg(16)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_RawPingPong)
+    ->Arg(1)
+    ->Arg(16)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_DriverPair)
+    ->Arg(1)
+    ->Arg(16)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_RawReceive1MiB)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_DriverReceive1MiB)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
@@ -298,8 +308,8 @@ int main(int argc, char** argv) {
                      double scale, const char* unit) {
         if (!m.count(driver) || !m.count(raw))
             return;
-        std::printf("%-32s driver %10.1f %s  raw %10.1f %s  ratio %.2f\n", what,
-                    m[driver] / scale, unit, m[raw] / scale, unit, m[driver] / m[raw]);
+        std::printf("%-32s driver %10.1f %s  raw %10.1f %s  ratio %.2f\n", what, m[driver] / scale,
+                    unit, m[raw] / scale, unit, m[driver] / m[raw]);
     };
     std::printf("\nMedians, driver against raw sockets in this run:\n");
     ratio("transactions, 1 outstanding", "BM_DriverPair/1", "BM_RawPingPong/1", 1, "tx/s");

@@ -24,8 +24,8 @@ void CHsmsPanel::SetDriver(CVeltHsms* driver) {
         connect(driver, &CVeltHsms::StateChanged, this, &CHsmsPanel::Refresh);
         connect(driver, &CVeltHsms::ConnectionChanged, this,
                 [this](const QString& address, int port, bool connected) {
-                    m_peer = connected ? QStringLiteral("%1(%2)").arg(address).arg(port)
-                                       : QString();
+                    m_peer =
+                        connected ? QStringLiteral("%1(%2)").arg(address).arg(port) : QString();
                     Refresh();
                 });
     }
@@ -37,7 +37,7 @@ QString CHsmsPanel::ModeText() const {
     if (!d)
         return QString();
     return d->GetServerMode() ? QStringLiteral("Passive (server)")
-                                     : QStringLiteral("Active (client)");
+                              : QStringLiteral("Active (client)");
 }
 
 QString CHsmsPanel::EndpointText() const {
@@ -59,10 +59,14 @@ QString CHsmsPanel::StateText() const {
     if (!d)
         return QStringLiteral("No driver");
     switch (d->GetState()) {
-    case CVeltHsms::Closed: return QStringLiteral("Closed");
-    case CVeltHsms::Listening: return QStringLiteral("Listening");
-    case CVeltHsms::Connected: return QStringLiteral("Connected, not selected");
-    case CVeltHsms::Selected: return QStringLiteral("Selected");
+    case CVeltHsms::Closed:
+        return QStringLiteral("Closed");
+    case CVeltHsms::Listening:
+        return QStringLiteral("Listening");
+    case CVeltHsms::Connected:
+        return QStringLiteral("Connected, not selected");
+    case CVeltHsms::Selected:
+        return QStringLiteral("Selected");
     }
     return QString();
 }

@@ -73,10 +73,18 @@ CVeltHsms::~CVeltHsms() {
         m_server->disconnect(this);
 }
 
-void CVeltHsms::SetRemoteAddress(const QString& address) { m_remoteAddress = address; }
-void CVeltHsms::SetRemotePort(int port) { m_remotePort = port; }
-void CVeltHsms::SetLocalPort(int port) { m_localPort = port; }
-void CVeltHsms::SetServerMode(bool server) { m_serverMode = server; }
+void CVeltHsms::SetRemoteAddress(const QString& address) {
+    m_remoteAddress = address;
+}
+void CVeltHsms::SetRemotePort(int port) {
+    m_remotePort = port;
+}
+void CVeltHsms::SetLocalPort(int port) {
+    m_localPort = port;
+}
+void CVeltHsms::SetServerMode(bool server) {
+    m_serverMode = server;
+}
 
 void CVeltHsms::SetT8Timeout(int ms) {
     m_timeouts.t8Ms = ms;
@@ -91,7 +99,9 @@ void CVeltHsms::SetT6Timeout(int ms) {
     applyTimeouts();
 }
 
-void CVeltHsms::applyTimeouts() { m_session.setTimeouts(m_timeouts); }
+void CVeltHsms::applyTimeouts() {
+    m_session.setTimeouts(m_timeouts);
+}
 
 void CVeltHsms::SetMaxMessageLength(std::uint32_t bytes) {
     m_maxLength = bytes < kHeaderLength ? static_cast<std::uint32_t>(kHeaderLength) : bytes;
@@ -157,7 +167,8 @@ void CVeltHsms::SetPortOpen(bool open) {
     // the events follow once control returns to the event loop.
     m_announcePending = true;
     QMetaObject::invokeMethod(
-        this, [this, link = m_link] {
+        this,
+        [this, link = m_link] {
             if (link == m_link && m_announcePending)
                 announceConnection();
         },
@@ -332,8 +343,11 @@ void CVeltHsms::onTimer() {
     const short code = expiry->kind == TimerKind::T7   ? ErrorT7
                        : expiry->kind == TimerKind::T6 ? ErrorT6
                                                        : ErrorT8;
+    QString detail = QString::fromStdString(expiry->detail);
+    if (expiry->kind == TimerKind::T8)
+        detail += QStringLiteral(" (%1 bytes of it had arrived)").arg(m_reader.pendingBytes());
     const quint64 link = m_link;
-    raise(code, QString::fromStdString(expiry->detail));
+    raise(code, detail);
     if (link == m_link)
         dropLink(false);
 }
@@ -346,8 +360,8 @@ void CVeltHsms::SendHex(const QString& hex) {
         return;
     }
     if (message.size() < kHeaderLength) {
-        raise(ErrorCannotSend, QStringLiteral("message of %1 bytes is shorter than its header")
-                                   .arg(message.size()));
+        raise(ErrorCannotSend,
+              QStringLiteral("message of %1 bytes is shorter than its header").arg(message.size()));
         return;
     }
     if (message.size() > m_maxLength) {
@@ -375,8 +389,8 @@ void CVeltHsms::SendHex(const QString& hex) {
     frame.append(reinterpret_cast<const char*>(message.data()),
                  static_cast<qsizetype>(message.size()));
     if (m_socket->write(frame) != frame.size()) {
-        raise(ErrorCannotSend, QStringLiteral("the socket refused the message: %1")
-                                   .arg(m_socket->errorString()));
+        raise(ErrorCannotSend,
+              QStringLiteral("the socket refused the message: %1").arg(m_socket->errorString()));
         return;
     }
     // Hand the bytes to the kernel now rather than on the next event-loop

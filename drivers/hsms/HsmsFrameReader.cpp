@@ -27,10 +27,9 @@ std::optional<Error> FrameReader::feed(const std::uint8_t* data, std::size_t siz
             pos += take;
             if (m_lengthHave < 4)
                 break;
-            const std::uint32_t length = (std::uint32_t{m_lengthBytes[0]} << 24) |
-                                         (std::uint32_t{m_lengthBytes[1]} << 16) |
-                                         (std::uint32_t{m_lengthBytes[2]} << 8) |
-                                         std::uint32_t{m_lengthBytes[3]};
+            const std::uint32_t length =
+                (std::uint32_t{m_lengthBytes[0]} << 24) | (std::uint32_t{m_lengthBytes[1]} << 16) |
+                (std::uint32_t{m_lengthBytes[2]} << 8) | std::uint32_t{m_lengthBytes[3]};
             if (length < kHeaderLength || length > m_maxLength) {
                 m_failed = true;
                 std::string text = "message length " + std::to_string(length);

@@ -33,9 +33,8 @@ public:
 
     // Some bytes of an unfinished message (its length field included) are held.
     bool midFrame() const { return m_lengthHave > 0 || m_inBody; }
-    // Bytes of the unfinished message received so far, and its announced length.
+    // Bytes of the unfinished message received so far, its length field included.
     std::size_t pendingBytes() const { return m_inBody ? 4 + m_frame.size() : m_lengthHave; }
-    std::uint32_t pendingLength() const { return m_inBody ? m_need : 0; }
     bool failed() const { return m_failed; }
     // Forgets any partial message and a previous failure (a new connection).
     void reset();

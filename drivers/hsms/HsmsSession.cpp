@@ -34,15 +34,24 @@ std::string hex8(std::uint32_t v) {
 
 const char* sTypeName(std::uint8_t sType) {
     switch (sType) {
-    case kSelectReq: return "Select.req";
-    case kSelectRsp: return "Select.rsp";
-    case kDeselectReq: return "Deselect.req";
-    case kDeselectRsp: return "Deselect.rsp";
-    case kLinktestReq: return "Linktest.req";
-    case kLinktestRsp: return "Linktest.rsp";
-    case kRejectReq: return "Reject.req";
-    case kSeparateReq: return "Separate.req";
-    default: return "control message";
+    case kSelectReq:
+        return "Select.req";
+    case kSelectRsp:
+        return "Select.rsp";
+    case kDeselectReq:
+        return "Deselect.req";
+    case kDeselectRsp:
+        return "Deselect.rsp";
+    case kLinktestReq:
+        return "Linktest.req";
+    case kLinktestRsp:
+        return "Linktest.rsp";
+    case kRejectReq:
+        return "Reject.req";
+    case kSeparateReq:
+        return "Separate.req";
+    default:
+        return "control message";
     }
 }
 
@@ -173,8 +182,7 @@ std::optional<Expiry> Session::expired(std::int64_t now) const {
     };
     if (m_t8)
         consider(*m_t8, TimerKind::T8, [&] {
-            return "T8: no byte for " + std::to_string(m_timeouts.t8Ms) +
-                   " ms inside a message";
+            return "T8: no byte for " + std::to_string(m_timeouts.t8Ms) + " ms inside a message";
         });
     for (const Pending& p : m_pending)
         consider(p.deadline, TimerKind::T6, [&] {

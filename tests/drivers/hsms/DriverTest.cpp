@@ -22,13 +22,21 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 QString ev(const char* kind, int port, const QString& rest) {
     return QStringLiteral("%1 %2 %3 %4").arg(QLatin1String(kind), kLocal).arg(port).arg(rest);
 }
-QString up(int port) { return ev("conn", port, QStringLiteral("1")); }
-QString down(int port) { return ev("conn", port, QStringLiteral("0")); }
-QString recv(int port, const char* hex) { return ev("recv", port, QLatin1String(hex)); }
+QString up(int port) {
+    return ev("conn", port, QStringLiteral("1"));
+}
+QString down(int port) {
+    return ev("conn", port, QStringLiteral("0"));
+}
+QString recv(int port, const char* hex) {
+    return ev("recv", port, QLatin1String(hex));
+}
 QString error(int port, int code, const char* detail) {
     return ev("error", port, QStringLiteral("%1 %2").arg(code).arg(QLatin1String(detail)));
 }
-QStringList connected(int port) { return {QStringLiteral("peer %1 %2").arg(kLocal).arg(port), up(port)}; }
+QStringList connected(int port) {
+    return {QStringLiteral("peer %1 %2").arg(kLocal).arg(port), up(port)};
+}
 
 class HsmsPassive : public ::testing::Test {
 protected:
@@ -96,62 +104,47 @@ TEST_F(HsmsPassive, MessagesPackedTogetherOrSplitIntoSingleBytesArriveWholeAndIn
     EXPECT_EQ(rec.events, want);
 }
 
-// ---- bad lengths: the link is dropped, nothing whole is lost
+// ---- bad lengths: the link is dropped, nothing whole before it is lost
 
-TEST_F(HsmsPassive, GarbageIsReadAsALengthAndDropsTheLink) {
+struct BadLength {
+    const char* name;
+    std::uint32_t maxLength;
+    std::string goodHex; // a whole message sent just before the bad length, or empty
+    Bytes bad;
+    const char* detail;
+};
+
+class HsmsBadLength : public HsmsPassive, public ::testing::WithParamInterface<BadLength> {};
+
+TEST_P(HsmsBadLength, DropsTheLinkAfterDeliveringEarlierMessages) {
+    const BadLength& c = GetParam();
+    driver.SetMaxMessageLength(c.maxLength);
     RawPeer peer;
     connectPeer(peer);
     const int p = peer.localPort();
-    peer.send(bytesOf("474554202f20485454502f312e300d0a0d0a")); // "GET / HTTP/1.0"
+    peer.send(c.goodHex.empty() ? c.bad : concat({framed(c.goodHex), c.bad}));
     EXPECT_TRUE(peer.waitClosed());
     ASSERT_TRUE(waitFor(down(p)));
     QStringList want = connected(p);
-    want << error(p, -2, "message length 1195725856 is above the maximum of 16777216 bytes")
-         << down(p);
+    if (!c.goodHex.empty())
+        want << recv(p, c.goodHex.c_str());
+    want << error(p, -2, c.detail) << down(p);
     EXPECT_EQ(rec.events, want);
     expectServesNextClient();
 }
 
-TEST_F(HsmsPassive, LengthOfTwoToThe31AfterAGoodMessageDeliversTheGoodOneFirst) {
-    RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
-    peer.send(concat({framed("00018101000000000001"), Bytes{0x80, 0, 0, 0}}));
-    EXPECT_TRUE(peer.waitClosed());
-    ASSERT_TRUE(waitFor(down(p)));
-    QStringList want = connected(p);
-    want << recv(p, "00018101000000000001")
-         << error(p, -2, "message length 2147483648 is above the maximum of 16777216 bytes")
-         << down(p);
-    EXPECT_EQ(rec.events, want);
-    expectServesNextClient();
-}
-
-TEST_F(HsmsPassive, LengthBelowTheHeaderDropsTheLink) {
-    RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
-    peer.send(concat({Bytes{0, 0, 0, 9}, bytesOf("000181010000000000")}));
-    EXPECT_TRUE(peer.waitClosed());
-    ASSERT_TRUE(waitFor(down(p)));
-    EXPECT_EQ(rec.events.mid(2), (QStringList{error(p, -2, "message length 9 is shorter than "
-                                                           "the 10-byte header"),
-                                              down(p)}));
-    expectServesNextClient();
-}
-
-TEST_F(HsmsPassive, ConfiguredMaximumAppliesToReceivedLengths) {
-    driver.SetMaxMessageLength(100);
-    RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
-    peer.send(framed("00018101000000000001" + std::string(2 * 90, '0')));
-    peer.send(Bytes{0, 0, 0, 101});
-    ASSERT_TRUE(waitFor(down(p)));
-    EXPECT_EQ(rec.count(ev("recv", p, QString())), 1);
-    EXPECT_TRUE(rec.events.contains(error(p, -2, "message length 101 is above the maximum of 100 bytes")));
-    expectServesNextClient();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HsmsBadLength,
+    ::testing::Values(
+        BadLength{"Garbage", 16u << 20, "", bytesOf("474554202f20485454502f312e300d0a0d0a"),
+                  "message length 1195725856 is above the maximum of 16777216 bytes"},
+        BadLength{"TwoToThe31", 16u << 20, "00018101000000000001", Bytes{0x80, 0, 0, 0},
+                  "message length 2147483648 is above the maximum of 16777216 bytes"},
+        BadLength{"BelowHeader", 16u << 20, "", bytesOf("00000009000181010000000000"),
+                  "message length 9 is shorter than the 10-byte header"},
+        BadLength{"AboveConfigured", 100, "00018101000000000001" + std::string(180, '0'),
+                  Bytes{0, 0, 0, 101}, "message length 101 is above the maximum of 100 bytes"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // ---- timers
 
@@ -166,7 +159,10 @@ TEST_F(HsmsPassive, HalfAMessageThenSilenceRunsOutT8) {
     ASSERT_TRUE(waitFor(down(p)));
     EXPECT_EQ(rec.events.mid(2),
               (QStringList{recv(p, "00018101000000000001"),
-                           error(p, -4, "T8: no byte for 200 ms inside a message"), down(p)}));
+                           error(p, -4,
+                                 "T8: no byte for 200 ms inside a message (8 bytes of it had "
+                                 "arrived)"),
+                           down(p)}));
     expectServesNextClient();
 }
 
@@ -227,7 +223,8 @@ TEST_F(HsmsPassive, ConnectDisconnectLoopLeavesPairedEvents) {
     }));
     pumpFor(50);
     for (qsizetype i = 0; i < rec.events.size(); i += 3) {
-        ASSERT_TRUE(rec.events[i].startsWith(QStringLiteral("peer"))) << rec.events.join(u'\n').toStdString();
+        ASSERT_TRUE(rec.events[i].startsWith(QStringLiteral("peer")))
+            << rec.events.join(u'\n').toStdString();
         const QString p = rec.events[i].section(u' ', 2, 2);
         EXPECT_EQ(rec.events[i + 1], up(p.toInt()));
         EXPECT_EQ(rec.events[i + 2], down(p.toInt()));
@@ -368,7 +365,8 @@ TEST(HsmsPair, PassiveAndActiveDriversExchangeBothWays) {
                                         .arg(kLocal)
                                         .arg(activePort)
                                         .arg(100 + i));
-    EXPECT_EQ(ar.events[3], QStringLiteral("recv %1 %2 00010102000000000104").arg(kLocal).arg(listening) + body);
+    EXPECT_EQ(ar.events[3],
+              QStringLiteral("recv %1 %2 00010102000000000104").arg(kLocal).arg(listening) + body);
 
     active.SetPortOpen(false);
     EXPECT_EQ(ar.events.last(), down(listening));
@@ -409,8 +407,9 @@ TEST_F(HsmsActive, UnansweredControlRequestRunsOutT6AndAnsweredOnesDoNot) {
     ASSERT_TRUE(pumpUntil([&] { return rec.events.size() == 5; }));
     EXPECT_EQ(rec.events.mid(2),
               (QStringList{recv(p, "ffff0000000600000001"),
-                           error(p, -7, "T6: no reply to Linktest.req (system bytes 00000002) "
-                                        "within 200 ms"),
+                           error(p, -7,
+                                 "T6: no reply to Linktest.req (system bytes 00000002) "
+                                 "within 200 ms"),
                            down(p)}));
     EXPECT_FALSE(driver.GetPortOpen());
 }
@@ -470,7 +469,8 @@ TEST(HsmsPorts, ResolveAddressGivesIpTextOrNothing) {
     ensureApp();
     CVeltHsms driver;
     EXPECT_EQ(driver.ResolveAddress(QStringLiteral("localhost")), kLocal);
-    EXPECT_EQ(driver.ResolveAddress(QStringLiteral(" 192.168.10.5 ")), QStringLiteral("192.168.10.5"));
+    EXPECT_EQ(driver.ResolveAddress(QStringLiteral(" 192.168.10.5 ")),
+              QStringLiteral("192.168.10.5"));
     EXPECT_EQ(driver.ResolveAddress(QStringLiteral("::ffff:10.0.0.1")), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(driver.ResolveAddress(QString()), QString());
     EXPECT_EQ(driver.ResolveAddress(QStringLiteral("no-such-host.invalid")), QString());

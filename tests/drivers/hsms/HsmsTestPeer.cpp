@@ -67,7 +67,9 @@ sockaddr_in loopback(int port) {
 }
 } // namespace
 
-RawPeer::~RawPeer() { close(); }
+RawPeer::~RawPeer() {
+    close();
+}
 
 bool RawPeer::connectTo(int port) {
     close();
@@ -94,44 +96,30 @@ void RawPeer::setReceiveBuffer(int bytes) {
 }
 
 void RawPeer::send(const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        else
-            return;
-    }
+    // Small scripted writes: the socket buffer always takes them whole.
+    ASSERT_EQ(::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+}
+
+// Takes in what is there; false once the driver closed the connection.
+bool RawPeer::pull() {
+    std::uint8_t buf[65536];
+    const ssize_t got = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (got > 0)
+        m_pending.insert(m_pending.end(), buf, buf + got);
+    return got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
 Bytes RawPeer::receive(std::size_t n) {
-    bool closed = false;
-    pumpUntil([&] {
-        std::uint8_t buf[65536];
-        const ssize_t got = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (got > 0)
-            m_pending.insert(m_pending.end(), buf, buf + got);
-        else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-            closed = true;
-        return closed || m_pending.size() >= n;
-    });
-    const std::size_t take = std::min(n, m_pending.size());
-    Bytes out(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(take));
-    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(take));
+    pumpUntil([&] { return !pull() || m_pending.size() >= n; });
+    const auto take = static_cast<std::ptrdiff_t>(std::min(n, m_pending.size()));
+    Bytes out(m_pending.begin(), m_pending.begin() + take);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + take);
     return out;
 }
 
 bool RawPeer::waitClosed() {
-    return pumpUntil([&] {
-        std::uint8_t buf[65536];
-        const ssize_t got = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (got > 0)
-            return false;
-        return got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-    });
+    return pumpUntil([&] { return !pull(); });
 }
 
 void RawPeer::close() {
@@ -152,7 +140,9 @@ RawListener::RawListener() {
     m_port = ntohs(bound.sin_port);
 }
 
-RawListener::~RawListener() { ::close(m_fd); }
+RawListener::~RawListener() {
+    ::close(m_fd);
+}
 
 bool RawListener::accept(RawPeer& peer) {
     int fd = -1;
@@ -180,14 +170,11 @@ Recorder::Recorder(CVeltHsms& driver) {
                      [this](const QString& a, int p, const QString& hex) {
                          events << QStringLiteral("recv %1 %2 %3").arg(a).arg(p).arg(hex);
                      });
-    QObject::connect(&driver, &CVeltHsms::ErrorOccurred,
-                     [this](const QString& a, int p, short code, const QString& detail) {
-                         events << QStringLiteral("error %1 %2 %3 %4")
-                                       .arg(a)
-                                       .arg(p)
-                                       .arg(code)
-                                       .arg(detail);
-                     });
+    QObject::connect(
+        &driver, &CVeltHsms::ErrorOccurred,
+        [this](const QString& a, int p, short code, const QString& detail) {
+            events << QStringLiteral("error %1 %2 %3 %4").arg(a).arg(p).arg(code).arg(detail);
+        });
 }
 
 int Recorder::count(const QString& prefix) const {

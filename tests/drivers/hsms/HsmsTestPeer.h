@@ -44,6 +44,7 @@ public:
     void setReceiveBuffer(int bytes);
 
 private:
+    bool pull();
     int m_fd = -1;
     Bytes m_pending;
 };

@@ -45,21 +45,16 @@ TEST(HsmsSessionT7, RunsOutWhenNobodySelects) {
     EXPECT_EQ(e->detail, "T7: not selected within 10000 ms");
 }
 
-TEST(HsmsSessionT7, PassiveSideIsSelectedByItsOwnSelectRsp) {
+TEST(HsmsSessionT7, PassiveSideIsSelectedOnlyByItsOwnAcceptingSelectRsp) {
     Session s = connectedAt(0);
     receive(s, "ffff0000000100000005", 100);
+    send(s, "ffff0001000200000005", 150); // status 1: refused
     EXPECT_EQ(s.state(), LinkState::NotSelected);
+    EXPECT_EQ(s.nextDeadline(), 10000);
     send(s, "ffff0000000200000005", 200);
     EXPECT_EQ(s.state(), LinkState::Selected);
     EXPECT_FALSE(s.nextDeadline());
     EXPECT_FALSE(s.expired(1'000'000));
-}
-
-TEST(HsmsSessionT7, RefusedSelectLeavesT7Running) {
-    Session s = connectedAt(0);
-    send(s, "ffff0001000200000005", 10); // status 1: already active
-    EXPECT_EQ(s.state(), LinkState::NotSelected);
-    EXPECT_EQ(s.nextDeadline(), 10000);
 }
 
 TEST(HsmsSessionT7, SeparateAndDeselectReturnToNotSelectedAndRestartT7) {
@@ -109,22 +104,16 @@ TEST(HsmsSessionT6, LinktestRepliesAndRejectsSettleTheirOwnRequestOnly) {
     EXPECT_TRUE(s.expired(1010));
 }
 
-TEST(HsmsSessionT8, OnlyRunsWhileAMessageIsIncomplete) {
-    Session s = connectedAt(0, {0, 0, 2000});
+TEST(HsmsSessionT8, RunsOnlyInsideAMessageAndTheEarliestExpiryComesFirst) {
+    Session s = connectedAt(0, {5000, 10000, 2000});
+    send(s, "ffff0000000500000001", 0);
     s.bytesArrived(100, true);
     s.bytesArrived(1500, true); // a byte inside the gap restarts it
     EXPECT_EQ(s.nextDeadline(), 3500);
-    EXPECT_EQ(s.expired(3500)->kind, TimerKind::T8);
-    s.bytesArrived(3000, false);
-    EXPECT_FALSE(s.nextDeadline());
-}
-
-TEST(HsmsSessionT8, EarliestExpiryIsReportedFirst) {
-    Session s = connectedAt(0, {5000, 10000, 2000});
-    send(s, "ffff0000000500000001", 0);
-    s.bytesArrived(1000, true);
-    EXPECT_EQ(s.nextDeadline(), 3000);
     EXPECT_EQ(s.expired(20000)->kind, TimerKind::T8);
+    s.bytesArrived(3000, false);
+    EXPECT_EQ(s.nextDeadline(), 5000);
+    EXPECT_EQ(s.expired(20000)->kind, TimerKind::T6);
 }
 
 TEST(HsmsSessionLifecycle, DisconnectClearsEverythingAndIgnoresLateMessages) {
