@@ -108,9 +108,10 @@ void CVeltHsms::SetMaxMessageLength(std::uint32_t bytes) {
     m_reader.setMaxLength(m_maxLength);
 }
 
+// What is actually open, not the mode setting, which may have been written since.
 bool CVeltHsms::GetPortOpen() const {
-    if (m_serverMode)
-        return m_server && m_server->isListening();
+    if (m_server)
+        return m_server->isListening();
     return m_socket != nullptr;
 }
 
