@@ -1,0 +1,137 @@
+#include "CHAppInstance.h"
+
+#include "CHEventLog.h"
+#include "CHLogStreamWriter.h"
+#include "CHWindowPlacement.h"
+#include "CMainFrame.h"
+#include "CSplashWnd.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+#include "messagebox.h"
+
+#include <QFile>
+
+#include <clocale>
+#include <cstdio>
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void initShellResources() { Q_INIT_RESOURCE(shell); }
+
+namespace tovik {
+
+namespace {
+// The size the window gets from the view's first initial update, before a
+// saved rectangle replaces it.
+constexpr int kInitialWidth = 640;
+constexpr int kInitialHeight = 480;
+} // namespace
+
+CHAppInstance::CHAppInstance(CHStartOptions options) : m_options(std::move(options)) {
+    if (m_options.windowed)
+        initShellResources();
+    m_app = std::make_unique<CTovikarApp>(m_options.executablePath, m_options.userConfigDir);
+}
+
+CHAppInstance::~CHAppInstance() {
+    // The frame's form refers to the view and the document: it goes first.
+    m_frame.reset();
+    m_stdout.reset();
+    m_view.reset();
+    m_doc.reset();
+    if (m_ownsTheApp && theApp() == m_app.get())
+        setTheApp(nullptr);
+}
+
+bool CHAppInstance::InitInstance() {
+    // Dates and times in the status bar and the log follow the user's locale.
+    std::setlocale(LC_ALL, "");
+    CSplashWnd::EnableSplashScreen(m_options.windowed && m_options.splash);
+
+    if (!theApp()) {
+        setTheApp(m_app.get());
+        m_ownsTheApp = true;
+    }
+    const QString& commandLine = m_options.documentPath;
+    if (!commandLine.isEmpty())
+        m_app->SelectSettingsFile(commandLine);
+
+    // Without a document on the command line, the last one, when it can
+    // still be read; otherwise silently a new document.
+    QString open = commandLine;
+    if (open.isEmpty() && m_app->ReadOpenMruDocument()) {
+        const QString last = m_app->ReadMruDocument();
+        QFile probe(last);
+        if (!last.isEmpty() && probe.open(QIODevice::ReadOnly)) {
+            probe.close();
+            open = last;
+        }
+    }
+    m_startDocument = open;
+
+    m_doc = std::make_unique<CTovikarDoc>();
+    m_doc->SetMessageBoxHandler([this](const QString& text) { showMessageBox(text, m_frame.get()); });
+    CTovikarApp* app = m_app.get();
+    QObject::connect(m_doc.get(), &CTovikarDoc::documentOpened,
+                     [app](const QString& path) { app->OnDocumentOpened(path, true); });
+    QObject::connect(m_doc.get(), &CTovikarDoc::aboutToSave,
+                     [app](const QString& path) { app->OnDocumentSaving(path); });
+    m_view = std::make_unique<CTovikarView>(*m_app, *m_doc);
+
+    if (m_options.logToStdout) {
+        m_stdout = std::make_unique<CHLogStreamWriter>(stdout);
+        m_stdout->Attach(m_view->EventLog());
+    }
+    attachFileLog();
+
+    // The frame (tool bar, status bar, splash) comes before the document,
+    // so a box about the document has a window to stand on.
+    if (m_options.windowed)
+        m_frame = std::make_unique<CMainFrame>(*m_app, *m_doc, *m_view);
+
+    // A document that cannot be read was reported by the document; the
+    // program goes on with an empty one rather than not starting at all.
+    bool opened = !open.isEmpty() && m_doc->OnOpenDocument(open);
+    if (!opened && !m_doc->OnNewDocument())
+        return false;
+
+    m_view->OnInitialUpdate();
+    if (!m_frame)
+        return true;
+
+    m_frame->resize(kInitialWidth, kInitialHeight);
+    m_frame->show();
+    if (m_app->ReadSaveWindowPosition()) {
+        const CTovikarApp::WindowRect saved = m_app->ReadWindowRect();
+        if (const std::optional<QRect> rect =
+                RestorableRect({saved.left, saved.top, saved.right, saved.bottom}, ScreenGeometries()))
+            m_frame->setGeometry(*rect);
+    }
+    m_frame->update();
+    m_frame->setAcceptDrops(true);
+    return true;
+}
+
+void CHAppInstance::attachFileLog() {
+    CTovikarApp* app = m_app.get();
+    CTovikarView* view = m_view.get();
+    // A failure of the file log is told in the event log once the line being
+    // written is done, not from inside the log's own add.
+    m_view->EventLog().AddSink([app, view](const QString& line) {
+        if (!app->EnableLog)
+            return;
+        if (std::optional<QString> error = app->WriteLog(line)) {
+            const QString text = *error;
+            QMetaObject::invokeMethod(view, [view, text] { view->AddText(text); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void CHAppInstance::ExitInstance() {
+    if (m_view && m_view->GetConnected())
+        m_view->OnConnect(); // switches the ports off, with their closing texts
+    if (m_stdout)
+        m_stdout->Flush();
+}
+
+} // namespace tovik

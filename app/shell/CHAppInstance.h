@@ -1,0 +1,64 @@
+#pragma once
+// The start-up shared by the windowed and the headless program: settings
+// file from the command-line document, the first document (the command
+// line's, else the last one when OpenMruDocument is on, else a new one), the
+// engine and its first initial update, and, when windowed, the main frame
+// with its splash and the saved window rectangle. The window is the only
+// difference between the two.
+#include <QString>
+
+#include <memory>
+
+class CTovikarApp;
+
+namespace tovik {
+
+class CHLogStreamWriter;
+class CMainFrame;
+class CTovikarDoc;
+class CTovikarView;
+
+struct CHStartOptions {
+    QString documentPath;      // the command line's document, or empty
+    bool windowed = false;     // the main frame; needs a QApplication
+    bool splash = false;       // the start-up picture (windowed only)
+    bool logToStdout = false;  // every event-log line on standard output
+    QString executablePath;    // empty: the running program (tests give their own)
+    QString userConfigDir;     // empty: the user's configuration folder
+};
+
+class CHAppInstance {
+public:
+    explicit CHAppInstance(CHStartOptions options);
+    ~CHAppInstance();
+    CHAppInstance(const CHAppInstance&) = delete;
+    CHAppInstance& operator=(const CHAppInstance&) = delete;
+
+    // Runs the start-up; false only when not even a new document could be made.
+    bool InitInstance();
+    // Switches the ports off with their closing texts and writes what the
+    // log still holds (the headless end; a closing frame saved its state).
+    void ExitInstance();
+
+    CTovikarApp& App() { return *m_app; }
+    CTovikarDoc& Doc() { return *m_doc; }
+    CTovikarView& View() { return *m_view; }
+    CMainFrame* Frame() { return m_frame.get(); }
+    // The document the start-up tried to open: the command line's, or the
+    // last one; empty when it began with a new document on purpose.
+    const QString& StartDocument() const { return m_startDocument; }
+
+private:
+    void attachFileLog();
+
+    CHStartOptions m_options;
+    std::unique_ptr<CTovikarApp> m_app;
+    std::unique_ptr<CTovikarDoc> m_doc;
+    std::unique_ptr<CTovikarView> m_view;
+    std::unique_ptr<CHLogStreamWriter> m_stdout;
+    std::unique_ptr<CMainFrame> m_frame;
+    QString m_startDocument;
+    bool m_ownsTheApp = false;
+};
+
+} // namespace tovik

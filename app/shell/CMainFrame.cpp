@@ -1,0 +1,635 @@
+#include "CMainFrame.h"
+
+#include "CAboutDlg.h"
+#include "CHMsgCommands.h"
+#include "CHListBoxOld.h"
+#include "CHMsgListView.h"
+#include "CHTrayIcon.h"
+#include "COptionSheet.h"
+#include "CSplashWnd.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
+#include "CTovikarForm.h"
+#include "CTovikarView.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <array>
+
+namespace tovik {
+
+namespace {
+
+struct CommandDef {
+    int id;
+    const char* menuText; // with "\t" and the keys shown in the menu
+    const char* prompt;   // status text "\n" tool tip
+    const char* icon;     // tool bar image, or null
+};
+
+// Menu texts and prompts of every command.
+constexpr std::array kCommands{
+    CommandDef{CMainFrame::ID_FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew", "new"},
+    CommandDef{CMainFrame::ID_FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen", "open"},
+    CommandDef{CMainFrame::ID_FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave", "save"},
+    CommandDef{CMainFrame::ID_FILE_SAVE_AS, "Save &As...", "Save the active document with a new name\nSave As",
+               nullptr},
+    CommandDef{CMainFrame::ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the active document\nPrint", nullptr},
+    CommandDef{CMainFrame::ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages\nPrint Preview", nullptr},
+    CommandDef{CMainFrame::ID_FILE_PRINT_SETUP, "P&rint Setup...",
+               "Change the printer and printing options\nPrint Setup", nullptr},
+    CommandDef{CMainFrame::ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit", nullptr},
+    CommandDef{CMainFrame::ID_EDIT_UNDO, "&Undo\tCtrl+Z", "Undo the last action\nUndo", nullptr},
+    CommandDef{CMainFrame::ID_EDIT_CUT, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", "cut"},
+    CommandDef{CMainFrame::ID_EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy",
+               "copy"},
+    CommandDef{CMainFrame::ID_EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", "paste"},
+    CommandDef{CMainFrame::ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", nullptr},
+    CommandDef{CMainFrame::ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
+               nullptr},
+    CommandDef{CMainFrame::ID_DISCONNECT, "&Disconnect", "Disconnect\nDisconnect", nullptr},
+    CommandDef{CMainFrame::ID_APP_ABOUT, "&About Tovikar...",
+               "Display program information, version number and copyright\nAbout", "about"},
+    CommandDef{CMainFrame::ID_RECORD, "Record", "Record\nRecord", "record"},
+    CommandDef{CMainFrame::ID_ADD_NEW_MESSAGE, "Add New Message", "Add New Message\nAdd New Message", "add_message"},
+    CommandDef{CMainFrame::ID_DELETE_MESSAGE, "Delete Message", "Delete Message\nDelete Message", "delete_message"},
+    CommandDef{CMainFrame::ID_MESSAGE_PROPERTY, "Message Property", "Message Property\nMessage Property",
+               "message_property"},
+    CommandDef{CMainFrame::ID_OPTION, "Option", "Option\nOption", "option"},
+    CommandDef{CMainFrame::ID_CONNECT, "Connect", "Connect\nConnect", "connect"},
+    CommandDef{CMainFrame::ID_SEND_MESSAGE, "Send Message", "Send Message\nSend", "send_message"},
+    CommandDef{CMainFrame::ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", nullptr},
+    CommandDef{CMainFrame::ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+               nullptr},
+};
+
+struct Accelerator {
+    QKeyCombination keys;
+    int id;
+};
+
+// The accelerator table; the first keys of a command are the ones a menu shows.
+const Accelerator kAccelerators[] = {
+    {Qt::CTRL | Qt::Key_C, CMainFrame::ID_EDIT_COPY},
+    {Qt::CTRL | Qt::Key_Insert, CMainFrame::ID_EDIT_COPY},
+    {Qt::CTRL | Qt::Key_N, CMainFrame::ID_FILE_NEW},
+    {Qt::CTRL | Qt::Key_O, CMainFrame::ID_FILE_OPEN},
+    {Qt::CTRL | Qt::Key_P, CMainFrame::ID_FILE_PRINT},
+    {Qt::CTRL | Qt::Key_S, CMainFrame::ID_FILE_SAVE},
+    {Qt::CTRL | Qt::Key_V, CMainFrame::ID_EDIT_PASTE},
+    {Qt::SHIFT | Qt::Key_Insert, CMainFrame::ID_EDIT_PASTE},
+    {Qt::CTRL | Qt::Key_X, CMainFrame::ID_EDIT_CUT},
+    {Qt::SHIFT | Qt::Key_Delete, CMainFrame::ID_EDIT_CUT},
+    {Qt::CTRL | Qt::Key_Z, CMainFrame::ID_EDIT_UNDO},
+    {Qt::ALT | Qt::Key_Backspace, CMainFrame::ID_EDIT_UNDO},
+    {QKeyCombination(Qt::Key_Delete), CMainFrame::ID_DELETE_MESSAGE},
+    {QKeyCombination(Qt::Key_Return), CMainFrame::ID_SEND_MESSAGE},
+    {QKeyCombination(Qt::Key_Enter), CMainFrame::ID_SEND_MESSAGE},
+    {QKeyCombination(Qt::Key_F6), CMainFrame::ID_NEXT_PANE},
+    {Qt::SHIFT | Qt::Key_F6, CMainFrame::ID_PREV_PANE},
+};
+
+// No part of Tovik handles these: they show, disabled. Printing would need
+// a printer module the program does not carry.
+bool isUnhandled(int id) {
+    switch (id) {
+    case CMainFrame::ID_RECORD:
+    case CMainFrame::ID_EDIT_UNDO:
+    case CMainFrame::ID_FILE_PRINT:
+    case CMainFrame::ID_FILE_PRINT_PREVIEW:
+    case CMainFrame::ID_FILE_PRINT_SETUP:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isEditCommand(int id) {
+    switch (id) {
+    case CMainFrame::ID_MESSAGE_PROPERTY:
+    case CMainFrame::ID_ADD_NEW_MESSAGE:
+    case CMainFrame::ID_DELETE_MESSAGE:
+    case CMainFrame::ID_EDIT_CUT:
+    case CMainFrame::ID_EDIT_COPY:
+    case CMainFrame::ID_EDIT_PASTE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString formatNow(std::time_t when, const char* format) {
+    std::tm local{};
+    if (!localtime_r(&when, &local))
+        return {};
+    char buffer[128];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, format, &local);
+    return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(n));
+}
+
+const QString kBarSection = QStringLiteral("CMainFrame");
+
+} // namespace
+
+CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, QWidget* parent)
+    : QMainWindow(parent), m_app(app), m_doc(doc), m_view(view) {
+    setWindowIcon(QIcon(QStringLiteral(":/shell/icons/tovik.svg")));
+    m_form = new CTovikarForm(view, doc, this);
+    setCentralWidget(m_form);
+    m_tray = new CHTrayIcon(this);
+
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    LoadBarState();
+    CSplashWnd::ShowSplashScreen(this);
+
+    m_recent.ReadList(m_app.profile());
+    RebuildRecentFileMenu();
+
+    connect(&view, &CTovikarView::TrayIconChanged, m_tray, &CHTrayIcon::Update);
+    connect(&view, &CTovikarView::HideRequested, this, &CMainFrame::HideToTray);
+    connect(&view, &CTovikarView::CommandStatesChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(&m_form->Commands(), &CHMsgCommands::commandStatesChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(&doc, &CTovikarDoc::titleChanged, this, &CMainFrame::updateTitle);
+    connect(&doc, &CTovikarDoc::documentOpened, this, [this](const QString& path) {
+        m_recent.Add(path);
+        RebuildRecentFileMenu();
+    });
+    connect(&doc, &CTovikarDoc::documentSaved, this, [this](const QString& path) {
+        m_recent.Add(path);
+        RebuildRecentFileMenu();
+    });
+
+    // States change with the selection, the engine and the clipboard; the
+    // timer catches whatever reports nothing.
+    m_updateTimer.setInterval(kUpdateTimerMs);
+    connect(&m_updateTimer, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+    m_updateTimer.start();
+
+    // The editing keys belong to a line edit that has the focus (the log's
+    // find box), and Ctrl+C in the log copies its lines.
+    m_form->EventLogList().installEventFilter(this);
+    for (QLineEdit* edit : m_form->findChildren<QLineEdit*>())
+        edit->installEventFilter(this);
+
+    setAcceptDrops(false); // until the start-up is complete
+    updateTitle();
+    UpdateCommandStates();
+    UpdateStatusPanes();
+}
+
+CMainFrame::~CMainFrame() {
+    // The icon goes with the window that it stands for.
+    m_tray->Update(2, m_view.GetConnected());
+}
+
+void CMainFrame::createActions() {
+    for (const CommandDef& def : kCommands) {
+        const QString menuText = QString::fromLatin1(def.menuText);
+        const QString prompt = QString::fromLatin1(def.prompt);
+        auto* action = new QAction(menuText.section(QLatin1Char('\t'), 0, 0), this);
+        action->setData(def.id);
+        action->setStatusTip(prompt.section(QLatin1Char('\n'), 0, 0));
+        action->setToolTip(prompt.section(QLatin1Char('\n'), 1, 1));
+        if (def.icon)
+            action->setIcon(QIcon(QStringLiteral(":/shell/icons/%1.svg").arg(QLatin1String(def.icon))));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, id = def.id] { onCommand(id); });
+        m_actions[def.id] = action;
+        addAction(action); // keys work whether or not a bar shows the command
+    }
+    std::map<int, QList<QKeySequence>> keys;
+    for (const Accelerator& a : kAccelerators)
+        keys[a.id].append(QKeySequence(a.keys));
+    for (auto& [id, list] : keys)
+        m_actions[id]->setShortcuts(list);
+
+    m_actions[ID_CONNECT]->setCheckable(true);
+    m_actions[ID_SEND_MESSAGE]->setCheckable(true);
+    m_actions[ID_VIEW_TOOLBAR]->setCheckable(true);
+    m_actions[ID_VIEW_STATUS_BAR]->setCheckable(true);
+}
+
+void CMainFrame::createMenus() {
+    m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+    for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_AS})
+        m_fileMenu->addAction(m_actions[id]);
+    m_fileMenu->addSeparator();
+    for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP})
+        m_fileMenu->addAction(m_actions[id]);
+    m_fileMenu->addSeparator();
+    m_recentAnchor = m_fileMenu->addAction(QStringLiteral("Recent File"));
+    m_recentAnchor->setEnabled(false);
+    m_recentAnchor->setData(int(ID_FILE_MRU_FILE1));
+    m_fileMenu->addSeparator();
+    m_fileMenu->addAction(m_actions[ID_APP_EXIT]);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->addAction(m_actions[ID_EDIT_UNDO]);
+    edit->addSeparator();
+    for (int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
+        edit->addAction(m_actions[id]);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    view->addAction(m_actions[ID_VIEW_TOOLBAR]);
+    view->addAction(m_actions[ID_VIEW_STATUS_BAR]);
+
+    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    tools->addAction(m_actions[ID_DISCONNECT]);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(m_actions[ID_APP_ABOUT]);
+
+    // A menu shows the first keys of its command after a tab.
+    for (const CommandDef& def : kCommands) {
+        const QString menuText = QString::fromLatin1(def.menuText);
+        if (menuText.contains(QLatin1Char('\t')))
+            m_actions[def.id]->setText(menuText);
+    }
+}
+
+void CMainFrame::createToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_toolBar->setIconSize(QSize(24, 24));
+    const int layout[] = {ID_FILE_NEW,         ID_FILE_OPEN,      ID_FILE_SAVE,       0,
+                          ID_EDIT_CUT,         ID_EDIT_COPY,      ID_EDIT_PASTE,      0,
+                          ID_RECORD,           0,                 ID_ADD_NEW_MESSAGE, ID_DELETE_MESSAGE,
+                          ID_MESSAGE_PROPERTY, 0,                 ID_OPTION,          ID_CONNECT,
+                          ID_SEND_MESSAGE,     0,                 ID_APP_ABOUT};
+    for (int id : layout) {
+        if (id == 0)
+            m_toolBar->addSeparator();
+        else
+            m_toolBar->addAction(m_actions[id]);
+    }
+    addToolBar(Qt::BottomToolBarArea, m_toolBar);
+}
+
+void CMainFrame::createStatusBar() {
+    auto* ready = new QLabel(QStringLiteral("Ready"), this);
+    statusBar()->addWidget(ready, 1);
+    m_datePane = new QLabel(this);
+    m_timePane = new QLabel(this);
+    m_datePane->setObjectName(QStringLiteral("DatePane"));
+    m_timePane->setObjectName(QStringLiteral("TimePane"));
+    for (QLabel* pane : {m_datePane, m_timePane}) {
+        pane->setFrameShape(QFrame::Panel);
+        pane->setFrameShadow(QFrame::Sunken);
+        pane->setAlignment(Qt::AlignCenter);
+        statusBar()->addPermanentWidget(pane);
+    }
+    // The panes are refreshed once a second.
+    m_statusTimer.setInterval(kStatusTimerMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatusPanes);
+    m_statusTimer.start();
+}
+
+QString CMainFrame::DateText(std::time_t when) { return formatNow(when, "%x"); }
+QString CMainFrame::TimeText(std::time_t when) { return formatNow(when, "%X"); }
+
+QString CMainFrame::PaneText(int pane) const {
+    switch (pane) {
+    case ID_INDICATOR_DATE:
+        return m_datePane->text();
+    case ID_INDICATOR_TIME:
+        return m_timePane->text();
+    default:
+        return {};
+    }
+}
+
+void CMainFrame::UpdateStatusPanes() {
+    const std::time_t now = std::time(nullptr);
+    const std::pair<QLabel*, QString> panes[] = {{m_datePane, DateText(now)}, {m_timePane, TimeText(now)}};
+    for (const auto& [pane, text] : panes) {
+        if (pane->text() == text)
+            continue;
+        // As wide as the text, measured in the status bar's font.
+        const int margin = 2 * (pane->frameWidth() + pane->fontMetrics().averageCharWidth());
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(text) + margin);
+        pane->setText(text);
+    }
+}
+
+QAction* CMainFrame::Action(int command) const {
+    const auto it = m_actions.find(command);
+    if (it != m_actions.end())
+        return it->second;
+    const int index = command - ID_FILE_MRU_FILE1;
+    if (index >= 0 && index < m_recentActions.size())
+        return m_recentActions[index];
+    return nullptr;
+}
+
+bool CMainFrame::Execute(int command) {
+    UpdateCommandStates();
+    QAction* action = Action(command);
+    if (!action || !action->isEnabled())
+        return false;
+    action->trigger();
+    return true;
+}
+
+void CMainFrame::UpdateCommandStates() {
+    const CHMsgCommands& edit = m_form->Commands();
+    for (auto& [id, action] : m_actions) {
+        bool enabled = true;
+        bool checked = false;
+        if (isUnhandled(id)) {
+            enabled = false;
+        } else if (isEditCommand(id)) {
+            enabled = edit.IsEnabled(id);
+        } else {
+            switch (id) {
+            case ID_CONNECT:
+            case ID_OPTION:
+            case ID_SEND_MESSAGE:
+            case ID_DISCONNECT:
+                enabled = m_view.IsCommandEnabled(id);
+                checked = m_view.IsCommandChecked(id);
+                break;
+            case ID_VIEW_TOOLBAR:
+                checked = m_toolBar && !m_toolBar->isHidden();
+                break;
+            case ID_VIEW_STATUS_BAR:
+                checked = !statusBar()->isHidden();
+                break;
+            default:
+                break;
+            }
+        }
+        if (action->isEnabled() != enabled)
+            action->setEnabled(enabled);
+        if (action->isCheckable() && action->isChecked() != checked)
+            action->setChecked(checked);
+    }
+}
+
+void CMainFrame::onCommand(int command) {
+    // A checkable action has flipped itself already; the state is the
+    // engine's to say, so put it back before acting.
+    UpdateCommandStates();
+    switch (command) {
+    case ID_CONNECT:
+        m_view.OnConnect();
+        break;
+    case ID_DISCONNECT:
+        m_view.OnDisconnect();
+        break;
+    case ID_SEND_MESSAGE:
+        m_view.OnSendMessage();
+        break;
+    case ID_OPTION:
+        RunOptionsDialog(m_app, this);
+        break;
+    case ID_FILE_NEW:
+        NewDocument();
+        break;
+    case ID_FILE_OPEN: {
+        const QString path = m_fileChooser ? m_fileChooser(this, false, m_doc.GetPathName())
+                                           : QFileDialog::getOpenFileName(
+                                                 this, QStringLiteral("Open"), QFileInfo(m_doc.GetPathName()).path(),
+                                                 QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
+        if (!path.isEmpty())
+            OpenDocumentFile(path);
+        break;
+    }
+    case ID_FILE_SAVE:
+        if (m_doc.GetPathName().isEmpty())
+            saveAs();
+        else
+            SaveDocument(m_doc.GetPathName());
+        break;
+    case ID_FILE_SAVE_AS:
+        saveAs();
+        break;
+    case ID_APP_EXIT:
+        close();
+        break;
+    case ID_APP_ABOUT:
+        showAbout();
+        break;
+    case ID_VIEW_TOOLBAR:
+        m_toolBar->setVisible(m_toolBar->isHidden());
+        break;
+    case ID_VIEW_STATUS_BAR:
+        statusBar()->setVisible(statusBar()->isHidden());
+        break;
+    case ID_NEXT_PANE:
+        cyclePane(1);
+        break;
+    case ID_PREV_PANE:
+        cyclePane(-1);
+        break;
+    default:
+        if (isEditCommand(command))
+            m_form->Commands().Execute(command);
+        break;
+    }
+    UpdateCommandStates();
+}
+
+void CMainFrame::showAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMainFrame::cyclePane(int step) {
+    QWidget* panes[] = {&m_form->MessageList(), &m_form->EventLogList(), &m_form->TabBar()};
+    constexpr int count = static_cast<int>(std::size(panes));
+    int current = -1;
+    for (int i = 0; i < count; ++i) {
+        if (panes[i] == focusWidget() || panes[i]->isAncestorOf(focusWidget()))
+            current = i;
+    }
+    const int next = current < 0 ? 0 : (current + step + count) % count;
+    panes[next]->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+void CMainFrame::updateTitle() {
+    setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
+}
+
+bool CMainFrame::SaveModified() {
+    if (!m_doc.IsModified())
+        return true;
+    const QString name = m_doc.GetPathName().isEmpty() ? m_doc.GetTitle() : m_doc.GetPathName();
+    const QString text = QStringLiteral("Save changes to %1?").arg(name);
+    const QMessageBox::StandardButton answer =
+        m_saveQuestion ? m_saveQuestion(this, text)
+                       : QMessageBox::question(this, QStringLiteral("Tovik"), text,
+                                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    switch (answer) {
+    case QMessageBox::Yes:
+        if (m_doc.GetPathName().isEmpty())
+            return saveAs();
+        return SaveDocument(m_doc.GetPathName());
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::NewDocument() {
+    if (!SaveModified())
+        return false;
+    return m_doc.OnNewDocument();
+}
+
+bool CMainFrame::OpenDocumentFile(const QString& path) {
+    if (!SaveModified())
+        return false;
+    return m_doc.OnOpenDocument(path); // the recent files follow documentOpened
+}
+
+bool CMainFrame::SaveDocument(const QString& path) { return m_doc.OnSaveDocument(path); }
+
+bool CMainFrame::saveAs() {
+    QString path = m_fileChooser ? m_fileChooser(this, true, m_doc.GetPathName())
+                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
+                                                                m_doc.GetPathName().isEmpty()
+                                                                    ? m_doc.GetTitle() + QStringLiteral(".tvkm")
+                                                                    : m_doc.GetPathName(),
+                                                                QStringLiteral("Tovik Files (*.tvkm)"));
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".tvkm");
+    return SaveDocument(path);
+}
+
+void CMainFrame::RebuildRecentFileMenu() {
+    for (QAction* a : m_recentActions) {
+        m_fileMenu->removeAction(a);
+        delete a;
+    }
+    m_recentActions.clear();
+    const QStringList& files = m_recent.Files();
+    m_recentAnchor->setVisible(files.isEmpty());
+    for (int i = 0; i < files.size(); ++i) {
+        auto* action = new QAction(m_recent.MenuText(i), this);
+        action->setData(ID_FILE_MRU_FILE1 + i);
+        action->setStatusTip(QStringLiteral("Open this document"));
+        connect(action, &QAction::triggered, this, [this, path = files[i]] {
+            if (OpenDocumentFile(path))
+                return;
+            // A document that cannot be opened leaves the list, unless the
+            // user only cancelled the save question.
+            if (!m_doc.IsModified()) {
+                const int at = m_recent.Files().indexOf(path);
+                m_recent.Remove(at);
+                RebuildRecentFileMenu();
+            }
+        });
+        m_fileMenu->insertAction(m_recentAnchor, action);
+        m_recentActions.append(action);
+    }
+}
+
+void CMainFrame::SaveWindowState() {
+    // The rectangle the window has when shown normally, so a window closed
+    // minimised or maximised comes back at its normal place; right and
+    // bottom are one past the last pixel.
+    QRect r = normalGeometry();
+    if (!r.isValid())
+        r = geometry();
+    CTovikarApp::WindowRect rect;
+    rect.left = r.left();
+    rect.top = r.top();
+    rect.right = r.left() + r.width();
+    rect.bottom = r.top() + r.height();
+    m_app.WriteWindowRect(rect); // a failed write skips the rest of the four
+    CHProfileStore& store = m_app.profile();
+    if (store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarVisible"), m_toolBar->isHidden() ? 0 : 1) &&
+        store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarArea"), static_cast<int>(toolBarArea(m_toolBar))) &&
+        store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"), statusBar()->isHidden() ? 0 : 1))
+        m_recent.WriteList(store);
+}
+
+void CMainFrame::LoadBarState() {
+    const IniText ini = m_app.profile().read();
+    const int area = CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarArea"), Qt::BottomToolBarArea);
+    switch (area) {
+    case Qt::LeftToolBarArea:
+    case Qt::RightToolBarArea:
+    case Qt::TopToolBarArea:
+    case Qt::BottomToolBarArea:
+        if (toolBarArea(m_toolBar) != static_cast<Qt::ToolBarArea>(area))
+            addToolBar(static_cast<Qt::ToolBarArea>(area), m_toolBar);
+        break;
+    default:
+        break;
+    }
+    m_toolBar->setVisible(CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarVisible"), 1) != 0);
+    statusBar()->setVisible(CHProfileStore::intValue(ini, kBarSection, QStringLiteral("StatusBarVisible"), 1) != 0);
+}
+
+void CMainFrame::HideToTray() { m_tray->HideWindow(); }
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!SaveModified()) {
+        event->ignore();
+        return;
+    }
+    SaveWindowState();
+    event->accept();
+}
+
+QString CMainFrame::DroppedDocument(const QList<QUrl>& urls) {
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
+            return url.toLocalFile();
+    }
+    return {};
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !DroppedDocument(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QString path = event->mimeData()->hasUrls() ? DroppedDocument(event->mimeData()->urls()) : QString();
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    activateWindow();
+    // Opened once the drop is over, so a save question or an error box does
+    // not run inside the drag and drop loop.
+    QMetaObject::invokeMethod(this, [this, path] { OpenDocumentFile(path); }, Qt::QueuedConnection);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (qobject_cast<QLineEdit*>(watched)) {
+            // Typing in a line edit: Enter, Delete and the editing keys are its own.
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Delete ||
+                key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
+                key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Undo)) {
+                event->accept();
+                return false;
+            }
+        } else if (key->matches(QKeySequence::Copy)) {
+            event->accept(); // the log copies its selected lines
+            return false;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace tovik

@@ -1,0 +1,158 @@
+#pragma once
+// The main window: menus, accelerators, the tool bar (at the bottom, above
+// the status bar, until the user moves it), the status bar with the date and
+// the time, the recent-file list, dropped documents, the notification-area
+// icon, and the window rectangle and bar state written at every close.
+//
+// Every command is a QAction carrying its numeric identifier; one update
+// function sets all enabled and checked states, run when the engine or the
+// editing commands report a change and on a short timer besides.
+#include "CHRecentFileList.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <ctime>
+#include <functional>
+#include <map>
+
+class CTovikarApp;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace tovik {
+
+class CHTrayIcon;
+class CTovikarDoc;
+class CTovikarForm;
+class CTovikarView;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // The commands the frame handles itself or passes on.
+    enum Command {
+        ID_CONNECT = 32771,
+        ID_OPTION = 32772,
+        ID_SEND_MESSAGE = 32775,
+        ID_MESSAGE_PROPERTY = 32776,
+        ID_ADD_NEW_MESSAGE = 32777,
+        ID_DELETE_MESSAGE = 32778,
+        ID_DISCONNECT = 32779,
+        ID_RECORD = 32780,
+        ID_FILE_NEW = 57600,
+        ID_FILE_OPEN = 57601,
+        ID_FILE_SAVE = 57603,
+        ID_FILE_SAVE_AS = 57604,
+        ID_FILE_PRINT_SETUP = 57606,
+        ID_FILE_PRINT = 57607,
+        ID_FILE_PRINT_PREVIEW = 57609,
+        ID_FILE_MRU_FILE1 = 57616, // to ID_FILE_MRU_FILE1 + 3
+        ID_EDIT_COPY = 57634,
+        ID_EDIT_CUT = 57635,
+        ID_EDIT_PASTE = 57637,
+        ID_EDIT_UNDO = 57643,
+        ID_APP_ABOUT = 57664,
+        ID_APP_EXIT = 57665,
+        ID_NEXT_PANE = 57680,
+        ID_PREV_PANE = 57681,
+        ID_VIEW_TOOLBAR = 59392,
+        ID_VIEW_STATUS_BAR = 59393,
+    };
+    // Status bar panes of the date and the time.
+    enum Pane { ID_INDICATOR_DATE = 103, ID_INDICATOR_TIME = 104 };
+    static constexpr int kStatusTimerMs = 1000;
+    static constexpr int kUpdateTimerMs = 250;
+
+    CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // ---- Commands ----
+    QAction* Action(int command) const;
+    // Runs a command as its menu item would, when it is enabled; false when
+    // the command is unknown or disabled.
+    bool Execute(int command);
+    // The one place that sets every command's enabled and checked state.
+    void UpdateCommandStates();
+
+    // ---- Documents ----
+    // Asks to save a modified document; false when the user cancelled (or
+    // the save failed) and the current document must stay.
+    bool SaveModified();
+    // Opens path after SaveModified; on success it joins the recent files.
+    bool OpenDocumentFile(const QString& path);
+    bool NewDocument();
+    bool SaveDocument(const QString& path);
+    // The question of SaveModified; tests answer it instead of a person.
+    using SaveQuestion = std::function<QMessageBox::StandardButton(QWidget* parent, const QString& text)>;
+    void SetSaveQuestion(SaveQuestion question) { m_saveQuestion = std::move(question); }
+    // File dialogs; tests give their own. save: the Save As dialog.
+    using FileChooser = std::function<QString(QWidget* parent, bool save, const QString& current)>;
+    void SetFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
+
+    CHRecentFileList& RecentFiles() { return m_recent; }
+    QMenu* FileMenu() const { return m_fileMenu; }
+    void RebuildRecentFileMenu();
+
+    // ---- Window state ----
+    // What a close writes: the window rectangle (always, whatever
+    // SaveWindowPosition says; the rest is skipped after a failed write),
+    // the bar state and the recent files.
+    void SaveWindowState();
+    // The bar state written under [CMainFrame].
+    void LoadBarState();
+    // The notification icon's right click, or the Hide setting at start.
+    void HideToTray();
+
+    // ---- Status bar ----
+    static QString DateText(std::time_t when);
+    static QString TimeText(std::time_t when);
+    QString PaneText(int pane) const;
+    void UpdateStatusPanes();
+
+    CTovikarForm& Form() const { return *m_form; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    CHTrayIcon& Tray() const { return *m_tray; }
+
+    // Whether a drop of these URLs would open a document: local .tvkm files.
+    static QString DroppedDocument(const QList<QUrl>& urls);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void onCommand(int command);
+    void updateTitle();
+    bool saveAs();
+    void cyclePane(int step);
+    void showAbout();
+
+    CTovikarApp& m_app;
+    CTovikarDoc& m_doc;
+    CTovikarView& m_view;
+    CTovikarForm* m_form;
+    CHTrayIcon* m_tray;
+    std::map<int, QAction*> m_actions;
+    QMenu* m_fileMenu = nullptr;
+    QAction* m_recentAnchor = nullptr;
+    QList<QAction*> m_recentActions;
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_datePane = nullptr;
+    QLabel* m_timePane = nullptr;
+    QTimer m_statusTimer;
+    QTimer m_updateTimer;
+    CHRecentFileList m_recent;
+    SaveQuestion m_saveQuestion;
+    FileChooser m_fileChooser;
+};
+
+} // namespace tovik
