@@ -10,8 +10,9 @@ CHEventLog::CHEventLog(QObject* parent) : QObject(parent) {
 
 void CHEventLog::AddText(const QString& text) {
     if (text.isEmpty()) {
-        Q_EMIT aboutToReset();
         m_lines.clear();
+        m_selected = -1;
+        ++m_selectionSerial;
         Q_EMIT wasReset();
         return;
     }
@@ -41,25 +42,45 @@ void CHEventLog::AddText(const QString& text) {
         for (const auto& sink : m_sinks)
             sink.second(l);
 
-    Q_EMIT aboutToAddText();
     const int before = Count();
     const int added = static_cast<int>(m_pending.size());
     const int excess = std::max(0, before + added - kMaxLines);
     const int dropOld = std::min(excess, before);
     const int dropNew = excess - dropOld; // a text longer than the cap keeps its tail
 
-    if (dropOld > 0) {
-        Q_EMIT aboutToDropFront(dropOld);
+    if (dropOld > 0)
         m_lines.remove(0, dropOld); // one move of the front, not one per line
-        Q_EMIT droppedFront(dropOld);
-    }
     const int keep = added - dropNew;
-    if (keep > 0) {
-        Q_EMIT aboutToAppend(keep);
+    if (dropNew == 0)
+        m_lines.append(m_pending);
+    else
         m_lines.append(m_pending.mid(dropNew));
-        Q_EMIT appended(keep);
+
+    // The selection, by the list's rules. T counts the lines as if none had
+    // been trimmed.
+    const int s = m_selected;
+    const int total = before + added;
+    if (s + 1 == before) {
+        m_selected = Count() - 1; // the newest line was selected: follow it
+        ++m_selectionSerial;
+    } else if (total <= kMaxLines) {
+        // the same line, nothing trimmed
+    } else if (s >= total - kMaxLines) {
+        m_selected = s - (total - kMaxLines); // the same line, moved up
+    } else {
+        m_selected = 0; // the selected line was trimmed away (or there was none)
+        ++m_selectionSerial;
     }
-    Q_EMIT textAdded(before, added);
+    Q_EMIT linesChanged(dropOld, keep);
+}
+
+void CHEventLog::SetSelected(int row) {
+    m_selected = row >= 0 && row < Count() ? row : -1;
+    ++m_selectionSerial;
+}
+
+void CHEventLog::SetSelectedByView(int row) {
+    m_selected = row >= 0 && row < Count() ? row : -1;
 }
 
 int CHEventLog::AddSink(LineSink sink) {

@@ -30,6 +30,18 @@ public:
         return *this;
     }
 
+    // The selected line, as the log's list keeps it: -1 for none. AddText
+    // moves it by the rules of the log (follow the newest line while it is
+    // selected, keep the user's line while older lines are trimmed).
+    int Selected() const { return m_selected; }
+    // A selection made by the program; views show it at their next sync.
+    void SetSelected(int row);
+    // A selection the user made in a view: recorded, not pushed back to views.
+    void SetSelectedByView(int row);
+    // Changes whenever the log itself chose a line (not when a trim only
+    // moved the selected line up), so views know to re-select.
+    quint64 SelectionSerial() const { return m_selectionSerial; }
+
     int Count() const { return static_cast<int>(m_lines.size()); }
     const QString& Line(int index) const { return m_lines.at(index); }
     const QStringList& Lines() const { return m_lines; }
@@ -41,17 +53,9 @@ public:
     void RemoveSink(int id);
 
 Q_SIGNALS:
-    // One AddText is one change: aboutToAddText, then (when the cap bites)
-    // the front lines are dropped, then the kept new lines appended, then
-    // textAdded with the count before the call and the number of lines the
-    // text made (before trimming). Views keep their selection by these.
-    void aboutToAddText();
-    void aboutToDropFront(int count);
-    void droppedFront(int count);
-    void aboutToAppend(int count);
-    void appended(int count);
-    void textAdded(int previousCount, int lineCount);
-    void aboutToReset();
+    // After each AddText: how many lines left the front and how many were
+    // appended. Views gather these and catch up once per event-loop pass.
+    void linesChanged(int dropped, int appended);
     void wasReset();
 
 private:
@@ -59,6 +63,8 @@ private:
     QStringList m_pending; // split lines of the current text, reused
     std::vector<std::pair<int, LineSink>> m_sinks;
     int m_nextSinkId = 1;
+    int m_selected = -1;
+    quint64 m_selectionSerial = 0;
 };
 
 } // namespace tovik

@@ -2,30 +2,78 @@
 
 #include "CHEventLog.h"
 
+#include <algorithm>
+
 namespace tovik {
 
-CHEventLogModel::CHEventLogModel(CHEventLog& log, QObject* parent) : QAbstractListModel(parent), m_log(log) {
-    connect(&log, &CHEventLog::aboutToDropFront, this, [this](int n) { beginRemoveRows({}, 0, n - 1); });
-    connect(&log, &CHEventLog::droppedFront, this, [this] { endRemoveRows(); });
-    connect(&log, &CHEventLog::aboutToAppend, this, [this](int n) {
-        const int first = m_log.Count();
-        beginInsertRows({}, first, first + n - 1);
+CHEventLogModel::CHEventLogModel(CHEventLog& log, QObject* parent)
+    : QAbstractListModel(parent), m_log(log), m_rows(log.Count()) {
+    connect(&log, &CHEventLog::linesChanged, this, [this](int dropped, int) {
+        if (!m_resetPending)
+            m_dropPending += dropped;
+        post();
     });
-    connect(&log, &CHEventLog::appended, this, [this] { endInsertRows(); });
-    connect(&log, &CHEventLog::aboutToReset, this, [this] { beginResetModel(); });
-    connect(&log, &CHEventLog::wasReset, this, [this] { endResetModel(); });
+    connect(&log, &CHEventLog::wasReset, this, [this] {
+        m_resetPending = true;
+        m_dropPending = 0;
+        post();
+    });
+}
+
+void CHEventLogModel::post() {
+    m_dirty = true;
+    if (m_posted)
+        return;
+    m_posted = true;
+    QMetaObject::invokeMethod(this, &CHEventLogModel::Sync, Qt::QueuedConnection);
+}
+
+void CHEventLogModel::Sync() {
+    m_posted = false;
+    if (!m_dirty)
+        return;
+    m_dirty = false;
+    Q_EMIT aboutToSync();
+    if (m_resetPending) {
+        beginResetModel();
+        m_resetPending = false;
+        m_dropPending = 0;
+        m_rows = m_log.Count();
+        endResetModel();
+    } else {
+        const int drop = std::min(m_dropPending, m_rows);
+        if (drop > 0) {
+            beginRemoveRows({}, 0, drop - 1);
+            m_rows -= drop;
+            m_dropPending = 0;
+            endRemoveRows();
+        }
+        m_dropPending = 0;
+        if (m_log.Count() > m_rows) {
+            beginInsertRows({}, m_rows, m_log.Count() - 1);
+            m_rows = m_log.Count();
+            endInsertRows();
+        }
+    }
+    Q_EMIT synced();
+}
+
+int CHEventLogModel::StoreRow(int row) const {
+    if (m_resetPending)
+        return -1;
+    const int r = row - m_dropPending;
+    return r >= 0 && r < m_log.Count() ? r : -1;
 }
 
 int CHEventLogModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_log.Count();
+    return parent.isValid() ? 0 : m_rows;
 }
 
 QVariant CHEventLogModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_log.Count())
+    if (!index.isValid() || role != Qt::DisplayRole)
         return {};
-    if (role == Qt::DisplayRole)
-        return m_log.Line(index.row());
-    return {};
+    const int r = StoreRow(index.row());
+    return r >= 0 ? QVariant(m_log.Line(r)) : QVariant(QString());
 }
 
 } // namespace tovik

@@ -50,8 +50,15 @@ CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
         setFocus();
     });
 
-    connect(&log, &CHEventLog::aboutToAddText, this, &CHListBoxOld::beforeText);
-    connect(&log, &CHEventLog::textAdded, this, &CHListBoxOld::afterText);
+    // Rows the model removes take their selection along; that is no choice
+    // of the user's, so it must not reach the log.
+    connect(m_model, &CHEventLogModel::aboutToSync, this, [this] { m_mirroring = true; });
+    connect(m_model, &CHEventLogModel::synced, this, &CHListBoxOld::mirrorSelection);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CHListBoxOld::userSelectionChanged);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CHListBoxOld::userSelectionChanged);
+    m_seenSerial = log.SelectionSerial() - 1; // show the log's selection at the first sync
+    m_model->Sync();
+    mirrorSelection();
 }
 
 int CHListBoxOld::SelectedLine() const {
@@ -62,6 +69,7 @@ int CHListBoxOld::SelectedLine() const {
 }
 
 void CHListBoxOld::SelectLine(int row) {
+    Sync();
     if (row < 0 || row >= m_model->rowCount()) {
         selectionModel()->clear();
         return;
@@ -70,26 +78,32 @@ void CHListBoxOld::SelectLine(int row) {
     postScroll();
 }
 
-void CHListBoxOld::beforeText() {
-    m_selBefore = SelectedLine();
-    m_countBefore = m_log.Count();
+void CHListBoxOld::Sync() {
+    m_model->Sync();
 }
 
-void CHListBoxOld::afterText(int previousCount, int lineCount) {
-    Q_UNUSED(previousCount);
-    const int s = m_selBefore;
-    const int total = m_countBefore + lineCount;
-    if (s + 1 == m_countBefore) {
-        // The newest line was selected (or the log was empty): follow the tail.
-        SelectLine(m_log.Count() - 1);
-    } else if (total <= CHEventLog::kMaxLines || s >= total - CHEventLog::kMaxLines) {
-        // The same line, already moved up by the rows the trim removed; a
-        // user's wider selection stays as it is.
-        if (s >= 0)
-            postScroll();
-    } else {
-        SelectLine(0); // the selected line was trimmed away
+// After the model caught up: where the log chose a line itself, select it;
+// where a trim only moved the user's line up, the rows moved with it already.
+void CHListBoxOld::mirrorSelection() {
+    m_mirroring = true;
+    if (m_log.SelectionSerial() != m_seenSerial) {
+        m_seenSerial = m_log.SelectionSerial();
+        const int row = m_log.Selected();
+        if (row >= 0)
+            selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::ClearAndSelect);
+        else
+            selectionModel()->clear();
     }
+    m_mirroring = false;
+    if (SelectedLine() >= 0)
+        postScroll();
+}
+
+void CHListBoxOld::userSelectionChanged() {
+    if (m_mirroring)
+        return;
+    const int row = SelectedLine();
+    m_log.SetSelectedByView(row >= 0 ? m_model->StoreRow(row) : -1);
 }
 
 // Scrolling asks the view for a layout; once per pass of the event loop is
@@ -126,6 +140,7 @@ void CHListBoxOld::CopySelection() const {
 }
 
 bool CHListBoxOld::FindNext(const QString& text, bool backwards) {
+    Sync();
     const int n = m_log.Count();
     if (text.isEmpty() || n == 0)
         return false;

@@ -20,9 +20,11 @@ public:
 
     CHEventLog& Log() const { return m_log; }
 
-    // The row of the selected line, -1 without one.
+    // The row of the selected line as shown, -1 without one. The view shows
+    // the log's changes once per pass of the event loop (or at Sync).
     int SelectedLine() const;
     void SelectLine(int row);
+    void Sync();
 
     // The selected lines in log order, joined by LF.
     QString SelectedText() const;
@@ -41,16 +43,16 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void beforeText();
-    void afterText(int previousCount, int lineCount);
+    void mirrorSelection();
+    void userSelectionChanged();
     void postScroll();
     void placeFindBox();
 
     CHEventLog& m_log;
     CHEventLogModel* m_model;
     QLineEdit* m_findBox;
-    int m_selBefore = -1;
-    int m_countBefore = 0;
+    quint64 m_seenSerial = 0;
+    bool m_mirroring = false;
     bool m_scrollPosted = false;
 };
 

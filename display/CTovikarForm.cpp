@@ -87,7 +87,7 @@ CTovikarForm::CTovikarForm(CTovikarView& view, CTovikarDoc& doc, QWidget* parent
     m_list->Rebuild(doc.m_msgList);
 
     // Every message in or out is logged: the codec panel follows the log.
-    connect(&view.EventLog(), &CHEventLog::textAdded, this, [this] {
+    connect(&view.EventLog(), &CHEventLog::linesChanged, this, [this] {
         if (m_codecRefreshPosted)
             return;
         m_codecRefreshPosted = true;

@@ -74,16 +74,63 @@ TEST(EventLogCap, OneTextLongerThanTheCapKeepsItsNewestLines) {
     EXPECT_EQ(log.Line(3999), QStringLiteral("line 4499"));
 }
 
-TEST(EventLogCap, ViewsAreToldOneDropAndOneAppendPerText) {
+TEST(EventLogCap, ViewsAreToldOneChangePerText) {
     CHEventLog log;
     log.AddText(numbered(0, 3999).join(QLatin1Char('\n')));
     QStringList events;
-    QObject::connect(&log, &CHEventLog::aboutToDropFront, [&](int n) { events << QStringLiteral("drop %1").arg(n); });
-    QObject::connect(&log, &CHEventLog::aboutToAppend, [&](int n) { events << QStringLiteral("append %1").arg(n); });
-    QObject::connect(&log, &CHEventLog::textAdded,
-                     [&](int before, int k) { events << QStringLiteral("added %1 %2").arg(before).arg(k); });
+    QObject::connect(&log, &CHEventLog::linesChanged,
+                     [&](int dropped, int appended) { events << QStringLiteral("%1 %2").arg(dropped).arg(appended); });
     log.AddText(QStringLiteral("a\nb\nc"));
-    EXPECT_EQ(events, (QStringList{QStringLiteral("drop 2"), QStringLiteral("append 3"), QStringLiteral("added 3999 3")}));
+    log.AddText(numbered(0, 4100).join(QLatin1Char('\n')));
+    EXPECT_EQ(events, (QStringList{QStringLiteral("2 3"), QStringLiteral("4000 4000")}));
+}
+
+// Which line is selected after each text: the log's own rules, the same
+// whether a view shows them or not.
+TEST(EventLogSelection, FirstTextSelectsItsLastLineAndTheTailIsFollowed) {
+    CHEventLog log;
+    log.AddText(QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(log.Selected(), 2);
+    log.AddText(QStringLiteral("x\ny"));
+    EXPECT_EQ(log.Selected(), 4);
+}
+
+TEST(EventLogSelection, UsersLineStaysBelowTheCap) {
+    CHEventLog log;
+    log.AddText(numbered(0, 50).join(QLatin1Char('\n')));
+    log.SetSelected(10);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(log.Selected(), 10);
+    log.SetSelected(-1);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(log.Selected(), -1);
+}
+
+TEST(EventLogSelection, TrimMovesTheLineUpOrFallsToTheFirst) {
+    CHEventLog log;
+    log.AddText(numbered(0, 4000).join(QLatin1Char('\n')));
+    log.SetSelected(3);
+    log.AddText(QStringLiteral("a\nb"));
+    ASSERT_EQ(log.Selected(), 1);
+    EXPECT_EQ(log.Line(1), QStringLiteral("line 3"));
+
+    log.SetSelected(0);
+    log.AddText(QStringLiteral("c\nd"));
+    EXPECT_EQ(log.Selected(), 0); // the selected line itself was dropped
+    EXPECT_EQ(log.Line(0), QStringLiteral("line 4"));
+
+    log.SetSelected(-1);
+    log.AddText(QStringLiteral("e"));
+    EXPECT_EQ(log.Selected(), 0); // at the cap, no selection becomes the first line
+}
+
+TEST(EventLogSelection, ResetClearsTheSelection) {
+    CHEventLog log;
+    log.AddText(numbered(0, 100).join(QLatin1Char('\n')));
+    log.AddText(QString());
+    EXPECT_EQ(log.Selected(), -1);
+    log.AddText(QStringLiteral("banner"));
+    EXPECT_EQ(log.Selected(), 0);
 }
 
 TEST(EventLogSinks, EverySinkSeesEveryLineInOrderEvenTrimmedOnes) {

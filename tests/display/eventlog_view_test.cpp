@@ -22,6 +22,11 @@ protected:
         for (int i = 0; i < lines; ++i)
             log.AddText(QStringLiteral("line %1").arg(i));
     }
+    // What the view shows once the event loop has run.
+    int shown() {
+        QCoreApplication::processEvents();
+        return view.SelectedLine();
+    }
 
     QApplication& app = tovik::test::qtApp();
     CHEventLog log;
@@ -32,13 +37,13 @@ protected:
 
 TEST_F(EventLogView, FirstTextSelectsItsLastLine) {
     log.AddText(QStringLiteral("a\nb\nc"));
-    EXPECT_EQ(view.SelectedLine(), 2);
+    EXPECT_EQ(shown(), 2);
 }
 
 TEST_F(EventLogView, FollowsTheTailWhileTheNewestLineIsSelected) {
     fill(5);
     log.AddText(QStringLiteral("x\ny"));
-    ASSERT_EQ(view.SelectedLine(), 6);
+    ASSERT_EQ(shown(), 6);
     EXPECT_EQ(view.model()->index(6, 0).data().toString(), QStringLiteral("y"));
 }
 
@@ -46,21 +51,21 @@ TEST_F(EventLogView, KeepsTheUsersLineWhenItIsNotTheNewest) {
     fill(50);
     view.SelectLine(10);
     log.AddText(QStringLiteral("more"));
-    EXPECT_EQ(view.SelectedLine(), 10);
+    EXPECT_EQ(shown(), 10);
 }
 
 TEST_F(EventLogView, NoSelectionStaysNoneBelowTheCap) {
     fill(50);
     view.SelectLine(-1);
     log.AddText(QStringLiteral("more"));
-    EXPECT_EQ(view.SelectedLine(), -1);
+    EXPECT_EQ(shown(), -1);
 }
 
 TEST_F(EventLogView, SelectedLineMovesUpWithTheTrim) {
     fill(4000);
     view.SelectLine(3);
     log.AddText(QStringLiteral("a\nb"));
-    ASSERT_EQ(view.SelectedLine(), 1);
+    ASSERT_EQ(shown(), 1);
     EXPECT_EQ(view.model()->index(1, 0).data().toString(), QStringLiteral("line 3"));
 }
 
@@ -68,7 +73,7 @@ TEST_F(EventLogView, TrimmedSelectionFallsToTheFirstLine) {
     fill(4000);
     view.SelectLine(0);
     log.AddText(QStringLiteral("a\nb"));
-    ASSERT_EQ(view.SelectedLine(), 0);
+    ASSERT_EQ(shown(), 0);
     EXPECT_EQ(view.model()->index(0, 0).data().toString(), QStringLiteral("line 2"));
 }
 
@@ -76,16 +81,17 @@ TEST_F(EventLogView, NoSelectionAtTheCapSelectsTheFirstLine) {
     fill(4000);
     view.SelectLine(-1);
     log.AddText(QStringLiteral("a"));
-    EXPECT_EQ(view.SelectedLine(), 0);
+    EXPECT_EQ(shown(), 0);
 }
 
 TEST_F(EventLogView, ResetLeavesNoSelectionAndTheNextTextIsFollowed) {
     fill(100);
     log.AddText(QString());
+    view.Sync();
     EXPECT_EQ(view.model()->rowCount(), 0);
-    EXPECT_EQ(view.SelectedLine(), -1);
+    EXPECT_EQ(shown(), -1);
     log.AddText(QStringLiteral("banner"));
-    EXPECT_EQ(view.SelectedLine(), 0);
+    EXPECT_EQ(shown(), 0);
 }
 
 TEST_F(EventLogView, NewestLineIsScrolledIntoViewAfterTheLoopRuns) {
@@ -98,8 +104,40 @@ TEST_F(EventLogView, NewestLineIsScrolledIntoViewAfterTheLoopRuns) {
     EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
 }
 
+TEST_F(EventLogView, AThousandTextsReachTheViewAsOneChange) {
+    fill(4000);
+    view.Sync();
+    int removes = 0, inserts = 0;
+    QObject::connect(view.model(), &QAbstractItemModel::rowsRemoved, [&] { ++removes; });
+    QObject::connect(view.model(), &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    for (int i = 0; i < 1000; ++i)
+        log.AddText(QStringLiteral("burst %1").arg(i));
+    EXPECT_EQ(view.model()->rowCount(), 4000);
+    EXPECT_EQ(shown(), 3999);
+    EXPECT_EQ(removes, 1);
+    EXPECT_EQ(inserts, 1);
+    EXPECT_EQ(view.model()->index(3999, 0).data().toString(), QStringLiteral("burst 999"));
+    EXPECT_EQ(view.model()->index(0, 0).data().toString(), QStringLiteral("line 1000"));
+}
+
+TEST_F(EventLogView, UsersClickIsTheLineTheLogKeeps) {
+    fill(4000);
+    view.resize(300, 200);
+    view.show();
+    QCoreApplication::processEvents();
+    view.scrollToTop();
+    const QPoint p = view.visualRect(view.model()->index(5, 0)).center();
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, p);
+    ASSERT_EQ(log.Selected(), 5);
+    log.AddText(QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(log.Selected(), 2);
+    EXPECT_EQ(shown(), 2);
+    EXPECT_EQ(view.model()->index(2, 0).data().toString(), QStringLiteral("line 5"));
+}
+
 TEST_F(EventLogView, CopyTakesTheSelectedLinesInLogOrder) {
     fill(10);
+    view.Sync();
     view.selectionModel()->select(view.model()->index(7, 0), QItemSelectionModel::ClearAndSelect);
     view.selectionModel()->select(view.model()->index(2, 0), QItemSelectionModel::Select);
     view.CopySelection();
@@ -110,13 +148,13 @@ TEST_F(EventLogView, FindWrapsAroundIgnoresCaseAndKeepsSelectionWhenMissing) {
     log.AddText(QStringLiteral("Received \nS1F1W\nSend \ns1f2\nreceived again"));
     view.SelectLine(1);
     EXPECT_TRUE(view.FindNext(QStringLiteral("RECEIVED")));
-    EXPECT_EQ(view.SelectedLine(), 4);
+    EXPECT_EQ(shown(), 4);
     EXPECT_TRUE(view.FindNext(QStringLiteral("received")));
-    EXPECT_EQ(view.SelectedLine(), 0);
+    EXPECT_EQ(shown(), 0);
     EXPECT_TRUE(view.FindNext(QStringLiteral("s1f"), true));
-    EXPECT_EQ(view.SelectedLine(), 3);
+    EXPECT_EQ(shown(), 3);
     EXPECT_FALSE(view.FindNext(QStringLiteral("s9f9")));
-    EXPECT_EQ(view.SelectedLine(), 3);
+    EXPECT_EQ(shown(), 3);
 }
 
 TEST_F(EventLogView, CtrlFOpensTheFindBoxAndEnterFinds) {
@@ -127,5 +165,5 @@ TEST_F(EventLogView, CtrlFOpensTheFindBoxAndEnterFinds) {
     ASSERT_TRUE(view.FindBox()->isVisible());
     QTest::keyClicks(view.FindBox(), QStringLiteral("gam"));
     QTest::keyClick(view.FindBox(), Qt::Key_Return);
-    EXPECT_EQ(view.SelectedLine(), 2);
+    EXPECT_EQ(shown(), 2);
 }

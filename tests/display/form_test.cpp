@@ -114,5 +114,6 @@ TEST_F(Form, EditingCommandsShareTheEnginesLog) {
     form.Commands().OnDeleteMessage();
     ASSERT_GT(view.EventLog().Count(), 0);
     EXPECT_EQ(view.EventLog().Line(view.EventLog().Count() - 1), QStringLiteral("No selected message."));
+    QCoreApplication::processEvents();
     EXPECT_EQ(form.EventLogList().model()->rowCount(), view.EventLog().Count());
 }
