@@ -10,7 +10,12 @@ namespace tovik {
 
 namespace {
 
-enum Status { kOk = 0, kSyntaxError = 1, kUnreadable = 2 };
+enum Status { kOk, kSyntaxError, kUnreadable };
+
+// Both failures are bad input to the tool: exit status 1.
+int exitStatus(Status status) {
+    return status == kOk ? 0 : 1;
+}
 
 // Reads and parses; `list` holds what came before a syntax error.
 Status loadForCommand(const std::string& path, CHOneMsgList& list, MsgFileLoad& load, std::ostream& err) {
@@ -36,7 +41,7 @@ int RunListCommand(const std::string& path, std::ostream& out, std::ostream& err
     MsgFileLoad load;
     const Status status = loadForCommand(path, list, load, err);
     if (status == kUnreadable)
-        return status;
+        return exitStatus(status);
     CHVeltSecsII scratch;
     for (const auto& msg : list) {
         DecodeStreamFunction(*msg, scratch);
@@ -46,7 +51,7 @@ int RunListCommand(const std::string& path, std::ostream& out, std::ostream& err
     out.flush();
     if (status == kSyntaxError)
         reportSyntaxError(path, load, err);
-    return status;
+    return exitStatus(status);
 }
 
 int RunFormatCommand(const std::string& path, std::ostream& out, std::ostream& err) {
@@ -56,7 +61,7 @@ int RunFormatCommand(const std::string& path, std::ostream& out, std::ostream& e
     if (status == kSyntaxError)
         reportSyntaxError(path, load, err);
     if (status != kOk)
-        return status;
+        return exitStatus(status);
     out << StoreMsgFile(list);
     out.flush();
     return kOk;

@@ -19,7 +19,7 @@
 //
 // Both: a file that cannot be read gives on stderr
 //     <FILE>: cannot read: <reason> LF
-//   and exit status 2. Like the program, only the first 1,048,575 bytes of a
+//   and exit status 1. Like the program, only the first 1,048,575 bytes of a
 //   file are read.
 #include <iosfwd>
 #include <string>

@@ -2,6 +2,7 @@
 // main() only picks a subcommand from the table below; each subcommand is a
 // function over its arguments and the standard streams.
 #include "CVeltSecsII.h"
+#include "MsgFileCommands.h"
 
 #include <cstdio>
 #include <cstring>
@@ -99,6 +100,14 @@ struct Command {
     const char* help;
 };
 
+int listFile(const Args& args) {
+    return tovik::RunListCommand(args[0], std::cout, std::cerr);
+}
+
+int formatFile(const Args& args) {
+    return tovik::RunFormatCommand(args[0], std::cout, std::cerr);
+}
+
 const Command kCommands[] = {
     {"to-hex", "", 0, toHex,
      "SML text on stdin -> the message's hex text (header, then body) as one line"},
@@ -106,6 +115,10 @@ const Command kCommands[] = {
     {"check", "", 0, check,
      "SML or hex text on stdin -> one line: '<hex|sml>: <s1f13w>, <HSMS|SECS-I> header, "
      "<n>-byte body'"},
+    {"list", "FILE", 1, listFile,
+     "message file -> one line per definition: name TAB S<s>F<f> TAB SML|HEX"},
+    {"format", "FILE", 1, formatFile,
+     "message file -> the file exactly as Tovik stores it (CR LF line ends)"},
 };
 
 void usage(std::ostream& out) {

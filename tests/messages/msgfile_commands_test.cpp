@@ -114,10 +114,10 @@ TEST(ListCommand, UndecodableTextStillListsWithWhatTheCodecReports) {
     EXPECT_EQ(r.out, "junk\tS0F0\tSML\nshort\tS0F0\tHEX\n");
 }
 
-TEST(ListCommand, UnreadableFileExitsTwo) {
+TEST(ListCommand, UnreadableFileIsBadInput) {
     const fs::path missing = fs::temp_directory_path() / "tovik no such file.tvkm";
     const CommandRun r = list(missing);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind(missing.string() + ": cannot read: ", 0), 0u) << r.err;
 }

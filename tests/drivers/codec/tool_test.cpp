@@ -105,3 +105,32 @@ TEST(CodecTool, UsageErrorsExitTwo) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("check"), std::string::npos);
 }
+
+// The message-file subcommands through the real executable: a script sees the
+// definitions of a file in order, and the stored layout byte for byte.
+TEST(CodecTool, ListsAndFormatsMessageFiles) {
+    char dir[] = "/tmp/tovik-codec-file-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/doc.tvkm";
+    std::ofstream(file, std::ios::binary)
+        << "'Reply'\nbegin msg\n0000010200000000002a\nend msg\n"
+           "'Ask' /* online? */\nBegin List\ns1f1w\nEnd List\n"
+           "'Broken'\nBegin List\ns1f3w\n";
+
+    const ToolRun list = runTool("list " + file, "");
+    EXPECT_EQ(list.status, 1);
+    EXPECT_EQ(list.out, "Reply\tS1F2\tHEX\nAsk\tS1F1\tSML\n");
+    EXPECT_NE(list.err.find("Syntax error"), std::string::npos) << list.err;
+
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        << "'Ask'\nBegin List\ns1f1w\nEnd List\n";
+    const ToolRun format = runTool("format " + file, "");
+    EXPECT_EQ(format.status, 0);
+    EXPECT_NE(format.out.find("'Ask'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n"), std::string::npos)
+        << format.out;
+
+    const ToolRun missing = runTool("list " + std::string(dir) + "/none.tvkm", "");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
