@@ -22,7 +22,7 @@ namespace {
 class Form : public ::testing::Test {
 protected:
     QString example(const char* name) const {
-        return qEnvironmentVariable("TOVIK_SOURCE_DIR") + QStringLiteral("/examples/") + QString::fromLatin1(name);
+        return QStringLiteral(TOVIK_DISPLAY_SOURCE_DIR "/examples/") + QString::fromLatin1(name);
     }
 
     QApplication& qapp = test::qtApp();
