@@ -35,31 +35,9 @@ protected:
 
 } // namespace
 
-TEST_F(EventLogView, FirstTextSelectsItsLastLine) {
-    log.AddText(QStringLiteral("a\nb\nc"));
-    EXPECT_EQ(shown(), 2);
-}
 
-TEST_F(EventLogView, FollowsTheTailWhileTheNewestLineIsSelected) {
-    fill(5);
-    log.AddText(QStringLiteral("x\ny"));
-    ASSERT_EQ(shown(), 6);
-    EXPECT_EQ(view.model()->index(6, 0).data().toString(), QStringLiteral("y"));
-}
 
-TEST_F(EventLogView, KeepsTheUsersLineWhenItIsNotTheNewest) {
-    fill(50);
-    view.SelectLine(10);
-    log.AddText(QStringLiteral("more"));
-    EXPECT_EQ(shown(), 10);
-}
 
-TEST_F(EventLogView, NoSelectionStaysNoneBelowTheCap) {
-    fill(50);
-    view.SelectLine(-1);
-    log.AddText(QStringLiteral("more"));
-    EXPECT_EQ(shown(), -1);
-}
 
 TEST_F(EventLogView, SelectedLineMovesUpWithTheTrim) {
     fill(4000);
@@ -77,22 +55,7 @@ TEST_F(EventLogView, TrimmedSelectionFallsToTheFirstLine) {
     EXPECT_EQ(view.model()->index(0, 0).data().toString(), QStringLiteral("line 2"));
 }
 
-TEST_F(EventLogView, NoSelectionAtTheCapSelectsTheFirstLine) {
-    fill(4000);
-    view.SelectLine(-1);
-    log.AddText(QStringLiteral("a"));
-    EXPECT_EQ(shown(), 0);
-}
 
-TEST_F(EventLogView, ResetLeavesNoSelectionAndTheNextTextIsFollowed) {
-    fill(100);
-    log.AddText(QString());
-    view.Sync();
-    EXPECT_EQ(view.model()->rowCount(), 0);
-    EXPECT_EQ(shown(), -1);
-    log.AddText(QStringLiteral("banner"));
-    EXPECT_EQ(shown(), 0);
-}
 
 TEST_F(EventLogView, NewestLineIsScrolledIntoViewAfterTheLoopRuns) {
     view.resize(300, 120);

@@ -1,4 +1,4 @@
-// Editing decisions without widgets: free names, entry checks, hex dumps and
+// Editing decisions without widgets: running out of names, hex dumps and
 // their conversion to and from SML through the real codec.
 #include "CHMsgEdit.h"
 #include "CHVeltSecsII.h"
@@ -10,25 +10,14 @@ using namespace tovik;
 
 namespace {
 
-void add(CTovikarDoc& doc, const std::string& name, bool structure = true, const std::string& text = {}) {
+void add(CTovikarDoc& doc, const std::string& name) {
     auto m = std::make_unique<CHOneMsg>();
     m->m_strName = name;
-    m->m_bStructure = structure;
-    m->m_strText = text;
     doc.AddMessage(std::move(m));
 }
 
 } // namespace
 
-TEST(EditNames, NewMessageTakesTheFirstFreeNumber) {
-    CTovikarDoc doc;
-    EXPECT_EQ(NewMessageName(doc), "New Message #1");
-    add(doc, "New Message #1");
-    add(doc, "New Message #3");
-    EXPECT_EQ(NewMessageName(doc), "New Message #2");
-    add(doc, "new message #2"); // another name: case counts
-    EXPECT_EQ(NewMessageName(doc), "New Message #2");
-}
 
 TEST(EditNames, NoNewNameWhenAllNumbersAreTaken) {
     CTovikarDoc doc;
@@ -37,57 +26,9 @@ TEST(EditNames, NoNewNameWhenAllNumbersAreTaken) {
     EXPECT_EQ(NewMessageName(doc), "");
 }
 
-TEST(EditNames, PasteKeepsAFreeNameAndNumbersCopies) {
-    CTovikarDoc doc;
-    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1");
-    add(doc, "S1F1");
-    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1 (Copy #1)");
-    add(doc, "S1F1 (Copy #1)");
-    EXPECT_EQ(PasteName(doc, "S1F1"), "S1F1 (Copy #2)");
-}
 
-TEST(EditEntries, UntouchedEntriesAreNoChange) {
-    CTovikarDoc doc;
-    add(doc, "a", false, "00010101");
-    const CHOneMsg& msg = *doc.FindByName("a");
-    EXPECT_EQ(CheckEntries(doc, msg, CHMsgEntries::From(msg)), EntryCheck::Unchanged);
-    CHMsgEntries e = CHMsgEntries::From(msg);
-    e.type = 1;
-    EXPECT_EQ(CheckEntries(doc, msg, e), EntryCheck::Accept);
-}
 
-TEST(EditEntries, NameRules) {
-    CTovikarDoc doc;
-    add(doc, "Alpha");
-    add(doc, "Beta");
-    const CHOneMsg& alpha = *doc.FindByName("Alpha");
-    CHMsgEntries e = CHMsgEntries::From(alpha);
 
-    e.name = "ALPHA"; // a case change is a change, and nobody bears it
-    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::Accept);
-    e.name = "";
-    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::EmptyName);
-    EXPECT_EQ(EntryCheckText(EntryCheck::EmptyName, e), "You must enter valid name.");
-    e.name = "Beta";
-    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::NameTaken);
-    EXPECT_EQ(EntryCheckText(EntryCheck::NameTaken, e), "'Beta' has been already registered. Specify another name.");
-    e.name = "Alpha";
-    e.comment = "changed";
-    EXPECT_EQ(CheckEntries(doc, alpha, e), EntryCheck::Accept);
-}
-
-TEST(EditEntries, ApplyDecodesStreamAndFunctionFromTheNewText) {
-    CTovikarDoc doc;
-    add(doc, "x");
-    CHOneMsg& msg = *doc.FindByName("x");
-    CHVeltSecsII codec;
-    ApplyEntries(msg, CHMsgEntries{"y", 0, "0001 0306 0000 0000 0007", "c"}, codec);
-    EXPECT_EQ(msg.m_strName, "y");
-    EXPECT_FALSE(msg.m_bStructure);
-    EXPECT_EQ(msg.m_strText, "0001 0306 0000 0000 0007"); // stored as entered
-    EXPECT_EQ(msg.m_nStream, 3);
-    EXPECT_EQ(msg.m_nFunction, 6);
-}
 
 TEST(EditHexDump, DigitCountsAndCharacters) {
     std::string digits, error;

@@ -330,20 +330,6 @@ TEST_F(MsgListCommands, TypeChangeConvertsOrRefusesABadDump) {
     EXPECT_EQ(bad->m_strText, "00 01 81 01 00 00 00 00 00");
 }
 
-TEST_F(MsgListCommands, SmlToDumpUsesThePageLayout) {
-    add("sml", "s1f13w\r\n<l>\r\n");
-    show();
-    select(QStringLiteral("sml"));
-    actions.push_back([](CMsgProperty1& p) {
-        p.TypeList()->setCurrentIndex(0);
-        return true;
-    });
-    cmds.OnMessageProperty();
-    const CHOneMsg* msg = doc.FindByName("sml");
-    EXPECT_FALSE(msg->m_bStructure);
-    EXPECT_EQ(msg->m_strText.substr(0, 12), "00 00 81 0d ");
-    EXPECT_EQ(msg->m_nFunction, 13);
-}
 
 TEST_F(MsgListCommands, ClicksArePostedAsCommands) {
     add("a", "s1f1w");
