@@ -1,19 +1,20 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless] [DOCUMENT]   run with the message document DOCUMENT
+//   tovik [--headless | --windowed] [--no-splash] [DOCUMENT]
 //   tovik --version | --help
-#include "HeadlessRun.h"
+#include "Run.h"
+#include "tovik_version.h"
 
 #include <QApplication>
 #include <QString>
-#include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -21,14 +22,30 @@ const char kUsage[] =
     "message DOCUMENT (.tvkm). Settings are read from the .ini file beside the\n"
     "document (equipment.tvkm -> equipment.ini).\n"
     "\n"
+    "Tovik opens its main window when a display is there (DISPLAY or\n"
+    "WAYLAND_DISPLAY set, or a Qt platform chosen with QT_QPA_PLATFORM) and runs\n"
+    "headless otherwise.\n"
+    "\n"
     "  --headless   run without a window; every event-log line goes to standard\n"
     "               output. SIGINT or SIGTERM closes the ports and exits.\n"
+    "  --windowed   open the main window even where no display was detected\n"
+    "  --no-splash  start without the start-up picture\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
+
+bool hasEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
 }
 
+bool displayPresent() {
+    return hasEnv("QT_QPA_PLATFORM") || hasEnv("DISPLAY") || hasEnv("WAYLAND_DISPLAY");
+}
+} // namespace
+
 int main(int argc, char* argv[]) {
-    bool headless = false;
+    enum class Mode { Automatic, Headless, Windowed } mode = Mode::Automatic;
+    bool splash = true;
     QString document;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -37,11 +54,15 @@ int main(int argc, char* argv[]) {
             return 0;
         }
         if (std::strcmp(arg, "--version") == 0) {
-            std::printf("tovik %s\n", TOVIK_VERSION);
+            std::printf("tovik %s\n", TOVIK_VERSION_STRING);
             return 0;
         }
         if (std::strcmp(arg, "--headless") == 0) {
-            headless = true;
+            mode = Mode::Headless;
+        } else if (std::strcmp(arg, "--windowed") == 0) {
+            mode = Mode::Windowed;
+        } else if (std::strcmp(arg, "--no-splash") == 0) {
+            splash = false;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -52,12 +73,20 @@ int main(int argc, char* argv[]) {
             return 2;
         }
     }
-    if (!headless)
-        std::fputs("tovik: the main window comes in a later version; running headless.\n", stderr);
-    // One start-up path: the window, when it comes, is the only difference.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (mode == Mode::Automatic) {
+        mode = displayPresent() ? Mode::Windowed : Mode::Headless;
+        if (mode == Mode::Headless)
+            std::fputs("tovik: no display found; running headless (--windowed to insist).\n", stderr);
+    }
+    tovik::CHStartOptions options;
+    options.documentPath = document;
+    options.windowed = mode == Mode::Windowed;
+    options.splash = splash;
+    options.logToStdout = !options.windowed;
+    if (!options.windowed)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
-    QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION));
-    return tovik::RunHeadless(document);
+    QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION_STRING));
+    return tovik::Run(options);
 }

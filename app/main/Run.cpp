@@ -1,0 +1,75 @@
+#include "Run.h"
+
+#include "CMainFrame.h"
+#include "COptionSheet.h"
+#include "messagebox.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tovik {
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop reads the pipe.
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+void printError(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fprintf(stderr, "tovik: %s\n", bytes.constData());
+    std::fflush(stderr);
+}
+} // namespace
+
+int Run(const CHStartOptions& options) {
+    if (options.windowed)
+        installWidgetMessageBoxes();
+    else // no window to show a box in: every box text goes to standard error
+        setMessageBoxHandler([](QWidget*, const QString& text) { printError(text); });
+
+    if (::pipe(g_signalPipe) != 0) {
+        printError(QStringLiteral("cannot set up signal handling"));
+        return 1;
+    }
+
+    int code = 0;
+    {
+        CHAppInstance instance(options);
+        if (!instance.InitInstance())
+            return 1;
+
+        // SIGINT or SIGTERM ends the run as closing the window would: the
+        // window writes its rectangle first. A modified document is not
+        // asked about: there is nobody to answer.
+        QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&stopper, &QSocketNotifier::activated, [&] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+            stopper.setEnabled(false);
+            if (CMainFrame* frame = instance.Frame())
+                frame->SaveWindowState();
+            QCoreApplication::quit();
+        });
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+
+        code = QCoreApplication::exec();
+        instance.ExitInstance();
+    }
+    ::close(g_signalPipe[0]);
+    ::close(g_signalPipe[1]);
+    return code;
+}
+
+} // namespace tovik
