@@ -37,6 +37,7 @@ CTovikarView::CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent)
 
 CTovikarView::~CTovikarView() {
     m_timer.stop();
+    flushLogBatch();
     // The drivers go before the lists and the log they report into.
     disconnect(&m_hsms, nullptr, this, nullptr);
     disconnect(&m_secs, nullptr, this, nullptr);
@@ -44,7 +45,25 @@ CTovikarView::~CTovikarView() {
     ReceivedPrimaries.RemoveAll();
 }
 
-void CTovikarView::AddText(const QString& text) { m_log->AddText(text); }
+void CTovikarView::AddText(const QString& text) {
+    // An empty text clears the log: it cannot join a batch.
+    if (m_batchDepth == 0 || text.isEmpty()) {
+        flushLogBatch();
+        m_log->AddText(text);
+        return;
+    }
+    if (!m_batch.isEmpty())
+        m_batch += QLatin1Char('\n');
+    m_batch += text;
+}
+
+void CTovikarView::flushLogBatch() {
+    if (m_batch.isEmpty())
+        return;
+    const QString text = std::move(m_batch);
+    m_batch = QString();
+    m_log->AddText(text);
+}
 
 void CTovikarView::postCommand(int command) {
     switch (command) {

@@ -89,6 +89,22 @@ public:
     void LogMessage(const QString& label, CHVeltSecsII* codec = nullptr,
                     const std::string* hex = nullptr);
     void AddText(const QString& text);
+    // Lines added while a batch is open reach the event log as one text when
+    // the outermost batch closes: one log update per message handled instead
+    // of one per line. Handlers open one; nesting is allowed.
+    class LogBatch {
+    public:
+        explicit LogBatch(CTovikarView& view) : m_view(view) { ++m_view.m_batchDepth; }
+        ~LogBatch() {
+            if (--m_view.m_batchDepth == 0)
+                m_view.flushLogBatch();
+        }
+        LogBatch(const LogBatch&) = delete;
+        LogBatch& operator=(const LogBatch&) = delete;
+
+    private:
+        CTovikarView& m_view;
+    };
 
     // ---- State ----
     bool GetConnected() const { return m_connected; }
@@ -129,6 +145,7 @@ private:
     bool toHsms(int port) const;
     void sendEventMessage(const std::string& sml);
     void flushByteTrace();
+    void flushLogBatch();
 
     CTovikarApp& m_app;
     CTovikarDoc& m_doc;
@@ -145,6 +162,8 @@ private:
     bool m_awaitingReply = false;
     int m_activeTab = 0;
     std::string m_byteTrace[2];
+    int m_batchDepth = 0;
+    QString m_batch;
 
     // LogDateTime's text, rebuilt only when the second changes.
     long long m_stampSecond = -1;

@@ -12,6 +12,7 @@
 namespace tovik {
 
 void CTovikarView::OnHsmsError(const QString& address, int port, short code, const QString& detail) {
+    LogBatch batch(*this);
     AddText(QStringLiteral("Error (%1) with %2(%3)").arg(code).arg(address).arg(port));
     const QString detailLine = detail.isEmpty() ? QStringLiteral("No additional info.") : detail;
     switch (code) {
@@ -48,6 +49,7 @@ void CTovikarView::OnHsmsError(const QString& address, int port, short code, con
 }
 
 void CTovikarView::OnHsmsConnection(const QString& address, int port, bool connected) {
+    LogBatch batch(*this);
     AddText((connected ? QStringLiteral("Connected with %1(%2)")
                        : QStringLiteral("Disconnected with %1(%2)"))
                 .arg(address)
@@ -72,6 +74,7 @@ void CTovikarView::OnHsmsPeer(const QString& address, int port) {
 }
 
 void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {
+    LogBatch batch(*this);
     const std::string text = hex.toStdString();
     if (success) {
         m_working.SetHexMessage(text);
@@ -93,6 +96,7 @@ void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {
 }
 
 void CTovikarView::OnSecsError(short code, const QString& detail) {
+    LogBatch batch(*this);
     const QString name = SecsErrorText(code);
     AddText(QStringLiteral("Error (%1) %2").arg(code).arg(name));
     if (m_app.Protocol == 3 && m_app.InvokeEvent) {

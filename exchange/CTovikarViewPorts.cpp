@@ -8,6 +8,7 @@
 namespace tovik {
 
 void CTovikarView::OnInitialUpdate() {
+    LogBatch batch(*this);
     if (!m_firstUpdate)
         return;
     UpdateTrayIcon(0);
@@ -67,6 +68,7 @@ void CTovikarView::ShowActivePort() {
 void CTovikarView::UpdateTrayIcon(int action) { Q_EMIT TrayIconChanged(action, m_connected); }
 
 void CTovikarView::OnConnect() {
+    LogBatch batch(*this);
     m_connected = !m_connected;
     UpdateTrayIcon(1);
     SentPrimaries.RemoveAll();

@@ -29,6 +29,7 @@ std::string headerAsBinary(const char* prefix, const std::string& hex) {
 
 void CTovikarView::OnMessageReceived(int port, const QString& address, int peerPort,
                                      const QString& hex) {
+    LogBatch batch(*this);
     if (port == PortHsms && m_app.Server) {
         // Whatever follows goes back to the peer that spoke.
         m_hsms.SetRemoteAddress(address);

@@ -66,6 +66,7 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
 }
 
 void CTovikarView::OnSendMessage() {
+    LogBatch batch(*this);
     if (m_awaitingReply) {
         // The first press after a send only stops waiting.
         m_awaitingReply = false;

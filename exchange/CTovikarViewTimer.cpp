@@ -20,6 +20,7 @@ void CTovikarView::RefreshMessageList() {
 }
 
 void CTovikarView::OnTimer() {
+    LogBatch batch(*this);
     RefreshMessageList();
 
     // At most one record per list per tick: a burst of expiries is worked off

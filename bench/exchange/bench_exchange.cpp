@@ -1,0 +1,197 @@
+// Automatic replies per second of tovik --headless (full logging, and with
+// ShowMsgBody off) against a raw socket server answering the same frames,
+// at 1 and 16 outstanding requests. Every benchmark runs in the same process
+// and run, and the ratios of the medians are printed at the end.
+#include "harness.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <thread>
+
+using namespace harness;
+
+namespace {
+
+constexpr int kBatch = 2000;
+std::map<std::string, std::vector<double>> g_rates;
+
+// The reply tovik gives to the S1F1 of the benchmark (a document with one S1F2).
+const std::string kReply = header(0, 0x01, 2, 0) + kS1F2Body;
+
+// Answers every frame with the S1F2 frame, system bytes copied; nothing else.
+class RawServer {
+public:
+    RawServer() {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        socklen_t len = sizeof a;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~RawServer() {
+        ::shutdown(m_listen, SHUT_RDWR);
+        ::close(m_listen);
+        m_thread.join();
+    }
+    int port = 0;
+
+private:
+    void run() {
+        const int fd = ::accept(m_listen, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        const Bytes reply = fromHex(kReply);
+        Bytes in, out;
+        uint8_t buf[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            in.insert(in.end(), buf, buf + n);
+            std::size_t at = 0;
+            out.clear();
+            while (in.size() - at >= 4) {
+                const std::size_t len = (std::size_t(in[at]) << 24) | (std::size_t(in[at + 1]) << 16) |
+                                        (std::size_t(in[at + 2]) << 8) | in[at + 3];
+                if (in.size() - at < 4 + len)
+                    break;
+                out.insert(out.end(), {0, 0, 0, static_cast<uint8_t>(reply.size())});
+                const std::size_t base = out.size();
+                out.insert(out.end(), reply.begin(), reply.end());
+                std::copy_n(in.begin() + static_cast<long>(at + 4 + 6), 4, out.begin() + static_cast<long>(base + 6));
+                at += 4 + len;
+            }
+            in.erase(in.begin(), in.begin() + static_cast<long>(at));
+            if (!out.empty())
+                ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    }
+    int m_listen = -1;
+    std::thread m_thread;
+};
+
+// Runs kBatch transactions with `window` requests outstanding.
+bool runBatch(RawHost& host, int window, unsigned& system) {
+    int sent = 0, got = 0;
+    while (got < kBatch) {
+        while (sent < kBatch && sent - got < window) {
+            if (!host.send(header(0, 0x81, 1, system + static_cast<unsigned>(sent))))
+                return false;
+            ++sent;
+        }
+        if (!host.recv(5000))
+            return false;
+        ++got;
+    }
+    system += static_cast<unsigned>(kBatch);
+    return true;
+}
+
+void record(benchmark::State& state, const std::string& name, double seconds) {
+    const double rate = kBatch / seconds;
+    g_rates[name].push_back(rate);
+    state.SetIterationTime(seconds);
+    state.counters["tx/s"] = rate;
+}
+
+template <class F> double timed(F f) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void BM_RawPingPong(benchmark::State& state) {
+    const int window = static_cast<int>(state.range(0));
+    RawServer server;
+    RawHost host;
+    host.connect(server.port);
+    unsigned system = 1;
+    for (auto _ : state) {
+        bool ok = true;
+        const double s = timed([&] { ok = runBatch(host, window, system); });
+        if (!ok) {
+            state.SkipWithError("raw server stopped answering");
+            return;
+        }
+        record(state, "raw/" + std::to_string(window), s);
+    }
+}
+
+void BM_Tovik(benchmark::State& state) {
+    const int window = static_cast<int>(state.range(0));
+    const bool body = state.range(1) != 0;
+    Settings settings;
+    settings.showBody = body;
+    settings.localPort = freePort();
+    Tovik tovik(settings, std::string("'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n"));
+    RawHost host;
+    if (!tovik.waitLine("HSMS port has been opened successfully.") || !host.connect(settings.localPort)) {
+        state.SkipWithError("tovik did not start");
+        return;
+    }
+    host.send(header(0xffff, 0, 0, 0, 1));
+    host.recv();
+    unsigned system = 1;
+    for (auto _ : state) {
+        bool ok = true;
+        const double s = timed([&] { ok = runBatch(host, window, system); });
+        if (!ok) {
+            state.SkipWithError("tovik stopped answering");
+            return;
+        }
+        record(state, std::string(body ? "full/" : "nobody/") + std::to_string(window), s);
+    }
+    // The log on disk would only grow: this run's output is not kept.
+    host.close();
+    tovik.proc.kill();
+    tovik.proc.waitForFinished();
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+} // namespace
+
+// Interleaved so that both sides see the same machine load.
+BENCHMARK(BM_RawPingPong)->Arg(1)->Arg(16)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_Tovik)->Args({1, 1})->Args({16, 1})->Args({1, 0})->Args({16, 0})->UseManualTime()->Iterations(5);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::printf("\n%-22s %12s %12s %8s\n", "median tx/s", "tovik", "raw", "ratio");
+    for (const char* mode : {"full", "nobody"}) {
+        for (int w : {1, 16}) {
+            const double t = median(g_rates[std::string(mode) + "/" + std::to_string(w)]);
+            const double r = median(g_rates["raw/" + std::to_string(w)]);
+            std::printf("%-22s %12.0f %12.0f %8.2f\n",
+                        (std::string(mode == std::string("full") ? "full logging" : "ShowMsgBody off") +
+                         ", " + std::to_string(w) + " out")
+                            .c_str(),
+                        t, r, r > 0 ? t / r : 0.0);
+        }
+    }
+    return 0;
+}
