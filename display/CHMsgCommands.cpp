@@ -14,7 +14,10 @@ namespace tovik {
 
 CHMsgCommands::CHMsgCommands(CTovikarDoc& doc, CHMsgListView& list, CHEventLog& log, CHVeltSecsII& scratch,
                              QWidget* sheetParent, QObject* parent)
-    : QObject(parent), m_doc(doc), m_list(list), m_log(log), m_scratch(scratch), m_sheetParent(sheetParent) {}
+    : QObject(parent), m_doc(doc), m_list(list), m_log(log), m_scratch(scratch), m_sheetParent(sheetParent) {
+    // Four of the six commands depend on whether a row is selected.
+    connect(&list, &QListWidget::itemSelectionChanged, this, &CHMsgCommands::commandStatesChanged);
+}
 
 CHMsgCommands::~CHMsgCommands() = default;
 

@@ -49,7 +49,8 @@ public:
     const CHOneMsg* ClipMessage() const { return m_pClipMsg.get(); }
 
 Q_SIGNALS:
-    // After any command that changed what Paste or the selection allow.
+    // After the list's selection changed or a command changed what the
+    // commands allow.
     void commandStatesChanged();
 
 private:
