@@ -76,7 +76,8 @@ int main(int argc, char* argv[]) {
     if (mode == Mode::Automatic) {
         mode = displayPresent() ? Mode::Windowed : Mode::Headless;
         if (mode == Mode::Headless)
-            std::fputs("tovik: no display found; running headless (--windowed to insist).\n", stderr);
+            std::fputs("tovik: no display found; running headless (--windowed to insist).\n",
+                       stderr);
     }
     tovik::CHStartOptions options;
     options.documentPath = document;

@@ -16,7 +16,9 @@
 #include <cstdio>
 
 // Resources of a static library are registered by hand, outside any namespace.
-static void initShellResources() { Q_INIT_RESOURCE(shell); }
+static void initShellResources() {
+    Q_INIT_RESOURCE(shell);
+}
 
 namespace tovik {
 
@@ -70,7 +72,8 @@ bool CHAppInstance::InitInstance() {
     m_startDocument = open;
 
     m_doc = std::make_unique<CTovikarDoc>();
-    m_doc->SetMessageBoxHandler([this](const QString& text) { showMessageBox(text, m_frame.get()); });
+    m_doc->SetMessageBoxHandler(
+        [this](const QString& text) { showMessageBox(text, m_frame.get()); });
     CTovikarApp* app = m_app.get();
     QObject::connect(m_doc.get(), &CTovikarDoc::documentOpened,
                      [app](const QString& path) { app->OnDocumentOpened(path, true); });
@@ -103,8 +106,8 @@ bool CHAppInstance::InitInstance() {
     m_frame->show();
     if (m_app->ReadSaveWindowPosition()) {
         const CTovikarApp::WindowRect saved = m_app->ReadWindowRect();
-        if (const std::optional<QRect> rect =
-                RestorableRect({saved.left, saved.top, saved.right, saved.bottom}, ScreenGeometries()))
+        if (const std::optional<QRect> rect = RestorableRect(
+                {saved.left, saved.top, saved.right, saved.bottom}, ScreenGeometries()))
             m_frame->setGeometry(*rect);
     }
     m_frame->update();
@@ -122,7 +125,8 @@ void CHAppInstance::attachFileLog() {
             return;
         if (std::optional<QString> error = app->WriteLog(line)) {
             const QString text = *error;
-            QMetaObject::invokeMethod(view, [view, text] { view->AddText(text); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                view, [view, text] { view->AddText(text); }, Qt::QueuedConnection);
         }
     });
 }

@@ -19,12 +19,12 @@ class CTovikarDoc;
 class CTovikarView;
 
 struct CHStartOptions {
-    QString documentPath;      // the command line's document, or empty
-    bool windowed = false;     // the main frame; needs a QApplication
-    bool splash = false;       // the start-up picture (windowed only)
-    bool logToStdout = false;  // every event-log line on standard output
-    QString executablePath;    // empty: the running program (tests give their own)
-    QString userConfigDir;     // empty: the user's configuration folder
+    QString documentPath;     // the command line's document, or empty
+    bool windowed = false;    // the main frame; needs a QApplication
+    bool splash = false;      // the start-up picture (windowed only)
+    bool logToStdout = false; // every event-log line on standard output
+    QString executablePath;   // empty: the running program (tests give their own)
+    QString userConfigDir;    // empty: the user's configuration folder
 };
 
 class CHAppInstance {

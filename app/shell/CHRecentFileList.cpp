@@ -9,7 +9,9 @@ namespace tovik {
 
 namespace {
 const QString kSection = QStringLiteral("Recent File List");
-QString entryName(int i) { return QStringLiteral("File%1").arg(i + 1); }
+QString entryName(int i) {
+    return QStringLiteral("File%1").arg(i + 1);
+}
 constexpr int kMenuPathLength = 60;
 } // namespace
 
@@ -40,7 +42,8 @@ void CHRecentFileList::ReadList(const CHProfileStore& store) {
 
 bool CHRecentFileList::WriteList(CHProfileStore& store) const {
     for (int i = 0; i < m_size; ++i) {
-        if (!store.WriteProfileString(kSection, entryName(i), i < m_files.size() ? m_files[i] : QString()))
+        if (!store.WriteProfileString(kSection, entryName(i),
+                                      i < m_files.size() ? m_files[i] : QString()))
             return false;
     }
     return true;

@@ -11,7 +11,9 @@ CHTrayIcon::CHTrayIcon(QWidget* window) : QObject(window), m_window(window) {
     connect(&m_icon, &QSystemTrayIcon::activated, this, &CHTrayIcon::onActivated);
 }
 
-bool CHTrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool CHTrayIcon::Available() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 void CHTrayIcon::Update(int action, bool connected) {
     m_connected = connected;

@@ -1,8 +1,8 @@
 #include "CMainFrame.h"
 
 #include "CAboutDlg.h"
-#include "CHMsgCommands.h"
 #include "CHListBoxOld.h"
+#include "CHMsgCommands.h"
 #include "CHMsgListView.h"
 #include "CHTrayIcon.h"
 #include "COptionSheet.h"
@@ -39,37 +39,47 @@ struct CommandDef {
 // Menu texts and prompts of every command.
 constexpr std::array kCommands{
     CommandDef{CMainFrame::ID_FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew", "new"},
-    CommandDef{CMainFrame::ID_FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen", "open"},
+    CommandDef{CMainFrame::ID_FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen",
+               "open"},
     CommandDef{CMainFrame::ID_FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave", "save"},
-    CommandDef{CMainFrame::ID_FILE_SAVE_AS, "Save &As...", "Save the active document with a new name\nSave As",
+    CommandDef{CMainFrame::ID_FILE_SAVE_AS, "Save &As...",
+               "Save the active document with a new name\nSave As", nullptr},
+    CommandDef{CMainFrame::ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the active document\nPrint",
                nullptr},
-    CommandDef{CMainFrame::ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the active document\nPrint", nullptr},
-    CommandDef{CMainFrame::ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages\nPrint Preview", nullptr},
+    CommandDef{CMainFrame::ID_FILE_PRINT_PREVIEW, "Print Pre&view",
+               "Display full pages\nPrint Preview", nullptr},
     CommandDef{CMainFrame::ID_FILE_PRINT_SETUP, "P&rint Setup...",
                "Change the printer and printing options\nPrint Setup", nullptr},
-    CommandDef{CMainFrame::ID_APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit", nullptr},
+    CommandDef{CMainFrame::ID_APP_EXIT, "E&xit",
+               "Quit the application; prompts to save documents\nExit", nullptr},
     CommandDef{CMainFrame::ID_EDIT_UNDO, "&Undo\tCtrl+Z", "Undo the last action\nUndo", nullptr},
-    CommandDef{CMainFrame::ID_EDIT_CUT, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", "cut"},
-    CommandDef{CMainFrame::ID_EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy",
-               "copy"},
-    CommandDef{CMainFrame::ID_EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", "paste"},
-    CommandDef{CMainFrame::ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", nullptr},
-    CommandDef{CMainFrame::ID_VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
+    CommandDef{CMainFrame::ID_EDIT_CUT, "Cu&t\tCtrl+X",
+               "Cut the selection and put it on the Clipboard\nCut", "cut"},
+    CommandDef{CMainFrame::ID_EDIT_COPY, "&Copy\tCtrl+C",
+               "Copy the selection and put it on the Clipboard\nCopy", "copy"},
+    CommandDef{CMainFrame::ID_EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste",
+               "paste"},
+    CommandDef{CMainFrame::ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
                nullptr},
+    CommandDef{CMainFrame::ID_VIEW_STATUS_BAR, "&Status Bar",
+               "Show or hide the status bar\nToggle StatusBar", nullptr},
     CommandDef{CMainFrame::ID_DISCONNECT, "&Disconnect", "Disconnect\nDisconnect", nullptr},
     CommandDef{CMainFrame::ID_APP_ABOUT, "&About Tovikar...",
                "Display program information, version number and copyright\nAbout", "about"},
     CommandDef{CMainFrame::ID_RECORD, "Record", "Record\nRecord", "record"},
-    CommandDef{CMainFrame::ID_ADD_NEW_MESSAGE, "Add New Message", "Add New Message\nAdd New Message", "add_message"},
-    CommandDef{CMainFrame::ID_DELETE_MESSAGE, "Delete Message", "Delete Message\nDelete Message", "delete_message"},
-    CommandDef{CMainFrame::ID_MESSAGE_PROPERTY, "Message Property", "Message Property\nMessage Property",
-               "message_property"},
+    CommandDef{CMainFrame::ID_ADD_NEW_MESSAGE, "Add New Message",
+               "Add New Message\nAdd New Message", "add_message"},
+    CommandDef{CMainFrame::ID_DELETE_MESSAGE, "Delete Message", "Delete Message\nDelete Message",
+               "delete_message"},
+    CommandDef{CMainFrame::ID_MESSAGE_PROPERTY, "Message Property",
+               "Message Property\nMessage Property", "message_property"},
     CommandDef{CMainFrame::ID_OPTION, "Option", "Option\nOption", "option"},
     CommandDef{CMainFrame::ID_CONNECT, "Connect", "Connect\nConnect", "connect"},
     CommandDef{CMainFrame::ID_SEND_MESSAGE, "Send Message", "Send Message\nSend", "send_message"},
-    CommandDef{CMainFrame::ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane", nullptr},
-    CommandDef{CMainFrame::ID_PREV_PANE, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+    CommandDef{CMainFrame::ID_NEXT_PANE, "Next Pane", "Switch to the next window pane\nNext Pane",
                nullptr},
+    CommandDef{CMainFrame::ID_PREV_PANE, "Previous Pane",
+               "Switch back to the previous window pane\nPrevious Pane", nullptr},
 };
 
 struct Accelerator {
@@ -160,8 +170,10 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     connect(&view, &CTovikarView::TrayIconChanged, m_tray, &CHTrayIcon::Update);
     connect(&view, &CTovikarView::HideRequested, this, &CMainFrame::HideToTray);
     connect(&view, &CTovikarView::CommandStatesChanged, this, &CMainFrame::UpdateCommandStates);
-    connect(&m_form->Commands(), &CHMsgCommands::commandStatesChanged, this, &CMainFrame::UpdateCommandStates);
-    connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(&m_form->Commands(), &CHMsgCommands::commandStatesChanged, this,
+            &CMainFrame::UpdateCommandStates);
+    connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this,
+            &CMainFrame::UpdateCommandStates);
     connect(&doc, &CTovikarDoc::titleChanged, this, &CMainFrame::updateTitle);
     connect(&doc, &CTovikarDoc::documentOpened, this, [this](const QString& path) {
         m_recent.Add(path);
@@ -204,7 +216,8 @@ void CMainFrame::createActions() {
         action->setStatusTip(prompt.section(QLatin1Char('\n'), 0, 0));
         action->setToolTip(prompt.section(QLatin1Char('\n'), 1, 1));
         if (def.icon)
-            action->setIcon(QIcon(QStringLiteral(":/shell/icons/%1.svg").arg(QLatin1String(def.icon))));
+            action->setIcon(
+                QIcon(QStringLiteral(":/shell/icons/%1.svg").arg(QLatin1String(def.icon))));
         action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, [this, id = def.id] { onCommand(id); });
         m_actions[def.id] = action;
@@ -264,11 +277,16 @@ void CMainFrame::createToolBar() {
     m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
     m_toolBar->setObjectName(QStringLiteral("ToolBar"));
     m_toolBar->setIconSize(QSize(24, 24));
-    const int layout[] = {ID_FILE_NEW,         ID_FILE_OPEN,      ID_FILE_SAVE,       0,
-                          ID_EDIT_CUT,         ID_EDIT_COPY,      ID_EDIT_PASTE,      0,
-                          ID_RECORD,           0,                 ID_ADD_NEW_MESSAGE, ID_DELETE_MESSAGE,
-                          ID_MESSAGE_PROPERTY, 0,                 ID_OPTION,          ID_CONNECT,
-                          ID_SEND_MESSAGE,     0,                 ID_APP_ABOUT};
+    const int layout[] = {ID_FILE_NEW,         ID_FILE_OPEN,
+                          ID_FILE_SAVE,        0,
+                          ID_EDIT_CUT,         ID_EDIT_COPY,
+                          ID_EDIT_PASTE,       0,
+                          ID_RECORD,           0,
+                          ID_ADD_NEW_MESSAGE,  ID_DELETE_MESSAGE,
+                          ID_MESSAGE_PROPERTY, 0,
+                          ID_OPTION,           ID_CONNECT,
+                          ID_SEND_MESSAGE,     0,
+                          ID_APP_ABOUT};
     for (int id : layout) {
         if (id == 0)
             m_toolBar->addSeparator();
@@ -297,8 +315,12 @@ void CMainFrame::createStatusBar() {
     m_statusTimer.start();
 }
 
-QString CMainFrame::DateText(std::time_t when) { return formatNow(when, "%x"); }
-QString CMainFrame::TimeText(std::time_t when) { return formatNow(when, "%X"); }
+QString CMainFrame::DateText(std::time_t when) {
+    return formatNow(when, "%x");
+}
+QString CMainFrame::TimeText(std::time_t when) {
+    return formatNow(when, "%X");
+}
 
 QString CMainFrame::PaneText(int pane) const {
     switch (pane) {
@@ -313,7 +335,8 @@ QString CMainFrame::PaneText(int pane) const {
 
 void CMainFrame::UpdateStatusPanes() {
     const std::time_t now = std::time(nullptr);
-    const std::pair<QLabel*, QString> panes[] = {{m_datePane, DateText(now)}, {m_timePane, TimeText(now)}};
+    const std::pair<QLabel*, QString> panes[] = {{m_datePane, DateText(now)},
+                                                 {m_timePane, TimeText(now)}};
     for (const auto& [pane, text] : panes) {
         if (pane->text() == text)
             continue;
@@ -399,10 +422,11 @@ void CMainFrame::onCommand(int command) {
         NewDocument();
         break;
     case ID_FILE_OPEN: {
-        const QString path = m_fileChooser ? m_fileChooser(this, false, m_doc.GetPathName())
-                                           : QFileDialog::getOpenFileName(
-                                                 this, QStringLiteral("Open"), QFileInfo(m_doc.GetPathName()).path(),
-                                                 QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
+        const QString path =
+            m_fileChooser ? m_fileChooser(this, false, m_doc.GetPathName())
+                          : QFileDialog::getOpenFileName(
+                                this, QStringLiteral("Open"), QFileInfo(m_doc.GetPathName()).path(),
+                                QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
         if (!path.isEmpty())
             OpenDocumentFile(path);
         break;
@@ -469,9 +493,10 @@ bool CMainFrame::SaveModified() {
     const QString name = m_doc.GetPathName().isEmpty() ? m_doc.GetTitle() : m_doc.GetPathName();
     const QString text = QStringLiteral("Save changes to %1?").arg(name);
     const QMessageBox::StandardButton answer =
-        m_saveQuestion ? m_saveQuestion(this, text)
-                       : QMessageBox::question(this, QStringLiteral("Tovik"), text,
-                                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        m_saveQuestion
+            ? m_saveQuestion(this, text)
+            : QMessageBox::question(this, QStringLiteral("Tovik"), text,
+                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     switch (answer) {
     case QMessageBox::Yes:
         if (m_doc.GetPathName().isEmpty())
@@ -496,15 +521,19 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
     return m_doc.OnOpenDocument(path); // the recent files follow documentOpened
 }
 
-bool CMainFrame::SaveDocument(const QString& path) { return m_doc.OnSaveDocument(path); }
+bool CMainFrame::SaveDocument(const QString& path) {
+    return m_doc.OnSaveDocument(path);
+}
 
 bool CMainFrame::saveAs() {
-    QString path = m_fileChooser ? m_fileChooser(this, true, m_doc.GetPathName())
-                                 : QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
-                                                                m_doc.GetPathName().isEmpty()
-                                                                    ? m_doc.GetTitle() + QStringLiteral(".tvkm")
-                                                                    : m_doc.GetPathName(),
-                                                                QStringLiteral("Tovik Files (*.tvkm)"));
+    QString path =
+        m_fileChooser
+            ? m_fileChooser(this, true, m_doc.GetPathName())
+            : QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
+                                           m_doc.GetPathName().isEmpty()
+                                               ? m_doc.GetTitle() + QStringLiteral(".tvkm")
+                                               : m_doc.GetPathName(),
+                                           QStringLiteral("Tovik Files (*.tvkm)"));
     if (path.isEmpty())
         return false;
     if (QFileInfo(path).suffix().isEmpty())
@@ -554,15 +583,19 @@ void CMainFrame::SaveWindowState() {
     rect.bottom = r.top() + r.height();
     m_app.WriteWindowRect(rect); // a failed write skips the rest of the four
     CHProfileStore& store = m_app.profile();
-    if (store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarVisible"), m_toolBar->isHidden() ? 0 : 1) &&
-        store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarArea"), static_cast<int>(toolBarArea(m_toolBar))) &&
-        store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"), statusBar()->isHidden() ? 0 : 1))
+    if (store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarVisible"),
+                              m_toolBar->isHidden() ? 0 : 1) &&
+        store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarArea"),
+                              static_cast<int>(toolBarArea(m_toolBar))) &&
+        store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"),
+                              statusBar()->isHidden() ? 0 : 1))
         m_recent.WriteList(store);
 }
 
 void CMainFrame::LoadBarState() {
     const IniText ini = m_app.profile().read();
-    const int area = CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarArea"), Qt::BottomToolBarArea);
+    const int area = CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarArea"),
+                                              Qt::BottomToolBarArea);
     switch (area) {
     case Qt::LeftToolBarArea:
     case Qt::RightToolBarArea:
@@ -574,11 +607,15 @@ void CMainFrame::LoadBarState() {
     default:
         break;
     }
-    m_toolBar->setVisible(CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarVisible"), 1) != 0);
-    statusBar()->setVisible(CHProfileStore::intValue(ini, kBarSection, QStringLiteral("StatusBarVisible"), 1) != 0);
+    m_toolBar->setVisible(
+        CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarVisible"), 1) != 0);
+    statusBar()->setVisible(
+        CHProfileStore::intValue(ini, kBarSection, QStringLiteral("StatusBarVisible"), 1) != 0);
 }
 
-void CMainFrame::HideToTray() { m_tray->HideWindow(); }
+void CMainFrame::HideToTray() {
+    m_tray->HideWindow();
+}
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (!SaveModified()) {
@@ -591,7 +628,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
 QString CMainFrame::DroppedDocument(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
+        if (url.isLocalFile() &&
+            url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
             return url.toLocalFile();
     }
     return {};
@@ -603,14 +641,16 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
-    const QString path = event->mimeData()->hasUrls() ? DroppedDocument(event->mimeData()->urls()) : QString();
+    const QString path =
+        event->mimeData()->hasUrls() ? DroppedDocument(event->mimeData()->urls()) : QString();
     if (path.isEmpty())
         return;
     event->acceptProposedAction();
     activateWindow();
     // Opened once the drop is over, so a save question or an error box does
     // not run inside the drag and drop loop.
-    QMetaObject::invokeMethod(this, [this, path] { OpenDocumentFile(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { OpenDocumentFile(path); }, Qt::QueuedConnection);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
@@ -618,9 +658,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (qobject_cast<QLineEdit*>(watched)) {
             // Typing in a line edit: Enter, Delete and the editing keys are its own.
-            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Delete ||
-                key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
-                key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Undo)) {
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                key->key() == Qt::Key_Delete || key->matches(QKeySequence::Copy) ||
+                key->matches(QKeySequence::Cut) || key->matches(QKeySequence::Paste) ||
+                key->matches(QKeySequence::Undo)) {
                 event->accept();
                 return false;
             }

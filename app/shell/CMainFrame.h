@@ -86,7 +86,8 @@ public:
     bool NewDocument();
     bool SaveDocument(const QString& path);
     // The question of SaveModified; tests answer it instead of a person.
-    using SaveQuestion = std::function<QMessageBox::StandardButton(QWidget* parent, const QString& text)>;
+    using SaveQuestion =
+        std::function<QMessageBox::StandardButton(QWidget* parent, const QString& text)>;
     void SetSaveQuestion(SaveQuestion question) { m_saveQuestion = std::move(question); }
     // File dialogs; tests give their own. save: the Save As dialog.
     using FileChooser = std::function<QString(QWidget* parent, bool save, const QString& current)>;

@@ -19,14 +19,20 @@ bool g_closeByInput = false;
 // Sees every event of the program while a splash shows.
 class SplashInputFilter : public QObject {
 public:
-    bool eventFilter(QObject*, QEvent* event) override { return CSplashWnd::PreTranslateAppMessage(event); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        return CSplashWnd::PreTranslateAppMessage(event);
+    }
 };
 SplashInputFilter* g_filter = nullptr;
 } // namespace
 
-void CSplashWnd::EnableSplashScreen(bool enable) { g_enabled = enable; }
+void CSplashWnd::EnableSplashScreen(bool enable) {
+    g_enabled = enable;
+}
 
-CSplashWnd* CSplashWnd::Current() { return g_splash.data(); }
+CSplashWnd* CSplashWnd::Current() {
+    return g_splash.data();
+}
 
 void CSplashWnd::ShowSplashScreen(QWidget* parent) {
     if (!g_enabled || g_splash)
@@ -44,7 +50,8 @@ void CSplashWnd::ShowSplashScreen(QWidget* parent) {
 }
 
 CSplashWnd::CSplashWnd(QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_owner(parent) {
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      m_owner(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setCursor(Qt::ArrowCursor);
     const qreal dpr = devicePixelRatioF();
@@ -53,7 +60,8 @@ CSplashWnd::CSplashWnd(QWidget* parent)
     m_picture.fill(Qt::transparent);
     {
         QPainter p(&m_picture);
-        QSvgRenderer(QStringLiteral(":/shell/splash.svg")).render(&p, QRectF(0, 0, kWidth, kHeight));
+        QSvgRenderer(QStringLiteral(":/shell/splash.svg"))
+            .render(&p, QRectF(0, 0, kWidth, kHeight));
         QFont f = font();
         f.setPixelSize(12);
         p.setFont(f);

@@ -63,7 +63,8 @@ TEST_F(Frame, WindowRectangleRoundTripsThroughTheSettingsFile) {
     const QByteArray text = read(ini());
     EXPECT_TRUE(text.contains("WindowLeft=" + QByteArray::number(wanted.left())));
     EXPECT_TRUE(text.contains("WindowRight=" + QByteArray::number(wanted.left() + wanted.width())));
-    EXPECT_TRUE(text.contains("WindowBottom=" + QByteArray::number(wanted.top() + wanted.height())));
+    EXPECT_TRUE(
+        text.contains("WindowBottom=" + QByteArray::number(wanted.top() + wanted.height())));
 
     auto again = start(doc());
     EXPECT_EQ(again->Frame()->geometry(), wanted);
@@ -78,9 +79,9 @@ TEST_F(Frame, WithoutSavedValuesTheWindowKeepsTheInitialSize) {
 TEST_F(Frame, SaveWindowPositionOffIgnoresButStillWritesTheRectangle) {
     const QRect saved = inside();
     writeDoc("SaveWindowPosition=0\nWindowLeft=" + QByteArray::number(saved.left()) +
-             "\nWindowTop=" + QByteArray::number(saved.top()) + "\nWindowRight=" +
-             QByteArray::number(saved.left() + saved.width()) + "\nWindowBottom=" +
-             QByteArray::number(saved.top() + saved.height()) + "\n");
+             "\nWindowTop=" + QByteArray::number(saved.top()) +
+             "\nWindowRight=" + QByteArray::number(saved.left() + saved.width()) +
+             "\nWindowBottom=" + QByteArray::number(saved.top() + saved.height()) + "\n");
     auto app = start(doc());
     EXPECT_EQ(app->Frame()->size(), QSize(640, 480));
     app->Frame()->setGeometry(QRect(inside().topLeft(), QSize(420, 300)));
@@ -90,8 +91,8 @@ TEST_F(Frame, SaveWindowPositionOffIgnoresButStillWritesTheRectangle) {
 
 TEST_F(Frame, RectangleOffEveryScreenGetsTheDefaultPlacement) {
     const QRect s = screen();
-    writeDoc("WindowLeft=" + QByteArray::number(s.right() + 500) + "\nWindowTop=" + QByteArray::number(s.top()) +
-             "\nWindowRight=" + QByteArray::number(s.right() + 900) +
+    writeDoc("WindowLeft=" + QByteArray::number(s.right() + 500) + "\nWindowTop=" +
+             QByteArray::number(s.top()) + "\nWindowRight=" + QByteArray::number(s.right() + 900) +
              "\nWindowBottom=" + QByteArray::number(s.top() + 300) + "\n");
     auto app = start(doc());
     EXPECT_EQ(app->Frame()->size(), QSize(640, 480));
@@ -126,12 +127,14 @@ TEST_F(Frame, RecentFilesKeepTheNewestFourAndSurviveARestart) {
         for (const QString& d : docs)
             ASSERT_TRUE(app->Frame()->OpenDocumentFile(d));
         ASSERT_TRUE(app->Frame()->OpenDocumentFile(docs[2])); // moves up, not twice
-        EXPECT_EQ(app->Frame()->RecentFiles().Files(), (QStringList{docs[2], docs[4], docs[3], docs[1]}));
+        EXPECT_EQ(app->Frame()->RecentFiles().Files(),
+                  (QStringList{docs[2], docs[4], docs[3], docs[1]}));
         ASSERT_TRUE(app->Frame()->close());
     }
     auto again = start(doc());
     // The start-up's own document joins at the top.
-    EXPECT_EQ(again->Frame()->RecentFiles().Files(), (QStringList{doc(), docs[2], docs[4], docs[3]}));
+    EXPECT_EQ(again->Frame()->RecentFiles().Files(),
+              (QStringList{doc(), docs[2], docs[4], docs[3]}));
     QAction* second = again->Frame()->Action(CMainFrame::ID_FILE_MRU_FILE1 + 1);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->text(), QStringLiteral("&2 ") + docs[2]);
@@ -170,7 +173,8 @@ TEST_F(Frame, DroppedDocumentIsOpened) {
     ASSERT_TRUE(app->Frame()->acceptDrops());
 
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path(QStringLiteral("notes.txt"))), QUrl::fromLocalFile(other)});
+    data.setUrls(
+        {QUrl::fromLocalFile(path(QStringLiteral("notes.txt"))), QUrl::fromLocalFile(other)});
     QDragEnterEvent offer(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(app->Frame(), &offer);
     ASSERT_TRUE(offer.isAccepted());
@@ -267,9 +271,10 @@ TEST_F(Frame, MenusCarryTheirTexts) {
     QStringList toolbar;
     for (QAction* a : f.ToolBar()->actions())
         toolbar.append(a->isSeparator() ? QStringLiteral("-") : a->toolTip());
-    EXPECT_EQ(toolbar.join(QLatin1Char(',')),
-              QStringLiteral("New,Open,Save,-,Cut,Copy,Paste,-,Record,-,Add New Message,Delete Message,"
-                             "Message Property,-,Option,Connect,Send,-,About"));
+    EXPECT_EQ(
+        toolbar.join(QLatin1Char(',')),
+        QStringLiteral("New,Open,Save,-,Cut,Copy,Paste,-,Record,-,Add New Message,Delete Message,"
+                       "Message Property,-,Option,Connect,Send,-,About"));
     EXPECT_EQ(f.toolBarArea(f.ToolBar()), Qt::BottomToolBarArea);
     EXPECT_FALSE(f.PaneText(CMainFrame::ID_INDICATOR_DATE).isEmpty());
     EXPECT_FALSE(f.PaneText(CMainFrame::ID_INDICATOR_TIME).isEmpty());

@@ -13,7 +13,8 @@ namespace {
 class Program : public ShellFixture {
 protected:
     // Runs tovik to its end; returns its exit code, output in out.
-    int run(const QStringList& args, QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
+    int run(const QStringList& args,
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
         QProcess p;
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TOVIK_EXE), args);
@@ -100,7 +101,8 @@ TEST_F(Program, WithoutADisplayItRunsHeadless) {
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_TRUE(read(path(QStringLiteral("out.txt"))).contains("HSMS port has been opened successfully.\n"));
+    EXPECT_TRUE(read(path(QStringLiteral("out.txt")))
+                    .contains("HSMS port has been opened successfully.\n"));
     EXPECT_TRUE(read(path(QStringLiteral("out.txt"))).endsWith("Closed HSMS port\n"));
     EXPECT_TRUE(read(path(QStringLiteral("err.txt"))).contains("running headless"));
 }

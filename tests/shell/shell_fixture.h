@@ -20,8 +20,10 @@ inline QApplication& qtApp() {
     static int argc = 1;
     static char arg0[] = "tovik_shell_test";
     static char* argv[] = {arg0, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: tearing Qt's GUI down during static destruction
+    // crashes in its input-device registry once windows have existed.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // A document with one reply, so an opened document is told from a new one.
@@ -40,7 +42,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QDir(dir.path()).mkpath(QStringLiteral("bin"));
         QDir(dir.path()).mkpath(QStringLiteral("config"));
-        m_previous = setMessageBoxHandler([this](QWidget*, const QString& text) { boxes.append(text); });
+        m_previous =
+            setMessageBoxHandler([this](QWidget*, const QString& text) { boxes.append(text); });
     }
     void TearDown() override { setMessageBoxHandler(m_previous); }
 

@@ -5,8 +5,8 @@
 //   tovik_shell_snapshot DOCUMENT OUT.png     (under xvfb-run, or offscreen)
 #include "CHAppInstance.h"
 #include "CMainFrame.h"
-#include "CTovikarApp.h"
 #include "COptionSheet.h"
+#include "CTovikarApp.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -38,7 +38,8 @@ int main(int argc, char* argv[]) {
                                                   "0000000c0000810d0000000000a3"
                                                   "0100");
     QTimer::singleShot(500, [&] {
-        host.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(app.App().LocalPortNumber));
+        host.connectToHost(QStringLiteral("127.0.0.1"),
+                           static_cast<quint16>(app.App().LocalPortNumber));
         QObject::connect(&host, &QTcpSocket::connected, [&] { host.write(frames); });
     });
     QTimer::singleShot(2500, [&] {

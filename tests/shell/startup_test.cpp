@@ -55,7 +55,8 @@ TEST_F(Startup, CommandLineDocumentChoosesItsSettingsAndOpensThePort) {
     EXPECT_TRUE(app->View().GetConnected());
     EXPECT_TRUE(connects(port));
     // The opened document becomes the last one, in its own settings file.
-    EXPECT_TRUE(read(path(QStringLiteral("line.ini"))).contains("MRUDocument=" + path(QStringLiteral("line.tvkm")).toUtf8()));
+    EXPECT_TRUE(read(path(QStringLiteral("line.ini")))
+                    .contains("MRUDocument=" + path(QStringLiteral("line.tvkm")).toUtf8()));
     EXPECT_TRUE(boxes.isEmpty());
 }
 
@@ -69,14 +70,16 @@ TEST_F(Startup, BannerPrecedesThePortText) {
     settle();
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.last(), QStringLiteral("HSMS port has been opened successfully."));
-    EXPECT_EQ(app->View().EventLog().Lines().first(), QStringLiteral("****************************************"));
+    EXPECT_EQ(app->View().EventLog().Lines().first(),
+              QStringLiteral("****************************************"));
 }
 
 TEST_F(Startup, CommandLineDocumentWinsOverTheLastDocument) {
     write(path(QStringLiteral("last.tvkm")), "'Other'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n");
     write(path(QStringLiteral("line.tvkm")), kDocument);
     write(path(QStringLiteral("line.ini")),
-          settings(0, "OpenMruDocument=1\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8()));
+          settings(0,
+                   "OpenMruDocument=1\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8()));
     auto app = start(path(QStringLiteral("line.tvkm")));
     EXPECT_EQ(app->Doc().GetPathName(), path(QStringLiteral("line.tvkm")));
     EXPECT_EQ(app->Doc().FindByName("Other"), nullptr);
@@ -84,7 +87,8 @@ TEST_F(Startup, CommandLineDocumentWinsOverTheLastDocument) {
 
 TEST_F(Startup, WithoutADocumentTheLastOneIsOpened) {
     write(path(QStringLiteral("last.tvkm")), kDocument);
-    write(userIni(), "[Preferences]\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8() + "\n");
+    write(userIni(),
+          "[Preferences]\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8() + "\n");
     auto app = start();
     EXPECT_EQ(app->StartDocument(), path(QStringLiteral("last.tvkm")));
     EXPECT_EQ(app->Doc().GetPathName(), path(QStringLiteral("last.tvkm")));
@@ -95,8 +99,8 @@ TEST_F(Startup, WithoutADocumentTheLastOneIsOpened) {
 
 TEST_F(Startup, OpenMruDocumentOffStartsEmpty) {
     write(path(QStringLiteral("last.tvkm")), kDocument);
-    write(userIni(), "[Preferences]\nOpenMruDocument=0\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8() +
-                         "\n");
+    write(userIni(), "[Preferences]\nOpenMruDocument=0\nMRUDocument=" +
+                         path(QStringLiteral("last.tvkm")).toUtf8() + "\n");
     auto app = start();
     EXPECT_TRUE(app->StartDocument().isEmpty());
     EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
@@ -105,7 +109,8 @@ TEST_F(Startup, OpenMruDocumentOffStartsEmpty) {
 }
 
 TEST_F(Startup, DeletedLastDocumentStartsEmptyWithoutAMessage) {
-    write(userIni(), "[Preferences]\nMRUDocument=" + path(QStringLiteral("gone.tvkm")).toUtf8() + "\n");
+    write(userIni(),
+          "[Preferences]\nMRUDocument=" + path(QStringLiteral("gone.tvkm")).toUtf8() + "\n");
     auto app = start();
     EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
     EXPECT_TRUE(app->Doc().m_msgList.empty());
@@ -118,7 +123,8 @@ TEST_F(Startup, MissingCommandLineDocumentIsToldAndTheProgramGoesOn) {
     auto app = start(path(QStringLiteral("gone.tvkm")));
     settle();
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes.first().contains(path(QStringLiteral("gone.tvkm")))) << boxes.first().toStdString();
+    EXPECT_TRUE(boxes.first().contains(path(QStringLiteral("gone.tvkm"))))
+        << boxes.first().toStdString();
     EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
     // Its settings file was still chosen, so the configured port opens.
     EXPECT_EQ(app->App().settingsFileName(), path(QStringLiteral("gone.ini")));
@@ -142,8 +148,10 @@ TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {
     ASSERT_TRUE(connects(port));
     auto second = start(path(QStringLiteral("line.tvkm")));
     settle();
-    EXPECT_TRUE(second->View().EventLog().Lines().contains(QStringLiteral("Error : Cannot open HSMS port.")));
-    EXPECT_TRUE(first->View().EventLog().Lines().contains(QStringLiteral("HSMS port has been opened successfully.")));
+    EXPECT_TRUE(second->View().EventLog().Lines().contains(
+        QStringLiteral("Error : Cannot open HSMS port.")));
+    EXPECT_TRUE(first->View().EventLog().Lines().contains(
+        QStringLiteral("HSMS port has been opened successfully.")));
 }
 
 TEST_F(Startup, ExitSwitchesThePortsOffWithTheirTexts) {
