@@ -151,6 +151,21 @@ public:
             n += l == line;
         return n;
     }
+    std::size_t countPrefix(const std::string& prefix) const {
+        std::size_t n = 0;
+        for (const auto& l : lines())
+            n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+    // Waits until Tovik has seen `times` connections go.
+    bool waitDisconnects(std::size_t times) const {
+        for (int i = 0; i < 1000; ++i) {
+            if (countPrefix("Disconnected with ") >= times)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
     // Waits until `line` has been written `times` times; false after 10 s.
     bool waitLine(const std::string& line, std::size_t times = 1) const {
         for (int i = 0; i < 1000; ++i) {

@@ -95,6 +95,7 @@ TEST_F(Equipment, SeparateDropsTheLinkAndTheHostCanComeBack) {
     EXPECT_TRUE(host.waitClosed());
     ASSERT_TRUE(tovik->waitLine("Received Separate.Req "));
     host.close();
+    ASSERT_TRUE(tovik->waitDisconnects(1));
     ASSERT_TRUE(host.connect(settings.localPort));
     select(0x51);
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x52)));
@@ -109,18 +110,22 @@ TEST_F(Equipment, SurvivesGarbageHugeLengthsAndHalfFrames) {
     EXPECT_TRUE(host.waitClosed());
     ASSERT_TRUE(tovik->waitLine("Error : Too long."));
     host.close();
+    // One host at a time: a new connection waits until Tovik saw the old go.
+    ASSERT_TRUE(tovik->waitDisconnects(1));
 
     // Half a frame, then the host vanishes mid-transaction.
     ASSERT_TRUE(host.connect(settings.localPort));
     select(0x60);
     ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
     host.close();
+    ASSERT_TRUE(tovik->waitDisconnects(2));
 
     // A length below the header size.
     ASSERT_TRUE(host.connect(settings.localPort));
     ASSERT_TRUE(host.sendRaw({0, 0, 0, 3, 1, 2, 3}));
     EXPECT_TRUE(host.waitClosed());
     host.close();
+    ASSERT_TRUE(tovik->waitDisconnects(3));
 
     ASSERT_TRUE(host.connect(settings.localPort));
     select(0x61);
