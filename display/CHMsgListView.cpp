@@ -1,5 +1,6 @@
 #include "CHMsgListView.h"
 
+#include <QFontInfo>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -109,8 +110,19 @@ void CHMsgListView::fitGrid(const QString& name) {
 void CHMsgListView::refitGrid() {
     m_textWidth = fontMetrics().horizontalAdvance(QStringLiteral("New Message #1"));
     setGridSize(QSize());
-    for (int i = 0; i < count(); ++i)
-        fitGrid(item(i)->text());
+    if (QFontInfo(font()).fixedPitch()) {
+        // Every character is as wide as the next: only the longest name
+        // needs measuring, which spares shaping thousands of texts.
+        int longest = -1;
+        for (int i = 0; i < count(); ++i)
+            if (longest < 0 || item(i)->text().size() > item(longest)->text().size())
+                longest = i;
+        if (longest >= 0)
+            fitGrid(item(longest)->text());
+    } else {
+        for (int i = 0; i < count(); ++i)
+            fitGrid(item(i)->text());
+    }
     fitGrid(QString());
 }
 

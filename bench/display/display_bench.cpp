@@ -6,6 +6,7 @@
 #include "CHMsgListView.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QStringList>
 
 #include <benchmark/benchmark.h>
@@ -97,6 +98,9 @@ void BM_PlainAppendLog(benchmark::State& state) {
 
 void BM_MsgListRebuild(benchmark::State& state) {
     CHMsgListView view;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont); // as on the form
+    font.setPointSize(9);
+    view.setFont(font);
     view.resize(600, 300);
     view.show();
     for (auto _ : state) {
