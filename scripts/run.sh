@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Sets up (packages, build) and runs Tovik's main job on the shipped example.
-# For now that is the codec tool: the example message's SML text turned into
-# the hex text that crosses the wire, and that hex decoded back to SML.
+# Sets up (packages, build) and starts Tovik on the shipped example equipment:
+# a passive HSMS equipment on 127.0.0.1 port 5000 that a host can connect to.
+# The example document and its settings are copied to build/run/ first (once),
+# so what Tovik records in them does not touch the shipped files.
+# Usage: scripts/run.sh [--headless | --windowed] [other tovik options]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh dev
-example="${1:-examples/s1f13.sml}"
-echo "== $example as hex text"
-hex="$(build/dev/tovik-codec to-hex < "$example")"
-echo "$hex"
-echo "== decoded back to SML"
-echo "$hex" | build/dev/tovik-codec to-sml
+mkdir -p build/run
+for f in equipment.tvkm equipment.ini; do
+    [ -e "build/run/$f" ] || cp "examples/$f" "build/run/$f"
+done
+exec build/dev/tovik "$@" build/run/equipment.tvkm
