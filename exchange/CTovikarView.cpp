@@ -38,6 +38,7 @@ CTovikarView::CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent)
 CTovikarView::~CTovikarView() {
     m_timer.stop();
     flushLogBatch();
+    UpdateTrayIcon(2);
     // The drivers go before the lists and the log they report into.
     disconnect(&m_hsms, nullptr, this, nullptr);
     disconnect(&m_secs, nullptr, this, nullptr);

@@ -7,11 +7,15 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <future>
 #include <thread>
 
 using namespace harness;
@@ -23,6 +27,25 @@ std::map<std::string, std::vector<double>> g_rates;
 
 // The reply tovik gives to the S1F1 of the benchmark (a document with one S1F2).
 const std::string kReply = header(0, 0x01, 2, 0) + kS1F2Body;
+
+// Appends the S1F2 answer of every whole frame in `in` to `out` and drops
+// the frames from `in`.
+void answerFrames(Bytes& in, Bytes& out) {
+    static const Bytes reply = fromHex(kReply);
+    std::size_t at = 0;
+    while (in.size() - at >= 4) {
+        const std::size_t len = (std::size_t(in[at]) << 24) | (std::size_t(in[at + 1]) << 16) |
+                                (std::size_t(in[at + 2]) << 8) | in[at + 3];
+        if (in.size() - at < 4 + len)
+            break;
+        out.insert(out.end(), {0, 0, 0, static_cast<uint8_t>(reply.size())});
+        const std::size_t base = out.size();
+        out.insert(out.end(), reply.begin(), reply.end());
+        std::copy_n(in.begin() + static_cast<long>(at + 4 + 6), 4, out.begin() + static_cast<long>(base + 6));
+        at += 4 + len;
+    }
+    in.erase(in.begin(), in.begin() + static_cast<long>(at));
+}
 
 // Answers every frame with the S1F2 frame, system bytes copied; nothing else.
 class RawServer {
@@ -55,7 +78,6 @@ private:
             return;
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        const Bytes reply = fromHex(kReply);
         Bytes in, out;
         uint8_t buf[65536];
         for (;;) {
@@ -63,20 +85,8 @@ private:
             if (n <= 0)
                 break;
             in.insert(in.end(), buf, buf + n);
-            std::size_t at = 0;
             out.clear();
-            while (in.size() - at >= 4) {
-                const std::size_t len = (std::size_t(in[at]) << 24) | (std::size_t(in[at + 1]) << 16) |
-                                        (std::size_t(in[at + 2]) << 8) | in[at + 3];
-                if (in.size() - at < 4 + len)
-                    break;
-                out.insert(out.end(), {0, 0, 0, static_cast<uint8_t>(reply.size())});
-                const std::size_t base = out.size();
-                out.insert(out.end(), reply.begin(), reply.end());
-                std::copy_n(in.begin() + static_cast<long>(at + 4 + 6), 4, out.begin() + static_cast<long>(base + 6));
-                at += 4 + len;
-            }
-            in.erase(in.begin(), in.begin() + static_cast<long>(at));
+            answerFrames(in, out);
             if (!out.empty())
                 ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
         }
@@ -84,6 +94,46 @@ private:
     }
     int m_listen = -1;
     std::thread m_thread;
+};
+
+// The same answers from a Qt event loop in its own thread: what any
+// QTcpSocket program pays before doing any work of its own.
+class QtEchoServer : public QThread {
+public:
+    QtEchoServer() {
+        std::future<int> f = m_port.get_future();
+        start();
+        port = f.get();
+    }
+    ~QtEchoServer() override {
+        quit();
+        wait();
+    }
+    int port = 0;
+
+protected:
+    void run() override {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        Bytes in, out;
+        QObject::connect(&server, &QTcpServer::newConnection, [&] {
+            QTcpSocket* s = server.nextPendingConnection();
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            QObject::connect(s, &QTcpSocket::readyRead, [s, &in, &out] {
+                const QByteArray data = s->readAll();
+                in.insert(in.end(), data.begin(), data.end());
+                out.clear();
+                answerFrames(in, out);
+                if (!out.empty())
+                    s->write(reinterpret_cast<const char*>(out.data()), static_cast<qint64>(out.size()));
+            });
+        });
+        m_port.set_value(server.serverPort());
+        exec();
+    }
+
+private:
+    std::promise<int> m_port;
 };
 
 // Runs kBatch transactions with `window` requests outstanding.
@@ -119,6 +169,9 @@ void BM_Exchange(benchmark::State& state) {
     RawServer server;
     RawHost raw;
     raw.connect(server.port);
+    QtEchoServer qtServer;
+    RawHost qtHost;
+    qtHost.connect(qtServer.port);
 
     Settings settings;
     settings.showBody = body;
@@ -131,22 +184,25 @@ void BM_Exchange(benchmark::State& state) {
     }
     host.send(header(0xffff, 0, 0, 0, 1));
     host.recv();
-    unsigned rawSystem = 1, system = 1;
+    unsigned rawSystem = 1, qtSystem = 1, system = 1;
     for (auto _ : state) {
         bool ok = true;
         const double r = timed([&] { ok = runBatch(raw, window, rawSystem); });
+        const double q = timed([&] { ok = ok && runBatch(qtHost, window, qtSystem); });
         const double t = timed([&] { ok = ok && runBatch(host, window, system); });
         if (!ok) {
             state.SkipWithError("a server stopped answering");
             break;
         }
         g_rates["raw/" + mode].push_back(kBatch / r);
+        g_rates["qt/" + mode].push_back(kBatch / q);
         g_rates[mode].push_back(kBatch / t);
         state.SetIterationTime(t);
         state.counters["raw tx/s"] = kBatch / r;
         state.counters["tovik tx/s"] = kBatch / t;
     }
     host.close();
+    qtHost.close();
     tovik.proc.kill();
     tovik.proc.waitForFinished();
 }
@@ -167,16 +223,18 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\n%-22s %12s %12s %8s\n", "median tx/s", "tovik", "raw", "ratio");
+    std::printf("\n%-24s %10s %10s %10s %8s %8s\n", "median tx/s", "tovik", "raw", "Qt loop", "tovik/raw",
+                "Qt/raw");
     for (const char* mode : {"full", "nobody"}) {
         for (int w : {1, 16}) {
             const double t = median(g_rates[std::string(mode) + "/" + std::to_string(w)]);
             const double r = median(g_rates["raw/" + std::string(mode) + "/" + std::to_string(w)]);
-            std::printf("%-22s %12.0f %12.0f %8.2f\n",
+            const double q = median(g_rates["qt/" + std::string(mode) + "/" + std::to_string(w)]);
+            std::printf("%-24s %10.0f %10.0f %10.0f %8.2f %8.2f\n",
                         (std::string(mode == std::string("full") ? "full logging" : "ShowMsgBody off") +
                          ", " + std::to_string(w) + " out")
                             .c_str(),
-                        t, r, r > 0 ? t / r : 0.0);
+                        t, r, q, r > 0 ? t / r : 0.0, r > 0 ? q / r : 0.0);
         }
     }
     return 0;
