@@ -1,6 +1,10 @@
-// Binary body -> items. Iterative with an explicit stack of open lists, so the
+// Binary body -> items. Iterative with a fixed stack of open lists, so the
 // nesting a message may claim is bounded by kMaxDepth, not by our stack. Every
 // length is checked against the bytes actually present before it is used.
+//
+// The body bytes stay in msg.data as they are; the scan only writes the item
+// index. Only a body with a longer length field than needed is rewritten, so
+// that msg.data is always what encoding writes.
 #include "message.h"
 
 #include <cstdio>
@@ -13,96 +17,121 @@ Error fault(std::size_t at, const std::string& what) {
     return Error{what + " at body byte " + std::to_string(at), at, false};
 }
 
-} // namespace
-
-Result<bool> decodeBody(const uint8_t* b, std::size_t size, Message& msg) {
-    msg.items.clear();
-    msg.data.clear();
-    if (size == 0)
-        return true;
-    if (size > kMaxBodySize)
-        return Error{"body of " + std::to_string(size) + " bytes exceeds the limit of " +
-                         std::to_string(kMaxBodySize) + " bytes",
-                     0, false};
-    msg.data.reserve(size);
+// Builds the item index of the body in msg.data. Sets `longLengths` when
+// some length field is longer than needed.
+Result<bool> index(Message& msg, bool& longLengths) {
+    const uint8_t* const b = msg.data.data();
+    const std::size_t size = msg.data.size();
+    auto& items = msg.items;
 
     struct Open {
         std::size_t index;
         std::size_t remaining;
     };
-    std::vector<Open> open;
+    Open open[kMaxDepth + 1];
+    std::size_t depth = 0;
     std::size_t pos = 0;
-    auto fail = [&](Error e) -> Result<bool> {
-        msg.items.clear();
-        msg.data.clear();
-        return e;
-    };
+    bool longer = false;
 
     do {
         const std::size_t start = pos;
         if (pos >= size)
-            return fail(fault(start, "item runs past the end of the body"));
+            return fault(start, "item runs past the end of the body");
         const uint8_t formatByte = b[pos++];
         const uint8_t code = formatByte >> 2;
-        const std::size_t lengthBytes = formatByte & 3u;
-        if (!isKnownFormat(code)) {
+        const std::size_t nLength = formatByte & 3u;
+        const std::size_t es = detail::kElementSize[code];
+        if (es == 0) {
             char oct[8];
             std::snprintf(oct, sizeof oct, "%o", static_cast<unsigned>(code));
-            return fail(fault(start, std::string("unknown item format ") + oct));
+            return fault(start, std::string("unknown item format ") + oct);
         }
-        if (lengthBytes == 0)
-            return fail(fault(start, "item without length bytes"));
-        if (size - pos < lengthBytes)
-            return fail(fault(start, "item length runs past the end of the body"));
-        std::size_t length = 0;
-        for (std::size_t i = 0; i < lengthBytes; ++i)
-            length = (length << 8) | b[pos++];
-        if (!open.empty())
-            --open.back().remaining;
+        if (nLength == 0)
+            return fault(start, "item without length bytes");
+        if (size - pos < nLength)
+            return fault(start, "item length runs past the end of the body");
+        std::size_t length = b[pos];
+        for (std::size_t i = 1; i < nLength; ++i)
+            length = (length << 8) | b[pos + i];
+        pos += nLength;
+        longer |= nLength != lengthBytes(length);
+        if (depth > 0)
+            --open[depth - 1].remaining;
 
-        Item item;
-        item.format = static_cast<Format>(code);
-        item.size = static_cast<uint32_t>(length);
-        const std::size_t index = msg.items.size();
-        if (item.format == Format::List) {
+        const auto format = static_cast<Format>(code);
+        const std::size_t at = items.size();
+        if (format == Format::List) {
             // Every element takes at least two bytes.
             if (length > (size - pos) / 2)
-                return fail(fault(start, "list claims " + std::to_string(length) +
-                                             " elements but only " +
-                                             std::to_string(size - pos) + " bytes follow"));
-            if (length > 0 && open.size() >= kMaxDepth)
-                return fail(fault(start, "lists nested deeper than " +
-                                             std::to_string(kMaxDepth) + " levels"));
-            item.end = static_cast<uint32_t>(index + 1);
-            msg.items.push_back(item);
+                return fault(start, "list claims " + std::to_string(length) +
+                                        " elements but only " + std::to_string(size - pos) +
+                                        " bytes follow");
+            if (length > 0 && depth >= kMaxDepth)
+                return fault(start, "lists nested deeper than " + std::to_string(kMaxDepth) +
+                                        " levels");
+            items.push_back({format, static_cast<uint32_t>(length), static_cast<uint32_t>(pos),
+                             static_cast<uint32_t>(at + 1)});
             if (length > 0)
-                open.push_back({index, length});
+                open[depth++] = {at, length};
         } else {
             if (length > size - pos)
-                return fail(fault(start, std::string(smlCode(item.format)) + " item claims " +
-                                             std::to_string(length) + " bytes but only " +
-                                             std::to_string(size - pos) + " follow"));
-            const std::size_t es = elementSize(item.format);
+                return fault(start, std::string(smlCode(format)) + " item claims " +
+                                        std::to_string(length) + " bytes but only " +
+                                        std::to_string(size - pos) + " follow");
             if (length % es != 0)
-                return fail(fault(start, std::to_string(length) + "-byte " +
-                                             smlCode(item.format) +
-                                             " item is not a whole number of " +
-                                             std::to_string(es) + "-byte values"));
-            item.offset = static_cast<uint32_t>(msg.data.size());
-            item.end = static_cast<uint32_t>(index + 1);
-            msg.data.insert(msg.data.end(), b + pos, b + pos + length);
+                return fault(start, std::to_string(length) + "-byte " + smlCode(format) +
+                                        " item is not a whole number of " + std::to_string(es) +
+                                        "-byte values");
+            items.push_back({format, static_cast<uint32_t>(length), static_cast<uint32_t>(pos),
+                             static_cast<uint32_t>(at + 1)});
             pos += length;
-            msg.items.push_back(item);
         }
-        while (!open.empty() && open.back().remaining == 0) {
-            msg.items[open.back().index].end = static_cast<uint32_t>(msg.items.size());
-            open.pop_back();
+        while (depth > 0 && open[depth - 1].remaining == 0) {
+            items[open[depth - 1].index].end = static_cast<uint32_t>(items.size());
+            --depth;
         }
-    } while (!open.empty());
+    } while (depth > 0);
 
     if (pos != size)
-        return fail(fault(pos, std::to_string(size - pos) + " bytes follow the body item"));
+        return fault(pos, std::to_string(size - pos) + " bytes follow the body item");
+    longLengths = longer;
     return true;
+}
+
+} // namespace
+
+Result<bool> decodeBody(Message& msg) {
+    msg.items.clear();
+    if (msg.data.empty())
+        return true;
+    if (msg.data.size() > kMaxBodySize) {
+        const std::size_t size = msg.data.size();
+        msg.data.clear();
+        return Error{"body of " + std::to_string(size) + " bytes exceeds the limit of " +
+                         std::to_string(kMaxBodySize) + " bytes",
+                     0, false};
+    }
+    bool longLengths = false;
+    auto r = index(msg, longLengths);
+    if (!r) {
+        msg.items.clear();
+        msg.data.clear();
+        return r;
+    }
+    if (longLengths)
+        layoutBody(msg);
+    return true;
+}
+
+Result<bool> decodeBody(const uint8_t* b, std::size_t size, Message& msg) {
+    msg.items.clear();
+    msg.data.clear();
+    if (size > kMaxBodySize)
+        return Error{"body of " + std::to_string(size) + " bytes exceeds the limit of " +
+                         std::to_string(kMaxBodySize) + " bytes",
+                     0, false};
+    msg.data.assign(b, b + size);
+    return decodeBody(msg);
 }
 
 } // namespace tovik::secs2

@@ -229,8 +229,12 @@ private:
     }
 
     void put(uint64_t v, std::size_t bytes) {
+        auto& d = m_msg.data;
+        const std::size_t n = d.size();
+        d.resize(n + bytes);
+        uint8_t* p = d.data() + n;
         for (std::size_t i = bytes; i-- > 0;)
-            m_msg.data.push_back(static_cast<uint8_t>(v >> (8 * i)));
+            *p++ = static_cast<uint8_t>(v >> (8 * i));
     }
 
     // Values up to the closing '>'; quoted runs are split into words for
@@ -301,6 +305,20 @@ private:
             return true;
         };
         for (;;) {
+            // Plain characters up to the next quote or backslash go in as a run.
+            std::size_t run = m_pos;
+            while (run < m_t.size() && m_t[run] != quote && m_t[run] != '\\')
+                ++run;
+            if (run > m_pos) {
+                const auto* first = reinterpret_cast<const uint8_t*>(m_t.data() + m_pos);
+                if (wide) {
+                    for (std::size_t i = 0; i < run - m_pos; ++i)
+                        put(first[i], 2);
+                } else {
+                    m_msg.data.insert(m_msg.data.end(), first, first + (run - m_pos));
+                }
+                m_pos = run;
+            }
             if (m_pos >= m_t.size()) {
                 fail(m_pos, "missing closing quote");
                 return false;
@@ -337,10 +355,18 @@ private:
 
     // One value word of an item of the given format.
     bool word(Format format, std::size_t at, std::string_view w) {
-        std::string lower(w);
-        for (auto& ch : lower)
-            if (ch >= 'A' && ch <= 'Z')
-                ch = static_cast<char>(ch - 'A' + 'a');
+        // Words are matched in lower case; most have no capitals to fold.
+        std::string folded;
+        std::string_view lower = w;
+        for (char ch : w)
+            if (ch >= 'A' && ch <= 'Z') {
+                folded.assign(w);
+                for (auto& f : folded)
+                    if (f >= 'A' && f <= 'Z')
+                        f = static_cast<char>(f - 'A' + 'a');
+                lower = folded;
+                break;
+            }
         if (format == Format::Boolean && (lower == "true" || lower == "false")) {
             put(lower == "true" ? 1 : 0, 1);
             return true;
@@ -420,7 +446,9 @@ Result<bool> parseSml(std::string_view text, Message& msg) {
     if (!r) {
         msg.items.clear();
         msg.data.clear();
+        return r;
     }
+    layoutBody(msg);
     return r;
 }
 

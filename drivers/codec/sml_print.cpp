@@ -10,78 +10,138 @@
 // otherwise.
 #include "message.h"
 
+#include <array>
+#include <cstring>
+
 namespace tovik::secs2 {
 
 namespace {
 
 constexpr char kDigits[] = "0123456789abcdef";
 
-void appendHexByte(std::string& out, unsigned v) {
-    out += "0x";
-    out += kDigits[(v >> 4) & 15];
-    out += kDigits[v & 15];
+// Bytes a text item prints as themselves: 0x20-0x7e but the quote and backslash.
+constexpr std::array<bool, 256> kPlain = [] {
+    std::array<bool, 256> t{};
+    for (unsigned c = 0x20; c <= 0x7e; ++c)
+        t[c] = c != '\\' && c != '\'';
+    return t;
+}();
+
+// Grows `out` by up to `most` characters and returns where to write them;
+// `done` then cuts it back to what was written.
+char* room(std::string& out, std::size_t most) {
+    const std::size_t at = out.size();
+    out.resize(at + most);
+    return out.data() + at;
+}
+void done(std::string& out, const char* end) {
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-void appendEscapedByte(std::string& out, unsigned c) {
-    if (c == '\\' || c == '\'') {
-        out += '\\';
-        out += static_cast<char>(c);
-    } else if (c >= 0x20 && c <= 0x7e) {
-        out += static_cast<char>(c);
+char* hexByte(char* p, unsigned v) {
+    p[0] = '0';
+    p[1] = 'x';
+    p[2] = kDigits[(v >> 4) & 15];
+    p[3] = kDigits[v & 15];
+    return p + 4;
+}
+
+// One text character; at most 6 characters (\uHHHH).
+char* escaped(char* p, unsigned c) {
+    if (c <= 0xff && kPlain[c]) {
+        *p++ = static_cast<char>(c);
+    } else if (c == '\\' || c == '\'') {
+        *p++ = '\\';
+        *p++ = static_cast<char>(c);
+    } else if (c <= 0xff) {
+        *p++ = '\\';
+        *p++ = 'x';
+        *p++ = kDigits[(c >> 4) & 15];
+        *p++ = kDigits[c & 15];
     } else {
-        out += "\\x";
-        out += kDigits[(c >> 4) & 15];
-        out += kDigits[c & 15];
+        *p++ = '\\';
+        *p++ = 'u';
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *p++ = kDigits[(c >> shift) & 15];
     }
+    return p;
 }
 
 void printValues(std::string& out, const Message& msg, const Item& item) {
     out += '<';
     out += smlCode(item.format);
-    const uint8_t* p = msg.data.data() + item.offset;
+    const uint8_t* v = msg.data.data() + item.offset;
+    const std::size_t size = item.size;
     switch (item.format) {
     case Format::Ascii:
-    case Format::Jis8:
+    case Format::Jis8: {
         out += '\'';
-        for (uint32_t i = 0; i < item.size; ++i)
-            appendEscapedByte(out, p[i]);
-        out += '\'';
-        break;
-    case Format::Unicode:
-        out += '\'';
-        for (uint32_t i = 0; i + 1 < item.size; i += 2) {
-            const unsigned u = (static_cast<unsigned>(p[i]) << 8) | p[i + 1];
-            if (u > 0xff) {
-                out += "\\u";
-                for (int shift = 12; shift >= 0; shift -= 4)
-                    out += kDigits[(u >> shift) & 15];
-            } else {
-                appendEscapedByte(out, u);
+        std::size_t i = 0;
+        while (i < size) {
+            std::size_t run = i;
+            while (run < size && kPlain[v[run]])
+                ++run;
+            out.append(reinterpret_cast<const char*>(v + i), run - i);
+            i = run;
+            if (i < size) {
+                char buf[8];
+                out.append(buf, escaped(buf, v[i++]));
             }
         }
         out += '\'';
         break;
-    case Format::Binary:
-        for (uint32_t i = 0; i < item.size; ++i) {
-            out += ' ';
-            appendHexByte(out, p[i]);
-        }
+    }
+    case Format::Unicode: {
+        out += '\'';
+        char* p = room(out, 6 * (size / 2));
+        for (std::size_t i = 0; i + 1 < size; i += 2)
+            p = escaped(p, (static_cast<unsigned>(v[i]) << 8) | v[i + 1]);
+        done(out, p);
+        out += '\'';
         break;
-    case Format::Boolean:
-        for (uint32_t i = 0; i < item.size; ++i) {
-            out += ' ';
-            if (p[i] <= 1)
-                out += p[i] ? "true" : "false";
-            else
-                appendHexByte(out, p[i]);
+    }
+    case Format::Binary: {
+        char* p = room(out, 5 * size);
+        for (std::size_t i = 0; i < size; ++i) {
+            *p++ = ' ';
+            p = hexByte(p, v[i]);
         }
+        done(out, p);
         break;
+    }
+    case Format::Boolean: {
+        char* p = room(out, 6 * size);
+        for (std::size_t i = 0; i < size; ++i) {
+            *p++ = ' ';
+            if (v[i] == 1) {
+                std::memcpy(p, "true", 4);
+                p += 4;
+            } else if (v[i] == 0) {
+                std::memcpy(p, "false", 5);
+                p += 5;
+            } else {
+                p = hexByte(p, v[i]);
+            }
+        }
+        done(out, p);
+        break;
+    }
     default: {
-        const std::size_t n = item.size / elementSize(item.format);
+        const std::size_t es = elementSize(item.format);
+        const std::size_t n = size / es;
+        // Numbers are written to a local buffer that is flushed when it might
+        // not hold one more, so a long array never reserves its worst case.
+        char buf[4096];
+        char* p = buf;
         for (std::size_t i = 0; i < n; ++i) {
-            out += ' ';
-            out += elementText(msg, item, i);
+            if (buf + sizeof buf - p < static_cast<std::ptrdiff_t>(1 + kMaxElementText)) {
+                out.append(buf, p);
+                p = buf;
+            }
+            *p++ = ' ';
+            p = writeElementText(p, v + i * es, item.format);
         }
+        out.append(buf, p);
     }
     }
     out += '>';
