@@ -73,6 +73,7 @@ struct Settings {
     bool showDateTime = true;
     bool sendSelect = true;
     int t3 = 45000;
+    int t8 = 2000;
     std::string devicePath;
     bool verbose = false;
     bool invokeEvent = false;
@@ -88,7 +89,7 @@ struct Settings {
              "\nDisconnectAtSeparateReq=1\nSendSelectReqAtConnect=" + b(sendSelect) + "\n";
         s += "[Info]\nShowMsgHeader=1\nShowMsgBody=" + std::string(b(showBody)) + "\nShowDateTime=" +
              b(showDateTime) + "\nShowConnection=1\n";
-        s += "[TimeOut]\nT1=300\nT2=1000\nT3=" + std::to_string(t3) + "\nT4=2000\nT8=2000\n";
+        s += "[TimeOut]\nT1=300\nT2=1000\nT3=" + std::to_string(t3) + "\nT4=2000\nT8=" + std::to_string(t8) + "\n";
         s += "[SECS]\nCommPort=1\nBaudRate=115200\nRetry=2\nMaster=" + std::string(b(master)) + "\n";
         if (!devicePath.empty())
             s += "DevicePath=" + devicePath + "\n";

@@ -216,3 +216,35 @@ TEST(Start, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
     ASSERT_TRUE(h.send(header(0, 0x81, 1, 4)));
     EXPECT_EQ(h.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
 }
+
+TEST(ActiveSide, ConnectsSelectsAndAnswersThePassivePeer) {
+    // A passive peer of our own; Tovik is the one that connects.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+
+    Settings s;
+    s.server = false;
+    s.port = ntohs(a.sin_port);
+    Tovik t(s);
+    pollfd p{listener, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    RawHost peer;
+    peer.adopt(::accept(listener, nullptr, nullptr));
+    ::close(listener);
+
+    // The first new primary of the run: system bytes 0.
+    EXPECT_EQ(peer.recv(), header(0xffff, 0, 0, 0, 1));
+    ASSERT_TRUE(peer.send(header(0xffff, 0, 0, 0, 2)));
+    ASSERT_TRUE(peer.send(header(0, 0x81, 1, 0x0a0b0c0d)));
+    EXPECT_EQ(peer.recv(), header(0, 0x01, 2, 0x0a0b0c0d) + kS1F2Body);
+    ASSERT_TRUE(t.waitLine("Connected with 127.0.0.1(" + std::to_string(s.port) + ")"));
+
+    peer.close();
+    EXPECT_TRUE(t.waitLine("Disconnected with 127.0.0.1(" + std::to_string(s.port) + ")"));
+}
