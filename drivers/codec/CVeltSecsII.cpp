@@ -78,7 +78,7 @@ void CVeltSecsII::SetHexMessage(const std::string& hex) {
     // then go straight into the message's body bytes.
     std::vector<uint8_t> header;
     if (hex.size() >= 20 && fromHex(std::string_view(hex).substr(0, 20), header) &&
-        fromHex(std::string_view(hex).substr(20), m.data)) {
+        header.size() == 10 && fromHex(std::string_view(hex).substr(20), m.data)) {
         std::copy(header.begin(), header.end(), m.header.begin());
     } else {
         // Blanks inside the header, a fault or a short text: read it whole,
