@@ -41,6 +41,13 @@ void CHEventLog::AddText(const QString& text) {
     for (const QString& l : std::as_const(m_pending))
         for (const auto& sink : m_sinks)
             sink.second(l);
+    for (QString& l : m_pending) {
+        if (l.size() > kMaxLineChars) {
+            l.truncate(kMaxLineChars - 3);
+            l += QLatin1String("...");
+            l.squeeze();
+        }
+    }
 
     const int before = Count();
     const int added = static_cast<int>(m_pending.size());

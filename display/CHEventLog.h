@@ -17,6 +17,10 @@ class CHEventLog : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 4000;
+    // Lines kept for the list are clipped to this many characters (sinks still
+    // get them whole): the line cap alone does not bound memory when a 16 MiB
+    // message body arrives as one 80-million-character line.
+    static constexpr int kMaxLineChars = 8192;
     using LineSink = std::function<void(const QString&)>;
 
     explicit CHEventLog(QObject* parent = nullptr);
