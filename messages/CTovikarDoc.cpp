@@ -86,6 +86,11 @@ bool CTovikarDoc::OnSaveDocument(const QString& path) {
     bool ok = file.open(QIODevice::WriteOnly);
     if (ok)
         ok = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size());
+    // commit() can report success after its own final flush fell short (file
+    // size limit, full disk) and then puts the truncated file in place of the
+    // old one: flush first, while giving up still keeps the old file.
+    if (ok)
+        ok = file.flush();
     if (ok)
         ok = file.commit();
     else
