@@ -80,7 +80,7 @@ bool formatFromCode(std::string_view code, Format& out) {
         return true;
     }
     for (std::size_t c = 0; c < kCodes.size(); ++c)
-        if (kCodes[c] && l == kCodes[c]) {
+        if (kCodes[c] && kCodes[c][0] == l[0] && l == kCodes[c]) {
             out = static_cast<Format>(c);
             return true;
         }

@@ -7,6 +7,7 @@
 // escapes, any other backslash is kept. A quote closes the text only when
 // followed by blank space, '>', '<', '{', '}' or the end, so that a name such
 // as it's written by a builder still loads.
+#include "hex.h"
 #include "message.h"
 
 #include <bit>
@@ -380,10 +381,16 @@ private:
             s.remove_prefix(1);
         // 0x.. gives the raw bits of one element.
         if (s.size() > 2 && s[0] == '0' && s[1] == 'x') {
+            // Binary items are mostly such words, so the digits are read here.
             uint64_t bits = 0;
-            auto r = std::from_chars(s.data() + 2, s.data() + s.size(), bits, 16);
+            bool ok = true;
+            for (std::size_t i = 2; i < s.size() && ok; ++i) {
+                const int d = hexDigitValue(s[i]);
+                ok = d >= 0 && bits <= (~uint64_t{0} >> 4);
+                bits = (bits << 4) | static_cast<uint64_t>(d & 15);
+            }
             const uint64_t max = es >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * es)) - 1;
-            if (r.ec != std::errc() || r.ptr != s.data() + s.size() || bits > max) {
+            if (!ok || bits > max) {
                 fail(at, "bad or out-of-range " + std::string(smlCode(format)) + " value '" +
                              std::string(w) + "'");
                 return false;

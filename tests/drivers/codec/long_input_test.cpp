@@ -1,6 +1,7 @@
 // Inputs long enough to go through the block-at-a-time paths of hex text, SML
 // print and SML parse, and bodies whose length fields a peer wrote longer than
 // needed: the results must be the same as for short inputs, byte for byte.
+// Also the raw-bits words ("0x..") that binary items are written with.
 #include "codec_helpers.h"
 #include "hex.h"
 
@@ -181,4 +182,17 @@ TEST(CodecSmlLong, TextRunsAndEscapesMixInLongText) {
     std::snprintf(length, sizeof length, "%04x", static_cast<unsigned>(raw.size()));
     EXPECT_EQ(c.GetHexMessage().substr(20), "42" + std::string(length) + referenceHex(raw));
     EXPECT_EQ(c.GetSmlText(), sml);
+}
+
+TEST(CodecSmlWords, RawBitsWordsUpToTheElementWidth) {
+    using tovik::test::bodyHex;
+    EXPECT_EQ(bodyHex("<u8 0xFFFFFFFFFFFFFFFF 0X0000000000000000001>"),
+              "a110ffffffffffffffff0000000000000001");
+    EXPECT_EQ(bodyHex("<b 0xA 0x0ff>"), "21020aff");
+    EXPECT_EQ(bodyHex("<u8 0x10000000000000000>"),
+              "error: SML line 1, column 5: bad or out-of-range u8 value '0x10000000000000000'");
+    EXPECT_EQ(bodyHex("<b 0x1g>"), "error: SML line 1, column 4: bad or out-of-range b value '0x1g'");
+    EXPECT_EQ(bodyHex("<b 0x-1>"), "error: SML line 1, column 4: bad or out-of-range b value '0x-1'");
+    EXPECT_EQ(bodyHex("<u2 0x10000>"),
+              "error: SML line 1, column 5: bad or out-of-range u2 value '0x10000'");
 }
