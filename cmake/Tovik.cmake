@@ -14,6 +14,11 @@ if(TOVIK_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(TOVIK_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+
 if(TOVIK_FUZZ)
     # Instrument every library for coverage; only the fuzz mains link libFuzzer itself.
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
