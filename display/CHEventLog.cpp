@@ -4,64 +4,92 @@
 
 namespace tovik {
 
+namespace {
+// A slot keeps its storage for the next line only while that storage is
+// small: one long line must not pin its size in a slot for good.
+constexpr qsizetype kReusableChars = 512;
+constexpr qsizetype kTypicalLineChars = 64;
+} // namespace
+
 CHEventLog::CHEventLog(QObject* parent) : QObject(parent) {
-    m_lines.reserve(kMaxLines + 64);
+    m_ring.reserve(kMaxLines);
+}
+
+QStringList CHEventLog::Lines() const {
+    QStringList lines;
+    lines.reserve(m_count);
+    for (int i = 0; i < m_count; ++i)
+        lines.append(Line(i));
+    return lines;
+}
+
+QString& CHEventLog::nextSlot() {
+    if (m_count < kMaxLines) {
+        if (static_cast<std::size_t>(m_count) == m_ring.size())
+            m_ring.emplace_back();
+        return m_ring[static_cast<std::size_t>(m_count++)];
+    }
+    QString& slot = m_ring[static_cast<std::size_t>(m_head)];
+    m_head = m_head + 1 == kMaxLines ? 0 : m_head + 1;
+    return slot;
 }
 
 void CHEventLog::AddText(const QString& text) {
     if (text.isEmpty()) {
-        m_lines.clear();
+        m_ring.clear();
+        m_head = 0;
+        m_count = 0;
         m_selected = -1;
         ++m_selectionSerial;
         Q_EMIT wasReset();
         return;
     }
 
-    // Split first so that one text is one change for the views, however many
-    // lines it holds.
-    m_pending.clear();
-    QString line;
-    const QChar* p = text.constData();
-    const QChar* end = p + text.size();
-    const QChar* runStart = p;
-    for (; p != end; ++p) {
-        const char16_t c = p->unicode();
-        if (c != u'\n' && c != u'\r')
-            continue;
-        line.append(runStart, p - runStart);
-        runStart = p + 1;
-        if (c == u'\n') {
-            m_pending.append(line);
-            line.clear();
-        }
-    }
-    line.append(runStart, end - runStart);
-    m_pending.append(line);
-
-    for (const QString& l : std::as_const(m_pending))
-        for (const auto& sink : m_sinks)
-            sink.second(l);
-    for (QString& l : m_pending) {
-        if (l.size() > kMaxLineChars) {
-            l.truncate(kMaxLineChars - 3);
-            l += QLatin1String("...");
-            l.squeeze();
-        }
-    }
-
+    // One text is one change for the views, however many lines it holds.
+    // Each line is built straight in the slot it will live in; the sinks get
+    // it whole before it is clipped for the list.
     const int before = Count();
-    const int added = static_cast<int>(m_pending.size());
+    int added = 0;
+    const QChar* p = text.constData();
+    const QChar* const end = p + text.size();
+    for (;;) {
+        const QChar* lineEnd = p;
+        while (lineEnd != end && lineEnd->unicode() != u'\n')
+            ++lineEnd;
+        QString& slot = nextSlot();
+        const qsizetype raw = lineEnd - p;
+        if (slot.isDetached() && slot.capacity() >= raw && slot.capacity() <= kReusableChars) {
+            slot.truncate(0);
+        } else {
+            // Room for a typical line, so that the slot serves later ones too.
+            slot = QString();
+            slot.reserve(std::max(raw, kTypicalLineChars));
+        }
+        const QChar* run = p;
+        for (const QChar* c = p; c != lineEnd; ++c) {
+            if (c->unicode() == u'\r') {
+                slot.append(run, c - run);
+                run = c + 1;
+            }
+        }
+        slot.append(run, lineEnd - run);
+        ++added;
+        for (const auto& sink : m_sinks)
+            sink.second(slot);
+        if (slot.size() > kMaxLineChars) {
+            slot.truncate(kMaxLineChars - 3);
+            slot += QLatin1String("...");
+            slot.squeeze();
+        }
+        if (lineEnd == end)
+            break;
+        p = lineEnd + 1; // the text after the last LF is a line even when empty
+    }
+
     const int excess = std::max(0, before + added - kMaxLines);
     const int dropOld = std::min(excess, before);
     const int dropNew = excess - dropOld; // a text longer than the cap keeps its tail
-
-    if (dropOld > 0)
-        m_lines.remove(0, dropOld); // one move of the front, not one per line
     const int keep = added - dropNew;
-    if (dropNew == 0)
-        m_lines.append(m_pending);
-    else
-        m_lines.append(m_pending.mid(dropNew));
 
     // The selection, by the list's rules. T counts the lines as if none had
     // been trimmed.

@@ -46,9 +46,13 @@ public:
     // moved the selected line up), so views know to re-select.
     quint64 SelectionSerial() const { return m_selectionSerial; }
 
-    int Count() const { return static_cast<int>(m_lines.size()); }
-    const QString& Line(int index) const { return m_lines.at(index); }
-    const QStringList& Lines() const { return m_lines; }
+    int Count() const { return m_count; }
+    const QString& Line(int index) const {
+        const int at = m_head + index;
+        return m_ring[static_cast<std::size_t>(at < kMaxLines ? at : at - kMaxLines)];
+    }
+    // A copy of every line, oldest first (for tests and the rare whole-log use).
+    QStringList Lines() const;
 
     // Sinks see every line added, in order, also lines trimmed away at once
     // by the cap. A reset is not a line: sinks see nothing of it. Returns an
@@ -63,8 +67,14 @@ Q_SIGNALS:
     void wasReset();
 
 private:
-    QStringList m_lines;
-    QStringList m_pending; // split lines of the current text, reused
+    QString& nextSlot();
+
+    // The lines as a ring: once full, each new line takes the oldest line's
+    // slot (and, when short, its storage), so an append moves nothing and
+    // usually allocates nothing.
+    std::vector<QString> m_ring;
+    int m_head = 0; // slot of line 0; stays 0 until the ring is full
+    int m_count = 0;
     std::vector<std::pair<int, LineSink>> m_sinks;
     int m_nextSinkId = 1;
     int m_selected = -1;

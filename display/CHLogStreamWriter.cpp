@@ -2,9 +2,23 @@
 
 #include "CHEventLog.h"
 
+#include <QStringEncoder>
+
 namespace tovik {
 
-CHLogStreamWriter::CHLogStreamWriter(std::FILE* out, QObject* parent) : QObject(parent), m_out(out) {}
+namespace {
+// Gathered text beyond this is written at once rather than at the end of the
+// pass: a flood of lines must not grow the buffer without bound.
+constexpr qsizetype kMaxGathered = qsizetype{1} << 20;
+// Storage kept between passes; a rare huge pass gives its memory back.
+constexpr qsizetype kKeptCapacity = qsizetype{256} << 10;
+} // namespace
+
+CHLogStreamWriter::CHLogStreamWriter(std::FILE* out, QObject* parent) : QObject(parent), m_out(out) {
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(0);
+    connect(&m_flush, &QTimer::timeout, this, &CHLogStreamWriter::Flush);
+}
 
 CHLogStreamWriter::~CHLogStreamWriter() {
     detach();
@@ -25,21 +39,45 @@ void CHLogStreamWriter::detach() {
 }
 
 void CHLogStreamWriter::Write(const QString& line) {
-    m_buffer += line.toUtf8();
-    m_buffer += '\n';
-    if (!m_flushPosted) {
-        m_flushPosted = true;
-        QMetaObject::invokeMethod(this, &CHLogStreamWriter::Flush, Qt::QueuedConnection);
+    // UTF-8 straight into the gathered bytes: no byte array per line. Plain
+    // ASCII, what nearly every line is, is narrowed without the encoder.
+    const qsizetype n = line.size();
+    const qsizetype at = m_buffer.size();
+    const char16_t* src = reinterpret_cast<const char16_t*>(line.constData());
+    char16_t high = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        high |= src[i];
+    if (high < 0x80) {
+        m_buffer.resize(at + n + 1);
+        char* out = m_buffer.data() + at;
+        for (qsizetype i = 0; i < n; ++i)
+            out[i] = static_cast<char>(src[i]);
+        out[n] = '\n';
+    } else {
+        QStringEncoder utf8(QStringEncoder::Utf8);
+        m_buffer.resize(at + utf8.requiredSpace(n) + 1);
+        char* end = utf8.appendToBuffer(m_buffer.data() + at, QStringView(line));
+        *end++ = '\n';
+        m_buffer.truncate(end - m_buffer.constData());
     }
+    if (m_buffer.size() >= kMaxGathered)
+        Flush();
+    else if (!m_flush.isActive())
+        m_flush.start();
 }
 
 void CHLogStreamWriter::Flush() {
-    m_flushPosted = false;
-    if (m_buffer.isEmpty() || m_out == nullptr)
+    m_flush.stop();
+    if (m_buffer.isEmpty())
         return;
-    std::fwrite(m_buffer.constData(), 1, static_cast<std::size_t>(m_buffer.size()), m_out);
-    std::fflush(m_out);
-    m_buffer.clear();
+    if (m_out != nullptr) {
+        std::fwrite(m_buffer.constData(), 1, static_cast<std::size_t>(m_buffer.size()), m_out);
+        std::fflush(m_out);
+    }
+    if (m_buffer.capacity() > kKeptCapacity)
+        m_buffer = QByteArray();
+    else
+        m_buffer.truncate(0);
 }
 
 } // namespace tovik

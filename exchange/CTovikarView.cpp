@@ -61,9 +61,17 @@ void CTovikarView::AddText(const QString& text) {
 void CTovikarView::flushLogBatch() {
     if (m_batch.isEmpty())
         return;
-    const QString text = std::move(m_batch);
-    m_batch = QString();
-    m_log->AddText(text);
+    // The batch's storage is reused by the next batch; a line added while the
+    // log takes this one starts a new batch rather than changing this one.
+    std::swap(m_batch, m_batchSpare);
+    {
+        const QString text = m_batchSpare; // shared, not copied: alive whatever the log's sinks do
+        m_log->AddText(text);
+    }
+    if (m_batchSpare.capacity() > kKeptBatchChars)
+        m_batchSpare = QString();
+    else
+        m_batchSpare.truncate(0);
 }
 
 void CTovikarView::postCommand(int command) {

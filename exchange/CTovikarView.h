@@ -164,6 +164,8 @@ private:
     std::string m_byteTrace[2];
     int m_batchDepth = 0;
     QString m_batch;
+    QString m_batchSpare; // the previous batch's storage, emptied
+    static constexpr qsizetype kKeptBatchChars = 16384;
 
     // LogDateTime's text, rebuilt only when the second changes.
     long long m_stampSecond = -1;

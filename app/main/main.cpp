@@ -84,8 +84,14 @@ int main(int argc, char* argv[]) {
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.logToStdout = !options.windowed;
-    if (!options.windowed)
+    if (!options.windowed) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Qt's own event loop turns faster than the GLib one, and headless
+        // there is no desktop library that needs GLib's. A value the user
+        // already set is left alone.
+        if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+            qputenv("QT_NO_GLIB", "1");
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
     QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION_STRING));

@@ -223,18 +223,29 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\n%-24s %10s %10s %10s %8s %8s\n", "median tx/s", "tovik", "raw", "Qt loop", "tovik/raw",
-                "Qt/raw");
+    // Ratios of the medians, and the spread of the ratios of each iteration's
+    // back-to-back pair (how much the machine's load moved under the run).
+    std::printf("\n%-24s %10s %10s %10s %9s %11s %8s\n", "median tx/s", "tovik", "raw", "Qt loop",
+                "tovik/raw", "pair range", "Qt/raw");
     for (const char* mode : {"full", "nobody"}) {
         for (int w : {1, 16}) {
-            const double t = median(g_rates[std::string(mode) + "/" + std::to_string(w)]);
-            const double r = median(g_rates["raw/" + std::string(mode) + "/" + std::to_string(w)]);
-            const double q = median(g_rates["qt/" + std::string(mode) + "/" + std::to_string(w)]);
-            std::printf("%-24s %10.0f %10.0f %10.0f %8.2f %8.2f\n",
+            const std::string key = std::string(mode) + "/" + std::to_string(w);
+            const std::vector<double>& tv = g_rates[key];
+            const std::vector<double>& rv = g_rates["raw/" + key];
+            std::vector<double> pairs;
+            for (std::size_t i = 0; i < tv.size() && i < rv.size(); ++i)
+                pairs.push_back(rv[i] > 0 ? tv[i] / rv[i] : 0.0);
+            const auto [lo, hi] = pairs.empty() ? std::pair(0.0, 0.0)
+                                                : std::pair(*std::min_element(pairs.begin(), pairs.end()),
+                                                            *std::max_element(pairs.begin(), pairs.end()));
+            const double t = median(tv);
+            const double r = median(rv);
+            const double q = median(g_rates["qt/" + key]);
+            std::printf("%-24s %10.0f %10.0f %10.0f %9.2f %5.2f-%5.2f %8.2f\n",
                         (std::string(mode == std::string("full") ? "full logging" : "ShowMsgBody off") +
                          ", " + std::to_string(w) + " out")
                             .c_str(),
-                        t, r, q, r > 0 ? t / r : 0.0, r > 0 ? q / r : 0.0);
+                        t, r, q, r > 0 ? t / r : 0.0, lo, hi, r > 0 ? q / r : 0.0);
         }
     }
     return 0;

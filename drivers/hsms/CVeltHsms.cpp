@@ -23,6 +23,7 @@ namespace {
 // Bytes that may wait in the socket's send buffer before SendHex refuses more.
 constexpr qint64 kMaxQueuedBytes = qint64{64} * 1024 * 1024;
 constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr std::size_t kKeptSendCapacity = 64 * 1024;
 
 std::int64_t nowMs() {
     using namespace std::chrono;
@@ -325,10 +326,19 @@ void CVeltHsms::raise(short code, const QString& detail) {
 
 void CVeltHsms::armTimer() {
     const auto deadline = m_session.nextDeadline();
-    if (!m_socket || !deadline) {
+    if (!m_socket) {
         m_timer.stop();
         return;
     }
+    // Restarting a timer on every frame costs more than the frame: a timer
+    // already due no later than the new deadline stays, and one due earlier
+    // than needed (or with nothing left to watch) finds nothing expired and
+    // arms again from onTimer.
+    if (!deadline)
+        return;
+    if (m_timer.isActive() && m_armedFor <= *deadline)
+        return;
+    m_armedFor = *deadline;
     const std::int64_t wait = *deadline - nowMs();
     m_timer.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
 }
@@ -353,21 +363,56 @@ void CVeltHsms::onTimer() {
         dropLink(false);
 }
 
+namespace {
+// Plain lower- or upper-case digit pairs, what the program itself sends,
+// decoded from the text as it stands into `out` after `at` bytes; false for
+// anything else (blanks, bad digits, an odd count), which the general
+// decoder then handles and words.
+bool decodePlainHex(const QString& hex, std::vector<std::uint8_t>& out, std::size_t at) {
+    const qsizetype n = hex.size();
+    if (n % 2 != 0)
+        return false;
+    out.resize(at + static_cast<std::size_t>(n / 2));
+    const char16_t* in = reinterpret_cast<const char16_t*>(hex.constData());
+    std::uint8_t* dst = out.data() + at;
+    for (qsizetype i = 0; i < n / 2; ++i) {
+        const char16_t a = in[2 * i];
+        const char16_t b = in[2 * i + 1];
+        if ((a | b) > 0x7f)
+            return false;
+        const int hi = tovik::hexDigitValue(static_cast<char>(a));
+        const int lo = tovik::hexDigitValue(static_cast<char>(b));
+        if ((hi | lo) < 0)
+            return false;
+        dst[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    }
+    return true;
+}
+} // namespace
+
 void CVeltHsms::SendHex(const QString& hex) {
-    std::vector<std::uint8_t> message;
-    std::string error;
-    if (!tovik::fromHex(hex.toStdString(), message, &error)) {
-        raise(ErrorCannotSend, QStringLiteral("bad hex text: ") + QString::fromStdString(error));
-        return;
+    // The frame is built in one reused buffer: four length bytes, then the
+    // message decoded straight behind them.
+    std::vector<std::uint8_t>& frame = m_sendBuffer;
+    if (!decodePlainHex(hex, frame, 4)) {
+        std::vector<std::uint8_t> decoded;
+        std::string error;
+        if (!tovik::fromHex(hex.toStdString(), decoded, &error)) {
+            raise(ErrorCannotSend, QStringLiteral("bad hex text: ") + QString::fromStdString(error));
+            return;
+        }
+        frame.assign(4, 0);
+        frame.insert(frame.end(), decoded.begin(), decoded.end());
     }
-    if (message.size() < kHeaderLength) {
+    const std::size_t size = frame.size() - 4;
+    if (size < kHeaderLength) {
         raise(ErrorCannotSend,
-              QStringLiteral("message of %1 bytes is shorter than its header").arg(message.size()));
+              QStringLiteral("message of %1 bytes is shorter than its header").arg(size));
         return;
     }
-    if (message.size() > m_maxLength) {
+    if (size > m_maxLength) {
         raise(ErrorLonger, QStringLiteral("message of %1 bytes is longer than the maximum of %2")
-                               .arg(message.size())
+                               .arg(size)
                                .arg(m_maxLength));
         return;
     }
@@ -375,33 +420,35 @@ void CVeltHsms::SendHex(const QString& hex) {
         raise(ErrorCannotSend, QStringLiteral("not connected"));
         return;
     }
-    if (m_socket->bytesToWrite() + static_cast<qint64>(message.size()) > kMaxQueuedBytes) {
+    if (m_socket->bytesToWrite() + static_cast<qint64>(size) > kMaxQueuedBytes) {
         raise(ErrorCannotSend, QStringLiteral("the peer is not reading: %1 bytes wait to be sent")
                                    .arg(m_socket->bytesToWrite()));
         return;
     }
-    const auto length = static_cast<std::uint32_t>(message.size());
-    QByteArray frame;
-    frame.reserve(static_cast<qsizetype>(4 + message.size()));
-    frame.append(static_cast<char>(length >> 24));
-    frame.append(static_cast<char>(length >> 16));
-    frame.append(static_cast<char>(length >> 8));
-    frame.append(static_cast<char>(length));
-    frame.append(reinterpret_cast<const char*>(message.data()),
-                 static_cast<qsizetype>(message.size()));
-    if (m_socket->write(frame) != frame.size()) {
+    const auto length = static_cast<std::uint32_t>(size);
+    frame[0] = static_cast<std::uint8_t>(length >> 24);
+    frame[1] = static_cast<std::uint8_t>(length >> 16);
+    frame[2] = static_cast<std::uint8_t>(length >> 8);
+    frame[3] = static_cast<std::uint8_t>(length);
+    const auto frameSize = static_cast<qint64>(frame.size());
+    if (m_socket->write(reinterpret_cast<const char*>(frame.data()), frameSize) != frameSize) {
         raise(ErrorCannotSend,
               QStringLiteral("the socket refused the message: %1").arg(m_socket->errorString()));
         return;
     }
+    // Noted before the flush: a failing flush reports at once, and whoever
+    // hears of it may send again through this same buffer.
+    m_session.sent(frame.data() + 4, size, nowMs());
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
     // Replies sent from inside MessageReceived go out together afterwards.
     if (!m_delivering)
         m_socket->flush();
-    m_session.sent(message.data(), message.size(), nowMs());
     armTimer();
     updateState();
+    // A huge message does not keep its buffer.
+    if (frame.capacity() > kKeptSendCapacity)
+        std::vector<std::uint8_t>().swap(frame);
 }
 
 bool CVeltHsms::DisconnectClient(const QString& address, int port) {

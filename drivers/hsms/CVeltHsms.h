@@ -145,6 +145,8 @@ private:
     tovik::hsms::FrameReader m_reader;
     tovik::hsms::Session m_session;
     QTimer m_timer;
+    std::int64_t m_armedFor = 0; // the deadline m_timer runs for, while active
     std::vector<std::uint8_t> m_readBuffer;
     std::vector<std::vector<std::uint8_t>> m_frames;
+    std::vector<std::uint8_t> m_sendBuffer; // decoded message of SendHex, reused
 };

@@ -177,3 +177,110 @@ TEST(EventLogSinks, StreamWriterWritesOncePerEventLoopPass) {
     EXPECT_EQ(readAll(), "Received \n00010101\ns1f1w\ntail\n");
     std::fclose(f);
 }
+
+// Texts of one to seven lines, CRs sprinkled in, far past the cap: the store
+// must hold exactly the newest lines in order, tell views what left and came,
+// and hand sinks every line, however the lines wrap around its storage.
+TEST(EventLogCap, LongRunMatchesAPlainListOfTheNewestLines) {
+    CHEventLog log;
+    QStringList model, sunk, expectedSunk;
+    int dropped = 0, appended = 0;
+    log.AddSink([&](const QString& l) { sunk << l; });
+    QObject::connect(&log, &CHEventLog::linesChanged, [&](int d, int a) {
+        dropped += d;
+        appended += a;
+    });
+    int n = 0;
+    for (int text = 0; text < 3000; ++text) {
+        QString t;
+        const int lines = 1 + text % 7;
+        for (int i = 0; i < lines; ++i) {
+            const QString line = QStringLiteral("t%1 l%2 ").arg(text).arg(i) + QString(n++ % 40, u'x');
+            expectedSunk << line;
+            model << line;
+            t += line.left(3) + QLatin1Char('\r') + line.mid(3);
+            if (i + 1 < lines)
+                t += QStringLiteral("\r\n");
+        }
+        log.AddText(t);
+        if (model.size() > CHEventLog::kMaxLines)
+            model.erase(model.begin(), model.end() - CHEventLog::kMaxLines);
+        if (text % 500 == 0 || text > 2990) {
+            ASSERT_EQ(log.Lines(), model) << "after text " << text;
+        }
+    }
+    EXPECT_EQ(sunk, expectedSunk);
+    EXPECT_EQ(appended - dropped, CHEventLog::kMaxLines);
+    EXPECT_EQ(log.Line(CHEventLog::kMaxLines - 1), model.last());
+}
+
+TEST(EventLogCap, ALineHeldElsewhereKeepsItsTextWhenItsPlaceIsReused) {
+    CHEventLog log;
+    log.AddText(numbered(0, CHEventLog::kMaxLines).join(QLatin1Char('\n')));
+    const QString held = log.Line(0);
+    const QString heldLast = log.Line(CHEventLog::kMaxLines - 1);
+    for (int i = 0; i < CHEventLog::kMaxLines; ++i)
+        log.AddText(QStringLiteral("new %1").arg(i));
+    EXPECT_EQ(held, QStringLiteral("line 0"));
+    EXPECT_EQ(heldLast, QStringLiteral("line 3999"));
+    EXPECT_EQ(log.Line(0), QStringLiteral("new 0"));
+}
+
+TEST(EventLogCap, OverlongLineIsClippedInTheListButWholeForSinks) {
+    CHEventLog log;
+    QStringList sunk;
+    log.AddSink([&](const QString& l) { sunk << l; });
+    const QString longLine(CHEventLog::kMaxLineChars + 10, u'b');
+    log.AddText(QStringLiteral("a\n") + longLine + QStringLiteral("\nc"));
+    log.AddText(QStringLiteral("short")); // may take a slot that held long text
+    ASSERT_EQ(log.Count(), 4);
+    EXPECT_EQ(log.Line(1).size(), CHEventLog::kMaxLineChars);
+    EXPECT_TRUE(log.Line(1).endsWith(QStringLiteral("bbb...")));
+    EXPECT_EQ(log.Line(2), QStringLiteral("c"));
+    EXPECT_EQ(log.Line(3), QStringLiteral("short"));
+    EXPECT_EQ(sunk.at(1), longLine);
+}
+
+namespace {
+std::string readStream(std::FILE* f) {
+    std::fflush(f);
+    const long size = std::ftell(f);
+    std::string s(static_cast<std::size_t>(size), '\0');
+    std::rewind(f);
+    EXPECT_EQ(std::fread(s.data(), 1, s.size(), f), s.size());
+    std::fseek(f, 0, SEEK_END);
+    return s;
+}
+} // namespace
+
+TEST(EventLogSinks, StreamWriterWritesUtf8AndBoundsWhatItGathers) {
+    int argc = 1;
+    char arg0[] = "t";
+    char* argv[] = {arg0, nullptr};
+    QCoreApplication app(argc, argv);
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::string first;
+    {
+        CHEventLog log;
+        tovik::CHLogStreamWriter out(f);
+        out.Attach(log);
+        log.AddText(QStringLiteral("<a'Grüße'>\nplain\n\u2713 \U0001F600"));
+        QCoreApplication::processEvents();
+        first = readStream(f);
+        EXPECT_EQ(first, "<a'Gr\xc3\xbc\xc3\x9f" "e'>\nplain\n\xe2\x9c\x93 \xf0\x9f\x98\x80\n");
+
+        // A flood within one pass goes out before the pass ends, whole lines
+        // only, and nothing is lost or doubled.
+        const QString line(999, u'z');
+        for (int i = 0; i < 3000; ++i)
+            log.AddText(line);
+        const std::string early = readStream(f);
+        EXPECT_GT(early.size(), std::size_t{1} << 20);
+        EXPECT_EQ(early.back(), '\n');
+        QCoreApplication::processEvents();
+    }
+    const std::string all = readStream(f);
+    EXPECT_EQ(all.size(), first.size() + 3000 * 1000u);
+    std::fclose(f);
+}

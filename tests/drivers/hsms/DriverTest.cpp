@@ -321,6 +321,26 @@ TEST_F(HsmsPassive, SendProblemsAreReportedAndTheLinkStays) {
     EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
 }
 
+TEST_F(HsmsPassive, SentMessagesOfEverySizeAndDigitCaseLeaveWhole) {
+    RawPeer peer;
+    connectPeer(peer);
+    // A large message, then small ones: each frame carries its own length
+    // and bytes, whatever the one before it held.
+    std::string big = "00010101000000000007";
+    for (int i = 0; i < 100000; ++i)
+        big += "0123456789abcdef"[i % 16];
+    driver.SendHex(QString::fromStdString(big));
+    driver.SendHex(QStringLiteral("00010103000000000008ABcd"));
+    driver.SendHex(QStringLiteral("0001 0105 0000 0000 0009"));
+    Bytes want = framed(big);
+    const Bytes second = framed("00010103000000000008abcd");
+    const Bytes third = framed("00010105000000000009");
+    want.insert(want.end(), second.begin(), second.end());
+    want.insert(want.end(), third.begin(), third.end());
+    EXPECT_EQ(peer.receive(want.size()), want);
+    EXPECT_EQ(rec.events, connected(peer.localPort()));
+}
+
 // ---- two drivers
 
 TEST(HsmsPair, PassiveAndActiveDriversExchangeBothWays) {
