@@ -76,7 +76,8 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         text += QLatin1Char('\n');
     }
     if (m_app.ShowMsgBody) {
-        text += QString::fromLatin1(c.GetSmlText());
+        const std::string sml = c.GetSmlText();
+        text += QLatin1String(sml.data(), static_cast<qsizetype>(sml.size()));
     } else {
         char buf[40];
         std::snprintf(buf, sizeof buf, "s%df%d%s", c.GetStream(), c.GetFunction(), c.GetWBit() ? "w" : "");

@@ -25,6 +25,17 @@ std::string headerAsBinary(const char* prefix, const std::string& hex) {
     sml += '>';
     return sml;
 }
+// The drivers deliver plain ASCII hex: narrowed without the UTF-8 encoder.
+std::string narrowHex(const QString& hex) {
+    std::string text(static_cast<std::size_t>(hex.size()), '\0');
+    const char16_t* in = reinterpret_cast<const char16_t*>(hex.constData());
+    char16_t high = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        high |= in[i];
+        text[i] = static_cast<char>(in[i]);
+    }
+    return high < 0x80 ? text : hex.toStdString();
+}
 } // namespace
 
 void CTovikarView::OnMessageReceived(int port, const QString& address, int peerPort,
@@ -36,7 +47,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         m_hsms.SetRemotePort(peerPort);
     }
     AddText(QStringLiteral("Decoding..."));
-    const std::string text = hex.toStdString();
+    const std::string text = narrowHex(hex);
     m_working.SetHexMessage(text);
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
