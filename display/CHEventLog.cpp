@@ -58,21 +58,23 @@ void CHEventLog::AddText(const QString& text) {
             ++lineEnd;
         QString& slot = nextSlot();
         const qsizetype raw = lineEnd - p;
-        if (slot.isDetached() && slot.capacity() >= raw && slot.capacity() <= kReusableChars) {
-            slot.truncate(0);
-        } else {
+        if (!(slot.isDetached() && slot.capacity() >= raw && slot.capacity() <= kReusableChars)) {
             // Room for a typical line, so that the slot serves later ones too.
             slot = QString();
             slot.reserve(std::max(raw, kTypicalLineChars));
         }
-        const QChar* run = p;
+        // Copied in place, CRs dropped: one call into QString per line, not
+        // one per run.
+        slot.resize(raw);
+        char16_t* out = reinterpret_cast<char16_t*>(slot.data());
+        char16_t* const first = out;
         for (const QChar* c = p; c != lineEnd; ++c) {
-            if (c->unicode() == u'\r') {
-                slot.append(run, c - run);
-                run = c + 1;
-            }
+            const char16_t u = c->unicode();
+            *out = u;
+            out += u != u'\r';
         }
-        slot.append(run, lineEnd - run);
+        if (out - first != raw)
+            slot.truncate(out - first);
         ++added;
         for (const auto& sink : m_sinks)
             sink.second(slot);
