@@ -114,10 +114,25 @@ bool CTovikarView::IsCommandChecked(int command) const {
 }
 
 void CTovikarView::loadDefinition(const std::string& text, bool structure) {
-    if (structure)
-        m_working.SetSml(text);
-    else
+    if (!structure) {
         m_working.SetHexMessage(text);
+        return;
+    }
+    // A parse depends on the text alone, so the same text gives the same
+    // codec state; the text is compared whole, which also catches an edited
+    // definition. Only the connect-time flag is the working codec's own.
+    if (m_lastDefinitionValid && text == m_lastDefinitionText) {
+        const bool property7 = m_working.GetProperty7();
+        static_cast<CVeltSecsII&>(m_working) = m_lastDefinition;
+        m_working.SetProperty7(property7);
+        return;
+    }
+    m_working.SetSml(text);
+    m_lastDefinitionValid = m_working.GetLastError().empty();
+    if (m_lastDefinitionValid) {
+        static_cast<CVeltSecsII&>(m_lastDefinition) = m_working;
+        m_lastDefinitionText = text;
+    }
 }
 
 } // namespace tovik

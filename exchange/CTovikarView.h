@@ -154,6 +154,11 @@ private:
     CHVeltSecsI m_secs;
     CHVeltSecsII m_working;
     CHVeltSecsII m_scratch;
+    // The last structure definition loaded, parsed: automatic replies load
+    // the same few definitions over and over.
+    CHVeltSecsII m_lastDefinition;
+    std::string m_lastDefinitionText;
+    bool m_lastDefinitionValid = false;
     QTimer m_timer;
     std::function<QString()> m_selection;
 
