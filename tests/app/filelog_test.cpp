@@ -1,24 +1,29 @@
 // The file log as found on disk: its lines, its rotation, its back-ups and
 // what the event log is told when the file cannot be written.
+#include "../common/qt_helpers.h"
+
 #include "CTovikarApp.h"
-#include "tempdir.h"
+#include <QTemporaryDir>
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+using tovik::test::readAll;
+using tovik::test::writeAll;
+
 namespace {
 
 struct FileLogTest : ::testing::Test {
     QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files, QDir::Name); }
 };
 
 TEST_F(FileLogTest, LinesAreSplitLikeTheEventLogAndWrittenAtOnce) {
     CHFileLog log;
-    const CHFileLog::Config cfg{path(QStringLiteral("t.log")), 1024, 1};
+    const CHFileLog::Config cfg{path("t.log"), 1024, 1};
     EXPECT_FALSE(log.append(cfg, QStringLiteral("Received \r\n0001810100000000002a\ns1f1w")));
     // Visible to a reader before the log is closed: nothing waits in a buffer.
     EXPECT_EQ(readAll(cfg.path), QByteArray("Received \n0001810100000000002a\ns1f1w\n"));
@@ -30,15 +35,15 @@ TEST_F(FileLogTest, LinesAreSplitLikeTheEventLogAndWrittenAtOnce) {
 }
 
 TEST_F(FileLogTest, AppendsToAnExistingFile) {
-    writeAll(path(QStringLiteral("t.log")), "old\n");
+    writeAll(path("t.log"), "old\n");
     CHFileLog log;
-    log.append({path(QStringLiteral("t.log")), 1, 1}, QStringLiteral("new"));
-    EXPECT_EQ(readAll(path(QStringLiteral("t.log"))), QByteArray("old\nnew\n"));
+    log.append({path("t.log"), 1, 1}, QStringLiteral("new"));
+    EXPECT_EQ(readAll(path("t.log")), QByteArray("old\nnew\n"));
 }
 
 TEST_F(FileLogTest, RotatesBeforePassingTheLimitAndKeepsTheBackupCount) {
     CHFileLog log;
-    const CHFileLog::Config cfg{path(QStringLiteral("t.log")), 1, 3};
+    const CHFileLog::Config cfg{path("t.log"), 1, 3};
     const QString line100 = QString(99, QLatin1Char('x')); // 100 bytes with its line feed
     for (int i = 0; i < 10; ++i)                           // 1000 bytes: fits in 1 KB
         ASSERT_FALSE(log.append(cfg, QStringLiteral("%1").arg(i) + line100.mid(1)));
@@ -68,7 +73,7 @@ TEST_F(FileLogTest, RotatesBeforePassingTheLimitAndKeepsTheBackupCount) {
 
 TEST_F(FileLogTest, NoBackupsStartsTheFileAfresh) {
     CHFileLog log;
-    const CHFileLog::Config cfg{path(QStringLiteral("t.log")), 1, 0};
+    const CHFileLog::Config cfg{path("t.log"), 1, 0};
     for (int i = 0; i < 11; ++i)
         log.append(cfg, QString(99, QLatin1Char('a' + i)));
     EXPECT_EQ(files(), QStringList{QStringLiteral("t.log")});
@@ -77,7 +82,7 @@ TEST_F(FileLogTest, NoBackupsStartsTheFileAfresh) {
 
 TEST_F(FileLogTest, ALineLargerThanTheLimitIsStillWrittenWhole) {
     CHFileLog log;
-    const CHFileLog::Config cfg{path(QStringLiteral("t.log")), 0, -5}; // read as 1 KB, no back-ups
+    const CHFileLog::Config cfg{path("t.log"), 0, -5}; // read as 1 KB, no back-ups
     log.append(cfg, QStringLiteral("first"));
     log.append(cfg, QString(3000, QLatin1Char('z')));
     EXPECT_EQ(readAll(cfg.path).size(), 3001);
@@ -87,32 +92,32 @@ TEST_F(FileLogTest, ALineLargerThanTheLimitIsStillWrittenWhole) {
 
 TEST_F(FileLogTest, UnopenableFileIsReportedOnceAndTheLogGoesOn) {
     CHFileLog log;
-    const CHFileLog::Config bad{path(QStringLiteral("missing/dir/t.log")), 1024, 1};
+    const CHFileLog::Config bad{path("missing/dir/t.log"), 1024, 1};
     const auto first = log.append(bad, QStringLiteral("a"));
     ASSERT_TRUE(first.has_value());
     EXPECT_TRUE(first->contains(bad.path));
     EXPECT_FALSE(log.append(bad, QStringLiteral("b")));
     // The folder appears: the log resumes; a later failure is reported again.
-    QDir().mkpath(path(QStringLiteral("missing/dir")));
+    QDir().mkpath(path("missing/dir"));
     EXPECT_FALSE(log.append(bad, QStringLiteral("c")));
     EXPECT_EQ(readAll(bad.path), QByteArray("c\n"));
     log.close();
-    QDir(path(QStringLiteral("missing"))).removeRecursively();
+    QDir(path("missing")).removeRecursively();
     EXPECT_TRUE(log.append(bad, QStringLiteral("d")).has_value());
 }
 
 TEST_F(FileLogTest, AppWritesOnlyWhenEnabledBesideItsSettingsFile) {
-    CTovikarApp app(path(QStringLiteral("bin/tovik")), path(QStringLiteral("config")));
-    app.SelectSettingsFile(path(QStringLiteral("line.tvkm")));
+    CTovikarApp app(path("bin/tovik"), path("config"));
+    app.SelectSettingsFile(path("line.tvkm"));
     EXPECT_FALSE(app.WriteLog(QStringLiteral("off")));
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("line.log"))));
+    EXPECT_FALSE(QFileInfo::exists(path("line.log")));
     app.EnableLog = true;
     EXPECT_FALSE(app.WriteLog(QStringLiteral("on")));
-    EXPECT_EQ(readAll(path(QStringLiteral("line.log"))), QByteArray("on\n"));
-    app.LogFileName = path(QStringLiteral("named.txt"));
+    EXPECT_EQ(readAll(path("line.log")), QByteArray("on\n"));
+    app.LogFileName = path("named.txt");
     EXPECT_FALSE(app.WriteLog(QStringLiteral("named")));
-    EXPECT_EQ(readAll(path(QStringLiteral("named.txt"))), QByteArray("named\n"));
-    app.LogFileName = path(QStringLiteral("nodir/x.log"));
+    EXPECT_EQ(readAll(path("named.txt")), QByteArray("named\n"));
+    app.LogFileName = path("nodir/x.log");
     EXPECT_TRUE(app.WriteLog(QStringLiteral("lost")).has_value());
 }
 

@@ -1,11 +1,13 @@
 // The options dialog as the user drives it: what each page shows, what it
 // refuses with which message, and what OK and Cancel leave in the settings
 // and in the settings file.
+#include "../common/qt_helpers.h"
+
 #include "COptionPages.h"
 #include "COptionSheet.h"
 #include "CTovikarApp.h"
 #include "messagebox.h"
-#include "tempdir.h"
+#include <QTemporaryDir>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,14 +24,6 @@
 
 namespace {
 
-QApplication& qapp() {
-    static int argc = 1;
-    static char name[] = "options_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-
 struct OptionsTest : ::testing::Test {
     QTemporaryDir dir;
     QStringList shown; // message box texts, in order
@@ -38,7 +32,7 @@ struct OptionsTest : ::testing::Test {
                     dir.filePath(QStringLiteral("config"))};
 
     void SetUp() override {
-        qapp();
+        tovik::test::testApp<QApplication>();
         previous = tovik::setMessageBoxHandler([this](QWidget*, const QString& t) { shown << t; });
         app.profile().setFileName(dir.filePath(QStringLiteral("s.ini")));
     }
@@ -48,7 +42,7 @@ struct OptionsTest : ::testing::Test {
     static void clickCancel(COptionSheet& s) {
         s.buttons()->button(QDialogButtonBox::Cancel)->click();
     }
-    QByteArray file() const { return readAll(dir.filePath(QStringLiteral("s.ini"))); }
+    QByteArray file() const { return tovik::test::readAll(dir.filePath(QStringLiteral("s.ini"))); }
 };
 
 TEST_F(OptionsTest, TabsInOrderWithTheirCaptions) {
@@ -132,19 +126,16 @@ TEST_F(OptionsTest, OkWritesEveryPageIntoTheSettingsAndTheFile) {
     }
 }
 
-TEST_F(OptionsTest, UnvisitedSecsPageKeepsValuesTheListsCannotShow) {
+TEST_F(OptionsTest, UnlistedPortAndSpeedSurviveUntilTheSecsPageIsShown) {
     app.CommPort = 51;
     app.BaudRate = 57600;
-    COptionSheet s(app);
-    clickOk(s);
+    {
+        COptionSheet s(app);
+        clickOk(s);
+    }
     EXPECT_EQ(app.CommPort, 51);
     EXPECT_EQ(app.BaudRate, 57600);
     EXPECT_TRUE(file().contains("\nCommPort=51\nBaudRate=57600\n"));
-}
-
-TEST_F(OptionsTest, VisitedSecsPageNormalisesUnlistedValues) {
-    app.CommPort = 51;
-    app.BaudRate = 57600;
     COptionSheet s(app);
     s.tabs()->setCurrentIndex(2);
     EXPECT_EQ(s.secs()->m_comboCommPort->currentIndex(), -1);
@@ -282,7 +273,7 @@ TEST(DialogInteger, AcceptsWhatTheIntegerEditAccepts) {
 }
 
 TEST(DialogGeometry, PagesFollowTheirFontsDialogUnits) {
-    qapp();
+    tovik::test::testApp<QApplication>();
     COption6 page;
     const QFontMetrics fm(page.font());
     EXPECT_EQ(page.font().family(), QStringLiteral("Arial"));

@@ -1,26 +1,45 @@
 // The settings as a user sees them in the settings file: what is read, what is
 // written and where.
+#include "../common/qt_helpers.h"
 #include "CTovikarApp.h"
 #include "messagebox.h"
-#include "tempdir.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
+#include <vector>
+
+using tovik::test::readAll;
+using tovik::test::writeAll;
 
 namespace {
 
 struct SettingsTest : ::testing::Test {
     QTemporaryDir dir;
-    QString path(const QString& name) const { return dir.filePath(name); }
+    int saves = 0;
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
     // An app whose executable sits in the scratch folder, with its own
     // configuration folder, so nothing real is read or written.
-    CTovikarApp makeApp() const {
-        return CTovikarApp(path(QStringLiteral("bin/tovik")), path(QStringLiteral("config")));
+    CTovikarApp makeApp() const { return CTovikarApp(path("bin/tovik"), path("config")); }
+    // An app reading and writing the named file of the scratch folder.
+    CTovikarApp& appOn(const char* file) {
+        apps.push_back(std::make_unique<CTovikarApp>(path("bin/tovik"), path("config")));
+        apps.back()->profile().setFileName(path(file));
+        return *apps.back();
+    }
+    std::vector<std::unique_ptr<CTovikarApp>> apps;
+    // What the app holds, as a fresh settings file shows it.
+    QByteArray saved(CTovikarApp& app) {
+        const QString file = dir.filePath(QStringLiteral("saved%1.ini").arg(++saves));
+        app.profile().setFileName(file);
+        EXPECT_TRUE(app.SaveSettings());
+        return readAll(file);
     }
 };
 
@@ -61,80 +80,6 @@ void setNonDefaults(CTovikarApp& a) {
     a.EventFunction = 255;
 }
 
-void expectSameSettings(const CTovikarApp& a, const CTovikarApp& b) {
-#define SAME(m) EXPECT_EQ(a.m, b.m) << #m
-    SAME(Protocol);
-    SAME(DeviceID);
-    SAME(CheckDeviceID);
-    SAME(Hide);
-    SAME(Server);
-    SAME(IPAddress);
-    SAME(PortNumber);
-    SAME(LocalPortNumber);
-    SAME(DisconnectAtSeparateReq);
-    SAME(SendSelectReqAtConnect);
-    SAME(ShowMsgHeader);
-    SAME(ShowMsgBody);
-    SAME(ShowDateTime);
-    SAME(ShowConnection);
-    SAME(SaveWindowPosition);
-    SAME(OpenMruDocument);
-    SAME(T1);
-    SAME(T2);
-    SAME(T3);
-    SAME(T4);
-    SAME(T8);
-    SAME(CommPort);
-    SAME(BaudRate);
-    SAME(Retry);
-    SAME(Master);
-    SAME(EnableLog);
-    SAME(LogFileName);
-    SAME(LogFileSize);
-    SAME(LogBakCount);
-    SAME(LogVerbose);
-    SAME(InvokeEvent);
-    SAME(EventStream);
-    SAME(EventFunction);
-#undef SAME
-}
-
-void expectDefaults(const CTovikarApp& a) {
-    EXPECT_EQ(a.Protocol, 0);
-    EXPECT_EQ(a.DeviceID, 0);
-    EXPECT_TRUE(a.CheckDeviceID);
-    EXPECT_FALSE(a.Hide);
-    EXPECT_FALSE(a.Server);
-    EXPECT_EQ(a.IPAddress, QString());
-    EXPECT_EQ(a.PortNumber, 0);
-    EXPECT_EQ(a.LocalPortNumber, 0);
-    EXPECT_TRUE(a.DisconnectAtSeparateReq);
-    EXPECT_TRUE(a.SendSelectReqAtConnect);
-    EXPECT_TRUE(a.ShowMsgHeader);
-    EXPECT_TRUE(a.ShowMsgBody);
-    EXPECT_TRUE(a.ShowDateTime);
-    EXPECT_TRUE(a.ShowConnection);
-    EXPECT_TRUE(a.SaveWindowPosition);
-    EXPECT_TRUE(a.OpenMruDocument);
-    EXPECT_EQ(a.T1, 500);
-    EXPECT_EQ(a.T2, 5000);
-    EXPECT_EQ(a.T3, 45000);
-    EXPECT_EQ(a.T4, 45000);
-    EXPECT_EQ(a.T8, 10000);
-    EXPECT_EQ(a.CommPort, 1);
-    EXPECT_EQ(a.BaudRate, 9600);
-    EXPECT_EQ(a.Retry, 3);
-    EXPECT_TRUE(a.Master);
-    EXPECT_FALSE(a.EnableLog);
-    EXPECT_EQ(a.LogFileName, QString());
-    EXPECT_EQ(a.LogFileSize, 1024);
-    EXPECT_EQ(a.LogBakCount, 1);
-    EXPECT_FALSE(a.LogVerbose);
-    EXPECT_FALSE(a.InvokeEvent);
-    EXPECT_EQ(a.EventStream, 99);
-    EXPECT_EQ(a.EventFunction, 99);
-}
-
 const char* const kSavedDefaults =
     "[Preferences]\nProtocol=0\nSaveWindowPosition=1\nOpenMruDocument=1\nDeviceID=0\nCheckDeviceID="
     "1\nHide=0\n"
@@ -148,29 +93,20 @@ const char* const kSavedDefaults =
 
 // ---- Reading ----
 
-TEST_F(SettingsTest, EmptyOrMissingFileGivesDefaults) {
-    CTovikarApp app = makeApp();
-    setNonDefaults(app);
-    app.profile().setFileName(path(QStringLiteral("missing.ini")));
-    app.LoadSettings();
-    expectDefaults(app);
-
-    writeAll(path(QStringLiteral("empty.ini")), "");
-    setNonDefaults(app);
-    app.profile().setFileName(path(QStringLiteral("empty.ini")));
-    app.LoadSettings();
-    expectDefaults(app);
-}
-
-TEST_F(SettingsTest, FreshObjectHoldsDefaults) {
-    expectDefaults(makeApp());
+TEST_F(SettingsTest, EmptyMissingOrUnreadableFileGivesDefaults) {
+    writeAll(path("empty.ini"), "");
+    QDir().mkpath(path("adir.ini"));
+    for (const char* file : {"missing.ini", "empty.ini", "adir.ini"}) {
+        CTovikarApp& app = appOn(file);
+        setNonDefaults(app);
+        app.LoadSettings();
+        EXPECT_EQ(saved(app), kSavedDefaults) << file;
+    }
 }
 
 TEST_F(SettingsTest, MissingSectionKeepsDefaultsOnlyThere) {
-    writeAll(path(QStringLiteral("s.ini")),
-             "[Preferences]\r\nDeviceID=12\r\n[SECS]\r\nMaster=7\r\n");
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("s.ini")));
+    writeAll(path("s.ini"), "[Preferences]\r\nDeviceID=12\r\n[SECS]\r\nMaster=7\r\n");
+    CTovikarApp& app = appOn("s.ini");
     app.LoadSettings();
     EXPECT_EQ(app.DeviceID, 12);
     EXPECT_TRUE(app.Master);
@@ -180,7 +116,7 @@ TEST_F(SettingsTest, MissingSectionKeepsDefaultsOnlyThere) {
     EXPECT_EQ(app.T4, 45000);
     EXPECT_EQ(app.T8, 10000);
     ASSERT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(readAll(path(QStringLiteral("s.ini"))).contains("\r\nMaster=1\r\n"));
+    EXPECT_TRUE(readAll(path("s.ini")).contains("\r\nMaster=1\r\n"));
 }
 
 TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
@@ -206,9 +142,8 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
                                "LogBakCount= +4\n"
                                "\x01\xff\xfe binary =\x00 x\n"
                                "[SECS]\nDevicePath=tcp:127.0.0.1:7000\n";
-    writeAll(path(QStringLiteral("g.ini")), QByteArray(text, sizeof text - 1));
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("g.ini")));
+    writeAll(path("g.ini"), QByteArray(text, sizeof text - 1));
+    CTovikarApp& app = appOn("g.ini");
     app.LoadSettings();
     EXPECT_EQ(app.T1, 700);   // first of two, blanks ignored, section name in any case
     EXPECT_EQ(app.T2, 5000);  // not a number
@@ -224,54 +159,43 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
     EXPECT_EQ(app.DevicePath, QStringLiteral("tcp:127.0.0.1:7000"));
 }
 
-TEST_F(SettingsTest, UnreadableOrOversizedFileGivesDefaults) {
-    QDir().mkpath(path(QStringLiteral("adir.ini")));
-    CTovikarApp app = makeApp();
-    setNonDefaults(app);
-    app.profile().setFileName(path(QStringLiteral("adir.ini")));
-    app.LoadSettings();
-    expectDefaults(app);
-
+TEST_F(SettingsTest, OversizedFileIsNeitherReadNorWritten) {
+    CTovikarApp& app = appOn("big.ini");
     QByteArray big("[TimeOut]\nT3=1\n");
     big.append(QByteArray(5 << 20, ' '));
-    writeAll(path(QStringLiteral("big.ini")), big);
-    app.profile().setFileName(path(QStringLiteral("big.ini")));
+    writeAll(path("big.ini"), big);
     app.LoadSettings();
     EXPECT_EQ(app.T3, 45000);
     EXPECT_FALSE(app.SaveSettings());
-    EXPECT_EQ(readAll(path(QStringLiteral("big.ini"))).size(), big.size());
+    EXPECT_EQ(readAll(path("big.ini")).size(), big.size());
 }
 
 // ---- Writing ----
 
-TEST_F(SettingsTest, SaveWritesSectionsAndValuesInOrder) {
+TEST_F(SettingsTest, FreshSettingsAreSavedInSectionsInOrder) {
     CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("d.ini")));
-    ASSERT_TRUE(app.SaveSettings());
-    EXPECT_EQ(readAll(path(QStringLiteral("d.ini"))), QByteArray(kSavedDefaults));
+    EXPECT_EQ(saved(app), kSavedDefaults);
 }
 
 TEST_F(SettingsTest, EveryValueSurvivesARoundTrip) {
     CTovikarApp a = makeApp();
     setNonDefaults(a);
-    a.profile().setFileName(path(QStringLiteral("r.ini")));
+    a.profile().setFileName(path("r.ini"));
     ASSERT_TRUE(a.SaveSettings());
-    CTovikarApp b = makeApp();
-    b.profile().setFileName(path(QStringLiteral("r.ini")));
+    CTovikarApp& b = appOn("r.ini");
     b.LoadSettings();
-    expectSameSettings(a, b);
+    EXPECT_EQ(saved(b), readAll(path("r.ini")));
 }
 
 TEST_F(SettingsTest, SaveKeepsOtherContentOfTheFile) {
     const QByteArray before = "; written by hand\r\n[Recent File "
                               "List]\r\nFile1=/tmp/a.tvkm\r\n\r\n[TimeOut]\r\nT3=1\r\nExtra=x\r\n"
                               "\r\n[CMainFrame]\r\nBars=2\r\n";
-    writeAll(path(QStringLiteral("k.ini")), before);
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("k.ini")));
+    writeAll(path("k.ini"), before);
+    CTovikarApp& app = appOn("k.ini");
     app.LoadSettings();
     ASSERT_TRUE(app.SaveSettings());
-    const QByteArray after = readAll(path(QStringLiteral("k.ini")));
+    const QByteArray after = readAll(path("k.ini"));
     EXPECT_TRUE(after.startsWith(
         "; written by hand\r\n[Recent File List]\r\nFile1=/tmp/a.tvkm\r\n\r\n[TimeOut]\r\n"
         "T3=1\r\nExtra=x\r\nT1=500\r\nT2=5000\r\nT4=45000\r\nT8=10000\r\n\r\n[CMainFrame]\r\nBars="
@@ -281,32 +205,29 @@ TEST_F(SettingsTest, SaveKeepsOtherContentOfTheFile) {
 }
 
 TEST_F(SettingsTest, DevicePathIsReadButNeverWritten) {
-    writeAll(path(QStringLiteral("p.ini")), "[SECS]\nDevicePath=/dev/ttyUSB0\n");
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("p.ini")));
+    writeAll(path("p.ini"), "[SECS]\nDevicePath=/dev/ttyUSB0\n");
+    CTovikarApp& app = appOn("p.ini");
     app.LoadSettings();
     EXPECT_EQ(app.DevicePath, QStringLiteral("/dev/ttyUSB0"));
     app.DevicePath = QStringLiteral("/dev/other");
     ASSERT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(
-        readAll(path(QStringLiteral("p.ini"))).startsWith("[SECS]\nDevicePath=/dev/ttyUSB0\n"));
+    EXPECT_TRUE(readAll(path("p.ini")).startsWith("[SECS]\nDevicePath=/dev/ttyUSB0\n"));
 }
 
 TEST_F(SettingsTest, SaveIntoAnUnwritablePlaceFailsAndWritesNothing) {
     CTovikarApp app = makeApp();
-    writeAll(path(QStringLiteral("notadir")), "x");
-    app.profile().setFileName(path(QStringLiteral("notadir/s.ini")));
+    writeAll(path("notadir"), "x");
+    app.profile().setFileName(path("notadir/s.ini"));
     EXPECT_FALSE(app.SaveSettings());
     app.profile().setFileName(QString());
     EXPECT_FALSE(app.SaveSettings());
 }
 
 TEST_F(SettingsTest, StringWithALineBreakStopsTheSaveThere) {
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("n.ini")));
+    CTovikarApp& app = appOn("n.ini");
     app.IPAddress = QStringLiteral("a\nT3=1");
     EXPECT_FALSE(app.SaveSettings());
-    const QByteArray text = readAll(path(QStringLiteral("n.ini")));
+    const QByteArray text = readAll(path("n.ini"));
     EXPECT_TRUE(text.endsWith("[HSMS]\nServer=0\n")) << text.constData();
     EXPECT_FALSE(text.contains("T3"));
 }
@@ -314,8 +235,7 @@ TEST_F(SettingsTest, StringWithALineBreakStopsTheSaveThere) {
 // The file system refuses to let the file grow past a limit: the save stops at
 // the value that no longer fits and the file holds exactly the values before it.
 TEST_F(SettingsTest, SaveStopsAtTheFirstFailedWrite) {
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("f.ini")));
+    CTovikarApp& app = appOn("f.ini");
     const QByteArray full(kSavedDefaults);
     const qsizetype limit = full.indexOf("T4=45000") + 4; // "T4=4" fits, the whole line does not
 
@@ -325,17 +245,16 @@ TEST_F(SettingsTest, SaveStopsAtTheFirstFailedWrite) {
     struct rlimit lim = old;
     lim.rlim_cur = static_cast<rlim_t>(limit);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
-    const bool saved = app.SaveSettings();
+    const bool ok = app.SaveSettings();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(readAll(path(QStringLiteral("f.ini"))), full.left(full.indexOf("T4=")));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(readAll(path("f.ini")), full.left(full.indexOf("T4=")));
 }
 
 TEST_F(SettingsTest, WindowRectangleAndLastDocument) {
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("w.ini")));
+    CTovikarApp& app = appOn("w.ini");
     EXPECT_EQ(app.ReadWindowRect().right, -1);
     EXPECT_TRUE(app.ReadOpenMruDocument());
     EXPECT_TRUE(app.ReadSaveWindowPosition());
@@ -346,7 +265,7 @@ TEST_F(SettingsTest, WindowRectangleAndLastDocument) {
     EXPECT_EQ(r.right, 650);
     EXPECT_EQ(r.bottom, 500);
     EXPECT_EQ(
-        readAll(path(QStringLiteral("w.ini"))),
+        readAll(path("w.ini")),
         QByteArray(
             "[Preferences]\nWindowLeft=10\nWindowTop=20\nWindowRight=650\nWindowBottom=500\n"));
 
@@ -360,66 +279,64 @@ TEST_F(SettingsTest, WindowRectangleAndLastDocument) {
 
 TEST_F(SettingsTest, DocumentEndingInTvkmGetsItsOwnIniFile) {
     CTovikarApp app = makeApp();
-    EXPECT_TRUE(app.SelectSettingsFile(path(QStringLiteral("line.tvkm"))));
-    EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("line.ini")));
+    EXPECT_TRUE(app.SelectSettingsFile(path("line.tvkm")));
+    EXPECT_EQ(app.settingsFileName(), path("line.ini"));
     EXPECT_TRUE(app.SelectSettingsFile(QStringLiteral("tvkm")));
     EXPECT_EQ(app.settingsFileName(), QStringLiteral("ini"));
 }
 
 TEST_F(SettingsTest, OtherDocumentNamesUseTheProgramsFile) {
-    QDir().mkpath(path(QStringLiteral("bin")));
-    for (const QString& doc : {path(QStringLiteral("line.TVKM")), path(QStringLiteral("line.txt")),
-                               QStringLiteral("vkm"), QString()}) {
+    QDir().mkpath(path("bin"));
+    for (const QString& doc :
+         {path("line.TVKM"), path("line.txt"), QStringLiteral("vkm"), QString()}) {
         CTovikarApp app = makeApp();
         EXPECT_TRUE(app.SelectSettingsFile(doc)) << doc.toStdString();
-        EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("bin/tovik.ini")))
-            << doc.toStdString();
+        EXPECT_EQ(app.settingsFileName(), path("bin/tovik.ini")) << doc.toStdString();
     }
 }
 
 TEST_F(SettingsTest, ProgramFolderNotWritableFallsBackToUserFolder) {
     // No such folder: the file beside the program cannot be made.
     CTovikarApp app = makeApp();
-    EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("config/tovik.ini")));
+    EXPECT_EQ(app.settingsFileName(), path("config/tovik.ini"));
     EXPECT_TRUE(app.SelectSettingsFile(QString()));
-    EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("config/tovik.ini")));
+    EXPECT_EQ(app.settingsFileName(), path("config/tovik.ini"));
     EXPECT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("config/tovik.ini"))));
+    EXPECT_TRUE(QFileInfo::exists(path("config/tovik.ini")));
 }
 
 TEST_F(SettingsTest, UnknownProgramPathIsReported) {
-    CTovikarApp app(QStringLiteral("ab"), path(QStringLiteral("config")));
+    CTovikarApp app(QStringLiteral("ab"), path("config"));
     QStringList shown;
     auto old = tovik::setMessageBoxHandler([&](QWidget*, const QString& t) { shown << t; });
     EXPECT_FALSE(app.SelectSettingsFile(QStringLiteral("x.txt")));
     tovik::setMessageBoxHandler(old);
     EXPECT_EQ(shown, QStringList{QStringLiteral("Error : File path name is incorrect!")});
-    EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("config/ab.ini")));
+    EXPECT_EQ(app.settingsFileName(), path("config/ab.ini"));
 }
 
 TEST_F(SettingsTest, SavingADocumentMovesTheSettingsBesideIt) {
-    CTovikarApp app = makeApp();
-    app.profile().setFileName(path(QStringLiteral("before.ini")));
+    CTovikarApp& app = appOn("before.ini");
     app.T3 = 1234;
     setTheApp(&app);
-    OnDocumentSaving(path(QStringLiteral("line.tvkm")));
+    OnDocumentSaving(path("line.tvkm"));
     setTheApp(nullptr);
-    EXPECT_EQ(readAll(path(QStringLiteral("before.ini"))),
-              "[Preferences]\nMRUDocument=" + path(QStringLiteral("line.tvkm")).toUtf8() + "\n");
-    EXPECT_EQ(app.settingsFileName(), path(QStringLiteral("line.ini")));
+    EXPECT_EQ(readAll(path("before.ini")),
+              "[Preferences]\nMRUDocument=" + path("line.tvkm").toUtf8() + "\n");
+    EXPECT_EQ(app.settingsFileName(), path("line.ini"));
     CTovikarApp other = makeApp();
-    other.SelectSettingsFile(path(QStringLiteral("line.tvkm")));
+    other.SelectSettingsFile(path("line.tvkm"));
     other.LoadSettings();
-    expectSameSettings(app, other);
     EXPECT_EQ(other.T3, 1234);
+    EXPECT_EQ(saved(other), saved(app));
 }
 
 TEST_F(SettingsTest, HooksWithoutAnApplicationDoNothing) {
     setTheApp(nullptr);
-    EXPECT_TRUE(OnDocumentOpened(path(QStringLiteral("a.tvkm")), true));
-    EXPECT_FALSE(OnDocumentOpened(path(QStringLiteral("a.tvkm")), false));
-    OnDocumentSaving(path(QStringLiteral("a.tvkm")));
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("a.ini"))));
+    EXPECT_TRUE(OnDocumentOpened(path("a.tvkm"), true));
+    EXPECT_FALSE(OnDocumentOpened(path("a.tvkm"), false));
+    OnDocumentSaving(path("a.tvkm"));
+    EXPECT_FALSE(QFileInfo::exists(path("a.ini")));
 }
 
 } // namespace

@@ -136,11 +136,3 @@ TEST(CodecBuilders, S2F31TimeText) {
     EXPECT_EQ(c.GetStream(), 2);
     EXPECT_EQ(c.GetFunction(), 31);
 }
-
-TEST(CodecBuilders, ReplyToGivesBareBodyTheNextFunction) {
-    // The automatic "<b 0>" answer to an S1F1 W becomes an S1F2.
-    CHVeltSecsII c;
-    c.SetSml("<b 0>");
-    c.ReplyTo("00018101800100000009");
-    EXPECT_EQ(c.GetHexMessage(), "00000102800100000009" "210100");
-}

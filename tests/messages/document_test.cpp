@@ -1,5 +1,6 @@
 // The document over real files: open, save, the hooks the settings code
 // listens to, the "Syntax error" box, and the lookups of the exchange engine.
+#include "../common/qt_helpers.h"
 #include "CHVeltSecsII.h"
 #include "CTovikarDoc.h"
 #include "MsgFileFormat.h"
@@ -11,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <unistd.h>
 
 using namespace tovik;
@@ -22,13 +21,11 @@ namespace {
 const QString kExamples = QStringLiteral(TOVIK_EXAMPLES_DIR);
 
 std::string readAll(const QString& p) {
-    QFile file(p);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << p.toStdString();
-    return file.readAll().toStdString();
+    return test::readAll(p).toStdString();
 }
 
 void writeAll(const QString& p, const std::string& bytes) {
-    std::ofstream(p.toStdString(), std::ios::binary) << bytes;
+    test::writeAll(p, QByteArray::fromStdString(bytes));
 }
 
 std::unique_ptr<CHOneMsg> makeMsg(std::string name, std::string sml) {
@@ -137,7 +134,8 @@ TEST(DocumentSave, WritesTheStoredFormAndRunsTheHooksInOrder) {
         // The settings hook runs before the file is written.
         events << QStringLiteral("about:") + p + (QFile::exists(p) ? QStringLiteral(":exists") : QString());
     });
-    QObject::connect(&d.doc, &CTovikarDoc::documentSaved, [&](const QString& p) { events << QStringLiteral("saved:") + p; });
+    QObject::connect(&d.doc, &CTovikarDoc::documentSaved,
+                     [&](const QString& p) { events << QStringLiteral("saved:") + p; });
     ASSERT_TRUE(d.doc.OnSaveDocument(path));
     EXPECT_EQ(events, (QStringList{QStringLiteral("about:") + path, QStringLiteral("saved:") + path}));
     EXPECT_FALSE(d.doc.IsModified());

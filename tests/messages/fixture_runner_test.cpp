@@ -15,11 +15,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -50,23 +51,19 @@ std::string escaped(const std::string& s) {
 
 // Decodes the input section's markers.
 std::string decodeInputLine(const std::string& line, bool& eol) {
+    static const std::pair<std::string, std::string> kMarkers[] = {
+        {"<CR>", "\r"}, {"<TAB>", "\t"}, {"<NUL>", std::string(1, '\0')}, {"<NOEOL>", ""}};
     std::string out;
     eol = true;
     for (std::size_t i = 0; i < line.size();) {
-        auto at = [&](const char* marker) { return line.compare(i, std::strlen(marker), marker) == 0; };
-        if (at("<CR>")) {
-            out += '\r';
-            i += 4;
-        } else if (at("<TAB>")) {
-            out += '\t';
-            i += 5;
-        } else if (at("<NUL>")) {
-            out += '\0';
-            i += 5;
-        } else if (at("<NOEOL>")) {
-            eol = false;
-            i += 7;
-        } else if (at("<x") && i + 4 < line.size() && line[i + 4] == '>' && std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
+        const auto* m = std::find_if(std::begin(kMarkers), std::end(kMarkers),
+                                     [&](const auto& k) { return line.compare(i, k.first.size(), k.first) == 0; });
+        if (m != std::end(kMarkers)) {
+            out += m->second;
+            eol = eol && m->first != "<NOEOL>";
+            i += m->first.size();
+        } else if (line.compare(i, 2, "<x") == 0 && i + 4 < line.size() && line[i + 4] == '>' &&
+                   std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
                    std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
             out += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
             i += 5;

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
+
+#include "../common/scratch.h"
 
 namespace fs = std::filesystem;
 using namespace tovik;
@@ -16,42 +16,31 @@ namespace {
 
 const fs::path kExamples = TOVIK_EXAMPLES_DIR;
 
-std::string readAll(const fs::path& p) {
-    std::string bytes, error;
-    EXPECT_TRUE(ReadMsgFile(p.string(), bytes, error)) << error;
-    return bytes;
-}
-
 struct CommandRun {
     int status;
     std::string out;
     std::string err;
 };
 
+using Command = int (*)(const std::string&, std::ostream&, std::ostream&);
+
+CommandRun run(Command command, const fs::path& p) {
+    std::ostringstream out, err;
+    const int status = command(p.string(), out, err);
+    return {status, out.str(), err.str()};
+}
 CommandRun list(const fs::path& p) {
-    std::ostringstream out, err;
-    const int status = RunListCommand(p.string(), out, err);
-    return {status, out.str(), err.str()};
+    return run(RunListCommand, p);
 }
-
 CommandRun format(const fs::path& p) {
-    std::ostringstream out, err;
-    const int status = RunFormatCommand(p.string(), out, err);
-    return {status, out.str(), err.str()};
+    return run(RunFormatCommand, p);
 }
 
-class TempFile {
-public:
-    explicit TempFile(const std::string& bytes)
-        : m_path(fs::temp_directory_path() /
-                 ("tovik_cmd_" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".tvkm")) {
-        std::ofstream(m_path, std::ios::binary) << bytes;
-    }
-    ~TempFile() { fs::remove(m_path); }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
+// A message file in a scratch folder of its own.
+struct TempFile {
+    explicit TempFile(const std::string& bytes) { test::writeFile(path(), bytes); }
+    fs::path path() const { return dir / "doc.tvkm"; }
+    test::ScratchDir dir;
 };
 
 } // namespace
@@ -100,7 +89,8 @@ TEST(ListCommand, HandWrittenExampleLoadsWithoutError) {
 }
 
 TEST(ListCommand, SyntaxErrorListsWhatCameBeforeAndFails) {
-    TempFile f("'good'\nBegin List\ns1f1w\nEnd List\n'bad'\nBegin Lst\nEnd List\n'never'\nBegin List\nEnd List\n");
+    TempFile f("'good'\nBegin List\ns1f1w\nEnd List\n'bad'\nBegin Lst\nEnd List\n'never'\nBegin "
+               "List\nEnd List\n");
     const CommandRun r = list(f.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "good\tS1F1\tSML\n");
@@ -126,18 +116,18 @@ TEST(FormatCommand, ShippedDocumentsAreInTheStoredForm) {
     for (const char* name : {"equipment.tvkm", "host.tvkm"}) {
         const CommandRun r = format(kExamples / name);
         EXPECT_EQ(r.status, 0) << name;
-        EXPECT_EQ(r.out, readAll(kExamples / name)) << name;
+        EXPECT_EQ(r.out, test::readFile(kExamples / name)) << name;
     }
 }
 
 TEST(FormatCommand, HandWrittenFileComesOutInTheStoredForm) {
-    TempFile f("// note\n'a' begin list\ns1f1w\n\nend list\n'b'\n/** why\n*/\nBEGIN MSG 00 00 01 01 /* x */\nEND MSG");
+    TempFile f("// note\n'a' begin list\ns1f1w\n\nend list\n'b'\n/** why\n*/\nBEGIN MSG 00 00 01 "
+               "01 /* x */\nEND MSG");
     const CommandRun r = format(f.path());
     EXPECT_EQ(r.status, 0);
     CHOneMsgList none;
-    EXPECT_EQ(r.out, StoreMsgFile(none) +
-                         "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
-                         "'b'\r\n/**\r\n why\r\n*/\r\nBegin Msg\r\n00000101\r\nEnd Msg\r\n\r\n");
+    EXPECT_EQ(r.out, StoreMsgFile(none) + "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
+                                          "'b'\r\n/**\r\n why\r\n*/\r\nBegin Msg\r\n00000101\r\nEnd Msg\r\n\r\n");
     // The stored form is a fixed point.
     TempFile again(r.out);
     EXPECT_EQ(format(again.path()).out, r.out);

@@ -4,7 +4,6 @@
 #include "shell_fixture.h"
 
 #include "CAboutDlg.h"
-#include "CHAppInstance.h"
 #include "CHMsgListView.h"
 #include "CHRecentFileList.h"
 #include "CHWindowPlacement.h"
@@ -28,34 +27,16 @@ namespace {
 
 class Frame : public ShellFixture {
 protected:
-    std::unique_ptr<CHAppInstance> start(const QString& document, bool splash = false) {
-        CHStartOptions o;
-        o.documentPath = document;
-        o.windowed = true;
-        o.splash = splash;
-        o.executablePath = exePath();
-        o.userConfigDir = configDir();
-        auto instance = std::make_unique<CHAppInstance>(o);
-        EXPECT_TRUE(instance->InitInstance());
-        QCoreApplication::processEvents();
-        return instance;
-    }
-    QString doc() const { return path(QStringLiteral("line.tvkm")); }
-    QString ini() const { return path(QStringLiteral("line.ini")); }
-    void writeDoc(const QByteArray& preferences = {}) {
-        write(doc(), kDocument);
-        write(ini(), settings(freePort(), preferences));
-    }
     QRect screen() const { return QGuiApplication::primaryScreen()->geometry(); }
     // A rectangle well inside the screen and unlike the default placement.
     QRect inside() const { return QRect(screen().left() + 30, screen().top() + 40, 500, 360); }
 };
 
 TEST_F(Frame, WindowRectangleRoundTripsThroughTheSettingsFile) {
-    writeDoc();
+    writeLine();
     const QRect wanted = inside();
     {
-        auto app = start(doc());
+        auto app = start(doc(), true);
         app->Frame()->setGeometry(wanted);
         QCoreApplication::processEvents();
         ASSERT_TRUE(app->Frame()->close());
@@ -66,23 +47,23 @@ TEST_F(Frame, WindowRectangleRoundTripsThroughTheSettingsFile) {
     EXPECT_TRUE(
         text.contains("WindowBottom=" + QByteArray::number(wanted.top() + wanted.height())));
 
-    auto again = start(doc());
+    auto again = start(doc(), true);
     EXPECT_EQ(again->Frame()->geometry(), wanted);
 }
 
 TEST_F(Frame, WithoutSavedValuesTheWindowKeepsTheInitialSize) {
-    writeDoc();
-    auto app = start(doc());
+    writeLine();
+    auto app = start(doc(), true);
     EXPECT_EQ(app->Frame()->size(), QSize(640, 480));
 }
 
 TEST_F(Frame, SaveWindowPositionOffIgnoresButStillWritesTheRectangle) {
     const QRect saved = inside();
-    writeDoc("SaveWindowPosition=0\nWindowLeft=" + QByteArray::number(saved.left()) +
-             "\nWindowTop=" + QByteArray::number(saved.top()) +
-             "\nWindowRight=" + QByteArray::number(saved.left() + saved.width()) +
-             "\nWindowBottom=" + QByteArray::number(saved.top() + saved.height()) + "\n");
-    auto app = start(doc());
+    writeLine("SaveWindowPosition=0\nWindowLeft=" + QByteArray::number(saved.left()) +
+              "\nWindowTop=" + QByteArray::number(saved.top()) +
+              "\nWindowRight=" + QByteArray::number(saved.left() + saved.width()) +
+              "\nWindowBottom=" + QByteArray::number(saved.top() + saved.height()) + "\n");
+    auto app = start(doc(), true);
     EXPECT_EQ(app->Frame()->size(), QSize(640, 480));
     app->Frame()->setGeometry(QRect(inside().topLeft(), QSize(420, 300)));
     ASSERT_TRUE(app->Frame()->close());
@@ -91,10 +72,10 @@ TEST_F(Frame, SaveWindowPositionOffIgnoresButStillWritesTheRectangle) {
 
 TEST_F(Frame, RectangleOffEveryScreenGetsTheDefaultPlacement) {
     const QRect s = screen();
-    writeDoc("WindowLeft=" + QByteArray::number(s.right() + 500) + "\nWindowTop=" +
-             QByteArray::number(s.top()) + "\nWindowRight=" + QByteArray::number(s.right() + 900) +
-             "\nWindowBottom=" + QByteArray::number(s.top() + 300) + "\n");
-    auto app = start(doc());
+    writeLine("WindowLeft=" + QByteArray::number(s.right() + 500) + "\nWindowTop=" +
+              QByteArray::number(s.top()) + "\nWindowRight=" + QByteArray::number(s.right() + 900) +
+              "\nWindowBottom=" + QByteArray::number(s.top() + 300) + "\n");
+    auto app = start(doc(), true);
     EXPECT_EQ(app->Frame()->size(), QSize(640, 480));
     EXPECT_TRUE(IsOnAScreen(app->Frame()->geometry(), ScreenGeometries()));
 }
@@ -118,12 +99,12 @@ TEST(WindowPlacement, WhatCountsAsOnAScreen) {
 TEST_F(Frame, RecentFilesKeepTheNewestFourAndSurviveARestart) {
     QStringList docs;
     for (int i = 0; i < 5; ++i) {
-        docs.append(path(QStringLiteral("d%1.tvkm").arg(i)));
+        docs.append(dir.filePath(QStringLiteral("d%1.tvkm").arg(i)));
         write(docs.last(), kDocument);
     }
-    writeDoc();
+    writeLine();
     {
-        auto app = start(doc());
+        auto app = start(doc(), true);
         for (const QString& d : docs)
             ASSERT_TRUE(app->Frame()->OpenDocumentFile(d));
         ASSERT_TRUE(app->Frame()->OpenDocumentFile(docs[2])); // moves up, not twice
@@ -131,7 +112,7 @@ TEST_F(Frame, RecentFilesKeepTheNewestFourAndSurviveARestart) {
                   (QStringList{docs[2], docs[4], docs[3], docs[1]}));
         ASSERT_TRUE(app->Frame()->close());
     }
-    auto again = start(doc());
+    auto again = start(doc(), true);
     // The start-up's own document joins at the top.
     EXPECT_EQ(again->Frame()->RecentFiles().Files(),
               (QStringList{doc(), docs[2], docs[4], docs[3]}));
@@ -143,10 +124,10 @@ TEST_F(Frame, RecentFilesKeepTheNewestFourAndSurviveARestart) {
 }
 
 TEST_F(Frame, RecentFileThatCannotBeOpenedLeavesTheList) {
-    writeDoc();
-    const QString gone = path(QStringLiteral("gone.tvkm"));
+    writeLine();
+    const QString gone = path("gone.tvkm");
     write(gone, kDocument);
-    auto app = start(doc());
+    auto app = start(doc(), true);
     ASSERT_TRUE(app->Frame()->OpenDocumentFile(gone));
     ASSERT_TRUE(app->Frame()->OpenDocumentFile(doc()));
     QFile::remove(gone);
@@ -166,15 +147,14 @@ TEST(RecentFileList, MenuTextKeepsAmpersandsAndShortensLongPaths) {
 }
 
 TEST_F(Frame, DroppedDocumentIsOpened) {
-    writeDoc();
-    const QString other = path(QStringLiteral("other.tvkm"));
+    writeLine();
+    const QString other = path("other.tvkm");
     write(other, "'Dropped'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n");
-    auto app = start(QString());
+    auto app = start(QString(), true);
     ASSERT_TRUE(app->Frame()->acceptDrops());
 
     QMimeData data;
-    data.setUrls(
-        {QUrl::fromLocalFile(path(QStringLiteral("notes.txt"))), QUrl::fromLocalFile(other)});
+    data.setUrls({QUrl::fromLocalFile(path("notes.txt")), QUrl::fromLocalFile(other)});
     QDragEnterEvent offer(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(app->Frame(), &offer);
     ASSERT_TRUE(offer.isAccepted());
@@ -185,15 +165,15 @@ TEST_F(Frame, DroppedDocumentIsOpened) {
     EXPECT_NE(app->Doc().FindByName("Dropped"), nullptr);
 
     QMimeData text;
-    text.setUrls({QUrl::fromLocalFile(path(QStringLiteral("notes.txt")))});
+    text.setUrls({QUrl::fromLocalFile(path("notes.txt"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(app->Frame(), &enter);
     EXPECT_FALSE(enter.isAccepted());
 }
 
 TEST_F(Frame, ModifiedDocumentIsAskedAboutAndCancelKeepsIt) {
-    writeDoc();
-    auto app = start(doc());
+    writeLine();
+    auto app = start(doc(), true);
     QStringList asked;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
     app->Frame()->SetSaveQuestion([&](QWidget*, const QString& text) {
@@ -217,8 +197,8 @@ TEST_F(Frame, ModifiedDocumentIsAskedAboutAndCancelKeepsIt) {
 }
 
 TEST_F(Frame, CommandStatesFollowTheEngine) {
-    writeDoc();
-    auto app = start(doc());
+    writeLine();
+    auto app = start(doc(), true);
     CMainFrame& f = *app->Frame();
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
@@ -246,8 +226,8 @@ TEST_F(Frame, CommandStatesFollowTheEngine) {
 }
 
 TEST_F(Frame, AcceleratorsReachTheirCommands) {
-    writeDoc();
-    auto app = start(doc());
+    writeLine();
+    auto app = start(doc(), true);
     CMainFrame& f = *app->Frame();
     f.activateWindow();
     CHMsgListView& list = f.Form().MessageList();
@@ -260,8 +240,8 @@ TEST_F(Frame, AcceleratorsReachTheirCommands) {
 }
 
 TEST_F(Frame, MenusCarryTheirTexts) {
-    writeDoc();
-    auto app = start(doc());
+    writeLine();
+    auto app = start(doc(), true);
     CMainFrame& f = *app->Frame();
     EXPECT_EQ(f.Action(CMainFrame::ID_APP_ABOUT)->text(), QStringLiteral("&About Tovikar..."));
     EXPECT_EQ(f.Action(CMainFrame::ID_FILE_OPEN)->text(), QStringLiteral("&Open...\tCtrl+O"));
@@ -282,14 +262,14 @@ TEST_F(Frame, MenusCarryTheirTexts) {
 }
 
 TEST_F(Frame, HiddenBarsStayHiddenNextTime) {
-    writeDoc();
+    writeLine();
     {
-        auto app = start(doc());
+        auto app = start(doc(), true);
         app->Frame()->Execute(CMainFrame::ID_VIEW_TOOLBAR);
         app->Frame()->Execute(CMainFrame::ID_VIEW_STATUS_BAR);
         ASSERT_TRUE(app->Frame()->close());
     }
-    auto again = start(doc());
+    auto again = start(doc(), true);
     EXPECT_TRUE(again->Frame()->ToolBar()->isHidden());
     EXPECT_TRUE(again->Frame()->statusBar()->isHidden());
     again->Frame()->UpdateCommandStates();
@@ -297,8 +277,8 @@ TEST_F(Frame, HiddenBarsStayHiddenNextTime) {
 }
 
 TEST_F(Frame, HideSettingMinimisesTheWindowAtStart) {
-    writeDoc("Hide=1\n");
-    auto app = start(doc());
+    writeLine("Hide=1\n");
+    auto app = start(doc(), true);
     QCoreApplication::processEvents();
     // No notification area offscreen: the window is minimised, not lost.
     EXPECT_TRUE(app->Frame()->isMinimized());
@@ -306,8 +286,8 @@ TEST_F(Frame, HideSettingMinimisesTheWindowAtStart) {
 }
 
 TEST_F(Frame, KeyPressClosesTheSplashAndGoesNoFurther) {
-    writeDoc();
-    auto app = start(doc(), true);
+    writeLine();
+    auto app = start(doc(), true, true);
     ASSERT_NE(CSplashWnd::Current(), nullptr);
     CHMsgListView& list = app->Frame()->Form().MessageList();
     list.setFocus();

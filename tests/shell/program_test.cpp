@@ -27,17 +27,32 @@ protected:
         err = p.readAllStandardError();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     }
-    static bool waitConnect(int port, QProcess& p) {
+    // Starts tovik on line.tvkm, waits for its port, stops it as a desktop
+    // does; out and err hold what it wrote.
+    bool servesThenStops(QProcessEnvironment env, const QStringList& options) {
+        const int port = writeLine();
+        env.insert(QStringLiteral("HOME"), dir.path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(path("out.txt"));
+        p.setStandardErrorFile(path("err.txt"));
+        p.start(QStringLiteral(TOVIK_EXE), options + QStringList{doc()});
+        bool served = false;
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 20000 && p.state() == QProcess::Running) {
+        p.waitForStarted();
+        while (!served && t.elapsed() < 20000 && p.state() == QProcess::Running) {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-            if (socket.waitForConnected(500))
-                return true;
-            QThread::msleep(50);
+            served = socket.waitForConnected(500);
+            QThread::msleep(served ? 0 : 50);
         }
-        return false;
+        p.terminate();
+        const bool stopped = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit;
+        out = read(path("out.txt"));
+        err = read(path("err.txt"));
+        EXPECT_TRUE(served) << err.toStdString();
+        return served && stopped && p.exitCode() == 0;
     }
     QByteArray out, err;
 };
@@ -59,52 +74,23 @@ TEST_F(Program, UnknownOptionIsRefused) {
 }
 
 TEST_F(Program, WindowedStartOpensThePortAndWritesTheWindowAtTheEnd) {
-    const int port = freePort();
-    const QString doc = path(QStringLiteral("equipment.tvkm"));
-    write(doc, kDocument);
-    write(path(QStringLiteral("equipment.ini")), settings(port));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), dir.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setStandardOutputFile(path(QStringLiteral("out.txt")));
-    p.setStandardErrorFile(path(QStringLiteral("err.txt")));
-    p.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--no-splash"), doc});
-    ASSERT_TRUE(p.waitForStarted());
-    EXPECT_TRUE(waitConnect(port, p)) << read(path(QStringLiteral("err.txt"))).toStdString();
-    p.terminate();
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 0);
+    ASSERT_TRUE(servesThenStops(env, {QStringLiteral("--no-splash")}));
     // Windowed: the log is on screen, not on standard output.
-    EXPECT_FALSE(read(path(QStringLiteral("out.txt"))).contains("HSMS port has been opened"));
-    EXPECT_TRUE(read(path(QStringLiteral("equipment.ini"))).contains("WindowRight="));
+    EXPECT_FALSE(out.contains("HSMS port has been opened"));
+    EXPECT_TRUE(read(ini()).contains("WindowRight="));
 }
 
 TEST_F(Program, WithoutADisplayItRunsHeadless) {
-    const int port = freePort();
-    const QString doc = path(QStringLiteral("equipment.tvkm"));
-    write(doc, kDocument);
-    write(path(QStringLiteral("equipment.ini")), settings(port));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
-    env.insert(QStringLiteral("HOME"), dir.path());
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setStandardOutputFile(path(QStringLiteral("out.txt")));
-    p.setStandardErrorFile(path(QStringLiteral("err.txt")));
-    p.start(QStringLiteral(TOVIK_EXE), {doc});
-    ASSERT_TRUE(p.waitForStarted());
-    EXPECT_TRUE(waitConnect(port, p));
-    p.terminate();
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_TRUE(read(path(QStringLiteral("out.txt")))
-                    .contains("HSMS port has been opened successfully.\n"));
-    EXPECT_TRUE(read(path(QStringLiteral("out.txt"))).endsWith("Closed HSMS port\n"));
-    EXPECT_TRUE(read(path(QStringLiteral("err.txt"))).contains("running headless"));
+    ASSERT_TRUE(servesThenStops(env, {}));
+    EXPECT_TRUE(out.contains("HSMS port has been opened successfully.\n"));
+    EXPECT_TRUE(out.endsWith("Closed HSMS port\n"));
+    EXPECT_TRUE(err.contains("running headless"));
 }
 
 } // namespace

@@ -2,29 +2,22 @@
 // A scratch installation per test: a program path and a user configuration
 // folder of its own (so no real settings file is touched), documents and
 // settings files written into it, message boxes caught, and a free port.
+#include "../common/qt_helpers.h"
+#include "CHAppInstance.h"
 #include "CTovikarApp.h"
 #include "messagebox.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-namespace tovik::test {
+#include <memory>
 
-inline QApplication& qtApp() {
-    static int argc = 1;
-    static char arg0[] = "tovik_shell_test";
-    static char* argv[] = {arg0, nullptr};
-    // Never destroyed: tearing Qt's GUI down during static destruction
-    // crashes in its input-device registry once windows have existed.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
+namespace tovik::test {
 
 // A document with one reply, so an opened document is told from a new one.
 inline const char* kDocument = "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n<a'EQ'>\r\nEnd List\r\n\r\n";
@@ -38,7 +31,7 @@ inline int freePort() {
 class ShellFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        qtApp();
+        testApp<QApplication>();
         ASSERT_TRUE(dir.isValid());
         QDir(dir.path()).mkpath(QStringLiteral("bin"));
         QDir(dir.path()).mkpath(QStringLiteral("config"));
@@ -47,26 +40,43 @@ protected:
     }
     void TearDown() override { setMessageBoxHandler(m_previous); }
 
-    QString path(const QString& name) const { return dir.filePath(name); }
-    QString exePath() const { return path(QStringLiteral("bin/tovik")); }
-    QString configDir() const { return path(QStringLiteral("config")); }
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QString configDir() const { return path("config"); }
     // The settings file used before any document chose one.
-    QString userIni() const { return path(QStringLiteral("config/tovik.ini")); }
+    QString userIni() const { return path("config/tovik.ini"); }
+    QString doc() const { return path("line.tvkm"); }
+    QString ini() const { return path("line.ini"); }
 
     static void write(const QString& file, const QByteArray& text) {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
+        ASSERT_TRUE(writeAll(file, text)) << file.toStdString();
     }
-    static QByteArray read(const QString& file) {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    static QByteArray read(const QString& file) { return readAll(file); }
     // A passive HSMS equipment on port, with the extra lines given.
     static QByteArray settings(int port, const QByteArray& extra = {}) {
         return "[Preferences]\nProtocol=0\nDeviceID=7\n" + extra +
                "\n[HSMS]\nServer=1\nIPAddress=127.0.0.1\nPortNumber=0\nLocalPortNumber=" +
                QByteArray::number(port) + "\n";
+    }
+    // line.tvkm and its settings file on a free port, which is returned.
+    int writeLine(const QByteArray& preferences = {}) {
+        const int port = freePort();
+        write(doc(), kDocument);
+        write(ini(), settings(port, preferences));
+        return port;
+    }
+    std::unique_ptr<CHAppInstance> start(const QString& document = {}, bool windowed = false,
+                                         bool splash = false) {
+        CHStartOptions o;
+        o.documentPath = document;
+        o.windowed = windowed;
+        o.splash = splash;
+        o.executablePath = path("bin/tovik");
+        o.userConfigDir = configDir();
+        auto instance = std::make_unique<CHAppInstance>(o);
+        EXPECT_TRUE(instance->InitInstance());
+        if (windowed)
+            QCoreApplication::processEvents();
+        return instance;
     }
 
     QTemporaryDir dir;

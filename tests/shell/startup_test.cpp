@@ -2,7 +2,6 @@
 // the program starts with, and that the engine's port opens from them.
 #include "shell_fixture.h"
 
-#include "CHAppInstance.h"
 #include "CHEventLog.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
@@ -15,15 +14,6 @@ namespace {
 
 class Startup : public ShellFixture {
 protected:
-    std::unique_ptr<CHAppInstance> start(const QString& document = {}) {
-        CHStartOptions o;
-        o.documentPath = document;
-        o.executablePath = exePath();
-        o.userConfigDir = configDir();
-        auto instance = std::make_unique<CHAppInstance>(o);
-        EXPECT_TRUE(instance->InitInstance());
-        return instance;
-    }
     // Lets the posted Connect run.
     static void settle() {
         for (int i = 0; i < 5; ++i)
@@ -39,114 +29,93 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return socket.state() == QAbstractSocket::ConnectedState;
     }
+    QByteArray lastDocument(const char* name) const {
+        return "[Preferences]\nMRUDocument=" + path(name).toUtf8() + "\n";
+    }
 };
 
 TEST_F(Startup, CommandLineDocumentChoosesItsSettingsAndOpensThePort) {
-    const int port = freePort();
-    write(path(QStringLiteral("line.tvkm")), kDocument);
-    write(path(QStringLiteral("line.ini")), settings(port));
-    auto app = start(path(QStringLiteral("line.tvkm")));
+    const int port = writeLine();
+    QStringList lines;
+    auto app = start(doc());
+    app->View().EventLog().AddSink([&](const QString& line) { lines.append(line); });
     settle();
-
-    EXPECT_EQ(app->App().settingsFileName(), path(QStringLiteral("line.ini")));
+    // The banner comes first, the port's text after it.
+    EXPECT_EQ(app->View().EventLog().Lines().first(),
+              QStringLiteral("****************************************"));
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.last(), QStringLiteral("HSMS port has been opened successfully."));
+    EXPECT_EQ(app->App().settingsFileName(), ini());
     EXPECT_EQ(app->App().DeviceID, 7);
-    EXPECT_EQ(app->Doc().GetPathName(), path(QStringLiteral("line.tvkm")));
+    EXPECT_EQ(app->Doc().GetPathName(), doc());
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
     EXPECT_TRUE(app->View().GetConnected());
     EXPECT_TRUE(connects(port));
     // The opened document becomes the last one, in its own settings file.
-    EXPECT_TRUE(read(path(QStringLiteral("line.ini")))
-                    .contains("MRUDocument=" + path(QStringLiteral("line.tvkm")).toUtf8()));
+    EXPECT_TRUE(read(ini()).contains("MRUDocument=" + doc().toUtf8()));
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(Startup, BannerPrecedesThePortText) {
-    const int port = freePort();
-    write(path(QStringLiteral("line.tvkm")), kDocument);
-    write(path(QStringLiteral("line.ini")), settings(port));
-    QStringList lines;
-    auto app = start(path(QStringLiteral("line.tvkm")));
-    app->View().EventLog().AddSink([&](const QString& line) { lines.append(line); });
-    settle();
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.last(), QStringLiteral("HSMS port has been opened successfully."));
-    EXPECT_EQ(app->View().EventLog().Lines().first(),
-              QStringLiteral("****************************************"));
-}
-
 TEST_F(Startup, CommandLineDocumentWinsOverTheLastDocument) {
-    write(path(QStringLiteral("last.tvkm")), "'Other'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n");
-    write(path(QStringLiteral("line.tvkm")), kDocument);
-    write(path(QStringLiteral("line.ini")),
-          settings(0,
-                   "OpenMruDocument=1\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8()));
-    auto app = start(path(QStringLiteral("line.tvkm")));
-    EXPECT_EQ(app->Doc().GetPathName(), path(QStringLiteral("line.tvkm")));
+    write(path("last.tvkm"), "'Other'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n");
+    writeLine("OpenMruDocument=1\nMRUDocument=" + path("last.tvkm").toUtf8());
+    auto app = start(doc());
+    EXPECT_EQ(app->Doc().GetPathName(), doc());
     EXPECT_EQ(app->Doc().FindByName("Other"), nullptr);
 }
 
 TEST_F(Startup, WithoutADocumentTheLastOneIsOpened) {
-    write(path(QStringLiteral("last.tvkm")), kDocument);
-    write(userIni(),
-          "[Preferences]\nMRUDocument=" + path(QStringLiteral("last.tvkm")).toUtf8() + "\n");
+    write(path("last.tvkm"), kDocument);
+    write(userIni(), lastDocument("last.tvkm"));
     auto app = start();
-    EXPECT_EQ(app->StartDocument(), path(QStringLiteral("last.tvkm")));
-    EXPECT_EQ(app->Doc().GetPathName(), path(QStringLiteral("last.tvkm")));
+    EXPECT_EQ(app->StartDocument(), path("last.tvkm"));
+    EXPECT_EQ(app->Doc().GetPathName(), path("last.tvkm"));
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
     // Opening the last document does not move the settings to its file.
     EXPECT_EQ(app->App().settingsFileName(), userIni());
 }
 
-TEST_F(Startup, OpenMruDocumentOffStartsEmpty) {
-    write(path(QStringLiteral("last.tvkm")), kDocument);
-    write(userIni(), "[Preferences]\nOpenMruDocument=0\nMRUDocument=" +
-                         path(QStringLiteral("last.tvkm")).toUtf8() + "\n");
-    auto app = start();
-    EXPECT_TRUE(app->StartDocument().isEmpty());
-    EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
-    EXPECT_EQ(app->Doc().GetTitle(), QStringLiteral("Untitled"));
-    EXPECT_TRUE(app->Doc().m_msgList.empty());
-}
-
-TEST_F(Startup, DeletedLastDocumentStartsEmptyWithoutAMessage) {
-    write(userIni(),
-          "[Preferences]\nMRUDocument=" + path(QStringLiteral("gone.tvkm")).toUtf8() + "\n");
-    auto app = start();
-    EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
-    EXPECT_TRUE(app->Doc().m_msgList.empty());
+TEST_F(Startup, NoLastDocumentWhenSwitchedOffOrDeleted) {
+    write(path("last.tvkm"), kDocument);
+    const QByteArray off =
+        "[Preferences]\nOpenMruDocument=0\nMRUDocument=" + path("last.tvkm").toUtf8();
+    for (const QByteArray& ini : {off, lastDocument("gone.tvkm")}) {
+        write(userIni(), ini);
+        auto app = start();
+        EXPECT_TRUE(app->StartDocument().isEmpty()) << ini.constData();
+        EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
+        EXPECT_EQ(app->Doc().GetTitle(), QStringLiteral("Untitled"));
+        EXPECT_TRUE(app->Doc().m_msgList.empty());
+    }
     EXPECT_TRUE(boxes.isEmpty());
 }
 
 TEST_F(Startup, MissingCommandLineDocumentIsToldAndTheProgramGoesOn) {
     const int port = freePort();
-    write(path(QStringLiteral("gone.ini")), settings(port));
-    auto app = start(path(QStringLiteral("gone.tvkm")));
+    write(path("gone.ini"), settings(port));
+    auto app = start(path("gone.tvkm"));
     settle();
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes.first().contains(path(QStringLiteral("gone.tvkm"))))
-        << boxes.first().toStdString();
+    EXPECT_TRUE(boxes.first().contains(path("gone.tvkm"))) << boxes.first().toStdString();
     EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
     // Its settings file was still chosen, so the configured port opens.
-    EXPECT_EQ(app->App().settingsFileName(), path(QStringLiteral("gone.ini")));
+    EXPECT_EQ(app->App().settingsFileName(), path("gone.ini"));
     EXPECT_TRUE(connects(port));
 }
 
 TEST_F(Startup, DocumentWithASyntaxErrorKeepsTheDefinitionsBeforeIt) {
-    write(path(QStringLiteral("bad.tvkm")), QByteArray(kDocument) + "junk\r\n");
-    auto app = start(path(QStringLiteral("bad.tvkm")));
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_EQ(boxes.first(), QStringLiteral("Syntax error"));
+    write(path("bad.tvkm"), QByteArray(kDocument) + "junk\r\n");
+    auto app = start(path("bad.tvkm"));
+    EXPECT_EQ(boxes, QStringList{QStringLiteral("Syntax error")});
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
 }
 
 TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {
-    const int port = freePort();
-    write(path(QStringLiteral("line.tvkm")), kDocument);
-    write(path(QStringLiteral("line.ini")), settings(port));
-    auto first = start(path(QStringLiteral("line.tvkm")));
+    const int port = writeLine();
+    auto first = start(doc());
     settle();
     ASSERT_TRUE(connects(port));
-    auto second = start(path(QStringLiteral("line.tvkm")));
+    auto second = start(doc());
     settle();
     EXPECT_TRUE(second->View().EventLog().Lines().contains(
         QStringLiteral("Error : Cannot open HSMS port.")));
@@ -155,9 +124,8 @@ TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {
 }
 
 TEST_F(Startup, ExitSwitchesThePortsOffWithTheirTexts) {
-    write(path(QStringLiteral("line.tvkm")), kDocument);
-    write(path(QStringLiteral("line.ini")), settings(freePort()));
-    auto app = start(path(QStringLiteral("line.tvkm")));
+    writeLine();
+    auto app = start(doc());
     settle();
     ASSERT_TRUE(app->View().GetConnected());
     app->ExitInstance();

@@ -5,12 +5,17 @@
 
 namespace tovik::test {
 
-// Body hex of an SML text (the header's 20 digits cut off).
-inline std::string bodyHex(const std::string& sml) {
+// Hex of the message an SML text loads, or its error.
+inline std::string messageHex(const std::string& sml) {
     CVeltSecsII c;
     c.SetSmlText(sml);
-    const std::string hex = c.GetHexMessage();
-    return c.GetLastError().empty() ? hex.substr(20) : "error: " + c.GetLastError();
+    return c.GetLastError().empty() ? c.GetHexMessage() : "error: " + c.GetLastError();
+}
+
+// Body hex of an SML text (the header's 20 digits cut off).
+inline std::string bodyHex(const std::string& sml) {
+    const std::string hex = messageHex(sml);
+    return hex.rfind("error: ", 0) == 0 ? hex : hex.substr(20);
 }
 
 // SML text of a message given as header and body hex.

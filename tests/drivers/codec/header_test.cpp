@@ -16,6 +16,8 @@ TEST(CodecHeader, HexHeaderFieldsReadBack) {
     EXPECT_TRUE(c.GetWBit());
     EXPECT_EQ(c.GetPType(), 0);
     EXPECT_EQ(c.GetSType(), 0); // SECS-I: always a data message
+    c.SetDevice(7);
+    EXPECT_EQ(c.GetHexMessage().substr(0, 4), "8007") << "the R-bit stays";
     c.SetHexMessage("000106070000123456780100");
     EXPECT_TRUE(c.GetHsmsFormat());
     EXPECT_EQ(c.GetStream(), 6);
@@ -61,25 +63,20 @@ TEST(CodecHeader, WrittenFieldsChangeTheHexText) {
     EXPECT_EQ(c.GetSessionID(), 5);
 }
 
-TEST(CodecHeader, SetDeviceKeepsTheSecsIRBit) {
-    CVeltSecsII c;
-    c.SetHexMessage("80018101800100000000");
-    c.SetDevice(7);
-    EXPECT_EQ(c.GetHexMessage().substr(0, 4), "8007");
-}
-
 TEST(CodecReplyTo, TakesSystemBytesOnly) {
     CVeltSecsII c;
     c.SetSmlText("s1f2<b 0x00>");
     c.ReplyTo("000101818001a1b2c3d4");
-    EXPECT_EQ(c.GetHexMessage(), "000001028001a1b2c3d4" "210100");
+    EXPECT_EQ(c.GetHexMessage(), "000001028001a1b2c3d4"
+                                 "210100");
 }
 
 TEST(CodecReplyTo, BareBodyTakesStreamAndNextFunction) {
     CVeltSecsII c;
     c.SetSmlText("<b 0>");
     c.ReplyTo("00018d0d800100000007"); // S13F13 W
-    EXPECT_EQ(c.GetHexMessage(), "00000d0e800100000007" "210100");
+    EXPECT_EQ(c.GetHexMessage(), "00000d0e800100000007"
+                                 "210100");
     EXPECT_FALSE(c.GetWBit());
     EXPECT_EQ(c.GetSmlText(), "s13f14\n<b 0x00>");
 }
@@ -105,6 +102,9 @@ TEST(CodecItemPath, NthValueOfABinaryBody) {
     c.SetItemPath("[10]");
     EXPECT_EQ(c.GetItemFound(), 0);
     EXPECT_EQ(c.GetItemValue(), "");
+    c.SetSmlText("s1f1w");
+    c.SetItemPath("[0]");
+    EXPECT_EQ(c.GetItemFound(), 0) << "no body addresses nothing";
 }
 
 TEST(CodecItemPath, NumericArraysAndNestedLists) {
@@ -125,12 +125,5 @@ TEST(CodecItemPath, NumericArraysAndNestedLists) {
     c.SetItemPath("[2]");
     EXPECT_EQ(c.GetItemFound(), 0);
     c.SetItemPath("[x]");
-    EXPECT_EQ(c.GetItemFound(), 0);
-}
-
-TEST(CodecItemPath, NoBodyAddressesNothing) {
-    CVeltSecsII c;
-    c.SetSmlText("s1f1w");
-    c.SetItemPath("[0]");
     EXPECT_EQ(c.GetItemFound(), 0);
 }

@@ -9,36 +9,39 @@
 
 using tovik::CVeltSecsII;
 using tovik::test::bodyHex;
-
-namespace {
-
-std::string hexOf(const std::string& sml) {
-    CVeltSecsII c;
-    c.SetSmlText(sml);
-    return c.GetLastError().empty() ? c.GetHexMessage() : "error: " + c.GetLastError();
-}
-
-} // namespace
+using tovik::test::messageHex;
 
 TEST(CodecSmlDialect, HeaderPartSetsStreamFunctionAndWBit) {
-    EXPECT_EQ(hexOf("s1f1w"), "00008101800100000000");
-    EXPECT_EQ(hexOf("s1F3w{\t<u4 1>}"), "00008103800100000000" "0101b10400000001");
-    EXPECT_EQ(hexOf("s1F4{\t}"), "00000104800100000000" "0100");
-    EXPECT_EQ(hexOf("S6F11 W <L [0]>."), "0000860b800100000000" "0100");
-    EXPECT_EQ(hexOf("S127F255"), "00007fff800100000000");
+    EXPECT_EQ(messageHex("s1f1w"), "00008101800100000000");
+    EXPECT_EQ(messageHex("s1F3w{\t<u4 1>}"), "00008103800100000000"
+                                             "0101b10400000001");
+    EXPECT_EQ(messageHex("s1F4{\t}"), "00000104800100000000"
+                                      "0100");
+    EXPECT_EQ(messageHex("S6F11 W <L [0]>."), "0000860b800100000000"
+                                              "0100");
+    EXPECT_EQ(messageHex("S127F255"), "00007fff800100000000");
 }
 
 TEST(CodecSmlDialect, ProgramBuilderTextsLoad) {
-    EXPECT_EQ(bodyHex("{\t<a'M'>\t<a'1'>}"), "0102" "41014d" "410131");
-    EXPECT_EQ(bodyHex("{\t<u1 0>\t{\t\t<a'M'>\t\t<a'1'>\t}}"), "0102" "a50100" "0102410" "14d410131");
+    EXPECT_EQ(bodyHex("{\t<a'M'>\t<a'1'>}"), "0102"
+                                             "41014d"
+                                             "410131");
+    EXPECT_EQ(bodyHex("{\t<u1 0>\t{\t\t<a'M'>\t\t<a'1'>\t}}"), "0102"
+                                                               "a50100"
+                                                               "0102410"
+                                                               "14d410131");
     EXPECT_EQ(bodyHex("<u1'7'>"), "a50107");
     EXPECT_EQ(bodyHex("<bool true>"), "250101");
     EXPECT_EQ(bodyHex("<b 0x00 0x2a>"), "2102002a");
     EXPECT_EQ(bodyHex("<B 0>"), "210100");
+    EXPECT_EQ(bodyHex("<a'it's'>"), "4104"
+                                    "69742773"); // a quote inside a text is kept
 }
 
 TEST(CodecSmlDialect, OtherToolsTextsLoad) {
-    const std::string expected = "0102" "410568656c6c6f" "b10c000000010000000200000003";
+    const std::string expected = "0102"
+                                 "410568656c6c6f"
+                                 "b10c000000010000000200000003";
     EXPECT_EQ(bodyHex("<L [2]\n  <A \"hello\">\n  <U4 1 2 3>\n>"), expected);
     EXPECT_EQ(bodyHex("<L\n  <A [5] 'hello'>\n  <U4[3] 1 2 3>\n>"), expected);
     EXPECT_EQ(bodyHex("{ <a \"hello\"> <u4 1 2 3> }"), expected);
@@ -46,10 +49,6 @@ TEST(CodecSmlDialect, OtherToolsTextsLoad) {
     EXPECT_EQ(bodyHex("<F4 1.5>"), "91043fc00000");
     EXPECT_EQ(bodyHex("<F8 -2.5E+00>"), "8108c004000000000000");
     EXPECT_EQ(bodyHex("<A \"CR\" 0x0d>"), "410343520d");
-}
-
-TEST(CodecSmlDialect, QuoteInsideABuilderTextIsKept) {
-    EXPECT_EQ(bodyHex("<a'it's'>"), "4104" "69742773");
 }
 
 TEST(CodecSmlPrint, OneLinePerItemIndentedByTabs) {
@@ -68,7 +67,8 @@ TEST(CodecSmlPrint, BareBodyPrintsWithoutHeaderLine) {
 
 TEST(CodecSmlPrint, TextEscapesLoadBackToTheSameBytes) {
     // Body: A item with quote, backslash, CR, LF, 0x00 and 0xff.
-    const std::string body = "4106" "275c0d0a00ff";
+    const std::string body = "4106"
+                             "275c0d0a00ff";
     CVeltSecsII c;
     c.SetHexMessage("00000101800100000000" + body);
     EXPECT_EQ(c.GetSmlText(), "s1f1\n<a'\\'\\\\\\x0d\\x0a\\x00\\xff'>");
@@ -81,18 +81,20 @@ TEST(CodecSmlPrint, EveryFormatRoundTripsByteForByte) {
     const char* bodies[] = {
         "0100",
         "2103007fff",
-        "25030001fe",                          // boolean byte 0xfe keeps its value
+        "25030001fe", // boolean byte 0xfe keeps its value
         "4103410a7f",
         "4502a1ff",
-        "490600410100fffe",                    // 2-byte characters beyond 0xff
+        "490600410100fffe", // 2-byte characters beyond 0xff
         "61088000000000000000",
         "650280ff",
         "69047fff8000",
         "71047fffffff",
-        "8110" "0000000000000001" "8000000000000000", // smallest subnormal, -0.0
-        "910c7f80000000000001ffc00000",       // inf, smallest subnormal, -nan
-        "91087fc000007fc00001",               // quiet NaN, NaN with payload
-        "8108400921fb54442d18",               // pi
+        "8110"
+        "0000000000000001"
+        "8000000000000000",             // smallest subnormal, -0.0
+        "910c7f80000000000001ffc00000", // inf, smallest subnormal, -nan
+        "91087fc000007fc00001",         // quiet NaN, NaN with payload
+        "8108400921fb54442d18",         // pi
         "a1080000000000000001",
         "a50100",
         "a902ffff",
@@ -116,6 +118,7 @@ TEST(CodecSmlPrint, FloatsPrintShortestExactText) {
     EXPECT_EQ(c.GetSmlText(), "<f4 0.1 -0 inf nan>");
     c.SetSmlText("<f8 0.1 1e+300>");
     EXPECT_EQ(c.GetSmlText(), "<f8 0.1 1e+300>");
-    c.SetHexMessage("00000101800100000000" "91047fc00001");
+    c.SetHexMessage("00000101800100000000"
+                    "91047fc00001");
     EXPECT_EQ(c.GetSmlText(), "s1f1\n<f4 0x7fc00001>");
 }

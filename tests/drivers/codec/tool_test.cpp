@@ -2,12 +2,13 @@
 // the exit status.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
+
+#include "../../common/scratch.h"
+
+using tovik::test::readFile;
+using tovik::test::writeFile;
 
 namespace {
 
@@ -17,34 +18,14 @@ struct ToolRun {
     std::string err;
 };
 
-std::string readFile(const std::string& path) {
-    std::string text;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            text.append(buf, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
 // Runs the tool with the input through files, so no pipe can fill up.
 ToolRun runTool(const std::string& args, const std::string& input) {
-    char dir[] = "/tmp/tovik-codec-test-XXXXXX";
-    if (!mkdtemp(dir))
-        return {};
-    const std::string base = dir;
-    std::ofstream(base + "/in", std::ios::binary) << input;
-    const std::string cmd = std::string(TOVIK_CODEC_TOOL) + " " + args + " < " + base + "/in > " +
-                            base + "/out 2> " + base + "/err";
+    tovik::test::ScratchDir dir;
+    writeFile(dir / "in", input);
+    const std::string cmd = std::string(TOVIK_CODEC_TOOL) + " " + args + " < " + (dir / "in").string() + " > " +
+                            (dir / "out").string() + " 2> " + (dir / "err").string();
     const int raw = std::system(cmd.c_str());
-    ToolRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = readFile(base + "/out");
-    r.err = readFile(base + "/err");
-    std::system(("rm -rf " + base).c_str());
-    return r;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir / "out"), readFile(dir / "err")};
 }
 
 } // namespace
@@ -52,7 +33,10 @@ ToolRun runTool(const std::string& args, const std::string& input) {
 TEST(CodecTool, ToHexPrintsOneLineHeaderThenBody) {
     const ToolRun r = runTool("to-hex", "s1f13w{\t<a'M'>\t<a'1'>}\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "0000810d800100000000" "0102" "41014d" "410131\n");
+    EXPECT_EQ(r.out, "0000810d800100000000"
+                     "0102"
+                     "41014d"
+                     "410131\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -80,8 +64,7 @@ TEST(CodecTool, ExampleMessagesConvertBothWays) {
 
 TEST(CodecTool, CheckSaysWhatItRead) {
     EXPECT_EQ(runTool("check", "ffff0000000100000000").out, "hex: s0f0, HSMS header, 0-byte body\n");
-    EXPECT_EQ(runTool("check", "S1F1 W\n<L [1] <U2 5>>\n.\n").out,
-              "sml: s1f1w, SECS-I header, 6-byte body\n");
+    EXPECT_EQ(runTool("check", "S1F1 W\n<L [1] <U2 5>>\n.\n").out, "sml: s1f1w, SECS-I header, 6-byte body\n");
     EXPECT_EQ(runTool("check", "<b 0>").out, "sml: no stream/function, SECS-I header, 3-byte body\n");
 }
 
@@ -109,28 +92,23 @@ TEST(CodecTool, UsageErrorsExitTwo) {
 // The message-file subcommands through the real executable: a script sees the
 // definitions of a file in order, and the stored layout byte for byte.
 TEST(CodecTool, ListsAndFormatsMessageFiles) {
-    char dir[] = "/tmp/tovik-codec-file-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/doc.tvkm";
-    std::ofstream(file, std::ios::binary)
-        << "'Reply'\nbegin msg\n0000010200000000002a\nend msg\n"
-           "'Ask' /* online? */\nBegin List\ns1f1w\nEnd List\n"
-           "'Broken'\nBegin List\ns1f3w\n";
+    tovik::test::ScratchDir dir;
+    const std::string file = (dir / "doc.tvkm").string();
+    writeFile(file, "'Reply'\nbegin msg\n0000010200000000002a\nend msg\n"
+                    "'Ask' /* online? */\nBegin List\ns1f1w\nEnd List\n"
+                    "'Broken'\nBegin List\ns1f3w\n");
 
     const ToolRun list = runTool("list " + file, "");
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.out, "Reply\tS1F2\tHEX\nAsk\tS1F1\tSML\n");
     EXPECT_NE(list.err.find("Syntax error"), std::string::npos) << list.err;
 
-    std::ofstream(file, std::ios::binary | std::ios::trunc)
-        << "'Ask'\nBegin List\ns1f1w\nEnd List\n";
+    writeFile(file, "'Ask'\nBegin List\ns1f1w\nEnd List\n");
     const ToolRun format = runTool("format " + file, "");
     EXPECT_EQ(format.status, 0);
-    EXPECT_NE(format.out.find("'Ask'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n"), std::string::npos)
-        << format.out;
+    EXPECT_NE(format.out.find("'Ask'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n"), std::string::npos) << format.out;
 
-    const ToolRun missing = runTool("list " + std::string(dir) + "/none.tvkm", "");
+    const ToolRun missing = runTool("list " + (dir / "none.tvkm").string(), "");
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.out, "");
-    std::system((std::string("rm -rf ") + dir).c_str());
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "../../common/qt_helpers.h"
 #include "CVeltSecsI.h"
 #include "hex.h"
 #include "pty_pair.h"
@@ -21,11 +22,7 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "secsi_driver_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
+    return tovik::test::testApp<QCoreApplication>();
 }
 
 // Everything a driver reports, as text lines in arrival order (line states apart).
@@ -78,10 +75,12 @@ struct Peer {
     }
     // The next n bytes the driver writes (empty when they do not come).
     Bytes read(std::size_t n, int ms = 3000) {
-        (void)QTest::qWaitFor([&] {
-            drain();
-            return pending.size() >= n;
-        }, ms);
+        (void)QTest::qWaitFor(
+            [&] {
+                drain();
+                return pending.size() >= n;
+            },
+            ms);
         if (pending.size() < n)
             return {};
         Bytes out(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(n));
@@ -97,13 +96,20 @@ struct Peer {
 };
 
 const QString kS1F1 = QStringLiteral("000181010000000000AA"); // upper case on purpose
-Bytes s1f1() {
-    return {0x00, 0x01, 0x81, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xaa};
+const Bytes kS1F1Bytes = {0x00, 0x01, 0x81, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xaa};
+const std::string kSentOk = "sent " + kS1F1.toStdString() + " ok";
+const std::string kSentFailed = "sent " + kS1F1.toStdString() + " failed";
+std::string received(Bytes message) {
+    message[4] = 0x80; // E-bit of the joined message; block number 1
+    message[5] = 0x01;
+    return "received " + tovik::toHex(message);
 }
-std::string receivedHex(std::string hex) {
-    hex[8] = '8'; // E-bit of the joined message; block number 1
-    hex[11] = '1';
-    return hex;
+// A message of two blocks for device 1, its body all `fill`.
+Bytes twoBlocks(uint8_t fill) {
+    Bytes m(10 + 300, fill);
+    m[0] = 0;
+    m[1] = 1;
+    return m;
 }
 
 QString bigMessage(int body, char sys) {
@@ -127,13 +133,16 @@ protected:
     Recorder rec{driver};
     Peer peer{pty, {}};
 
+    // ENQ, then the frame once the driver answers EOT; the driver's answer.
+    void peerBlock(const Bytes& frame, uint8_t answer = kAck) {
+        peer.write({kEnq});
+        ASSERT_EQ(peer.read(1), Bytes{kEot});
+        peer.write(frame);
+        ASSERT_EQ(peer.read(1), Bytes{answer});
+    }
     void peerSends(const Bytes& message) {
-        for (uint32_t i = 0; i < blockCount(message.size()); ++i) {
-            peer.write({kEnq});
-            ASSERT_EQ(peer.read(1), Bytes{kEot});
-            peer.write(frameBlock(message, i));
-            ASSERT_EQ(peer.read(1), Bytes{kAck});
-        }
+        for (uint32_t i = 0; i < blockCount(message.size()); ++i)
+            peerBlock(frameBlock(message, i));
     }
     void driverSends(const QString& hex, const Bytes& bytes) {
         driver.SendHex(hex);
@@ -171,8 +180,9 @@ TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
     equipment.SendHex(kS1F1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return done(hostRec) == 4 && done(eqRec) == 4; }, 10000));
 
-    const std::string s1f1Rx = receivedHex(kS1F1.toLower().toStdString());
-    const std::string bigRx = receivedHex(big.toStdString());
+    Bytes bigBytes;
+    ASSERT_TRUE(tovik::fromHex(big.toStdString(), bigBytes));
+    const std::string s1f1Rx = received(kS1F1Bytes), bigRx = received(bigBytes);
     // Whichever ENQs cross, the master's message goes first; crossings are
     // reported as code 1 and nothing else goes wrong.
     auto messages = [](const Recorder& r) {
@@ -182,10 +192,9 @@ TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
                 out.push_back(e);
         return out;
     };
-    EXPECT_EQ(messages(hostRec), (std::vector<std::string>{"sent " + kS1F1.toStdString() + " ok", "received " + bigRx,
-                                                           "sent " + big.toStdString() + " ok", "received " + s1f1Rx}));
-    EXPECT_EQ(messages(eqRec), (std::vector<std::string>{"received " + s1f1Rx, "sent " + big.toStdString() + " ok",
-                                                         "received " + bigRx, "sent " + kS1F1.toStdString() + " ok"}));
+    const std::string bigOk = "sent " + big.toStdString() + " ok";
+    EXPECT_EQ(messages(hostRec), (std::vector<std::string>{kSentOk, bigRx, bigOk, s1f1Rx}));
+    EXPECT_EQ(messages(eqRec), (std::vector<std::string>{s1f1Rx, bigOk, bigRx, kSentOk}));
     // Every character is traced on both sides of the line.
     EXPECT_EQ(hostRec.sentBytes, eqRec.receivedBytes);
     EXPECT_EQ(eqRec.sentBytes, hostRec.receivedBytes);
@@ -193,72 +202,44 @@ TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
 }
 
 TEST_F(SecsiDriver, NoiseBetweenBlocksIsReportedAndIgnored) {
-    Bytes m(10 + 300, 0x5a);
-    m[0] = 0;
-    m[1] = 1;
-    peer.write({kEnq});
-    ASSERT_EQ(peer.read(1), Bytes{kEot});
-    peer.write(frameBlock(m, 0));
-    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    const Bytes m = twoBlocks(0x5a);
+    peerBlock(frameBlock(m, 0));
     peer.write({'n', 'o', 'i', 's', 'e'});
     peer.collect(50);
-    peer.write({kEnq});
-    ASSERT_EQ(peer.read(1), Bytes{kEot});
-    peer.write(frameBlock(m, 1));
-    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    peerBlock(frameBlock(m, 1));
     ASSERT_TRUE(rec.waitEvents(2));
-    Bytes expected = m;
-    expected[4] = 0x80;
-    expected[5] = 0x01;
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "received " + tovik::toHex(expected)}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", received(m)}));
 }
 
 TEST_F(SecsiDriver, BadChecksumIsNakedAndTheRetryAccepted) {
-    Bytes block = frameBlock(s1f1(), 0);
+    Bytes block = frameBlock(kS1F1Bytes, 0);
     block.back() ^= 0xff;
-    peer.write({kEnq});
-    ASSERT_EQ(peer.read(1), Bytes{kEot});
-    peer.write(block);
-    ASSERT_EQ(peer.read(1), Bytes{kNak});
-    peerSends(s1f1());
+    peerBlock(block, kNak);
+    peerSends(kS1F1Bytes);
     ASSERT_TRUE(rec.waitEvents(2));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 3", "received " + receivedHex(tovik::toHex(s1f1()))}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 3", received(kS1F1Bytes)}));
 }
 
 TEST_F(SecsiDriver, ShortOrOverlongLengthIsNakedWhenTheLineGoesQuiet) {
-    for (uint8_t length : {uint8_t{4}, uint8_t{255}}) {
-        peer.write({kEnq});
-        ASSERT_EQ(peer.read(1), Bytes{kEot});
-        peer.write({length, 1, 2, 3, 4});
-        ASSERT_EQ(peer.read(1), Bytes{kNak});
-    }
-    peerSends(s1f1());
+    for (uint8_t length : {uint8_t{4}, uint8_t{255}})
+        peerBlock({length, 1, 2, 3, 4}, kNak);
+    peerSends(kS1F1Bytes);
     ASSERT_TRUE(rec.waitEvents(3));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 2", "error 2",
-                                                    "received " + receivedHex(tovik::toHex(s1f1()))}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 2", "error 2", received(kS1F1Bytes)}));
 }
 
 TEST_F(SecsiDriver, PeerStoppingMidBlockGetsNakAfterT1) {
-    const Bytes block = frameBlock(s1f1(), 0);
-    peer.write({kEnq});
-    ASSERT_EQ(peer.read(1), Bytes{kEot});
-    peer.write(Bytes(block.begin(), block.begin() + 7));
-    ASSERT_EQ(peer.read(1), Bytes{kNak});
+    const Bytes block = frameBlock(kS1F1Bytes, 0);
+    peerBlock(Bytes(block.begin(), block.begin() + 7), kNak);
     ASSERT_TRUE(rec.waitEvents(1));
     EXPECT_EQ(rec.events, std::vector<std::string>{"error 11"});
-    driverSends(kS1F1, s1f1()); // still working
+    driverSends(kS1F1, kS1F1Bytes); // still working
     ASSERT_TRUE(rec.waitEvents(2));
-    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " ok");
+    EXPECT_EQ(rec.events.back(), kSentOk);
 }
 
 TEST_F(SecsiDriver, MissingNextBlockIsReportedAfterT4) {
-    Bytes m(10 + 300, 0x33);
-    m[0] = 0;
-    m[1] = 1;
-    peer.write({kEnq});
-    ASSERT_EQ(peer.read(1), Bytes{kEot});
-    peer.write(frameBlock(m, 0));
-    ASSERT_EQ(peer.read(1), Bytes{kAck});
+    peerBlock(frameBlock(twoBlocks(0x33), 0));
     ASSERT_TRUE(rec.waitEvents(1));
     EXPECT_EQ(rec.events, std::vector<std::string>{"error 9"});
 }
@@ -267,26 +248,24 @@ TEST_F(SecsiDriver, UnansweredEnqIsRetriedThenTheSendFails) {
     driver.SendHex(kS1F1);
     ASSERT_TRUE(rec.waitEvents(4));
     EXPECT_EQ(peer.collect(0), (Bytes{kEnq, kEnq})); // first try and one retry
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 10", "error 10", "error 8",
-                                                    "sent " + kS1F1.toStdString() + " failed"}));
-    driverSends(kS1F1, s1f1());
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 10", "error 10", "error 8", kSentFailed}));
+    driverSends(kS1F1, kS1F1Bytes);
     ASSERT_TRUE(rec.waitEvents(5));
-    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " ok");
+    EXPECT_EQ(rec.events.back(), kSentOk);
 }
 
 TEST_F(SecsiDriver, AsSlaveItYieldsToTheMastersEnq) {
     driver.SendHex(kS1F1);
     ASSERT_EQ(peer.read(1), Bytes{kEnq});
-    Bytes theirs = s1f1();
+    Bytes theirs = kS1F1Bytes;
     theirs[9] = 0x01;
     peerSends(theirs); // our ENQ crossed theirs; we answered with EOT
     ASSERT_EQ(peer.read(1), Bytes{kEnq});
     peer.write({kEot});
-    ASSERT_EQ(peer.read(13), frameBlock(s1f1(), 0));
+    ASSERT_EQ(peer.read(13), frameBlock(kS1F1Bytes, 0));
     peer.write({kAck});
     ASSERT_TRUE(rec.waitEvents(3));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "received " + receivedHex(tovik::toHex(theirs)),
-                                                    "sent " + kS1F1.toStdString() + " ok"}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", received(theirs), kSentOk}));
 }
 
 TEST_F(SecsiDriver, AsMasterItKeepsTheLine) {
@@ -298,28 +277,26 @@ TEST_F(SecsiDriver, AsMasterItKeepsTheLine) {
     peer.write({kEnq});
     EXPECT_TRUE(peer.collect(100).empty()); // no EOT from the master
     peer.write({kEot});
-    ASSERT_EQ(peer.read(13), frameBlock(s1f1(), 0));
+    ASSERT_EQ(peer.read(13), frameBlock(kS1F1Bytes, 0));
     peer.write({kAck});
-    Bytes theirs = s1f1();
+    Bytes theirs = kS1F1Bytes;
     theirs[9] = 0x02;
     peerSends(theirs); // the slave's turn after ours
     ASSERT_TRUE(rec.waitEvents(3));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", "sent " + kS1F1.toStdString() + " ok",
-                                                    "received " + receivedHex(tovik::toHex(theirs))}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", kSentOk, received(theirs)}));
 }
 
 TEST_F(SecsiDriver, VanishingPortFailsTheSendAndKeepsWhatArrived) {
-    peerSends(s1f1());
+    peerSends(kS1F1Bytes);
     driver.SendHex(kS1F1);
     ASSERT_EQ(peer.read(1), Bytes{kEnq});
     pty.close();
     ASSERT_TRUE(rec.waitEvents(3));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"received " + receivedHex(tovik::toHex(s1f1())), "error 4",
-                                                    "sent " + kS1F1.toStdString() + " failed"}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{received(kS1F1Bytes), "error 4", kSentFailed}));
     EXPECT_FALSE(driver.GetPortOpen());
     EXPECT_EQ(rec.states.back(), "Closed");
     driver.SendHex(kS1F1); // closed: fails at once, no crash
-    EXPECT_EQ(rec.events.back(), "sent " + kS1F1.toStdString() + " failed");
+    EXPECT_EQ(rec.events.back(), kSentFailed);
 }
 
 TEST_F(SecsiDriver, BadHexFailsWithoutTouchingTheLine) {
@@ -367,12 +344,12 @@ TEST(SecsiTcp, BlocksTravelOverATcpLineAndAHangUpClosesIt) {
     d.SendHex(kS1F1);
     ASSERT_EQ(readN(1), QByteArray(1, char(kEnq)));
     peer->write(QByteArray(1, char(kEot)));
-    const Bytes block = frameBlock(s1f1(), 0);
+    const Bytes block = frameBlock(kS1F1Bytes, 0);
     ASSERT_EQ(readN(13), QByteArray(reinterpret_cast<const char*>(block.data()), 13));
     peer->write(QByteArray(1, char(kAck)));
     ASSERT_TRUE(rec.waitEvents(1));
     peer->close();
     ASSERT_TRUE(rec.waitEvents(2));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{"sent " + kS1F1.toStdString() + " ok", "error 4"}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{kSentOk, "error 4"}));
     EXPECT_FALSE(d.GetPortOpen());
 }

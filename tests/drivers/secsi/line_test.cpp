@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
+#include "../../common/scratch.h"
 #include "secsi_line.h"
 #include "secsi_ports.h"
 
@@ -33,6 +33,13 @@ Bytes message(std::size_t body, uint8_t sys = 7) {
     Bytes m = {0x00, 0x01, 0x06, 0x0b, 0x00, 0x00, 0x00, 0x00, 0x00, sys};
     for (std::size_t i = 0; i < body; ++i)
         m.push_back(static_cast<uint8_t>(i * 7 + 3));
+    return m;
+}
+
+// The message as the receiver delivers it: E-bit set, block number 1.
+Bytes asReceived(Bytes m) {
+    m[4] = 0x80;
+    m[5] = 0x01;
     return m;
 }
 
@@ -110,10 +117,7 @@ TEST(SecsiBlocks, ReceivedSingleBlockIsAckedAndDelivered) {
     EXPECT_EQ(core.takeOutput(), Bytes{kAck});
     auto got = only(core.takeEvents(), Kind::MessageReceived);
     ASSERT_EQ(got.size(), 1u);
-    Bytes expected = kS1F1;
-    expected[4] = 0x80;
-    expected[5] = 0x01;
-    EXPECT_EQ(got[0].message, expected);
+    EXPECT_EQ(got[0].message, asReceived(kS1F1));
 }
 
 TEST(SecsiBlocks, ManyBlockMessageIsNumberedSplitAndJoined) {
@@ -134,10 +138,7 @@ TEST(SecsiBlocks, ManyBlockMessageIsNumberedSplitAndJoined) {
     }
     auto got = only(w.eventsB, Kind::MessageReceived);
     ASSERT_EQ(got.size(), 1u);
-    Bytes expected = msg;
-    expected[4] = 0x80;
-    expected[5] = 0x01;
-    EXPECT_EQ(got[0].message, expected);
+    EXPECT_EQ(got[0].message, asReceived(msg));
     auto done = only(w.eventsA, Kind::SendCompleted);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_TRUE(done[0].success);
@@ -337,8 +338,7 @@ TEST(SecsiContention, SlaveYieldsReceivesThenSends) {
     slave.takeOutput();
     feed(slave, {kEnq}, 1); // the master's ENQ crosses ours
     EXPECT_EQ(slave.takeOutput(), Bytes{kEot});
-    Bytes block = kS1F1Block;
-    feed(slave, block, 2);
+    feed(slave, kS1F1Block, 2);
     EXPECT_EQ(slave.takeOutput(), (Bytes{kAck, kEnq})); // then our own turn
     feed(slave, {kEot}, 3);
     EXPECT_EQ(slave.takeOutput(), kS1F1Block);
@@ -421,14 +421,12 @@ TEST(SecsiLineLoss, AbortFailsEverySendAndForgetsThePartialMessage) {
 }
 
 TEST(SecsiPorts, IndexCountsSerialThenUsbThenAcmDevicesByNumber) {
-    const auto dir = std::filesystem::temp_directory_path() / ("secsi_dev_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    tovik::test::ScratchDir dir;
     for (const char* name : {"ttyACM0", "ttyUSB10", "ttyS10", "ttyUSB2", "ttyS2", "tty0", "ttySx", "console"})
-        std::ofstream(dir / name).put('x');
+        tovik::test::writeFile(dir / name, "x");
     std::vector<std::string> names;
-    for (const auto& p : serialDevices(dir.string()))
+    for (const auto& p : serialDevices(dir.path().string()))
         names.push_back(std::filesystem::path(p).filename().string());
-    std::filesystem::remove_all(dir);
     EXPECT_EQ(names, (std::vector<std::string>{"ttyS2", "ttyS10", "ttyUSB2", "ttyUSB10", "ttyACM0"}));
 }
 

@@ -3,15 +3,13 @@
 
 #include <QApplication>
 
+#include "../../common/qt_helpers.h"
 #include "CVeltSecsI.h"
 #include "CVeltSecsIPanel.h"
 #include "pty_pair.h"
 
 TEST(SecsiPanel, FollowsTheDriverAndItsLine) {
-    static int argc = 1;
-    static char name[] = "secsi_panel_test";
-    static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    tovik::test::testApp<QApplication>();
     RawPty pty;
     ASSERT_TRUE(pty.open());
 

@@ -1,0 +1,30 @@
+#pragma once
+// One application object per test binary, and whole-file helpers on Qt paths.
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+namespace tovik::test {
+
+// App is QCoreApplication or QApplication, whichever the binary links.
+// Never destroyed: tearing Qt's GUI down during static destruction crashes
+// in its input-device registry once windows have existed.
+template <class App> App& testApp() {
+    static int argc = 1;
+    static char arg0[] = "tovik_test";
+    static char* argv[] = {arg0, nullptr};
+    static App* app = new App(argc, argv);
+    return *app;
+}
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+} // namespace tovik::test
