@@ -155,3 +155,23 @@ TEST_F(Passive, MessageEntriesFollowTheShowSettings) {
     EXPECT_EQ(e.count(header(0, 0x01, 2, 0x9)), 1u);
     EXPECT_EQ(e.log.back(), "Completed");
 }
+
+// Automatic replies to a run of requests: each reply carries its own
+// request's system bytes, and a definition edited between two requests
+// answers the second with its new text.
+TEST_F(Passive, RepeatedRepliesFollowTheRequestAndTheEditedDefinition) {
+    for (uint32_t system = 0x20; system < 0x23; ++system) {
+        ASSERT_TRUE(host.send(header(0, 0x81, 1, system)));
+        EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, system) + kS1F2Body);
+    }
+    tovik::CHOneMsg* def = e.doc->FindByName("S1F2 Data");
+    ASSERT_NE(def, nullptr);
+    def->m_strText = "s1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'2'>\r\n}\r\n";
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x30)));
+    EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, 0x30) + "0102410245514101" "32");
+    // A request without a definition answered in between, then the edited one again.
+    ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x31)));
+    ASSERT_TRUE(recvPumping(host));
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x32)));
+    EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, 0x32) + "0102410245514101" "32");
+}
