@@ -24,6 +24,16 @@
 
 namespace {
 
+// Destroyed at exit (unlike the shared helper's) so that fontconfig's caches
+// are released and the leak checker stays quiet: no window here outlives it.
+QApplication& qapp() {
+    static int argc = 1;
+    static char name[] = "options_test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
 struct OptionsTest : ::testing::Test {
     QTemporaryDir dir;
     QStringList shown; // message box texts, in order
@@ -32,7 +42,7 @@ struct OptionsTest : ::testing::Test {
                     dir.filePath(QStringLiteral("config"))};
 
     void SetUp() override {
-        tovik::test::testApp<QApplication>();
+        qapp();
         previous = tovik::setMessageBoxHandler([this](QWidget*, const QString& t) { shown << t; });
         app.profile().setFileName(dir.filePath(QStringLiteral("s.ini")));
     }
@@ -273,7 +283,7 @@ TEST(DialogInteger, AcceptsWhatTheIntegerEditAccepts) {
 }
 
 TEST(DialogGeometry, PagesFollowTheirFontsDialogUnits) {
-    tovik::test::testApp<QApplication>();
+    qapp();
     COption6 page;
     const QFontMetrics fm(page.font());
     EXPECT_EQ(page.font().family(), QStringLiteral("Arial"));
