@@ -37,14 +37,6 @@ std::string s1f1(unsigned system) {
     return header(0, 0x81, 1, system);
 }
 
-Bytes frameBytes(const std::string& hex) {
-    const Bytes msg = fromHex(hex);
-    Bytes frame = {static_cast<uint8_t>(msg.size() >> 24), static_cast<uint8_t>(msg.size() >> 16),
-                   static_cast<uint8_t>(msg.size() >> 8), static_cast<uint8_t>(msg.size())};
-    frame.insert(frame.end(), msg.begin(), msg.end());
-    return frame;
-}
-
 // A non-blocking connect; the caller polls for completion.
 int startConnect(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -99,7 +91,7 @@ struct Abuse : ::testing::Test {
         std::string hex;
         for (int i = 0; i < count; ++i) {
             received.push_back(nextSystem);
-            hex += toHex(frameBytes(s1f1(nextSystem++)));
+            hex += toHex(frame(s1f1(nextSystem++)));
         }
         return hex;
     }
@@ -107,10 +99,16 @@ struct Abuse : ::testing::Test {
         host.close();
         ASSERT_TRUE(tovik->waitDisconnects(disconnectsSoFar));
     }
+    // The host goes, Tovik sees it go, and the host comes back selected.
+    void reconnect(std::size_t disconnectsSoFar) {
+        dropHost(disconnectsSoFar);
+        ASSERT_TRUE(host.connect(settings.localPort));
+        select(host);
+    }
 
     // A new host (or the same one, still connected) gets the normal answers.
-    void expectServedNormally(bool reconnect = true) {
-        if (reconnect) {
+    void expectServedNormally(bool newConnection = true) {
+        if (newConnection) {
             // Connections left over in the listen queue may still be taken and
             // dropped ahead of ours: a real host would simply try again.
             bool selected = false;
@@ -159,8 +157,8 @@ struct Abuse : ::testing::Test {
             EXPECT_EQ(tovik->terminate(), 0) << tovik->err();
         }
     }
-    void expectRecovered() {
-        expectServedNormally();
+    void expectRecovered(bool newConnection = true) {
+        expectServedNormally(newConnection);
         expectBoundedMemory();
         expectNothingLost();
     }
@@ -183,13 +181,9 @@ TEST_F(Abuse, RandomBytesFromHosts) {
         ASSERT_TRUE(host.sendRaw(bytes));
         // Let Tovik decide about the garbage itself before the host goes.
         host.waitClosed(1000);
-        dropHost(static_cast<std::size_t>(i) + 1);
-        ASSERT_TRUE(host.connect(settings.localPort));
-        select(host);
+        reconnect(static_cast<std::size_t>(i) + 1);
     }
-    expectServedNormally(false);
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false);
 }
 
 TEST_F(Abuse, LengthFieldsOutsideTheMessageLimits) {
@@ -207,9 +201,7 @@ TEST_F(Abuse, LengthFieldsOutsideTheMessageLimits) {
         EXPECT_TRUE(host.waitClosed()) << "Tovik kept a link with an impossible length";
         ++round;
         ASSERT_TRUE(tovik->waitLine("Error : Too long.", round));
-        dropHost(round);
-        ASSERT_TRUE(host.connect(settings.localPort));
-        select(host);
+        reconnect(round);
     }
     // The reason names the length it refused.
     const auto lines = tovik->lines();
@@ -222,9 +214,7 @@ TEST_F(Abuse, LengthFieldsOutsideTheMessageLimits) {
         ++reason;
     }
     EXPECT_EQ(reason, std::size(lengths));
-    expectServedNormally(false);
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false);
 }
 
 TEST_F(Abuse, FrameInSingleBytesWithPausesUnderT8) {
@@ -233,17 +223,15 @@ TEST_F(Abuse, FrameInSingleBytesWithPausesUnderT8) {
     exchangeBeforeFault(5);
     const unsigned system = nextSystem++;
     // A body too, so the pauses fall inside the item as well as the header.
-    const Bytes frame = frameBytes(header(0, 0x81, 1, system) + "41054142434445");
-    for (uint8_t b : frame) {
+    const Bytes slow = frame(header(0, 0x81, 1, system) + "41054142434445");
+    for (uint8_t b : slow) {
         ASSERT_TRUE(host.sendRaw({b}));
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
     received.push_back(system);
     EXPECT_EQ(host.recv(), header(0, 0x01, 2, system) + kS1F2Body);
     EXPECT_EQ(tovik->count("Error : T8 time out."), 0u);
-    expectServedNormally(false); // the same link is still up
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false); // the same link is still up
 }
 
 TEST_F(Abuse, StallLongerThanT8DropsTheLink) {
@@ -253,18 +241,14 @@ TEST_F(Abuse, StallLongerThanT8DropsTheLink) {
     const int stalls = 5;
     for (int i = 0; i < stalls; ++i) {
         Bytes bytes = fromHex(s1f1sAhead(2));
-        const Bytes next = frameBytes(s1f1(0xdead) + "41054142434445");
+        const Bytes next = frame(s1f1(0xdead) + "41054142434445");
         bytes.insert(bytes.end(), next.begin(), next.begin() + 9); // length, then half a header
         ASSERT_TRUE(host.sendRaw(bytes));
         EXPECT_TRUE(host.waitClosed(10000)) << "a stalled message kept the link";
         ASSERT_TRUE(tovik->waitLine("Error : T8 time out.", static_cast<std::size_t>(i) + 1));
-        dropHost(static_cast<std::size_t>(i) + 1);
-        ASSERT_TRUE(host.connect(settings.localPort));
-        select(host);
+        reconnect(static_cast<std::size_t>(i) + 1);
     }
-    expectServedNormally(false);
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false);
     EXPECT_EQ(tovik->count("Error : T8 time out."), static_cast<std::size_t>(stalls));
 }
 
@@ -324,7 +308,7 @@ TEST_F(Abuse, HundredConnectionsAtOnce) {
         ::fcntl(fds[i], F_SETFL, ::fcntl(fds[i], F_GETFL) & ~O_NONBLOCK);
         crowd.push_back(std::make_unique<RawHost>());
         crowd.back()->adopt(fds[i]);
-        crowd.back()->sendRaw(frameBytes(header(0xffff, 0, 0, 0x5000 + static_cast<unsigned>(i), 1)));
+        crowd.back()->sendRaw(frame(header(0xffff, 0, 0, 0x5000 + static_cast<unsigned>(i), 1)));
     }
     fds.clear();
     // The one that got the link stays connected, so every other one is refused.
@@ -342,27 +326,20 @@ TEST_F(Abuse, SixteenMiBMessage) {
     // S2F99 W with one binary item that fills the largest message Tovik
     // takes: there is no S2F100 definition, so the answer is the empty binary.
     const std::size_t total = 16u * 1024 * 1024; // header and body
-    const std::size_t data = total - 10 - 4;
-    Bytes frame = frameBytes(header(0, 0x82, 99, 0));
-    frame[0] = static_cast<uint8_t>(total >> 24);
-    frame[1] = static_cast<uint8_t>(total >> 16);
-    frame[2] = static_cast<uint8_t>(total >> 8);
-    frame[3] = static_cast<uint8_t>(total);
-    frame.push_back(0x23); // binary, three length bytes
-    frame.push_back(static_cast<uint8_t>(data >> 16));
-    frame.push_back(static_cast<uint8_t>(data >> 8));
-    frame.push_back(static_cast<uint8_t>(data));
-    frame.resize(4 + total);
+    // Length 0x01000000, then a binary item of three length bytes holding
+    // everything after the header and its own 4 bytes (0xfffff2).
+    Bytes big = fromHex("01000000" + header(0, 0x82, 99, 0) + "23fffff2");
+    big.resize(4 + total);
     std::mt19937 random(7);
-    for (std::size_t i = 18; i < frame.size(); ++i)
-        frame[i] = static_cast<uint8_t>(random());
+    for (std::size_t i = 18; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(random());
 
     const int messages = kScale > 1 ? 2 : 3;
     for (int i = 0; i < messages; ++i) {
         const unsigned system = nextSystem++;
         for (int k = 0; k < 4; ++k)
-            frame[4 + 6 + k] = static_cast<uint8_t>(system >> (24 - 8 * k));
-        ASSERT_TRUE(host.sendRaw(frame));
+            big[4 + 6 + k] = static_cast<uint8_t>(system >> (24 - 8 * k));
+        ASSERT_TRUE(host.sendRaw(big));
         const auto reply = host.recv(120000);
         ASSERT_TRUE(reply) << "no reply to message " << i;
         EXPECT_EQ(reply->substr(0, 20), header(0, 0x02, 100, system));
@@ -370,9 +347,7 @@ TEST_F(Abuse, SixteenMiBMessage) {
         if (i == 0)
             rssBefore = residentKiB(tovik->proc.processId()); // after one of them: the warm-up
     }
-    expectServedNormally(false);
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false);
     // The big messages are in the log too, each as a Received entry.
     EXPECT_EQ(tovik->countPrefix("000082630000"), static_cast<std::size_t>(messages));
 }
@@ -386,17 +361,13 @@ TEST_F(Abuse, SeparateRequestStorm) {
         std::string hex = s1f1sAhead(2);
         const int burst = 200;
         for (int k = 0; k < burst; ++k)
-            hex += toHex(frameBytes(header(0xffff, 0, 0, 0x7000 + static_cast<unsigned>(k), 9)));
+            hex += toHex(frame(header(0xffff, 0, 0, 0x7000 + static_cast<unsigned>(k), 9)));
         ASSERT_TRUE(host.sendRaw(fromHex(hex)));
         EXPECT_TRUE(host.waitClosed()) << "Separate.req did not end the link";
         separates += burst;
-        dropHost(static_cast<std::size_t>(i) + 1);
-        ASSERT_TRUE(host.connect(settings.localPort));
-        select(host);
+        reconnect(static_cast<std::size_t>(i) + 1);
     }
-    expectServedNormally(false);
-    expectBoundedMemory();
-    expectNothingLost();
+    expectRecovered(false);
     // Tovik may close before reading the whole burst, but never logs more than came.
     EXPECT_GE(tovik->count("Received Separate.Req "), static_cast<std::size_t>(storms));
     EXPECT_LE(tovik->count("Received Separate.Req "), separates);

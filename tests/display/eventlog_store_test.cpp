@@ -1,6 +1,7 @@
 // The event log store: splitting, the cap, the reset and the line sinks.
 #include "CHEventLog.h"
 #include "CHLogStreamWriter.h"
+#include "../common/qt_helpers.h"
 
 #include <QCoreApplication>
 #include <QTemporaryFile>
@@ -22,24 +23,27 @@ QStringList numbered(int from, int to) {
 
 } // namespace
 
-TEST(EventLogSplit, CrLfMakesTwoLinesAndTrailingLfAnEmptyLast) {
-    CHEventLog log;
-    log.AddText(QStringLiteral("A\r\nB"));
-    log.AddText(QStringLiteral("a\r\n"));
-    EXPECT_EQ(log.Lines(), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("a"), QString()}));
-}
-
-TEST(EventLogSplit, LoneCarriageReturnIsOneEmptyLineNotAReset) {
-    CHEventLog log;
-    log.AddText(QStringLiteral("x"));
-    log.AddText(QStringLiteral("\r"));
-    EXPECT_EQ(log.Lines(), (QStringList{QStringLiteral("x"), QString()}));
-}
-
-TEST(EventLogSplit, CarriageReturnsInsideALineAreDropped) {
-    CHEventLog log;
-    log.AddText(QStringLiteral("ab\rc\r\r\nd\n\ne"));
-    EXPECT_EQ(log.Lines(), (QStringList{QStringLiteral("abc"), QStringLiteral("d"), QString(), QStringLiteral("e")}));
+// Texts given one after another, and the lines they make.
+TEST(EventLogSplit, LineBreaksAndCarriageReturns) {
+    const struct {
+        QStringList texts;
+        QStringList lines;
+    } cases[] = {
+        // CR LF ends a line; a trailing LF leaves an empty last line.
+        {{QStringLiteral("A\r\nB"), QStringLiteral("a\r\n")},
+         {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("a"), QString()}},
+        // A lone CR is one empty line, not a reset.
+        {{QStringLiteral("x"), QStringLiteral("\r")}, {QStringLiteral("x"), QString()}},
+        // CRs inside a line are dropped.
+        {{QStringLiteral("ab\rc\r\r\nd\n\ne")},
+         {QStringLiteral("abc"), QStringLiteral("d"), QString(), QStringLiteral("e")}},
+    };
+    for (const auto& c : cases) {
+        CHEventLog log;
+        for (const QString& t : c.texts)
+            log.AddText(t);
+        EXPECT_EQ(log.Lines(), c.lines) << c.texts.join(u'|').toStdString();
+    }
 }
 
 TEST(EventLogReset, EmptyTextEmptiesTheLog) {
@@ -148,14 +152,18 @@ TEST(EventLogSinks, EverySinkSeesEveryLineInOrderEvenTrimmedOnes) {
     EXPECT_EQ(second.size(), 4002);
 }
 
-TEST(EventLogSinks, StreamWriterWritesOncePerEventLoopPass) {
-    int argc = 1;
-    char arg0[] = "t";
-    char* argv[] = {arg0, nullptr};
-    QCoreApplication app(argc, argv);
+// The writer's file, read back whole while it stays open.
+struct StreamWriter : ::testing::Test {
     std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    auto readAll = [f] {
+    void SetUp() override {
+        tovik::test::testApp<QCoreApplication>();
+        ASSERT_NE(f, nullptr);
+    }
+    void TearDown() override {
+        if (f)
+            std::fclose(f);
+    }
+    std::string written() {
         std::fflush(f);
         const long size = std::ftell(f);
         std::string s(static_cast<std::size_t>(size), '\0');
@@ -163,19 +171,21 @@ TEST(EventLogSinks, StreamWriterWritesOncePerEventLoopPass) {
         EXPECT_EQ(std::fread(s.data(), 1, s.size(), f), s.size());
         std::fseek(f, 0, SEEK_END);
         return s;
-    };
+    }
+};
+
+TEST_F(StreamWriter, WritesOncePerEventLoopPass) {
     {
         CHEventLog log;
         tovik::CHLogStreamWriter out(f);
         out.Attach(log);
         log.AddText(QStringLiteral("Received \r\n00010101\ns1f1w"));
-        EXPECT_EQ(readAll(), ""); // nothing before the loop runs
+        EXPECT_EQ(written(), ""); // nothing before the loop runs
         QCoreApplication::processEvents();
-        EXPECT_EQ(readAll(), "Received \n00010101\ns1f1w\n");
+        EXPECT_EQ(written(), "Received \n00010101\ns1f1w\n");
         log.AddText(QStringLiteral("tail"));
     } // the writer flushes what it still holds when it goes
-    EXPECT_EQ(readAll(), "Received \n00010101\ns1f1w\ntail\n");
-    std::fclose(f);
+    EXPECT_EQ(written(), "Received \n00010101\ns1f1w\ntail\n");
 }
 
 // Texts of one to seven lines, CRs sprinkled in, far past the cap: the store
@@ -241,25 +251,7 @@ TEST(EventLogCap, OverlongLineIsClippedInTheListButWholeForSinks) {
     EXPECT_EQ(sunk.at(1), longLine);
 }
 
-namespace {
-std::string readStream(std::FILE* f) {
-    std::fflush(f);
-    const long size = std::ftell(f);
-    std::string s(static_cast<std::size_t>(size), '\0');
-    std::rewind(f);
-    EXPECT_EQ(std::fread(s.data(), 1, s.size(), f), s.size());
-    std::fseek(f, 0, SEEK_END);
-    return s;
-}
-} // namespace
-
-TEST(EventLogSinks, StreamWriterWritesUtf8AndBoundsWhatItGathers) {
-    int argc = 1;
-    char arg0[] = "t";
-    char* argv[] = {arg0, nullptr};
-    QCoreApplication app(argc, argv);
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
+TEST_F(StreamWriter, WritesUtf8AndBoundsWhatItGathers) {
     std::string first;
     {
         CHEventLog log;
@@ -267,7 +259,7 @@ TEST(EventLogSinks, StreamWriterWritesUtf8AndBoundsWhatItGathers) {
         out.Attach(log);
         log.AddText(QStringLiteral("<a'Grüße'>\nplain\n\u2713 \U0001F600"));
         QCoreApplication::processEvents();
-        first = readStream(f);
+        first = written();
         EXPECT_EQ(first, "<a'Gr\xc3\xbc\xc3\x9f" "e'>\nplain\n\xe2\x9c\x93 \xf0\x9f\x98\x80\n");
 
         // A flood within one pass goes out before the pass ends, whole lines
@@ -275,12 +267,11 @@ TEST(EventLogSinks, StreamWriterWritesUtf8AndBoundsWhatItGathers) {
         const QString line(999, u'z');
         for (int i = 0; i < 3000; ++i)
             log.AddText(line);
-        const std::string early = readStream(f);
+        const std::string early = written();
         EXPECT_GT(early.size(), std::size_t{1} << 20);
         EXPECT_EQ(early.back(), '\n');
         QCoreApplication::processEvents();
     }
-    const std::string all = readStream(f);
+    const std::string all = written();
     EXPECT_EQ(all.size(), first.size() + 3000 * 1000u);
-    std::fclose(f);
 }

@@ -8,8 +8,9 @@
 #include "CTovikarDoc.h"
 #include "CTovikarForm.h"
 #include "CTovikarView.h"
-#include "qt_app.h"
+#include "../common/qt_helpers.h"
 
+#include <QApplication>
 #include <QTabBar>
 #include <QTemporaryDir>
 
@@ -25,7 +26,7 @@ protected:
         return QStringLiteral(TOVIK_DISPLAY_SOURCE_DIR "/examples/") + QString::fromLatin1(name);
     }
 
-    QApplication& qapp = test::qtApp();
+    QApplication& qapp = test::testApp<QApplication>();
     QTemporaryDir dir;
     CTovikarApp app{dir.filePath(QStringLiteral("tovik")), dir.path()};
     CTovikarDoc doc;

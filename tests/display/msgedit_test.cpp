@@ -18,17 +18,12 @@ void add(CTovikarDoc& doc, const std::string& name) {
 
 } // namespace
 
-
 TEST(EditNames, NoNewNameWhenAllNumbersAreTaken) {
     CTovikarDoc doc;
     for (int n = 1; n <= 9999; ++n)
         add(doc, "New Message #" + std::to_string(n));
     EXPECT_EQ(NewMessageName(doc), "");
 }
-
-
-
-
 
 TEST(EditHexDump, DigitCountsAndCharacters) {
     std::string digits, error;

@@ -8,10 +8,11 @@
 #include "CMsgProperty1.h"
 #include "CTovikarDoc.h"
 #include "MsgDecode.h"
-#include "qt_app.h"
+#include "../common/qt_helpers.h"
 
 #include <messagebox.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -77,7 +78,7 @@ protected:
         };
     }
 
-    QApplication& app = test::qtApp();
+    QApplication& app = test::testApp<QApplication>();
     CTovikarDoc doc;
     CHEventLog log;
     CHMsgListView list;
@@ -329,7 +330,6 @@ TEST_F(MsgListCommands, TypeChangeConvertsOrRefusesABadDump) {
     EXPECT_TRUE(bad->m_bStructure);
     EXPECT_EQ(bad->m_strText, "00 01 81 01 00 00 00 00 00");
 }
-
 
 TEST_F(MsgListCommands, ClicksArePostedAsCommands) {
     add("a", "s1f1w");

@@ -10,8 +10,6 @@
 #include <QCoreApplication>
 #include <QTest>
 
-#include <fcntl.h>
-
 #include <memory>
 
 namespace harness {
@@ -78,33 +76,9 @@ inline std::optional<std::string> recvPumping(RawHost& host, int ms = 5000) {
     return std::nullopt;
 }
 
-// A passive peer of our own for the engine's active side.
-struct RawListener {
-    int fd = -1;
-    int port = 0;
-    RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    ~RawListener() { ::close(fd); }
-    // Accepts while the engine runs; -1 when nobody came.
-    int accept(int ms = 5000) {
-        int client = -1;
-        (void)QTest::qWaitFor([&] { return (client = ::accept(fd, nullptr, nullptr)) >= 0; }, ms);
-        if (client >= 0)
-            ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL) & ~O_NONBLOCK);
-        return client;
-    }
-};
+// Accepts while the engine runs; -1 when nobody came.
+inline int acceptPumping(RawListener& listener) {
+    return listener.accept([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }, 5000);
+}
 
 } // namespace harness

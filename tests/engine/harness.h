@@ -43,6 +43,16 @@ inline std::string toHex(const Bytes& b, std::size_t from = 0, std::size_t count
     return s;
 }
 
+// Length field, then the message given as hex.
+inline Bytes frame(const std::string& hex) {
+    const Bytes msg = fromHex(hex);
+    Bytes out(4 + msg.size());
+    for (std::size_t i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(msg.size() >> (24 - 8 * i));
+    std::copy(msg.begin(), msg.end(), out.begin() + 4);
+    return out;
+}
+
 // A port nobody listens on right now (the kernel hands out a fresh one).
 inline int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -158,23 +168,21 @@ public:
             n += l.rfind(prefix, 0) == 0;
         return n;
     }
-    // Waits until Tovik has seen `times` connections go.
+    // Waits until Tovik has seen `times` connections go; false after 10 s.
     bool waitDisconnects(std::size_t times) const {
-        for (int i = 0; i < 1000; ++i) {
-            if (countPrefix("Disconnected with ") >= times)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return waitFor([&] { return countPrefix("Disconnected with ") >= times; });
     }
     // Waits until `line` has been written `times` times; false after 10 s.
     bool waitLine(const std::string& line, std::size_t times = 1) const {
-        for (int i = 0; i < 1000; ++i) {
-            if (count(line) >= times)
+        return waitFor([&] { return count(line) >= times; });
+    }
+    template <class Done> static bool waitFor(Done done, int ms = 10000) {
+        for (int i = 0; i < ms / 10; ++i) {
+            if (done())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return false;
+        return done();
     }
     // SIGTERM, then the exit code (-1 when it did not end within 10 s).
     int terminate() {
@@ -237,11 +245,7 @@ public:
     }
     // Length field, then the header and body given as hex.
     bool send(const std::string& headerHex, const std::string& bodyHex = {}) {
-        const Bytes msg = fromHex(headerHex + bodyHex);
-        Bytes frame = {static_cast<uint8_t>(msg.size() >> 24), static_cast<uint8_t>(msg.size() >> 16),
-                       static_cast<uint8_t>(msg.size() >> 8), static_cast<uint8_t>(msg.size())};
-        frame.insert(frame.end(), msg.begin(), msg.end());
-        return sendRaw(frame);
+        return sendRaw(frame(headerHex + bodyHex));
     }
     // The next whole message (header and body) as hex; nothing on timeout or
     // when the peer closed.
@@ -287,6 +291,41 @@ private:
     int m_fd = -1;
     bool m_closed = false;
     Bytes m_in;
+};
+
+// A passive peer of our own for Tovik's active side. `idle` runs between
+// polls, so an engine in this process keeps working while we wait.
+struct RawListener {
+    int fd = -1;
+    int port = 0;
+    RawListener() {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~RawListener() { ::close(fd); }
+    RawListener(const RawListener&) = delete;
+    RawListener& operator=(const RawListener&) = delete;
+    // The accepted connection; -1 when nobody came within ms.
+    template <class Idle> int accept(Idle idle, int ms = 10000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 5) == 1)
+                return ::accept(fd, nullptr, nullptr);
+            idle();
+        }
+        return -1;
+    }
+    int accept() {
+        return accept([] {});
+    }
 };
 
 // A header as hex: session/device, stream byte (W-bit in bit 7), function,

@@ -7,17 +7,24 @@
 
 using namespace harness;
 
-TEST(ActiveHost, SelectsThenSendsAndSettlesOnTheReply) {
+// The engine connects to a listener of ours.
+struct ActiveHost : ::testing::Test {
     RawListener peer;
     Settings s;
-    s.server = false;
-    s.port = peer.port;
-    s.t3 = 60000;
     Engine e;
-    e.start(s);
     RawHost host;
-    host.adopt(peer.accept());
-    ASSERT_GE(host.fd(), 0);
+    void start() {
+        s.server = false;
+        s.port = peer.port;
+        e.start(s);
+        host.adopt(acceptPumping(peer));
+        ASSERT_GE(host.fd(), 0);
+    }
+};
+
+TEST_F(ActiveHost, SelectsThenSendsAndSettlesOnTheReply) {
+    s.t3 = 60000;
+    start();
 
     const auto select = recvPumping(host);
     ASSERT_TRUE(select);
@@ -38,18 +45,10 @@ TEST(ActiveHost, SelectsThenSendsAndSettlesOnTheReply) {
     EXPECT_FALSE(e.view->GetAwaitingReply());
 }
 
-TEST(ActiveHost, UnansweredPrimaryEndsWithT3EntryAndS9F9) {
-    RawListener peer;
-    Settings s;
-    s.server = false;
-    s.port = peer.port;
+TEST_F(ActiveHost, UnansweredPrimaryEndsWithT3EntryAndS9F9) {
     s.sendSelect = false;
     s.t3 = 300;
-    Engine e;
-    e.start(s);
-    RawHost host;
-    host.adopt(peer.accept());
-    ASSERT_GE(host.fd(), 0);
+    start();
 
     e.send(QStringLiteral("S1F1 Are You There"));
     const auto s1f1 = recvPumping(host);
@@ -63,11 +62,9 @@ TEST(ActiveHost, UnansweredPrimaryEndsWithT3EntryAndS9F9) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !e.view->GetAwaitingReply(); }, 2000));
 }
 
-TEST(ActiveHost, UnreachableServerIsReported) {
-    Settings s;
+TEST_F(ActiveHost, UnreachableServerIsReported) {
     s.server = false;
     s.port = freePort(); // nobody listens
-    Engine e;
     e.start(s);
     ASSERT_TRUE(e.waitLine("Error : Cannot connect to HSMS server."));
     EXPECT_TRUE(e.waitLine("Disconnected with 127.0.0.1(" + std::to_string(s.port) + ")"));

@@ -16,9 +16,9 @@ struct Equipment : ::testing::Test {
     std::unique_ptr<Tovik> tovik;
     RawHost host;
 
-    void start(const std::string& document = kDocument) {
+    void start(const std::string& document = kDocument, bool writeDocument = true) {
         settings.localPort = freePort();
-        tovik = std::make_unique<Tovik>(settings, document);
+        tovik = std::make_unique<Tovik>(settings, document, writeDocument);
         ASSERT_TRUE(tovik->waitLine("HSMS port has been opened successfully.")) << tovik->err();
         ASSERT_TRUE(host.connect(settings.localPort));
     }
@@ -102,30 +102,15 @@ TEST_F(Equipment, SeparateDropsTheLinkAndTheHostCanComeBack) {
     EXPECT_EQ(host.recv(), header(0, 0x01, 2, 0x52) + kS1F2Body);
 }
 
-TEST_F(Equipment, SurvivesGarbageHugeLengthsAndHalfFrames) {
+TEST_F(Equipment, HostVanishingMidMessageLeavesTheNextOneServed) {
     start();
-    select();
-    // A length field far beyond any message: the link goes, nothing is read.
-    ASSERT_TRUE(host.sendRaw({0x7f, 0xff, 0xff, 0xff, 0, 0}));
-    EXPECT_TRUE(host.waitClosed());
-    ASSERT_TRUE(tovik->waitLine("Error : Too long."));
+    select(0x60);
+    // Half a frame, then the host vanishes mid-transaction (impossible length
+    // fields are tried in tests/abuse).
+    ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
     host.close();
     // One host at a time: a new connection waits until Tovik saw the old go.
     ASSERT_TRUE(tovik->waitDisconnects(1));
-
-    // Half a frame, then the host vanishes mid-transaction.
-    ASSERT_TRUE(host.connect(settings.localPort));
-    select(0x60);
-    ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
-    host.close();
-    ASSERT_TRUE(tovik->waitDisconnects(2));
-
-    // A length below the header size.
-    ASSERT_TRUE(host.connect(settings.localPort));
-    ASSERT_TRUE(host.sendRaw({0, 0, 0, 3, 1, 2, 3}));
-    EXPECT_TRUE(host.waitClosed());
-    host.close();
-    ASSERT_TRUE(tovik->waitDisconnects(3));
 
     ASSERT_TRUE(host.connect(settings.localPort));
     select(0x61);
@@ -177,12 +162,9 @@ TEST_F(Equipment, StopsCleanlyOnSigterm) {
     EXPECT_TRUE(host.waitClosed());
 }
 
-TEST(Start, BannerThenPortOpenedAsTheFirstLines) {
-    Settings s;
-    s.localPort = freePort();
-    Tovik t(s);
-    ASSERT_TRUE(t.waitLine("HSMS port has been opened successfully."));
-    const auto lines = t.lines();
+TEST_F(Equipment, BannerThenPortOpenedAsTheFirstLines) {
+    start();
+    const auto lines = tovik->lines();
     ASSERT_GE(lines.size(), 17u);
     EXPECT_EQ(lines[0], "****************************************");
     EXPECT_EQ(lines[1], "*   Tovika - A HSMS/SECS Simulator     *");
@@ -191,52 +173,31 @@ TEST(Start, BannerThenPortOpenedAsTheFirstLines) {
     EXPECT_EQ(lines[16], "HSMS port has been opened successfully.");
 }
 
-TEST(Start, MissingDocumentRunsWithAnEmptyOne) {
-    Settings s;
-    s.localPort = freePort();
-    Tovik t(s, kDocument, false);
-    ASSERT_TRUE(t.waitLine("HSMS port has been opened successfully."));
-    EXPECT_NE(t.err().find("equipment.tvkm"), std::string::npos) << t.err();
-    RawHost h;
-    ASSERT_TRUE(h.connect(s.localPort));
-    ASSERT_TRUE(h.send(header(0, 0x81, 1, 3)));
-    const auto reply = h.recv();
+TEST_F(Equipment, MissingDocumentRunsWithAnEmptyOne) {
+    start(kDocument, false);
+    EXPECT_NE(tovik->err().find("equipment.tvkm"), std::string::npos) << tovik->err();
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 3)));
+    const auto reply = host.recv();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->substr(20, 2), "21"); // no definitions: the empty binary reply
 }
 
-TEST(Start, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
-    Settings s;
-    s.localPort = freePort();
-    Tovik t(s, std::string(kDocument).substr(0, 80) + "\r\n'broken\r\nBegin Junk\r\n");
-    ASSERT_TRUE(t.waitLine("HSMS port has been opened successfully."));
-    EXPECT_NE(t.err().find("Syntax error"), std::string::npos);
-    RawHost h;
-    ASSERT_TRUE(h.connect(s.localPort));
-    ASSERT_TRUE(h.send(header(0, 0x81, 1, 4)));
-    EXPECT_EQ(h.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
+TEST_F(Equipment, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
+    start(std::string(kDocument).substr(0, 80) + "\r\n'broken\r\nBegin Junk\r\n");
+    EXPECT_NE(tovik->err().find("Syntax error"), std::string::npos);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
 }
 
 TEST(ActiveSide, ConnectsSelectsAndAnswersThePassivePeer) {
-    // A passive peer of our own; Tovik is the one that connects.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-
+    RawListener listener;
     Settings s;
     s.server = false;
-    s.port = ntohs(a.sin_port);
+    s.port = listener.port;
     Tovik t(s);
-    pollfd p{listener, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 10000), 1);
     RawHost peer;
-    peer.adopt(::accept(listener, nullptr, nullptr));
-    ::close(listener);
+    peer.adopt(listener.accept());
+    ASSERT_GE(peer.fd(), 0);
 
     // The first new primary of the run: system bytes 0.
     EXPECT_EQ(peer.recv(), header(0xffff, 0, 0, 0, 1));

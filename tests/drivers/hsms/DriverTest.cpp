@@ -12,13 +12,6 @@ namespace {
 
 const QString kLocal = QStringLiteral("127.0.0.1");
 
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 QString ev(const char* kind, int port, const QString& rest) {
     return QStringLiteral("%1 %2 %3 %4").arg(QLatin1String(kind), kLocal).arg(port).arg(rest);
 }
@@ -51,11 +44,12 @@ protected:
         ASSERT_GT(port, 0);
     }
 
-    // Connects `peer` and waits until the driver announced it.
-    void connectPeer(RawPeer& peer) {
-        ASSERT_TRUE(peer.connectTo(port));
+    // Connects `peer`, waits until the driver announced it, gives its port.
+    int connectPeer(RawPeer& peer) {
+        EXPECT_TRUE(peer.connectTo(port));
         const QString wanted = up(peer.localPort());
-        ASSERT_TRUE(pumpUntil([&] { return rec.events.contains(wanted); })) << wanted.toStdString();
+        EXPECT_TRUE(pumpUntil([&] { return rec.events.contains(wanted); })) << wanted.toStdString();
+        return peer.localPort();
     }
 
     bool waitFor(const QString& event) {
@@ -66,8 +60,7 @@ protected:
     void expectServesNextClient() {
         ASSERT_TRUE(driver.GetPortOpen());
         RawPeer peer;
-        connectPeer(peer);
-        const int p = peer.localPort();
+        const int p = connectPeer(peer);
         peer.send(framed("ffff0000000100000042"));
         ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000042")));
         driver.SendHex(QStringLiteral("ffff0000000200000042"));
@@ -89,8 +82,7 @@ protected:
 
 TEST_F(HsmsPassive, MessagesPackedTogetherOrSplitIntoSingleBytesArriveWholeAndInOrder) {
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     peer.send(concat({framed("00018101000000000001"), framed("000181030000000000020102ABCDEF")}));
     const Bytes third = framed("0001810500000000000341ab");
     for (std::uint8_t b : third) {
@@ -120,8 +112,7 @@ TEST_P(HsmsBadLength, DropsTheLinkAfterDeliveringEarlierMessages) {
     const BadLength& c = GetParam();
     driver.SetMaxMessageLength(c.maxLength);
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     peer.send(c.goodHex.empty() ? c.bad : concat({framed(c.goodHex), c.bad}));
     EXPECT_TRUE(peer.waitClosed());
     ASSERT_TRUE(waitFor(down(p)));
@@ -151,8 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HsmsPassive, HalfAMessageThenSilenceRunsOutT8) {
     driver.SetT8Timeout(200);
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     const Bytes second = framed("000181030000000000020102");
     peer.send(concat({framed("00018101000000000001"), Bytes(second.begin(), second.begin() + 8)}));
     EXPECT_TRUE(peer.waitClosed());
@@ -169,8 +159,7 @@ TEST_F(HsmsPassive, HalfAMessageThenSilenceRunsOutT8) {
 TEST_F(HsmsPassive, ConnectedButNeverSelectedRunsOutT7) {
     driver.SetT7Timeout(200);
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     EXPECT_TRUE(peer.waitClosed());
     ASSERT_TRUE(waitFor(down(p)));
     EXPECT_EQ(rec.events.mid(2),
@@ -181,8 +170,7 @@ TEST_F(HsmsPassive, ConnectedButNeverSelectedRunsOutT7) {
 
 TEST_F(HsmsPassive, SeparateEndsTheSelectionAndT7ThenApplies) {
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     peer.send(framed("ffff0000000100000001"));
     ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
     driver.SendHex(QStringLiteral("ffff0000000200000001"));
@@ -199,8 +187,7 @@ TEST_F(HsmsPassive, SeparateEndsTheSelectionAndT7ThenApplies) {
 
 TEST_F(HsmsPassive, PeerClosingMidMessageLosesOnlyTheUnfinishedMessage) {
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     const Bytes second = framed("000181030000000000020102");
     peer.send(concat({framed("00018101000000000001"), Bytes(second.begin(), second.end() - 1)}));
     peer.close();
@@ -234,8 +221,7 @@ TEST_F(HsmsPassive, ConnectDisconnectLoopLeavesPairedEvents) {
 
 TEST_F(HsmsPassive, SecondClientIsRefusedWithoutDisturbingTheFirst) {
     RawPeer first;
-    connectPeer(first);
-    const int p = first.localPort();
+    const int p = connectPeer(first);
     RawPeer second;
     ASSERT_TRUE(second.connectTo(port));
     EXPECT_TRUE(second.waitClosed());
@@ -264,8 +250,7 @@ TEST_F(HsmsPassive, OpeningTwiceKeepsTheListenerAndTheClient) {
 TEST_F(HsmsPassive, ClosingWithSendsQueuedReportsOneDisconnectAndReopens) {
     RawPeer peer;
     peer.setReceiveBuffer(4096);
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     const QString big = QStringLiteral("00010102000000000009") + QString(2 * 1024 * 1024, u'a');
     for (int i = 0; i < 4; ++i)
         driver.SendHex(big);
@@ -291,8 +276,7 @@ TEST_F(HsmsPassive, ClosingWithSendsQueuedReportsOneDisconnectAndReopens) {
 
 TEST_F(HsmsPassive, DisconnectClientDropsOnlyTheNamedPeer) {
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     EXPECT_FALSE(driver.DisconnectClient(kLocal, p + 1));
     EXPECT_FALSE(driver.DisconnectClient(QStringLiteral("10.0.0.1"), p));
     EXPECT_EQ(rec.events, connected(p));
@@ -306,8 +290,7 @@ TEST_F(HsmsPassive, DisconnectClientDropsOnlyTheNamedPeer) {
 
 TEST_F(HsmsPassive, SendProblemsAreReportedAndTheLinkStays) {
     RawPeer peer;
-    connectPeer(peer);
-    const int p = peer.localPort();
+    const int p = connectPeer(peer);
     driver.SetMaxMessageLength(20);
     driver.SendHex(QStringLiteral("0001zz"));
     driver.SendHex(QStringLiteral("000101"));
@@ -332,11 +315,8 @@ TEST_F(HsmsPassive, SentMessagesOfEverySizeAndDigitCaseLeaveWhole) {
     driver.SendHex(QString::fromStdString(big));
     driver.SendHex(QStringLiteral("00010103000000000008ABcd"));
     driver.SendHex(QStringLiteral("0001 0105 0000 0000 0009"));
-    Bytes want = framed(big);
-    const Bytes second = framed("00010103000000000008abcd");
-    const Bytes third = framed("00010105000000000009");
-    want.insert(want.end(), second.begin(), second.end());
-    want.insert(want.end(), third.begin(), third.end());
+    const Bytes want = concat(
+        {framed(big), framed("00010103000000000008abcd"), framed("00010105000000000009")});
     EXPECT_EQ(peer.receive(want.size()), want);
     EXPECT_EQ(rec.events, connected(peer.localPort()));
 }

@@ -1,7 +1,7 @@
 // The frame reader must give the same messages however TCP splits the stream,
 // and must stop at a bad length field without reading further.
 #include "HsmsFrameReader.h"
-#include "hex.h"
+#include "frames.h"
 
 #include <gtest/gtest.h>
 
@@ -9,32 +9,9 @@
 #include <vector>
 
 using tovik::hsms::FrameReader;
-using Bytes = std::vector<std::uint8_t>;
+using namespace hsmstest;
 
 namespace {
-
-Bytes bytesOf(const std::string& hex) {
-    Bytes out;
-    EXPECT_TRUE(tovik::fromHex(hex, out)) << hex;
-    return out;
-}
-
-Bytes framed(const std::string& hex) {
-    const Bytes body = bytesOf(hex);
-    const auto n = static_cast<std::uint32_t>(body.size());
-    Bytes out(4 + body.size());
-    for (int i = 0; i < 4; ++i)
-        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
-    std::copy(body.begin(), body.end(), out.begin() + 4);
-    return out;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 struct Outcome {
     std::vector<std::string> frames; // hex

@@ -1,7 +1,5 @@
 #include "HsmsTestPeer.h"
 
-#include "hex.h"
-
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -39,22 +37,6 @@ bool pumpUntil(const std::function<bool()>& done, int boundMs) {
 void pumpFor(int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     pumpUntil([&] { return std::chrono::steady_clock::now() > end; }, ms + 1000);
-}
-
-Bytes bytesOf(const std::string& hex) {
-    Bytes out;
-    EXPECT_TRUE(tovik::fromHex(hex, out)) << hex;
-    return out;
-}
-
-Bytes framed(const std::string& hex) {
-    const Bytes body = bytesOf(hex);
-    const auto n = static_cast<std::uint32_t>(body.size());
-    Bytes out(4 + body.size());
-    for (int i = 0; i < 4; ++i)
-        out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
-    std::copy(body.begin(), body.end(), out.begin() + 4);
-    return out;
 }
 
 namespace {

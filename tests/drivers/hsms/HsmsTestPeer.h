@@ -2,6 +2,7 @@
 // Test helpers: a scripted raw-socket peer (plain POSIX sockets, so it shares
 // no code with the driver), an event recorder, and an event-loop pump.
 #include "CVeltHsms.h"
+#include "frames.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -13,17 +14,11 @@
 
 namespace hsmstest {
 
-using Bytes = std::vector<std::uint8_t>;
-
 // Runs the Qt event loop until `done` holds or a generous bound passes.
 bool pumpUntil(const std::function<bool()>& done, int boundMs = 10000);
 // Runs the event loop for a short while (lets stray events arrive).
 void pumpFor(int ms);
 void ensureApp();
-
-Bytes bytesOf(const std::string& hex);
-// Length field, then the message given as hex.
-Bytes framed(const std::string& hex);
 
 class RawPeer {
 public:
