@@ -59,16 +59,6 @@ TEST(EventLogReset, EmptyTextEmptiesTheLog) {
     EXPECT_EQ(resets, 2);
 }
 
-TEST(EventLogCap, OldestLinesGoFirstAndTheCapIsExact) {
-    CHEventLog log;
-    const QStringList all = numbered(0, 4003);
-    for (const QString& l : all)
-        log.AddText(l);
-    ASSERT_EQ(log.Count(), 4000);
-    EXPECT_EQ(log.Line(0), QStringLiteral("line 3"));
-    EXPECT_EQ(log.Line(3999), QStringLiteral("line 4002"));
-}
-
 TEST(EventLogCap, OneTextLongerThanTheCapKeepsItsNewestLines) {
     CHEventLog log;
     log.AddText(QStringLiteral("old"));

@@ -57,6 +57,15 @@ struct SecsLine {
     }
 };
 
+// Tovik on one end of the line, the host driver open on the other.
+void startSecs(SecsLine& line, Engine& e, Settings& s, const std::string& document = kDocument) {
+    s.protocol = 1;
+    s.devicePath = line.tovikSide.slavePath;
+    e.start(s, document);
+    ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
+    ASSERT_TRUE(line.open());
+}
+
 // Bytes 0-3 and 6-9 of a header: the line driver owns the block fields.
 std::string secsKey(const std::string& hex) { return hex.substr(0, 8) + hex.substr(12, 8); }
 
@@ -65,12 +74,8 @@ std::string secsKey(const std::string& hex) { return hex.substr(0, 8) + hex.subs
 TEST(SecsI, AnswersAutomaticallyIncludingManyBlockMessages) {
     SecsLine line;
     Settings s;
-    s.protocol = 1;
-    s.devicePath = line.tovikSide.slavePath;
     Engine e;
-    e.start(s, bigDocument());
-    ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
+    ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s, bigDocument()));
 
     line.host.SendHex(QString::fromStdString(header(0, 0x81, 1, 0x21)));
     auto reply = line.next();
@@ -96,13 +101,9 @@ TEST(SecsI, AnswersAutomaticallyIncludingManyBlockMessages) {
 TEST(SecsI, SentPrimaryIsRecordedWhenTheLineTookItAndSettledByTheReply) {
     SecsLine line;
     Settings s;
-    s.protocol = 1;
-    s.devicePath = line.tovikSide.slavePath;
     s.verbose = true;
     Engine e;
-    e.start(s);
-    ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
+    ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s));
 
     e.send(QStringLiteral("S1F1 Are You There"));
     EXPECT_TRUE(e.view->SentPrimaries.IsEmpty()); // not before the line took it
