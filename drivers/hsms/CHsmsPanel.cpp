@@ -9,6 +9,10 @@ CHsmsPanel::CHsmsPanel(QWidget* parent)
     : QWidget(parent), m_mode(new QLabel(this)), m_endpoint(new QLabel(this)),
       m_state(new QLabel(this)) {
     auto* layout = new QFormLayout(this);
+    // The pane is small: long values are cut on the right (the whole text is
+    // in the tool tip) rather than squeezing the captions.
+    for (QLabel* value : {m_mode, m_endpoint, m_state})
+        value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addRow(QStringLiteral("Mode:"), m_mode);
     layout->addRow(QStringLiteral("Endpoint:"), m_endpoint);
     layout->addRow(QStringLiteral("State:"), m_state);
@@ -36,8 +40,8 @@ QString CHsmsPanel::ModeText() const {
     const CVeltHsms* d = m_driver.data();
     if (!d)
         return QString();
-    return d->GetServerMode() ? QStringLiteral("Passive (server)")
-                              : QStringLiteral("Active (client)");
+    return d->GetServerMode() ? QStringLiteral("Passive")
+                              : QStringLiteral("Active");
 }
 
 QString CHsmsPanel::EndpointText() const {
@@ -46,9 +50,9 @@ QString CHsmsPanel::EndpointText() const {
         return QString();
     if (d->GetServerMode()) {
         const int port = d->GetListeningPort() ? d->GetListeningPort() : d->GetLocalPort();
-        QString text = QStringLiteral("local port %1").arg(port);
+        QString text = QStringLiteral("port %1").arg(port);
         if (!m_peer.isEmpty())
-            text += QStringLiteral(", peer ") + m_peer;
+            text += QStringLiteral(" <- ") + m_peer;
         return text;
     }
     return QStringLiteral("%1(%2)").arg(d->GetRemoteAddress()).arg(d->GetRemotePort());
@@ -75,4 +79,6 @@ void CHsmsPanel::Refresh() {
     m_mode->setText(ModeText());
     m_endpoint->setText(EndpointText());
     m_state->setText(StateText());
+    for (QLabel* value : {m_mode, m_endpoint, m_state})
+        value->setToolTip(value->text());
 }

@@ -30,32 +30,32 @@ TEST(HsmsPanel, ShowsModeEndpointAndStateAsTheLinkChanges) {
     driver.SetLocalPort(0);
     CHsmsPanel panel;
     panel.SetDriver(&driver);
-    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Passive (server)")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Passive")));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Closed")));
 
     driver.SetPortOpen(true);
     const int port = driver.GetListeningPort();
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Listening")));
-    EXPECT_TRUE(labels(panel).contains(QStringLiteral("local port %1").arg(port)));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("port %1").arg(port)));
 
     RawPeer peer;
     ASSERT_TRUE(peer.connectTo(port));
     ASSERT_TRUE(pumpUntil([&] { return driver.GetState() == CVeltHsms::Connected; }));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Connected, not selected")));
     EXPECT_TRUE(labels(panel).contains(
-        QStringLiteral("local port %1, peer 127.0.0.1(%2)").arg(port).arg(peer.localPort())));
+        QStringLiteral("port %1 <- 127.0.0.1(%2)").arg(port).arg(peer.localPort())));
 
     driver.SendHex(QStringLiteral("ffff0000000200000001"));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Selected")));
 
     driver.SetPortOpen(false);
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Closed")));
-    EXPECT_TRUE(labels(panel).contains(QStringLiteral("local port %1").arg(0)));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("port %1").arg(0)));
 
     driver.SetServerMode(false);
     driver.SetRemoteAddress(QStringLiteral("10.0.0.7"));
     driver.SetRemotePort(5001);
     panel.Refresh();
-    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Active (client)")));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("Active")));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("10.0.0.7(5001)")));
 }
