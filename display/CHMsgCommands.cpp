@@ -84,18 +84,21 @@ void CHMsgCommands::OnAddNewMessage() {
     appendAndEdit(std::move(msg));
 }
 
-void CHMsgCommands::OnDeleteMessage() {
+std::unique_ptr<CHOneMsg> CHMsgCommands::takeSelected() {
     const QString name = m_list.SelectedName();
     if (name.isEmpty()) {
         m_log.AddText(QStringLiteral("No selected message."));
-        return;
+        return nullptr;
     }
     std::unique_ptr<CHOneMsg> removed = m_doc.RemoveByName(name.toStdString());
-    if (!removed) {
+    if (!removed)
         m_log.AddText(QStringLiteral("Cannot delete specified message '") + name + QStringLiteral("'."));
+    return removed;
+}
+
+void CHMsgCommands::OnDeleteMessage() {
+    if (!takeSelected())
         return;
-    }
-    removed.reset();
     m_doc.SetModifiedFlag(true);
     const int row = m_list.RemoveSelectedRow();
     // The row that moved into the gap, or the new last row.
@@ -104,16 +107,9 @@ void CHMsgCommands::OnDeleteMessage() {
 }
 
 void CHMsgCommands::OnEditCut() {
-    const QString name = m_list.SelectedName();
-    if (name.isEmpty()) {
-        m_log.AddText(QStringLiteral("No selected message."));
+    std::unique_ptr<CHOneMsg> removed = takeSelected();
+    if (!removed)
         return;
-    }
-    std::unique_ptr<CHOneMsg> removed = m_doc.RemoveByName(name.toStdString());
-    if (!removed) {
-        m_log.AddText(QStringLiteral("Cannot delete specified message '") + name + QStringLiteral("'."));
-        return;
-    }
     m_pClipMsg = std::move(removed);
     m_doc.SetModifiedFlag(true);
     m_list.RemoveSelectedRow();

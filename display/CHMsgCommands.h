@@ -55,6 +55,9 @@ Q_SIGNALS:
 
 private:
     void appendAndEdit(std::unique_ptr<CHOneMsg> msg);
+    // Takes the selected definition out of the document (Delete and Cut);
+    // logs why and gives nothing when there is none.
+    std::unique_ptr<CHOneMsg> takeSelected();
     bool rowSelected() const;
 
     CTovikarDoc& m_doc;
