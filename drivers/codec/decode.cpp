@@ -66,7 +66,7 @@ Result<bool> index(Message& msg, bool& longLengths) {
                 return fault(start, "list claims " + std::to_string(length) +
                                         " elements but only " + std::to_string(size - pos) +
                                         " bytes follow");
-            if (length > 0 && depth >= kMaxDepth)
+            if (depth >= kMaxDepth) // an empty list counts too, as in SML
                 return fault(start, "lists nested deeper than " + std::to_string(kMaxDepth) +
                                         " levels");
             items.push_back({format, static_cast<uint32_t>(length), static_cast<uint32_t>(pos),

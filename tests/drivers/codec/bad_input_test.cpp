@@ -70,6 +70,12 @@ TEST(CodecNesting, DeepestListsLoadAndOneLevelMoreFails) {
     EXPECT_EQ(hexError("00000101800100000000" + body + "0100", c),
               "hex: lists nested deeper than 128 levels at body byte 256");
     EXPECT_EQ(smlError(std::string(100000, '{')), "SML line 1, column 129: lists nested deeper than 128 levels");
+    // An empty list one level down is refused by both forms alike, so what
+    // the hex form loads always prints as SML that loads again.
+    EXPECT_EQ(hexError("00000101800100000000" + body.substr(4) + "0100", c),
+              "hex: lists nested deeper than 128 levels at body byte 256");
+    EXPECT_EQ(smlError(std::string(128, '{') + "{}" + std::string(128, '}')),
+              "SML line 1, column 129: lists nested deeper than 128 levels");
     // A million levels fail the same way, without exhausting anything.
     std::string deep;
     for (int i = 0; i < 1000000; ++i)
