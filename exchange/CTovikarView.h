@@ -57,6 +57,11 @@ public:
     bool OpenSecsPort(bool open);
     void ShowActivePort();
     void ShowPortPanel(int tab);
+    // Reads the settings file again (the headless program's reload). A port
+    // whose own values changed, or that the new protocol no longer uses, is
+    // closed and opened with the new values; the others keep their
+    // connections and open transactions. Ports that are off are switched on.
+    void ReloadSettings();
     // 0 add, 1 modify, 2 delete; the frame owns the real icon.
     void UpdateTrayIcon(int action);
 
@@ -140,6 +145,31 @@ Q_SIGNALS:
     void MessageListRefreshed();
 
 private:
+    // What each port is opened with, read from the settings.
+    struct HsmsValues {
+        QString address;
+        bool server = false;
+        int port = 0;
+        int localPort = 0;
+        int t8 = 0;
+        bool operator==(const HsmsValues&) const = default;
+    };
+    struct SecsValues {
+        int protocol = 0; // SECS or MSEC
+        int commPort = 0;
+        QString devicePath;
+        int baud = 0;
+        int retry = 0;
+        bool master = false;
+        int device = 0;
+        int t1 = 0, t2 = 0, t3 = 0, t4 = 0;
+        bool operator==(const SecsValues&) const = default;
+    };
+    HsmsValues hsmsValues() const;
+    SecsValues secsValues() const;
+    static bool usesHsms(int protocol) { return protocol == 0 || protocol == 3; }
+    static bool usesSecs(int protocol) { return protocol >= 1 && protocol <= 3; }
+
     void postCommand(int command);
     void loadDefinition(const std::string& text, bool structure);
     bool toHsms(int port) const;

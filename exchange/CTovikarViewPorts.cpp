@@ -117,14 +117,15 @@ bool CTovikarView::OpenHsmsPort(bool open) {
                         .arg(m_hsms.GetRemotePort()));
         return true;
     }
-    QString address = m_hsms.ResolveAddress(m_app.IPAddress);
+    const HsmsValues values = hsmsValues();
+    QString address = m_hsms.ResolveAddress(values.address);
     if (address.isEmpty())
-        address = m_app.IPAddress;
+        address = values.address;
     m_hsms.SetRemoteAddress(address);
-    m_hsms.SetServerMode(m_app.Server);
-    m_hsms.SetRemotePort(m_app.PortNumber);
-    m_hsms.SetLocalPort(m_app.LocalPortNumber);
-    m_hsms.SetT8Timeout(m_app.T8);
+    m_hsms.SetServerMode(values.server);
+    m_hsms.SetRemotePort(values.port);
+    m_hsms.SetLocalPort(values.localPort);
+    m_hsms.SetT8Timeout(values.t8);
     m_hsms.SetPortOpen(true);
     SentPrimaries.Timeout = m_app.T3;
     ReceivedPrimaries.Timeout = m_app.T3;
@@ -145,17 +146,18 @@ bool CTovikarView::OpenSecsPort(bool open) {
         AddText(QStringLiteral("Closed SECS port."));
         return true;
     }
-    m_secs.SetMsecMode(m_app.Protocol == 2);
-    m_secs.SetPortIndex(static_cast<short>(m_app.CommPort - 1));
-    m_secs.SetDevicePath(m_app.DevicePath);
-    m_secs.SetBaud(m_app.BaudRate);
-    m_secs.SetRetryCount(static_cast<short>(m_app.Retry));
-    m_secs.SetMasterMode(m_app.Master);
-    m_secs.SetDevice(m_app.DeviceID);
-    m_secs.SetT1Timeout(m_app.T1);
-    m_secs.SetT2Timeout(m_app.T2);
-    m_secs.SetT3Timeout(m_app.T3);
-    m_secs.SetT4Timeout(m_app.T4);
+    const SecsValues values = secsValues();
+    m_secs.SetMsecMode(values.protocol == 2);
+    m_secs.SetPortIndex(static_cast<short>(values.commPort - 1));
+    m_secs.SetDevicePath(values.devicePath);
+    m_secs.SetBaud(values.baud);
+    m_secs.SetRetryCount(static_cast<short>(values.retry));
+    m_secs.SetMasterMode(values.master);
+    m_secs.SetDevice(values.device);
+    m_secs.SetT1Timeout(values.t1);
+    m_secs.SetT2Timeout(values.t2);
+    m_secs.SetT3Timeout(values.t3);
+    m_secs.SetT4Timeout(values.t4);
     m_secs.SetPortOpen(true);
     SentPrimaries.Timeout = m_app.T3;
     ReceivedPrimaries.Timeout = m_app.T3;
@@ -166,6 +168,62 @@ bool CTovikarView::OpenSecsPort(bool open) {
     AddText(QStringLiteral("Error : Cannot open SECS port."));
     OpenSecsPort(false);
     return false;
+}
+
+CTovikarView::HsmsValues CTovikarView::hsmsValues() const {
+    return {m_app.IPAddress, m_app.Server, m_app.PortNumber, m_app.LocalPortNumber, m_app.T8};
+}
+
+CTovikarView::SecsValues CTovikarView::secsValues() const {
+    return {m_app.Protocol == 2 ? 2 : 1, m_app.CommPort, m_app.DevicePath, m_app.BaudRate,
+            m_app.Retry, m_app.Master, m_app.DeviceID, m_app.T1, m_app.T2, m_app.T3, m_app.T4};
+}
+
+void CTovikarView::ReloadSettings() {
+    LogBatch batch(*this);
+    const int protocolBefore = m_app.Protocol;
+    const HsmsValues hsmsBefore = hsmsValues();
+    const SecsValues secsBefore = secsValues();
+    m_app.LoadSettings();
+    SentPrimaries.Timeout = m_app.T3;
+    ReceivedPrimaries.Timeout = m_app.T3;
+    if (!m_connected) {
+        OnConnect();
+        return;
+    }
+    const bool hsms = usesHsms(m_app.Protocol);
+    const bool secs = usesSecs(m_app.Protocol);
+    const bool hsmsWas = usesHsms(protocolBefore);
+    const bool secsWas = usesSecs(protocolBefore);
+    const bool closeHsms = hsmsWas && (!hsms || hsmsValues() != hsmsBefore);
+    const bool closeSecs = secsWas && (!secs || secsValues() != secsBefore);
+    const bool openHsms = hsms && (!hsmsWas || closeHsms || !m_hsms.GetPortOpen());
+    const bool openSecs = secs && (!secsWas || closeSecs || !m_secs.GetPortOpen());
+    if (!closeHsms && !closeSecs && !openHsms && !openSecs)
+        return;
+
+    // The transactions of a dropped link have nobody left to answer them.
+    SentPrimaries.RemoveAll();
+    ReceivedPrimaries.RemoveAll();
+    if (closeSecs)
+        OpenSecsPort(false);
+    if (closeHsms)
+        OpenHsmsPort(false);
+    bool opened = !openSecs || OpenSecsPort(true);
+    if (opened && openHsms)
+        opened = OpenHsmsPort(true);
+    if (!opened && m_app.Protocol == 3) {
+        // A bridge with one side down is no bridge: both go off, as at Connect.
+        if (m_secs.GetPortOpen())
+            OpenSecsPort(false);
+        if (m_hsms.GetPortOpen())
+            OpenHsmsPort(false);
+        m_connected = false;
+        UpdateTrayIcon(1);
+    }
+    if (m_connected)
+        ShowActivePort();
+    Q_EMIT CommandStatesChanged();
 }
 
 } // namespace tovik

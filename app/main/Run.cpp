@@ -16,9 +16,10 @@ namespace tovik {
 namespace {
 int g_signalPipe[2] = {-1, -1};
 
-// Only async-signal-safe work here: the event loop reads the pipe.
-void onSignal(int) {
-    const char byte = 1;
+// Only async-signal-safe work here: the event loop reads the signal's
+// number from the pipe.
+void onSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
 }
 
@@ -43,16 +44,19 @@ int Run(const CHStartOptions& options) {
     int code = 0;
     {
         CHAppInstance instance(options);
-        if (!instance.InitInstance())
-            return 1;
 
         // SIGINT or SIGTERM ends the run as closing the window would: the
         // window writes its rectangle first. A modified document is not
-        // asked about: there is nobody to answer.
+        // asked about: there is nobody to answer. Headless, SIGHUP reads the
+        // document and its settings again, as service managers expect.
         QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
         QObject::connect(&stopper, &QSocketNotifier::activated, [&] {
-            char byte;
+            char byte = 0;
             [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+            if (byte == SIGHUP) {
+                instance.Reload();
+                return;
+            }
             stopper.setEnabled(false);
             if (CMainFrame* frame = instance.Frame())
                 frame->SaveWindowState();
@@ -63,6 +67,14 @@ int Run(const CHStartOptions& options) {
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, nullptr);
         sigaction(SIGTERM, &action, nullptr);
+        if (!options.windowed)
+            sigaction(SIGHUP, &action, nullptr);
+        // A signal during the start-up waits in the pipe until it is over
+        // (a box shown meanwhile turns the event loop already).
+        stopper.setEnabled(false);
+        if (!instance.InitInstance())
+            return 1;
+        stopper.setEnabled(true);
 
         code = QCoreApplication::exec();
         instance.ExitInstance();

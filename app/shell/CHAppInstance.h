@@ -39,6 +39,9 @@ public:
     // Switches the ports off with their closing texts and writes what the
     // log still holds (the headless end; a closing frame saved its state).
     void ExitInstance();
+    // The headless reload: reads the document from its file and the settings
+    // file again; ports whose values did not change keep their connections.
+    void Reload();
 
     CTovikarApp& App() { return *m_app; }
     CTovikarDoc& Doc() { return *m_doc; }
