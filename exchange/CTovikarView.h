@@ -60,7 +60,8 @@ public:
     // Reads the settings file again (the headless program's reload). A port
     // whose own values changed, or that the new protocol no longer uses, is
     // closed and opened with the new values; the others keep their
-    // connections and open transactions. Ports that are off are switched on.
+    // connections. Open transactions are dropped only when a port closes or
+    // opens. Ports that are off are switched on.
     void ReloadSettings();
     // 0 add, 1 modify, 2 delete; the frame owns the real icon.
     void UpdateTrayIcon(int action);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tovik needs (only those missing), then configures
-# and builds the given CMake preset (default: dev).
-# Usage: scripts/setup.sh [preset]
+# and builds the given CMake preset (default: dev), with any further CMake
+# configure options.
+# Usage: scripts/setup.sh [preset [cmake options...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-dev}"
@@ -14,20 +15,8 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth
 )
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/packages.sh
+install_missing "${packages[@]}"
 
-cmake --preset "$preset" >/dev/null
+cmake --preset "$preset" "${@:2}" >/dev/null
 cmake --build --preset "$preset"
