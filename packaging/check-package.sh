@@ -26,8 +26,8 @@ for lib in libc6 libstdc++6 libqt6core6 libqt6network6 libqt6serialport6 libqt6w
 done
 
 echo "== contents"
-dpkg-deb -c "$deb" | tee /dev/stderr | awk '{print $NF}' > "${TMPDIR:-/tmp}/tovik-contents.$$"
-contents="${TMPDIR:-/tmp}/tovik-contents.$$"
+contents="$(dpkg-deb -c "$deb")"
+echo "$contents"
 for path in ./usr/bin/tovik ./usr/bin/tovik-codec \
     ./usr/share/applications/tovik.desktop ./usr/share/mime/packages/tovik.xml \
     ./usr/share/icons/hicolor/scalable/apps/tovik.svg \
@@ -36,9 +36,8 @@ for path in ./usr/bin/tovik ./usr/bin/tovik-codec \
     ./usr/share/tovik/examples/equipment.tvkm ./usr/share/tovik/examples/equipment.ini \
     ./usr/share/tovik/examples/s6f11.hex ./usr/lib/systemd/system/tovik@.service \
     ./usr/share/doc/tovik/copyright ./usr/share/doc/tovik/changelog.gz; do
-    grep -qxF "$path" "$contents" || fail "missing $path"
+    awk '{print $NF}' <<<"$contents" | grep -qxF "$path" || fail "missing $path"
 done
-rm -f "$contents"
 
 scratch="$(mktemp -d)"
 tovik_pid=""
@@ -118,7 +117,7 @@ wait "$tovik_pid" || status=$?
 tovik_pid=""
 [ "$status" -eq 0 ] || fail "tovik exited $status on SIGTERM"
 [ "$(tail -n 1 "$scratch/run/out.txt")" = "Closed HSMS port" ] || fail "last log line"
-grep -q "S1F1" "$scratch/run/out.txt" || fail "no S1F1 in the event log"
+grep -qx "s1f1w" "$scratch/run/out.txt" || fail "no s1f1w in the event log"
 
 echo "== lintian"
 lintian --fail-on error --display-info "$deb" || fail "lintian reported errors"
