@@ -78,8 +78,8 @@ for attempt in 1 2 3 4 5; do
         > "$scratch/run/out.txt" 2> "$scratch/run/err.txt" &
     tovik_pid=$!
     for _ in $(seq 200); do
-        grep -q "^HSMS port has been opened successfully.$" "$scratch/run/out.txt" && opened=1
-        grep -q "^Error : Cannot open HSMS port.$" "$scratch/run/out.txt" && break
+        grep -qs "^HSMS port has been opened successfully.$" "$scratch/run/out.txt" && opened=1
+        grep -qs "^Error : Cannot open HSMS port.$" "$scratch/run/out.txt" && break
         [ -n "$opened" ] && break
         sleep 0.1
     done
