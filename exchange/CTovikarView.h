@@ -72,6 +72,8 @@ public:
     void OnHsmsError(const QString& address, int port, short code, const QString& detail);
     void OnHsmsConnection(const QString& address, int port, bool connected);
     void OnHsmsPeer(const QString& address, int port);
+    // A host beyond MaxClients was turned away.
+    void OnHsmsRefused(const QString& address, int port, int limit);
     void OnSecsSendCompleted(const QString& hex, bool success);
     void OnSecsError(short code, const QString& detail);
     void OnSecsByte(short character, bool received);
@@ -143,6 +145,11 @@ private:
     void postCommand(int command);
     void loadDefinition(const std::string& text, bool structure);
     bool toHsms(int port) const;
+    // Bridge mode in which the HSMS side keeps its own session with the host.
+    bool bridgeSession() const;
+    // Answers or acts on an HSMS control request as the equipment does;
+    // true when the dispatch ends there.
+    bool answerControlMessage(int port, const std::string& text);
     void sendEventMessage(const std::string& sml);
     void flushByteTrace();
     void flushLogBatch();
