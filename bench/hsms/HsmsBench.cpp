@@ -1,6 +1,6 @@
 // Load figures for the HSMS driver, each next to a raw-socket baseline run in
 // the same process:
-// - request/reply transactions per second between two drivers (the echoing
+// - request/reply transactions per second between two drivers (the answering
 //   one on its own thread) at 1 and 16 outstanding requests, against a
 //   blocking-socket ping-pong of the same frames;
 // - replies of one passive driver to 1, 4 and 16 hosts connected at once,
@@ -157,24 +157,51 @@ void BM_RawPingPong(benchmark::State& state) {
     ::close(server);
 }
 
+// A passive driver on its own thread answering every S1F1 W with S1F2 (same
+// system bytes) to the peer that asked, as the program's receive dispatch
+// addresses its replies.
+class AnsweringPassive {
+public:
+    AnsweringPassive() {
+        std::promise<int> portReady;
+        m_thread = QThread::create([&portReady] {
+            CVeltHsms passive;
+            passive.SetServerMode(true);
+            passive.SetLocalPort(0);
+            passive.SetT7Timeout(0);
+            QObject::connect(&passive, &CVeltHsms::MessageReceived,
+                             [&passive](const QString& peer, int peerPort, const QString& hex) {
+                                 passive.SetRemoteAddress(peer);
+                                 passive.SetRemotePort(peerPort);
+                                 QString reply = hex;
+                                 reply.replace(4, 4, QStringLiteral("0102"));
+                                 passive.SendHex(reply);
+                             });
+            passive.SetPortOpen(true);
+            portReady.set_value(passive.GetListeningPort());
+            QEventLoop loop;
+            loop.exec();
+        });
+        m_thread->start();
+        port = portReady.get_future().get();
+    }
+    ~AnsweringPassive() {
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
+    }
+    AnsweringPassive(const AnsweringPassive&) = delete;
+    AnsweringPassive& operator=(const AnsweringPassive&) = delete;
+    int port = 0;
+
+private:
+    QThread* m_thread = nullptr;
+};
+
 void BM_DriverPair(benchmark::State& state) {
     const int outstanding = static_cast<int>(state.range(0));
-    std::promise<int> portReady;
-    QThread* thread = QThread::create([&portReady] {
-        CVeltHsms passive;
-        passive.SetServerMode(true);
-        passive.SetLocalPort(0);
-        passive.SetT7Timeout(0);
-        QObject::connect(
-            &passive, &CVeltHsms::MessageReceived,
-            [&passive](const QString&, int, const QString& hex) { passive.SendHex(hex); });
-        passive.SetPortOpen(true);
-        portReady.set_value(passive.GetListeningPort());
-        QEventLoop loop;
-        loop.exec();
-    });
-    thread->start();
-    const int port = portReady.get_future().get();
+    AnsweringPassive passive;
+    const int port = passive.port;
 
     CVeltHsms active;
     active.SetT7Timeout(0);
@@ -202,9 +229,6 @@ void BM_DriverPair(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
     active.SetPortOpen(false);
-    thread->quit();
-    thread->wait();
-    delete thread;
 }
 
 // ---- several hosts on one passive port
@@ -213,28 +237,8 @@ constexpr int kHostRequests = 4; // outstanding per host
 
 void BM_PassiveHosts(benchmark::State& state) {
     const int hosts = static_cast<int>(state.range(0));
-    std::promise<int> portReady;
-    QThread* thread = QThread::create([&portReady] {
-        CVeltHsms passive;
-        passive.SetServerMode(true);
-        passive.SetLocalPort(0);
-        passive.SetT7Timeout(0);
-        // The reply to an S1F1 W: S1F2, same system bytes, to the host that asked.
-        QObject::connect(&passive, &CVeltHsms::MessageReceived,
-                         [&passive](const QString& address, int port, const QString& hex) {
-                             passive.SetRemoteAddress(address);
-                             passive.SetRemotePort(port);
-                             QString reply = hex;
-                             reply.replace(4, 4, QStringLiteral("0102"));
-                             passive.SendHex(reply);
-                         });
-        passive.SetPortOpen(true);
-        portReady.set_value(passive.GetListeningPort());
-        QEventLoop loop;
-        loop.exec();
-    });
-    thread->start();
-    const int port = portReady.get_future().get();
+    AnsweringPassive passive;
+    const int port = passive.port;
     std::vector<int> fds;
     for (int i = 0; i < hosts; ++i)
         fds.push_back(connectTo(port));
@@ -265,9 +269,6 @@ void BM_PassiveHosts(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * each * hosts);
     for (int fd : fds)
         ::close(fd);
-    thread->quit();
-    thread->wait();
-    delete thread;
 }
 
 // ---- 1 MiB receive throughput

@@ -66,6 +66,17 @@ void startSecs(SecsLine& line, Engine& e, Settings& s, const std::string& docume
     ASSERT_TRUE(line.open());
 }
 
+// Tovik as the bridge between the line and a raw HSMS host of ours.
+void startBridge(SecsLine& line, Engine& e, Settings& s, RawHost& host) {
+    s.protocol = 3;
+    s.devicePath = line.tovikSide.slavePath;
+    s.localPort = freePort();
+    e.start(s);
+    ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
+    ASSERT_TRUE(line.open());
+    ASSERT_TRUE(host.connect(s.localPort));
+}
+
 // Bytes 0-3 and 6-9 of a header: the line driver owns the block fields.
 std::string secsKey(const std::string& hex) { return hex.substr(0, 8) + hex.substr(12, 8); }
 
@@ -147,16 +158,10 @@ TEST(SecsI, MissingLineIsReported) {
 TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     SecsLine line;
     Settings s;
-    s.protocol = 3;
-    s.devicePath = line.tovikSide.slavePath;
-    s.localPort = freePort();
     s.invokeEvent = true;
     Engine e;
-    e.start(s);
-    ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
     RawHost host;
-    ASSERT_TRUE(host.connect(s.localPort));
+    ASSERT_NO_FATAL_FAILURE(startBridge(line, e, s, host));
 
     // A control message is relayed, not answered.
     const std::string linktest = header(0xffff, 0, 0, 0x0102, 5);
@@ -204,19 +209,13 @@ TEST_P(BridgeLink, StaysUpAndCarriesHeadersByEachStandard) {
     line.host.SetMasterMode(true); // the equipment
     line.host.SetDevice(5);
     Settings s;
-    s.protocol = 3;
     s.master = false;
     s.deviceId = 5;
-    s.devicePath = line.tovikSide.slavePath;
-    s.localPort = freePort();
     s.hsmsExtra = session ? "BridgeSession=1\n" : "";
     s.timeOutExtra = "T7=150\n";
     Engine e;
-    e.start(s);
-    ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
     RawHost host;
-    ASSERT_TRUE(host.connect(s.localPort));
+    ASSERT_NO_FATAL_FAILURE(startBridge(line, e, s, host));
 
     const struct {
         unsigned sType;

@@ -56,6 +56,15 @@ protected:
         return pumpUntil([&] { return rec.events.contains(event); });
     }
 
+    // The peer at port p selects (system bytes 1) and gets the answer.
+    void select(RawPeer& peer, int p) {
+        peer.send(framed("ffff0000000100000001"));
+        ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
+        driver.SendHex(QStringLiteral("ffff0000000200000001"));
+        EXPECT_EQ(peer.receive(14), framed("ffff0000000200000001"));
+        EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
+    }
+
     // A new client selects and gets the driver's answer on the wire.
     void expectServesNextClient() {
         ASSERT_TRUE(driver.GetPortOpen());
@@ -174,11 +183,7 @@ TEST_F(HsmsPassive, SeparatedLinkStaysUpAndServes) {
     driver.SetT7Timeout(100);
     RawPeer peer;
     const int p = connectPeer(peer);
-    peer.send(framed("ffff0000000100000001"));
-    ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
-    driver.SendHex(QStringLiteral("ffff0000000200000001"));
-    EXPECT_EQ(peer.receive(14), framed("ffff0000000200000001"));
-    EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
+    select(peer, p);
     peer.send(framed("ffff0000000900000002"));
     ASSERT_TRUE(waitFor(recv(p, "ffff0000000900000002")));
     EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
@@ -198,10 +203,7 @@ TEST_F(HsmsPassive, SilentSelectedLinkIsProbedAndDroppedWithoutLinktestReply) {
     driver.SetT6Timeout(300);
     RawPeer peer;
     const int p = connectPeer(peer);
-    peer.send(framed("ffff0000000100000001"));
-    ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
-    driver.SendHex(QStringLiteral("ffff0000000200000001"));
-    EXPECT_EQ(peer.receive(14), framed("ffff0000000200000001"));
+    select(peer, p);
 
     const Bytes probe = peer.receive(14);
     ASSERT_EQ(probe.size(), 14u);
