@@ -114,7 +114,7 @@ TEST_F(Equipment, HostVanishingMidMessageLeavesTheNextOneServed) {
     // fields are tried in tests/abuse).
     ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
     host.close();
-    // One host at a time: a new connection waits until Tovik saw the old go.
+    // Tovik sees the half frame go with its connection.
     ASSERT_TRUE(tovik->waitDisconnects(1));
 
     ASSERT_TRUE(host.connect(settings.localPort));
