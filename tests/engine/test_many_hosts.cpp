@@ -124,7 +124,7 @@ TEST_F(Hosts, WithMaxClientsOneTheNewcomerIsRefusedWithTheReason) {
 // and then sent a Separate.req that Tovik ignores keeps serving.
 TEST_F(Hosts, OnlyANeverSelectedLinkRunsOutT7) {
     settings.disconnectAtSeparate = false;
-    settings.timeOutExtra = "T7=150\n";
+    settings.timeOutExtra = "T7=400\n";
     start();
     RawHost kept, idle;
     ASSERT_TRUE(kept.connect(settings.localPort));
@@ -135,7 +135,7 @@ TEST_F(Hosts, OnlyANeverSelectedLinkRunsOutT7) {
     EXPECT_TRUE(idle.waitClosed());
     ASSERT_TRUE(tovik->waitLine("Error : T7 time out."));
     EXPECT_EQ(tovik->count("Error (-8) with " + peerText(idle)), 1u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // several times T7
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000)); // several times T7
     exchange(kept, 3);
     EXPECT_EQ(tovik->count("Error : T7 time out."), 1u);
     EXPECT_EQ(tovik->countPrefix("Disconnected with "), 1u);

@@ -180,10 +180,10 @@ TEST_F(HsmsPassive, ConnectedButNeverSelectedRunsOutT7) {
 // A link once selected is the program's: a Separate.req it ignores leaves
 // the link up and serving, however long T7 is.
 TEST_F(HsmsPassive, SeparatedLinkStaysUpAndServes) {
-    driver.SetT7Timeout(100);
     RawPeer peer;
     const int p = connectPeer(peer);
     select(peer, p);
+    driver.SetT7Timeout(100);
     peer.send(framed("ffff0000000900000002"));
     ASSERT_TRUE(waitFor(recv(p, "ffff0000000900000002")));
     EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
