@@ -65,7 +65,9 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
         m_working.SetHexMessage("ffff0000000100000000");
         // Passive peers often start reading only after their accept returns.
         QThread::msleep(100);
-        SendWorkingMessage(PortActiveTab, nullptr);
+        // The bridge's own session: the request is for the HSMS host, not
+        // for the line of the tab shown.
+        SendWorkingMessage(bridgeSession() ? PortHsms : PortActiveTab, nullptr);
     }
 }
 

@@ -258,3 +258,31 @@ TEST_P(BridgeLink, StaysUpAndCarriesHeadersByEachStandard) {
 
 INSTANTIATE_TEST_SUITE_P(BridgeSession, BridgeLink, ::testing::Bool(),
                          [](const auto& testInfo) { return testInfo.param ? "Answered" : "Relayed"; });
+
+// On the active side the bridge's own session starts with Tovik's
+// Select.req to the host; the host's answer stays on the HSMS side.
+TEST(BridgeSessionActive, SelectsTheHostAndKeepsControlMessagesOffTheLine) {
+    SecsLine line;
+    RawListener listener;
+    Settings s;
+    s.protocol = 3;
+    s.server = false;
+    s.port = listener.port;
+    s.devicePath = line.tovikSide.slavePath;
+    s.hsmsExtra = "BridgeSession=1\n";
+    Engine e;
+    e.start(s);
+    ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
+    ASSERT_TRUE(line.open());
+    RawHost host;
+    host.adopt(acceptPumping(listener));
+    ASSERT_GE(host.fd(), 0);
+    const auto select = recvPumping(host);
+    ASSERT_TRUE(select);
+    EXPECT_EQ(select->substr(0, 12), "ffff00000001");
+    ASSERT_TRUE(host.send("ffff00000002" + select->substr(12, 8)));
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 0x31, 5)));
+    EXPECT_EQ(recvPumping(host), header(0xffff, 0, 0, 0x31, 6));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->Hsms().GetState() == CVeltHsms::Selected; }, 2000));
+    EXPECT_FALSE(line.next(300)) << "no control message reached the line";
+}
