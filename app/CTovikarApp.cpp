@@ -56,6 +56,22 @@ const std::array<SettingRef, CTovikarApp::kSettingCount> kSettings{{
     {"Event", "EventFunction", &CTovikarApp::EventFunction, 99},
 }};
 
+// Values read at start and never written by SaveSettings; the one place of
+// their defaults.
+struct ExtraRef {
+    const char* section;
+    const char* name;
+    std::variant<int CTovikarApp::*, bool CTovikarApp::*> member;
+    int defaultValue;
+};
+const std::array<ExtraRef, 5> kExtras{{
+    {"HSMS", "MaxClients", &CTovikarApp::MaxClients, 16},
+    {"HSMS", "BridgeSession", &CTovikarApp::BridgeSession, 0},
+    {"HSMS", "LinktestInterval", &CTovikarApp::LinktestInterval, 0},
+    {"TimeOut", "T6", &CTovikarApp::T6, 5000},
+    {"TimeOut", "T7", &CTovikarApp::T7, 10000},
+}};
+
 const QString kPreferences = QStringLiteral("Preferences");
 
 QString detectExecutablePath() {
@@ -77,6 +93,8 @@ CTovikarApp::CTovikarApp(QString executablePath, QString userConfigDir)
     m_store.setFileName(userSettingsFile());
     for (const SettingRef& s : kSettings)
         std::visit([&](auto member) { assign(member, s.defaultValue); }, s.member);
+    for (const ExtraRef& e : kExtras)
+        std::visit([&](auto member) { assign(member, e.defaultValue); }, e.member);
 }
 
 template <class M> void CTovikarApp::assign(M member, int value) {
@@ -113,6 +131,13 @@ void CTovikarApp::LoadSettings() {
     }
     DevicePath =
         CHProfileStore::stringValue(ini, QStringLiteral("SECS"), QStringLiteral("DevicePath"));
+    for (const ExtraRef& e : kExtras)
+        std::visit(
+            [&](auto member) {
+                assign(member, CHProfileStore::intValue(ini, QLatin1String(e.section),
+                                                        QLatin1String(e.name), e.defaultValue));
+            },
+            e.member);
 }
 
 bool CTovikarApp::SaveSettings() {

@@ -70,6 +70,15 @@ public:
     // (or "tcp:HOST:PORT") instead of the port numbered by CommPort.
     QString DevicePath;
 
+    // Extra values in the same way: read by LoadSettings, never written,
+    // their defaults keeping the behaviour without them (README, "Extra
+    // settings values").
+    int MaxClients{};       // HSMS/MaxClients: hosts served at once in passive mode
+    bool BridgeSession{};   // HSMS/BridgeSession: the bridge answers the host's control messages
+    int LinktestInterval{}; // HSMS/LinktestInterval: seconds of silence before a linktest, 0 off
+    int T6{};               // TimeOut/T6: control transaction reply, milliseconds, 0 off
+    int T7{};               // TimeOut/T7: passive link never selected, milliseconds, 0 off
+
     // ---- The settings file ----
     // Reads every setting; absent or unreadable values keep their defaults.
     void LoadSettings();

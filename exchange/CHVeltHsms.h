@@ -12,7 +12,7 @@ public:
     explicit CHVeltHsms(QObject* parent = nullptr) : CVeltHsms(parent) {}
 
     // A message loaded with a SECS-I header goes out as a data message: its
-    // header bytes 4-5 become PType 0 and SType 0 first.
+    // R-bit is cleared and header bytes 4-5 become PType 0 and SType 0 first.
     void SendFromCodec(CHVeltSecsII& codec);
     // The same for a hex text the caller already has (saves one encoding).
     void SendFromCodec(CHVeltSecsII& codec, const std::string& hex);

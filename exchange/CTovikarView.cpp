@@ -25,6 +25,7 @@ CTovikarView::CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent)
     connect(&m_hsms, &CVeltHsms::ErrorOccurred, this, &CTovikarView::OnHsmsError);
     connect(&m_hsms, &CVeltHsms::ConnectionChanged, this, &CTovikarView::OnHsmsConnection);
     connect(&m_hsms, &CVeltHsms::PeerChanged, this, &CTovikarView::OnHsmsPeer);
+    connect(&m_hsms, &CVeltHsms::ClientRefused, this, &CTovikarView::OnHsmsRefused);
     connect(&m_secs, &CVeltSecsI::MessageReceived, this,
             [this](const QString& hex) { OnMessageReceived(PortSecs, QString(), 0, hex); });
     connect(&m_secs, &CVeltSecsI::SendCompleted, this, &CTovikarView::OnSecsSendCompleted);

@@ -78,6 +78,8 @@ public:
     void OnHsmsError(const QString& address, int port, short code, const QString& detail);
     void OnHsmsConnection(const QString& address, int port, bool connected);
     void OnHsmsPeer(const QString& address, int port);
+    // A host beyond MaxClients was turned away.
+    void OnHsmsRefused(const QString& address, int port, int limit);
     void OnSecsSendCompleted(const QString& hex, bool success);
     void OnSecsError(short code, const QString& detail);
     void OnSecsByte(short character, bool received);
@@ -153,6 +155,10 @@ private:
         int port = 0;
         int localPort = 0;
         int t8 = 0;
+        int t7 = 0;
+        int t6 = 0;
+        int linktestInterval = 0; // milliseconds, 0 off
+        int maxClients = 0;
         bool operator==(const HsmsValues&) const = default;
     };
     struct SecsValues {
@@ -174,6 +180,11 @@ private:
     void postCommand(int command);
     void loadDefinition(const std::string& text, bool structure);
     bool toHsms(int port) const;
+    // Bridge mode in which the HSMS side keeps its own session with the host.
+    bool bridgeSession() const;
+    // Answers or acts on an HSMS control request as the equipment does;
+    // true when the dispatch ends there.
+    bool answerControlMessage(int port, const std::string& text);
     void sendEventMessage(const std::string& sml);
     void flushByteTrace();
     void flushLogBatch();

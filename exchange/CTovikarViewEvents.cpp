@@ -60,17 +60,27 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
         UpdateTrayIcon(1);
         Q_EMIT CommandStatesChanged();
     }
-    if (connected && m_app.Protocol == 0 && m_app.SendSelectReqAtConnect && !m_hsms.GetServerMode()) {
+    if (connected && (m_app.Protocol == 0 || bridgeSession()) && m_app.SendSelectReqAtConnect &&
+        !m_hsms.GetServerMode()) {
         m_working.SetHexMessage("ffff0000000100000000");
         // Passive peers often start reading only after their accept returns.
         QThread::msleep(100);
-        SendWorkingMessage(PortActiveTab, nullptr);
+        // The bridge's own session: the request is for the HSMS host, not
+        // for the line of the tab shown.
+        SendWorkingMessage(bridgeSession() ? PortHsms : PortActiveTab, nullptr);
     }
 }
 
 void CTovikarView::OnHsmsPeer(const QString& address, int port) {
     m_hsms.SetRemoteAddress(address);
     m_hsms.SetRemotePort(port);
+}
+
+void CTovikarView::OnHsmsRefused(const QString& address, int port, int limit) {
+    AddText(QStringLiteral("Refused %1(%2): %3 host(s) already connected (MaxClients=%3)")
+                .arg(address)
+                .arg(port)
+                .arg(limit));
 }
 
 void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {

@@ -108,10 +108,14 @@ void CTovikarView::OnDisconnect() {
 
 bool CTovikarView::OpenHsmsPort(bool open) {
     if (!open) {
+        // A connection that goes reports itself ("Disconnected with"); the
+        // close text stands in for it only when there was none.
+        const bool linked = m_hsms.GetState() == CVeltHsms::Connected ||
+                            m_hsms.GetState() == CVeltHsms::Selected;
         m_hsms.SetPortOpen(false);
         if (m_hsms.GetServerMode())
             AddText(QStringLiteral("Closed HSMS port"));
-        else
+        else if (!linked)
             AddText(QStringLiteral("Disconnected with %1(%2)")
                         .arg(m_hsms.GetRemoteAddress())
                         .arg(m_hsms.GetRemotePort()));
@@ -126,6 +130,10 @@ bool CTovikarView::OpenHsmsPort(bool open) {
     m_hsms.SetRemotePort(values.port);
     m_hsms.SetLocalPort(values.localPort);
     m_hsms.SetT8Timeout(values.t8);
+    m_hsms.SetT7Timeout(values.t7);
+    m_hsms.SetT6Timeout(values.t6);
+    m_hsms.SetLinktestInterval(values.linktestInterval);
+    m_hsms.SetMaxClients(values.maxClients);
     m_hsms.SetPortOpen(true);
     SentPrimaries.Timeout = m_app.T3;
     ReceivedPrimaries.Timeout = m_app.T3;
@@ -171,7 +179,18 @@ bool CTovikarView::OpenSecsPort(bool open) {
 }
 
 CTovikarView::HsmsValues CTovikarView::hsmsValues() const {
-    return {m_app.IPAddress, m_app.Server, m_app.PortNumber, m_app.LocalPortNumber, m_app.T8};
+    // The extra values: only a passive link in Protocol 0 that nobody ever
+    // selects is the driver's to close (T7); a bridge or an ignored
+    // Separate.req keeps its link.
+    return {m_app.IPAddress,
+            m_app.Server,
+            m_app.PortNumber,
+            m_app.LocalPortNumber,
+            m_app.T8,
+            m_app.Protocol == 0 ? m_app.T7 : 0,
+            m_app.T6,
+            m_app.LinktestInterval > 0 ? m_app.LinktestInterval * 1000 : 0,
+            m_app.MaxClients};
 }
 
 CTovikarView::SecsValues CTovikarView::secsValues() const {

@@ -14,6 +14,7 @@ namespace tovik {
 namespace {
 const char kSelectRsp[] = "ffff0000000200000000";
 const char kLinktestRsp[] = "ffff0000000600000000";
+const char kDeselectRsp[] = "ffff0000000400000000";
 
 // "<b 0x.. x10>" over the ten header bytes exactly as they stand in the text.
 std::string headerAsBinary(const char* prefix, const std::string& hex) {
@@ -52,10 +53,15 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
     if (m_app.Protocol == 3) {
-        // Bridge: relay as received, control messages included; nothing else.
+        if (port == PortHsms && bridgeSession() && m_working.IsControlMessage()) {
+            answerControlMessage(port, text);
+            return;
+        }
+        // Bridge: relay what the working codec holds, control messages
+        // included; nothing else.
         if (port == PortHsms) {
-            m_secs.SendFromCodec(text);
-            LogMessage(QStringLiteral("Send"), &m_working, &text);
+            m_secs.SendFromCodec(m_working);
+            LogMessage(QStringLiteral("Send"));
         } else if (port == PortSecs) {
             m_hsms.SendFromCodec(m_working);
             LogMessage(QStringLiteral("Send"));
@@ -75,22 +81,8 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         m_awaitingReply = false;
 
     if (stream == 0 && m_app.Protocol == 0 && m_working.IsControlMessage()) {
-        switch (m_working.GetSType()) {
-        case 1:
-            m_working.SetHexMessage(kSelectRsp);
-            SendWorkingMessage(port, &text);
-            break;
-        case 5:
-            m_working.SetHexMessage(kLinktestRsp);
-            SendWorkingMessage(port, &text);
-            break;
-        case 9:
-            if (m_app.DisconnectAtSeparateReq)
-                postCommand(m_app.Server ? ID_DISCONNECT : ID_CONNECT);
+        if (answerControlMessage(port, text))
             return;
-        default:
-            break;
-        }
     } else if (stream == 9 && m_working.GetFunction() == 9) {
         if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(text, false))
             ReceivedPrimaries.RemoveRecord(r);
@@ -116,6 +108,35 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         ReceivedPrimaries.AddPrimary(text);
     }
     Q_EMIT CommandStatesChanged();
+}
+
+bool CTovikarView::bridgeSession() const { return m_app.Protocol == 3 && m_app.BridgeSession; }
+
+bool CTovikarView::answerControlMessage(int port, const std::string& text) {
+    switch (m_working.GetSType()) {
+    case 1:
+        m_working.SetHexMessage(kSelectRsp);
+        SendWorkingMessage(port, &text);
+        return true;
+    case 3:
+        // Only the bridge's own session answers a Deselect.req; the
+        // equipment of Protocol 0 logs it and goes on.
+        if (!bridgeSession())
+            return false;
+        m_working.SetHexMessage(kDeselectRsp);
+        SendWorkingMessage(port, &text);
+        return true;
+    case 5:
+        m_working.SetHexMessage(kLinktestRsp);
+        SendWorkingMessage(port, &text);
+        return true;
+    case 9:
+        if (m_app.DisconnectAtSeparateReq)
+            postCommand(m_app.Server ? ID_DISCONNECT : ID_CONNECT);
+        return true;
+    default:
+        return bridgeSession(); // no other control message crosses the bridge
+    }
 }
 
 } // namespace tovik

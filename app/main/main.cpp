@@ -27,7 +27,7 @@ const char kUsage[] =
     "headless otherwise.\n"
     "\n"
     "  --headless   run without a window; every event-log line goes to standard\n"
-    "               output. SIGINT or SIGTERM closes the ports and exits; SIGHUP\n"
+    "               output. SIGINT or SIGTERM ends the run with status 0; SIGHUP\n"
     "               reads the document and its settings again, keeping the\n"
     "               connections whose settings did not change.\n"
     "  --windowed   open the main window even where no display was detected\n"

@@ -132,8 +132,8 @@ void CHAppInstance::attachFileLog() {
 }
 
 void CHAppInstance::ExitInstance() {
-    if (m_view && m_view->GetConnected())
-        m_view->OnConnect(); // switches the ports off, with their closing texts
+    // The ports are not closed here: the process ends and the system closes
+    // them, without a closing line in the log.
     if (m_stdout)
         m_stdout->Flush();
 }

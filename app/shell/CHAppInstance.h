@@ -36,8 +36,8 @@ public:
 
     // Runs the start-up; false only when not even a new document could be made.
     bool InitInstance();
-    // Switches the ports off with their closing texts and writes what the
-    // log still holds (the headless end; a closing frame saved its state).
+    // Writes what the log still holds (the headless end; a closing frame
+    // saved its state). The ports are left to close with the process.
     void ExitInstance();
     // The headless reload: reads the document from its file and the settings
     // file again; ports whose values did not change keep their connections.

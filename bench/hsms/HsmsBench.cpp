@@ -1,8 +1,12 @@
 // Load figures for the HSMS driver, each next to a raw-socket baseline run in
 // the same process:
-// - request/reply transactions per second between two drivers (the echoing
+// - request/reply transactions per second between two drivers (the answering
 //   one on its own thread) at 1 and 16 outstanding requests, against a
 //   blocking-socket ping-pong of the same frames;
+// - replies of one passive driver to 1, 4 and 16 hosts connected at once,
+//   each host on its own thread with 4 requests outstanding, every reply
+//   addressed as the program does it (RemoteAddress/RemotePort of the peer
+//   that spoke), against the ping-pong at 4 outstanding;
 // - receive throughput of 1 MiB messages into a driver, against a blocking
 //   socket reading the same frames.
 // Medians of several repetitions; the ratios are printed at the end.
@@ -153,24 +157,51 @@ void BM_RawPingPong(benchmark::State& state) {
     ::close(server);
 }
 
+// A passive driver on its own thread answering every S1F1 W with S1F2 (same
+// system bytes) to the peer that asked, as the program's receive dispatch
+// addresses its replies.
+class AnsweringPassive {
+public:
+    AnsweringPassive() {
+        std::promise<int> portReady;
+        m_thread = QThread::create([&portReady] {
+            CVeltHsms passive;
+            passive.SetServerMode(true);
+            passive.SetLocalPort(0);
+            passive.SetT7Timeout(0);
+            QObject::connect(&passive, &CVeltHsms::MessageReceived,
+                             [&passive](const QString& peer, int peerPort, const QString& hex) {
+                                 passive.SetRemoteAddress(peer);
+                                 passive.SetRemotePort(peerPort);
+                                 QString reply = hex;
+                                 reply.replace(4, 4, QStringLiteral("0102"));
+                                 passive.SendHex(reply);
+                             });
+            passive.SetPortOpen(true);
+            portReady.set_value(passive.GetListeningPort());
+            QEventLoop loop;
+            loop.exec();
+        });
+        m_thread->start();
+        port = portReady.get_future().get();
+    }
+    ~AnsweringPassive() {
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
+    }
+    AnsweringPassive(const AnsweringPassive&) = delete;
+    AnsweringPassive& operator=(const AnsweringPassive&) = delete;
+    int port = 0;
+
+private:
+    QThread* m_thread = nullptr;
+};
+
 void BM_DriverPair(benchmark::State& state) {
     const int outstanding = static_cast<int>(state.range(0));
-    std::promise<int> portReady;
-    QThread* thread = QThread::create([&portReady] {
-        CVeltHsms passive;
-        passive.SetServerMode(true);
-        passive.SetLocalPort(0);
-        passive.SetT7Timeout(0);
-        QObject::connect(
-            &passive, &CVeltHsms::MessageReceived,
-            [&passive](const QString&, int, const QString& hex) { passive.SendHex(hex); });
-        passive.SetPortOpen(true);
-        portReady.set_value(passive.GetListeningPort());
-        QEventLoop loop;
-        loop.exec();
-    });
-    thread->start();
-    const int port = portReady.get_future().get();
+    AnsweringPassive passive;
+    const int port = passive.port;
 
     CVeltHsms active;
     active.SetT7Timeout(0);
@@ -198,9 +229,46 @@ void BM_DriverPair(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
     active.SetPortOpen(false);
-    thread->quit();
-    thread->wait();
-    delete thread;
+}
+
+// ---- several hosts on one passive port
+
+constexpr int kHostRequests = 4; // outstanding per host
+
+void BM_PassiveHosts(benchmark::State& state) {
+    const int hosts = static_cast<int>(state.range(0));
+    AnsweringPassive passive;
+    const int port = passive.port;
+    std::vector<int> fds;
+    for (int i = 0; i < hosts; ++i)
+        fds.push_back(connectTo(port));
+
+    const std::vector<char> frame = frameOf(requestBytes());
+    const int each = kBatch / hosts;
+    for (auto _ : state) {
+        std::vector<std::thread> clients;
+        for (int fd : fds) {
+            clients.emplace_back([&frame, each, fd] {
+                std::vector<char> reply;
+                int sent = 0;
+                for (; sent < kHostRequests; ++sent)
+                    writeAll(fd, frame.data(), frame.size());
+                for (int done = 0; done < each; ++done) {
+                    if (!readFrame(fd, reply))
+                        return;
+                    if (sent < each) {
+                        writeAll(fd, frame.data(), frame.size());
+                        ++sent;
+                    }
+                }
+            });
+        }
+        for (auto& c : clients)
+            c.join();
+    }
+    state.SetItemsProcessed(state.iterations() * each * hosts);
+    for (int fd : fds)
+        ::close(fd);
 }
 
 // ---- 1 MiB receive throughput
@@ -264,12 +332,20 @@ void BM_DriverReceive1MiB(benchmark::State& state) {
 
 BENCHMARK(BM_RawPingPong)
     ->Arg(1)
+    ->Arg(4)
     ->Arg(16)
     ->UseRealTime()
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_DriverPair)
     ->Arg(1)
+    ->Arg(16)
+    ->UseRealTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PassiveHosts)
+    ->Arg(1)
+    ->Arg(4)
     ->Arg(16)
     ->UseRealTime()
     ->Repetitions(5)
@@ -315,5 +391,10 @@ int main(int argc, char** argv) {
     ratio("transactions, 1 outstanding", "BM_DriverPair/1", "BM_RawPingPong/1", 1, "tx/s");
     ratio("transactions, 16 outstanding", "BM_DriverPair/16", "BM_RawPingPong/16", 1, "tx/s");
     ratio("receive, 1 MiB messages", "BM_DriverReceive1MiB/", "BM_RawReceive1MiB/", 1e6, "MB/s");
+    ratio("1 host x 4 outstanding", "BM_PassiveHosts/1", "BM_RawPingPong/4", 1, "tx/s");
+    ratio("4 hosts x 4 outstanding", "BM_PassiveHosts/4", "BM_RawPingPong/4", 1, "tx/s");
+    ratio("16 hosts x 4 outstanding", "BM_PassiveHosts/16", "BM_RawPingPong/4", 1, "tx/s");
+    ratio("4 hosts against 1 host", "BM_PassiveHosts/4", "BM_PassiveHosts/1", 1, "tx/s");
+    ratio("16 hosts against 1 host", "BM_PassiveHosts/16", "BM_PassiveHosts/1", 1, "tx/s");
     return 0;
 }

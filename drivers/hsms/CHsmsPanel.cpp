@@ -7,15 +7,16 @@
 
 CHsmsPanel::CHsmsPanel(QWidget* parent)
     : QWidget(parent), m_mode(new QLabel(this)), m_endpoint(new QLabel(this)),
-      m_state(new QLabel(this)) {
+      m_state(new QLabel(this)), m_hosts(new QLabel(this)) {
     auto* layout = new QFormLayout(this);
     // The pane is small: long values are cut on the right (the whole text is
     // in the tool tip) rather than squeezing the captions.
-    for (QLabel* value : {m_mode, m_endpoint, m_state})
+    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts})
         value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addRow(QStringLiteral("Mode:"), m_mode);
     layout->addRow(QStringLiteral("Endpoint:"), m_endpoint);
     layout->addRow(QStringLiteral("State:"), m_state);
+    layout->addRow(QStringLiteral("Hosts:"), m_hosts);
     Refresh();
 }
 
@@ -23,15 +24,11 @@ void CHsmsPanel::SetDriver(CVeltHsms* driver) {
     if (m_driver)
         m_driver->disconnect(this);
     m_driver = driver;
-    m_peer.clear();
     if (driver) {
         connect(driver, &CVeltHsms::StateChanged, this, &CHsmsPanel::Refresh);
-        connect(driver, &CVeltHsms::ConnectionChanged, this,
-                [this](const QString& address, int port, bool connected) {
-                    m_peer =
-                        connected ? QStringLiteral("%1(%2)").arg(address).arg(port) : QString();
-                    Refresh();
-                });
+        // Raised when a host comes or goes and when another host speaks, not
+        // for every message.
+        connect(driver, &CVeltHsms::ClientsChanged, this, &CHsmsPanel::Refresh);
     }
     Refresh();
 }
@@ -50,10 +47,7 @@ QString CHsmsPanel::EndpointText() const {
         return QString();
     if (d->GetServerMode()) {
         const int port = d->GetListeningPort() ? d->GetListeningPort() : d->GetLocalPort();
-        QString text = QStringLiteral("port %1").arg(port);
-        if (!m_peer.isEmpty())
-            text += QStringLiteral(" <- ") + m_peer;
-        return text;
+        return QStringLiteral("port %1").arg(port);
     }
     return QStringLiteral("%1(%2)").arg(d->GetRemoteAddress()).arg(d->GetRemotePort());
 }
@@ -75,10 +69,21 @@ QString CHsmsPanel::StateText() const {
     return QString();
 }
 
+QString CHsmsPanel::HostsText() const {
+    const CVeltHsms* d = m_driver.data();
+    if (!d || !d->GetServerMode())
+        return QString();
+    QString text = QStringLiteral("%1 connected").arg(d->GetClientCount());
+    if (!d->GetLastSpeaker().isEmpty())
+        text += QStringLiteral(", last ") + d->GetLastSpeaker();
+    return text;
+}
+
 void CHsmsPanel::Refresh() {
     m_mode->setText(ModeText());
     m_endpoint->setText(EndpointText());
     m_state->setText(StateText());
-    for (QLabel* value : {m_mode, m_endpoint, m_state})
+    m_hosts->setText(HostsText());
+    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts})
         value->setToolTip(value->text());
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The pane shown for the HSMS port: mode, endpoint and link state of one
-// driver. It only reads the driver; it knows nothing of the view around it.
+// The pane shown for the HSMS port: mode, endpoint, link state and, in
+// passive mode, the hosts connected and the one that spoke last. It only
+// reads the driver; it knows nothing of the view around it.
 #include <QPointer>
 #include <QWidget>
 
@@ -19,11 +20,12 @@ public:
     QString ModeText() const;
     QString EndpointText() const;
     QString StateText() const;
+    QString HostsText() const;
 
 private:
     QPointer<CVeltHsms> m_driver;
     QLabel* m_mode;
     QLabel* m_endpoint;
     QLabel* m_state;
-    QString m_peer;
+    QLabel* m_hosts;
 };

@@ -57,18 +57,28 @@ QString hexText(const std::vector<std::uint8_t>& bytes) {
 
 } // namespace
 
-CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &CVeltHsms::onTimer);
-    m_session.setTimeouts(m_timeouts);
-}
+struct CVeltHsms::Link {
+    quint64 id = 0;
+    QTcpSocket* socket = nullptr;
+    QTimer* timer = nullptr; // a child of the socket
+    QString address;
+    int port = 0;
+    bool passive = false;
+    bool announcePending = false;
+    quint64 spokeAt = 0; // m_spoken when it last delivered a message
+    std::int64_t armedFor = 0; // the deadline the timer runs for, while active
+    FrameReader reader;
+    Session session;
+};
+
+CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {}
 
 CVeltHsms::~CVeltHsms() {
     // No events from a half-destroyed driver.
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
+    for (const auto& link : m_links) {
+        link->socket->disconnect(this);
+        link->timer->disconnect(this);
+        link->socket->abort();
     }
     if (m_server)
         m_server->disconnect(this);
@@ -86,6 +96,9 @@ void CVeltHsms::SetLocalPort(int port) {
 void CVeltHsms::SetServerMode(bool server) {
     m_serverMode = server;
 }
+void CVeltHsms::SetMaxClients(int count) {
+    m_maxClients = std::max(1, count);
+}
 
 void CVeltHsms::SetT8Timeout(int ms) {
     m_timeouts.t8Ms = ms;
@@ -99,21 +112,38 @@ void CVeltHsms::SetT6Timeout(int ms) {
     m_timeouts.t6Ms = ms;
     applyTimeouts();
 }
+void CVeltHsms::SetLinktestInterval(int ms) {
+    m_timeouts.linktestMs = ms;
+    applyTimeouts();
+}
+
+// T7 is the passive side's guard against a connection nobody selects; an
+// active connection is the program's own and stays until it closes it.
+Timeouts CVeltHsms::timeoutsFor(bool passive) const {
+    Timeouts t = m_timeouts;
+    if (!passive)
+        t.t7Ms = 0;
+    return t;
+}
 
 void CVeltHsms::applyTimeouts() {
-    m_session.setTimeouts(m_timeouts);
+    for (const auto& link : m_links) {
+        link->session.setTimeouts(timeoutsFor(link->passive));
+        armTimer(*link);
+    }
 }
 
 void CVeltHsms::SetMaxMessageLength(std::uint32_t bytes) {
     m_maxLength = bytes < kHeaderLength ? static_cast<std::uint32_t>(kHeaderLength) : bytes;
-    m_reader.setMaxLength(m_maxLength);
+    for (const auto& link : m_links)
+        link->reader.setMaxLength(m_maxLength);
 }
 
 // What is actually open, not the mode setting, which may have been written since.
 bool CVeltHsms::GetPortOpen() const {
     if (m_server)
         return m_server->isListening();
-    return m_socket != nullptr;
+    return !m_links.empty();
 }
 
 int CVeltHsms::GetListeningPort() const {
@@ -121,8 +151,12 @@ int CVeltHsms::GetListeningPort() const {
 }
 
 CVeltHsms::State CVeltHsms::GetState() const {
-    if (m_socket)
-        return m_session.state() == LinkState::Selected ? Selected : Connected;
+    if (!m_links.empty()) {
+        const bool selected = std::any_of(m_links.begin(), m_links.end(), [](const auto& link) {
+            return link->session.state() == LinkState::Selected;
+        });
+        return selected ? Selected : Connected;
+    }
     if (m_server && m_server->isListening())
         return Listening;
     return Closed;
@@ -136,18 +170,43 @@ void CVeltHsms::updateState() {
     }
 }
 
+CVeltHsms::Link* CVeltHsms::find(quint64 id) const {
+    for (const auto& link : m_links)
+        if (link->id == id)
+            return link.get();
+    return nullptr;
+}
+
+CVeltHsms::Link* CVeltHsms::sendTarget() const {
+    if (m_links.size() == 1)
+        return m_links.front().get();
+    // The program copies the text of the events, so the plain comparison
+    // nearly always decides; an address written by hand is normalised.
+    for (const auto& link : m_links)
+        if (link->port == m_remotePort && link->address == m_remoteAddress)
+            return link.get();
+    const QString wanted = normalisedAddress(m_remoteAddress);
+    for (const auto& link : m_links)
+        if (link->port == m_remotePort && link->address == wanted)
+            return link.get();
+    return nullptr;
+}
+
 void CVeltHsms::SetPortOpen(bool open) {
     if (!open) {
-        if (m_socket)
-            dropLink(true);
+        while (!m_links.empty())
+            dropLink(m_links.back()->id, true);
         closeServer();
         updateState();
         return;
     }
-    if (m_server || m_socket)
+    if (m_server || !m_links.empty())
         return; // already open (or serving a client): leave it undisturbed
     if (m_serverMode) {
         m_server = new QTcpServer(this);
+        // Newcomers beyond the limit are accepted and closed, so the kernel's
+        // queue is never what decides.
+        m_server->setMaxPendingConnections(1024);
         connect(m_server, &QTcpServer::newConnection, this, &CVeltHsms::onNewConnection);
         if (m_localPort < 0 || m_localPort > 65535 ||
             !m_server->listen(QHostAddress::Any, static_cast<quint16>(m_localPort)))
@@ -164,15 +223,15 @@ void CVeltHsms::SetPortOpen(bool open) {
         delete socket;
         return;
     }
-    attach(socket);
+    Link* link = attach(socket);
     // The program reads PortOpen back before it hears of the connection, so
     // the events follow once control returns to the event loop.
-    m_announcePending = true;
+    link->announcePending = true;
     QMetaObject::invokeMethod(
         this,
-        [this, link = m_link] {
-            if (link == m_link && m_announcePending)
-                announceConnection();
+        [this, id = link->id] {
+            if (Link* l = find(id); l && l->announcePending)
+                announceConnection(id);
         },
         Qt::QueuedConnection);
 }
@@ -189,59 +248,80 @@ void CVeltHsms::closeServer() {
 void CVeltHsms::onNewConnection() {
     while (m_server && m_server->hasPendingConnections()) {
         QTcpSocket* socket = m_server->nextPendingConnection();
-        if (m_socket) {
+        if (static_cast<int>(m_links.size()) >= m_maxClients) {
+            const QString address = addressText(socket->peerAddress());
+            const int port = socket->peerPort();
             socket->abort();
             socket->deleteLater();
+            Q_EMIT ClientRefused(address, port, m_maxClients);
             continue;
         }
-        attach(socket);
-        announceConnection();
+        announceConnection(attach(socket)->id);
     }
 }
 
-void CVeltHsms::attach(QTcpSocket* socket) {
-    m_socket = socket;
-    ++m_link;
+CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
+    auto owned = std::make_unique<Link>();
+    Link* link = owned.get();
+    link->id = ++m_nextId;
+    link->socket = socket;
+    link->passive = m_serverMode && m_server != nullptr;
+    link->timer = new QTimer(socket);
+    link->timer->setSingleShot(true);
+    link->timer->setTimerType(Qt::PreciseTimer);
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_peerAddress = addressText(socket->peerAddress());
-    m_peerPort = socket->peerPort();
-    m_reader.reset();
-    m_reader.setMaxLength(m_maxLength);
-    m_session.connected(nowMs());
-    connect(socket, &QTcpSocket::readyRead, this, &CVeltHsms::readAvailable);
-    connect(socket, &QTcpSocket::disconnected, this, &CVeltHsms::onSocketGone);
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
-        if (socket == m_socket && socket->state() == QAbstractSocket::UnconnectedState)
-            onSocketGone();
+    link->address = addressText(socket->peerAddress());
+    link->port = socket->peerPort();
+    link->reader.setMaxLength(m_maxLength);
+    link->session.setTimeouts(timeoutsFor(link->passive));
+    link->session.connected(nowMs());
+    m_links.push_back(std::move(owned));
+
+    const quint64 id = link->id;
+    connect(link->timer, &QTimer::timeout, this, [this, id] { onTimer(id); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, id] { readAvailable(id); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, id] { onSocketGone(id); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, id, socket] {
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            onSocketGone(id);
     });
-    armTimer();
+    armTimer(*link);
+    return link;
 }
 
-void CVeltHsms::announceConnection() {
-    m_announcePending = false;
-    const quint64 link = m_link;
-    if (m_peerAddress != m_lastPeerAddress || m_peerPort != m_lastPeerPort) {
-        m_lastPeerAddress = m_peerAddress;
-        m_lastPeerPort = m_peerPort;
-        Q_EMIT PeerChanged(m_peerAddress, m_peerPort);
-        if (link != m_link)
+void CVeltHsms::announceConnection(quint64 id) {
+    Link* link = find(id);
+    if (!link)
+        return;
+    link->announcePending = false;
+    const QString address = link->address;
+    const int port = link->port;
+    if (m_links.size() == 1 && (address != m_peerAddress || port != m_peerPort)) {
+        m_peerAddress = address;
+        m_peerPort = port;
+        Q_EMIT PeerChanged(address, port);
+        if (!find(id))
             return;
     }
-    Q_EMIT ConnectionChanged(m_peerAddress, m_peerPort, true);
-    if (link == m_link)
+    Q_EMIT ConnectionChanged(address, port, true);
+    if (find(id)) {
         updateState();
+        Q_EMIT ClientsChanged();
+    }
 }
 
-void CVeltHsms::readAvailable() {
-    if (!m_socket)
+void CVeltHsms::readAvailable(quint64 id) {
+    Link* link = find(id);
+    if (!link)
         return;
-    if (m_announcePending)
-        announceConnection();
-    const quint64 link = m_link;
-    QTcpSocket* socket = m_socket;
-    if (!socket || link != m_link)
-        return;
+    if (link->announcePending) {
+        announceConnection(id);
+        link = find(id);
+        if (!link)
+            return;
+    }
+    QTcpSocket* socket = link->socket;
     m_readBuffer.resize(kReadChunk);
     while (socket->bytesAvailable() > 0) {
         const qint64 n = socket->read(reinterpret_cast<char*>(m_readBuffer.data()),
@@ -250,57 +330,73 @@ void CVeltHsms::readAvailable() {
             break;
         m_frames.clear();
         const auto error =
-            m_reader.feed(m_readBuffer.data(), static_cast<std::size_t>(n), m_frames);
+            link->reader.feed(m_readBuffer.data(), static_cast<std::size_t>(n), m_frames);
         // Everything that arrived whole before a fault is delivered first.
         auto frames = std::move(m_frames);
         m_frames = {};
-        m_delivering = true;
+        const QString address = link->address;
+        const int port = link->port;
+        const quint64 outer = m_delivering;
+        m_delivering = id;
         for (const auto& frame : frames) {
-            m_session.received(frame.data(), frame.size(), nowMs());
-            Q_EMIT MessageReceived(m_peerAddress, m_peerPort, hexText(frame));
-            if (link != m_link) {
-                m_delivering = false;
+            link->session.received(frame.data(), frame.size(), nowMs());
+            if (link->session.ownLinktestReply(frame.data(), frame.size()))
+                continue;
+            link->spokeAt = ++m_spoken;
+            const QString speaker = QStringLiteral("%1(%2)").arg(address).arg(port);
+            const bool newSpeaker = speaker != m_lastSpeaker;
+            if (newSpeaker)
+                m_lastSpeaker = speaker;
+            Q_EMIT MessageReceived(address, port, hexText(frame));
+            link = find(id);
+            if (!link) {
+                m_delivering = outer;
                 return;
             }
+            if (newSpeaker)
+                Q_EMIT ClientsChanged();
         }
-        m_delivering = false;
+        m_delivering = outer;
         if (!frames.empty())
             socket->flush();
         if (error) {
-            raise(ErrorTooLong, QString::fromStdString(error->message));
-            if (link == m_link)
-                dropLink(false);
+            raise(link, ErrorTooLong, QString::fromStdString(error->message));
+            dropLink(id, false);
             return;
         }
     }
-    m_session.bytesArrived(nowMs(), m_reader.midFrame());
-    armTimer();
+    link->session.bytesArrived(nowMs(), link->reader.midFrame());
+    armTimer(*link);
     updateState();
 }
 
-void CVeltHsms::onSocketGone() {
-    if (!m_socket)
+void CVeltHsms::onSocketGone(quint64 id) {
+    if (!find(id))
         return;
-    const quint64 link = m_link;
-    readAvailable(); // what arrived before the close still counts
-    if (link == m_link && m_socket)
-        dropLink(false);
+    readAvailable(id); // what arrived before the close still counts
+    dropLink(id, false);
 }
 
-void CVeltHsms::dropLink(bool graceful) {
-    QTcpSocket* socket = m_socket;
-    if (!socket)
+void CVeltHsms::dropLink(quint64 id, bool graceful) {
+    Link* link = find(id);
+    if (!link)
         return;
-    if (m_announcePending)
-        announceConnection(); // keep connect and disconnect events paired
-    if (socket != m_socket)
-        return;
-    m_socket = nullptr;
-    ++m_link;
+    if (link->announcePending) {
+        announceConnection(id); // keep connect and disconnect events paired
+        link = find(id);
+        if (!link)
+            return;
+    }
+    const bool wasNamed = sendTarget() == link;
+    const auto at = std::find_if(m_links.begin(), m_links.end(),
+                                 [&](const auto& l) { return l.get() == link; });
+    const std::unique_ptr<Link> gone = std::move(*at);
+    m_links.erase(at);
+
+    QTcpSocket* socket = gone->socket;
     socket->disconnect(this);
-    m_session.disconnected();
-    m_reader.reset();
-    m_timer.stop();
+    gone->timer->disconnect(this);
+    gone->timer->stop();
     if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
         // Let queued sends go out, but never keep a stuck socket for long.
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -313,42 +409,54 @@ void CVeltHsms::dropLink(bool graceful) {
         socket->abort();
         socket->deleteLater();
     }
-    Q_EMIT ConnectionChanged(m_peerAddress, m_peerPort, false);
+    Q_EMIT ConnectionChanged(gone->address, gone->port, false);
     updateState();
+    Q_EMIT ClientsChanged();
+    // What the program sends next goes to a host still there: the one that
+    // spoke last.
+    if (wasNamed && !m_links.empty()) {
+        const auto next = std::max_element(m_links.begin(), m_links.end(),
+                                           [](const auto& a, const auto& b) {
+                                               return a->spokeAt < b->spokeAt;
+                                           });
+        m_peerAddress = (*next)->address;
+        m_peerPort = (*next)->port;
+        Q_EMIT PeerChanged(m_peerAddress, m_peerPort);
+    }
 }
 
-void CVeltHsms::raise(short code, const QString& detail) {
-    if (m_socket)
-        Q_EMIT ErrorOccurred(m_peerAddress, m_peerPort, code, detail);
+void CVeltHsms::raise(const Link* link, short code, const QString& detail) {
+    if (link)
+        Q_EMIT ErrorOccurred(link->address, link->port, code, detail);
     else
         Q_EMIT ErrorOccurred(m_remoteAddress, m_remotePort, code, detail);
 }
 
-void CVeltHsms::armTimer() {
-    const auto deadline = m_session.nextDeadline();
-    if (!m_socket) {
-        m_timer.stop();
-        return;
-    }
+void CVeltHsms::armTimer(Link& link) {
+    const auto deadline = link.session.nextDeadline();
     // Restarting a timer on every frame costs more than the frame: a timer
     // already due no later than the new deadline stays, and one due earlier
     // than needed (or with nothing left to watch) finds nothing expired and
     // arms again from onTimer.
     if (!deadline)
         return;
-    if (m_timer.isActive() && m_armedFor <= *deadline)
+    if (link.timer->isActive() && link.armedFor <= *deadline)
         return;
-    m_armedFor = *deadline;
+    link.armedFor = *deadline;
     const std::int64_t wait = *deadline - nowMs();
-    m_timer.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
+    link.timer->start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
 }
 
-void CVeltHsms::onTimer() {
-    if (!m_socket)
+void CVeltHsms::onTimer(quint64 id) {
+    Link* link = find(id);
+    if (!link)
         return;
-    const auto expiry = m_session.expired(nowMs());
+    const std::int64_t now = nowMs();
+    const auto expiry = link->session.expired(now);
     if (!expiry) {
-        armTimer();
+        if (link->session.linktestDue(now))
+            sendLinktest(*link);
+        armTimer(*link);
         return;
     }
     const short code = expiry->kind == TimerKind::T7   ? ErrorT7
@@ -356,11 +464,22 @@ void CVeltHsms::onTimer() {
                                                        : ErrorT8;
     QString detail = QString::fromStdString(expiry->detail);
     if (expiry->kind == TimerKind::T8)
-        detail += QStringLiteral(" (%1 bytes of it had arrived)").arg(m_reader.pendingBytes());
-    const quint64 link = m_link;
-    raise(code, detail);
-    if (link == m_link)
-        dropLink(false);
+        detail += QStringLiteral(" (%1 bytes of it had arrived)").arg(link->reader.pendingBytes());
+    raise(link, code, detail);
+    dropLink(id, false);
+}
+
+// System bytes of the driver's own linktests: a range of their own, so a
+// reply is never taken for one to the program's requests.
+void CVeltHsms::sendLinktest(Link& link) {
+    const std::uint32_t system = 0xfffe0000u | (m_linktests++ & 0xffffu);
+    std::vector<std::uint8_t> frame = {0, 0, 0, 10, 0xff, 0xff, 0, 0, 0, kLinktestReq,
+                                       static_cast<std::uint8_t>(system >> 24),
+                                       static_cast<std::uint8_t>(system >> 16),
+                                       static_cast<std::uint8_t>(system >> 8),
+                                       static_cast<std::uint8_t>(system)};
+    if (writeFrame(link, frame))
+        link.session.linktestSent(system);
 }
 
 namespace {
@@ -394,11 +513,13 @@ void CVeltHsms::SendHex(const QString& hex) {
     // The frame is built in one reused buffer: four length bytes, then the
     // message decoded straight behind them.
     std::vector<std::uint8_t>& frame = m_sendBuffer;
+    Link* link = sendTarget();
     if (!decodePlainHex(hex, frame, 4)) {
         std::vector<std::uint8_t> decoded;
         std::string error;
         if (!tovik::fromHex(hex.toStdString(), decoded, &error)) {
-            raise(ErrorCannotSend, QStringLiteral("bad hex text: ") + QString::fromStdString(error));
+            raise(link, ErrorCannotSend,
+                  QStringLiteral("bad hex text: ") + QString::fromStdString(error));
             return;
         }
         frame.assign(4, 0);
@@ -406,23 +527,23 @@ void CVeltHsms::SendHex(const QString& hex) {
     }
     const std::size_t size = frame.size() - 4;
     if (size < kHeaderLength) {
-        raise(ErrorCannotSend,
+        raise(link, ErrorCannotSend,
               QStringLiteral("message of %1 bytes is shorter than its header").arg(size));
         return;
     }
     if (size > m_maxLength) {
-        raise(ErrorLonger, QStringLiteral("message of %1 bytes is longer than the maximum of %2")
-                               .arg(size)
-                               .arg(m_maxLength));
+        raise(link, ErrorLonger,
+              QStringLiteral("message of %1 bytes is longer than the maximum of %2")
+                  .arg(size)
+                  .arg(m_maxLength));
         return;
     }
-    if (!m_socket) {
-        raise(ErrorCannotSend, QStringLiteral("not connected"));
-        return;
-    }
-    if (m_socket->bytesToWrite() + static_cast<qint64>(size) > kMaxQueuedBytes) {
-        raise(ErrorCannotSend, QStringLiteral("the peer is not reading: %1 bytes wait to be sent")
-                                   .arg(m_socket->bytesToWrite()));
+    if (!link) {
+        raise(nullptr, ErrorCannotSend,
+              m_links.empty() ? QStringLiteral("not connected")
+                              : QStringLiteral("no connection with %1(%2)")
+                                    .arg(m_remoteAddress)
+                                    .arg(m_remotePort));
         return;
     }
     const auto length = static_cast<std::uint32_t>(size);
@@ -430,32 +551,54 @@ void CVeltHsms::SendHex(const QString& hex) {
     frame[1] = static_cast<std::uint8_t>(length >> 16);
     frame[2] = static_cast<std::uint8_t>(length >> 8);
     frame[3] = static_cast<std::uint8_t>(length);
-    const auto frameSize = static_cast<qint64>(frame.size());
-    if (m_socket->write(reinterpret_cast<const char*>(frame.data()), frameSize) != frameSize) {
-        raise(ErrorCannotSend,
-              QStringLiteral("the socket refused the message: %1").arg(m_socket->errorString()));
-        return;
-    }
-    // Noted before the flush: a failing flush reports at once, and whoever
-    // hears of it may send again through this same buffer.
-    m_session.sent(frame.data() + 4, size, nowMs());
-    // Hand the bytes to the kernel now rather than on the next event-loop
-    // pass: a request/reply exchange would otherwise wait one extra turn.
-    // Replies sent from inside MessageReceived go out together afterwards.
-    if (!m_delivering)
-        m_socket->flush();
-    armTimer();
-    updateState();
+    writeFrame(*link, frame);
     // A huge message does not keep its buffer.
     if (frame.capacity() > kKeptSendCapacity)
         std::vector<std::uint8_t>().swap(frame);
 }
 
-bool CVeltHsms::DisconnectClient(const QString& address, int port) {
-    if (!m_socket || port != m_peerPort || normalisedAddress(address) != m_peerAddress)
+// Queues one framed message on the link's socket; false when it was refused
+// (reported) or the link went while sending.
+bool CVeltHsms::writeFrame(Link& link, std::vector<std::uint8_t>& frame) {
+    QTcpSocket* socket = link.socket;
+    const std::size_t size = frame.size() - 4;
+    if (socket->bytesToWrite() + static_cast<qint64>(size) > kMaxQueuedBytes) {
+        raise(&link, ErrorCannotSend, QStringLiteral("the peer is not reading: %1 bytes wait to be sent")
+                                          .arg(socket->bytesToWrite()));
         return false;
-    dropLink(true);
+    }
+    const auto frameSize = static_cast<qint64>(frame.size());
+    if (socket->write(reinterpret_cast<const char*>(frame.data()), frameSize) != frameSize) {
+        raise(&link, ErrorCannotSend,
+              QStringLiteral("the socket refused the message: %1").arg(socket->errorString()));
+        return false;
+    }
+    // Noted before the flush: a failing flush reports at once, and whoever
+    // hears of it may send again through this same buffer or drop the link.
+    link.session.sent(frame.data() + 4, size, nowMs());
+    const quint64 id = link.id;
+    // Hand the bytes to the kernel now rather than on the next event-loop
+    // pass: a request/reply exchange would otherwise wait one extra turn.
+    // Replies sent from inside MessageReceived go out together afterwards.
+    if (m_delivering != id)
+        socket->flush();
+    Link* still = find(id);
+    if (!still)
+        return false;
+    armTimer(*still);
+    updateState();
     return true;
+}
+
+bool CVeltHsms::DisconnectClient(const QString& address, int port) {
+    const QString wanted = normalisedAddress(address);
+    for (const auto& link : m_links) {
+        if (link->port == port && link->address == wanted) {
+            dropLink(link->id, true);
+            return true;
+        }
+    }
+    return false;
 }
 
 QString CVeltHsms::ResolveAddress(const QString& host) {

@@ -1,24 +1,34 @@
 #pragma once
-// HSMS-SS port driver: one TCP connection, passive (listening) or active
+// HSMS-SS port driver: TCP connections, passive (listening) or active
 // (connecting), carrying messages as lower-case hex text (10-byte header, then
 // the body). The framing and the selected-state tracking live in the plain C++
-// core (HsmsFrameReader, HsmsSession); this class only moves bytes between a
-// socket and that core on the caller's thread, without blocking reads.
+// core (HsmsFrameReader, HsmsSession); this class only moves bytes between
+// sockets and that core on the caller's thread, without blocking reads.
 //
 // Choices worth knowing:
-// - Passive mode serves one client at a time. A second client that connects
-//   while one is connected is closed at once; the first is not disturbed and no
-//   event is raised for the refused one.
+// - Passive mode serves up to MaxClients hosts at once (default 16). Each
+//   connection has its own frame reader, link state, timers and send queue
+//   (its socket's buffer), and every event names the connection's peer.
+//   A newcomer beyond the limit is closed at once with ClientRefused; the
+//   others are not disturbed.
+// - SendHex goes to the connection whose peer RemoteAddress/RemotePort name
+//   at the moment of the call, or to the only connection when there is one.
+// - PeerChanged names a newcomer when nobody else is connected, and, when the
+//   named connection goes while others stay, the one that spoke last.
 // - Active mode does not reconnect by itself (the program's Connect command
 //   does), so the T5 code -6 is never raised.
 // - The driver answers nothing: Select, Linktest and Separate are answered or
 //   acted on by the program through SendHex. It watches them pass to know
 //   whether the link is selected (T7) and which control requests await their
-//   reply (T6).
-// - T6, T7 and T8 expiries drop the connection after ErrorOccurred.
+//   reply (T6). Its only request of its own is the linktest of a selected
+//   link that was silent for LinktestInterval (off by default); that request
+//   and its reply are not delivered.
+// - T7 watches only passive connections that were never selected. T6, T7 and
+//   T8 expiries drop the connection after ErrorOccurred; nothing else closes
+//   a link on the driver's own account.
 //
 // ErrorOccurred codes:
-//   -8 T7: connected but not selected within T7
+//   -8 T7: a passive connection not selected within T7 of its start
 //   -7 T6: a control request sent through SendHex got no reply within T6
 //   -4 T8: a message stalled mid-way for longer than T8
 //   -3 longer: SendHex was given a message longer than the maximum message
@@ -37,6 +47,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class QTcpServer;
@@ -72,6 +83,13 @@ public:
     void SetT7Timeout(int ms);
     int GetT6Timeout() const { return m_timeouts.t6Ms; }
     void SetT6Timeout(int ms);
+    // Silence on a selected link before the driver sends its own
+    // Linktest.req (whose reply is due within T6); 0 switches it off.
+    int GetLinktestInterval() const { return m_timeouts.linktestMs; }
+    void SetLinktestInterval(int ms);
+    // Passive connections served at once; at least 1.
+    int GetMaxClients() const { return m_maxClients; }
+    void SetMaxClients(int count);
     int GetLocalPort() const { return m_localPort; }
     void SetLocalPort(int port);
     bool GetServerMode() const { return m_serverMode; }
@@ -91,15 +109,20 @@ public:
 
     // The port actually listened on (useful when LocalPort is 0), or 0.
     int GetListeningPort() const;
+    // Selected when some connection is, else Connected when there is one.
     State GetState() const;
+    int GetClientCount() const { return static_cast<int>(m_links.size()); }
+    // The peer of the last message received, "address(port)", or empty.
+    QString GetLastSpeaker() const { return m_lastSpeaker; }
 
-    // Sends one message given as hex text (header then body) to the connected
-    // peer; problems are reported through ErrorOccurred, no completion event.
+    // Sends one message given as hex text (header then body) to the peer named
+    // by RemoteAddress/RemotePort; problems are reported through
+    // ErrorOccurred, no completion event.
     void SendHex(const QString& hex);
     // IP address text for a host name or address; empty when it cannot be
     // resolved within the connect timeout.
     QString ResolveAddress(const QString& host);
-    // Drops the connected peer when it is at that address and port.
+    // Drops the connection of the peer at that address and port; the others stay.
     bool DisconnectClient(const QString& address, int port);
 
 Q_SIGNALS:
@@ -108,20 +131,30 @@ Q_SIGNALS:
     void ConnectionChanged(const QString& address, int port, bool connected);
     void PeerChanged(const QString& address, int port);
     void StateChanged(int state);
+    // A passive connection closed at once because `limit` hosts are connected.
+    void ClientRefused(const QString& address, int port, int limit);
+    // The connection count or the last speaker changed (for the panel).
+    void ClientsChanged();
 
 private:
+    struct Link;
+    Link* find(quint64 id) const;
+    Link* sendTarget() const;
     void onNewConnection();
-    void attach(QTcpSocket* socket);
-    void announceConnection();
-    void readAvailable();
-    void onSocketGone();
-    void dropLink(bool graceful);
+    Link* attach(QTcpSocket* socket);
+    void announceConnection(quint64 id);
+    void readAvailable(quint64 id);
+    void onSocketGone(quint64 id);
+    void dropLink(quint64 id, bool graceful);
     void closeServer();
-    void onTimer();
-    void armTimer();
+    void onTimer(quint64 id);
+    void armTimer(Link& link);
+    void sendLinktest(Link& link);
+    bool writeFrame(Link& link, std::vector<std::uint8_t>& frame);
     void updateState();
     void applyTimeouts();
-    void raise(short code, const QString& detail);
+    tovik::hsms::Timeouts timeoutsFor(bool passive) const;
+    void raise(const Link* link, short code, const QString& detail);
 
     QString m_remoteAddress;
     int m_remotePort = 5000;
@@ -131,21 +164,21 @@ private:
     std::uint32_t m_maxLength = tovik::hsms::kDefaultMaxMessageLength;
     tovik::hsms::Timeouts m_timeouts;
 
+    int m_maxClients = 16;
+
     QTcpServer* m_server = nullptr;
-    QTcpSocket* m_socket = nullptr;
-    quint64 m_link = 0; // changes whenever the connection goes, so handlers can tell
-    bool m_announcePending = false;
-    bool m_delivering = false; // inside MessageReceived: sends are flushed after it
-    QString m_peerAddress;
-    int m_peerPort = 0;
-    QString m_lastPeerAddress;
-    int m_lastPeerPort = -1;
+    // Open connections; a link's id is never reused, so a handler that
+    // raised an event looks its link up again to learn whether it survived.
+    std::vector<std::unique_ptr<Link>> m_links;
+    quint64 m_nextId = 0;
+    quint64 m_delivering = 0; // link inside MessageReceived: its sends are flushed after it
+    quint64 m_spoken = 0;     // counts received messages, to know who spoke last
+    std::uint32_t m_linktests = 0;
+    QString m_lastSpeaker;
+    QString m_peerAddress; // the last peer PeerChanged named
+    int m_peerPort = -1;
     State m_state = Closed;
 
-    tovik::hsms::FrameReader m_reader;
-    tovik::hsms::Session m_session;
-    QTimer m_timer;
-    std::int64_t m_armedFor = 0; // the deadline m_timer runs for, while active
     std::vector<std::uint8_t> m_readBuffer;
     std::vector<std::vector<std::uint8_t>> m_frames;
     std::vector<std::uint8_t> m_sendBuffer; // decoded message of SendHex, reused

@@ -58,6 +58,9 @@ const char* sTypeName(std::uint8_t sType) {
 void Session::connected(std::int64_t now) {
     m_pending.clear();
     m_t8.reset();
+    m_probe.reset();
+    m_everSelected = false;
+    m_heardAt = now;
     enterNotSelected(now);
 }
 
@@ -65,15 +68,24 @@ void Session::disconnected() {
     m_state = LinkState::NotConnected;
     m_t7.reset();
     m_t8.reset();
+    m_probe.reset();
     m_pending.clear();
 }
 
+// A link once selected and then separated or deselected stays up: whether it
+// is used again is the program's business, not a timer's.
 void Session::enterNotSelected(std::int64_t now) {
     m_state = LinkState::NotSelected;
-    if (m_timeouts.t7Ms > 0)
+    if (m_timeouts.t7Ms > 0 && !m_everSelected)
         m_t7 = now + m_timeouts.t7Ms;
     else
         m_t7.reset();
+}
+
+void Session::enterSelected() {
+    m_state = LinkState::Selected;
+    m_everSelected = true;
+    m_t7.reset();
 }
 
 bool Session::settles(std::uint32_t systemBytes, std::uint8_t sType) const {
@@ -98,10 +110,8 @@ void Session::received(const std::uint8_t* message, std::size_t size, std::int64
         return;
     switch (c->sType) {
     case kSelectRsp:
-        if (settles(c->systemBytes, c->sType) && c->status == 0) {
-            m_state = LinkState::Selected;
-            m_t7.reset();
-        }
+        if (settles(c->systemBytes, c->sType) && c->status == 0)
+            enterSelected();
         break;
     case kDeselectRsp:
         if (settles(c->systemBytes, c->sType) && c->status == 0)
@@ -133,10 +143,8 @@ void Session::sent(const std::uint8_t* message, std::size_t size, std::int64_t n
         }
         break;
     case kSelectRsp: // our answer to the peer's Select.req
-        if (c->status == 0) {
-            m_state = LinkState::Selected;
-            m_t7.reset();
-        }
+        if (c->status == 0)
+            enterSelected();
         break;
     case kDeselectRsp:
         if (c->status == 0 && m_state == LinkState::Selected)
@@ -152,10 +160,30 @@ void Session::sent(const std::uint8_t* message, std::size_t size, std::int64_t n
 }
 
 void Session::bytesArrived(std::int64_t now, bool midFrame) {
+    m_heardAt = now;
     if (midFrame && m_timeouts.t8Ms > 0 && m_state != LinkState::NotConnected)
         m_t8 = now + m_timeouts.t8Ms;
     else
         m_t8.reset();
+}
+
+std::optional<std::int64_t> Session::linktestAt() const {
+    if (m_timeouts.linktestMs <= 0 || m_state != LinkState::Selected || m_probe)
+        return std::nullopt;
+    return m_heardAt + m_timeouts.linktestMs;
+}
+
+bool Session::linktestDue(std::int64_t now) const {
+    const auto at = linktestAt();
+    return at && *at <= now;
+}
+
+bool Session::ownLinktestReply(const std::uint8_t* message, std::size_t size) {
+    const auto c = control(message, size);
+    if (!m_probe || !c || c->sType != kLinktestRsp || c->systemBytes != *m_probe)
+        return false;
+    m_probe.reset();
+    return true;
 }
 
 std::optional<std::int64_t> Session::nextDeadline() const {
@@ -164,6 +192,7 @@ std::optional<std::int64_t> Session::nextDeadline() const {
         if (d && (!next || *d < *next))
             next = d;
     };
+    consider(linktestAt());
     consider(m_t7);
     consider(m_t8);
     for (const Pending& p : m_pending)

@@ -2,7 +2,8 @@
 // Connection state of one HSMS-SS link, driven by the messages that pass in
 // both directions and by "now" (milliseconds on a steady clock). The driver
 // does not answer control messages itself; it watches them to know whether the
-// link is selected and which control transactions await a reply.
+// link is selected and which control transactions await a reply. Its only
+// request of its own is the optional linktest of a silent selected link.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -27,8 +28,9 @@ enum SType : std::uint8_t {
 
 struct Timeouts {
     int t6Ms = 5000;  // control transaction reply
-    int t7Ms = 10000; // connected but not selected
+    int t7Ms = 10000; // connected and never selected yet
     int t8Ms = 5000;  // gap between bytes of one message
+    int linktestMs = 0; // silence on a selected link before our own Linktest.req
 };
 
 enum class TimerKind { T6, T7, T8 };
@@ -52,6 +54,14 @@ public:
     // Bytes arrived; `midFrame` says whether a message is still incomplete afterwards.
     void bytesArrived(std::int64_t now, bool midFrame);
 
+    // Selected, silent for the linktest interval and no linktest of ours out.
+    bool linktestDue(std::int64_t now) const;
+    // Our own Linktest.req went out (after sent()) with these system bytes.
+    void linktestSent(std::uint32_t systemBytes) { m_probe = systemBytes; }
+    // True when a received message is the reply to our own linktest; the
+    // linktest is then over.
+    bool ownLinktestReply(const std::uint8_t* message, std::size_t size);
+
     LinkState state() const { return m_state; }
     // Earliest time at which expired() may report something.
     std::optional<std::int64_t> nextDeadline() const;
@@ -65,13 +75,18 @@ private:
         std::int64_t deadline;
     };
     void enterNotSelected(std::int64_t now);
+    void enterSelected();
+    std::optional<std::int64_t> linktestAt() const;
     void settle(std::uint32_t systemBytes, std::uint8_t replySType);
     bool settles(std::uint32_t systemBytes, std::uint8_t sType) const;
 
     Timeouts m_timeouts;
     LinkState m_state = LinkState::NotConnected;
+    bool m_everSelected = false; // T7 guards only a link never selected
     std::optional<std::int64_t> m_t7;
     std::optional<std::int64_t> m_t8;
+    std::int64_t m_heardAt = 0;          // last bytes from the peer
+    std::optional<std::uint32_t> m_probe; // our own linktest awaiting its reply
     std::vector<Pending> m_pending; // control requests we sent, awaiting their reply
 };
 

@@ -17,7 +17,7 @@ uint32_t blockCount(std::size_t messageSize) {
     return static_cast<uint32_t>(std::max<std::size_t>(1, blocks));
 }
 
-std::vector<uint8_t> frameBlock(const std::vector<uint8_t>& message, uint32_t index) {
+std::vector<uint8_t> frameBlock(const std::vector<uint8_t>& message, uint32_t index, bool rBit) {
     const uint32_t count = blockCount(message.size());
     const std::size_t bodySize = message.size() - kHeaderSize;
     const std::size_t from = std::size_t{index} * kMaxBlockData;
@@ -28,6 +28,7 @@ std::vector<uint8_t> frameBlock(const std::vector<uint8_t>& message, uint32_t in
     frame.reserve(1 + kHeaderSize + dataSize + 2);
     frame.push_back(static_cast<uint8_t>(kHeaderSize + dataSize));
     frame.insert(frame.end(), message.begin(), message.begin() + kHeaderSize);
+    frame[1] = static_cast<uint8_t>((frame[1] & 0x7f) | (rBit ? 0x80 : 0));
     frame[5] = static_cast<uint8_t>(((number >> 8) & 0x7f) | (index + 1 == count ? 0x80 : 0));
     frame[6] = static_cast<uint8_t>(number & 0xff);
     const auto dataBegin = message.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + from);

@@ -55,9 +55,10 @@ inline uint16_t blockNumber(const uint8_t* header) {
 uint32_t blockCount(std::size_t messageSize);
 
 // The line bytes of block `index` (0-based) of a message: length byte, the
-// message header with block number index+1 and the E-bit on the last block,
-// the data slice, checksum.
-std::vector<uint8_t> frameBlock(const std::vector<uint8_t>& message, uint32_t index);
+// message header with block number index+1, the E-bit on the last block and
+// the R-bit as given (1: from the equipment, which is the master), the data
+// slice, checksum.
+std::vector<uint8_t> frameBlock(const std::vector<uint8_t>& message, uint32_t index, bool rBit);
 
 // Empty when the message can be sent, else why not.
 std::string checkSendable(const std::vector<uint8_t>& message);

@@ -255,7 +255,7 @@ void LineCore::sendEnq(Millis now) {
 }
 
 void LineCore::sendBlock(Millis now) {
-    const std::vector<uint8_t> frame = frameBlock(m_queue.front().message, m_blockIndex);
+    const std::vector<uint8_t> frame = frameBlock(m_queue.front().message, m_blockIndex, m_cfg.master);
     m_out.insert(m_out.end(), frame.begin(), frame.end());
     setState(LineState::WaitAck, now + m_cfg.t2Ms);
 }

@@ -214,6 +214,34 @@ TEST_F(SettingsTest, DevicePathIsReadButNeverWritten) {
     EXPECT_TRUE(readAll(path("p.ini")).startsWith("[SECS]\nDevicePath=/dev/ttyUSB0\n"));
 }
 
+// The extra values of the HSMS link: defaults that keep the behaviour
+// without them, read from their sections, never written back.
+TEST_F(SettingsTest, ExtraLinkValuesAreReadButNeverWritten) {
+    CTovikarApp fresh = makeApp();
+    EXPECT_EQ(fresh.MaxClients, 16);
+    EXPECT_FALSE(fresh.BridgeSession);
+    EXPECT_EQ(fresh.LinktestInterval, 0);
+    EXPECT_EQ(fresh.T6, 5000);
+    EXPECT_EQ(fresh.T7, 10000);
+
+    const QByteArray text = "[TimeOut]\nT6=250\nT7=0\n[HSMS]\nMaxClients=1\nBridgeSession=1\n"
+                            "LinktestInterval=30\n";
+    writeAll(path("x.ini"), text);
+    CTovikarApp& app = appOn("x.ini");
+    app.LoadSettings();
+    EXPECT_EQ(app.MaxClients, 1);
+    EXPECT_TRUE(app.BridgeSession);
+    EXPECT_EQ(app.LinktestInterval, 30);
+    EXPECT_EQ(app.T6, 250);
+    EXPECT_EQ(app.T7, 0);
+    app.MaxClients = 4;
+    ASSERT_TRUE(app.SaveSettings());
+    const QByteArray after = readAll(path("x.ini"));
+    EXPECT_TRUE(after.contains("MaxClients=1\n"));
+    EXPECT_FALSE(after.contains("MaxClients=4"));
+    EXPECT_EQ(after.count("T6="), 1);
+}
+
 TEST_F(SettingsTest, SaveIntoAnUnwritablePlaceFailsAndWritesNothing) {
     CTovikarApp app = makeApp();
     writeAll(path("notadir"), "x");

@@ -88,6 +88,10 @@ struct Settings {
     bool verbose = false;
     bool invokeEvent = false;
     bool master = true;
+    bool disconnectAtSeparate = true;
+    // Extra values, as "Name=value\n" lines of their section.
+    std::string hsmsExtra;
+    std::string timeOutExtra;
 
     std::string text() const {
         auto b = [](bool v) { return v ? "1" : "0"; };
@@ -96,10 +100,12 @@ struct Settings {
              "\nCheckDeviceID=1\n";
         s += "[HSMS]\nServer=" + std::string(b(server)) + "\nIPAddress=127.0.0.1\nPortNumber=" +
              std::to_string(port) + "\nLocalPortNumber=" + std::to_string(localPort) +
-             "\nDisconnectAtSeparateReq=1\nSendSelectReqAtConnect=" + b(sendSelect) + "\n";
+             "\nDisconnectAtSeparateReq=" + b(disconnectAtSeparate) +
+             "\nSendSelectReqAtConnect=" + b(sendSelect) + "\n" + hsmsExtra;
         s += "[Info]\nShowMsgHeader=1\nShowMsgBody=" + std::string(b(showBody)) + "\nShowDateTime=" +
              b(showDateTime) + "\nShowConnection=1\n";
-        s += "[TimeOut]\nT1=300\nT2=1000\nT3=" + std::to_string(t3) + "\nT4=2000\nT8=" + std::to_string(t8) + "\n";
+        s += "[TimeOut]\nT1=300\nT2=1000\nT3=" + std::to_string(t3) + "\nT4=2000\nT8=" + std::to_string(t8) + "\n" +
+             timeOutExtra;
         s += "[SECS]\nCommPort=1\nBaudRate=115200\nRetry=2\nMaster=" + std::string(b(master)) + "\n";
         if (!devicePath.empty())
             s += "DevicePath=" + devicePath + "\n";

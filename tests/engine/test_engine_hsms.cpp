@@ -172,3 +172,64 @@ TEST_F(Passive, RepeatedRepliesFollowTheRequestAndTheEditedDefinition) {
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x32)));
     EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, 0x32) + "0102410245514101" "32");
 }
+
+TEST_F(ActiveHost, LinkWithoutSelectStillServesLongAfterT7AndClosesWithOneLine) {
+    s.sendSelect = false;
+    s.timeOutExtra = "T7=150\n";
+    start();
+    QTest::qWait(1000); // several times T7: no timer of the driver's closes it
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x44)));
+    EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, 0x44) + kS1F2Body);
+    EXPECT_EQ(e.count("Error : T7 time out."), 0u);
+
+    // Switching off names the connection once.
+    e.view->OnConnect();
+    EXPECT_FALSE(recvPumping(host));
+    EXPECT_TRUE(host.closed());
+    EXPECT_EQ(e.count("Disconnected with 127.0.0.1(" + std::to_string(peer.port) + ")"), 1u);
+}
+
+// Two hosts on the passive port: automatic replies reach only the host that
+// asked, the user's Send Message goes to the host that spoke last, and
+// Disconnect drops that host alone.
+TEST(PassiveHosts, RepliesSendsAndDisconnectFollowTheHostThatSpoke) {
+    Settings s;
+    s.localPort = freePort();
+    s.t3 = 60000;
+    Engine e;
+    e.start(s);
+    ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
+    RawHost a, b;
+    ASSERT_TRUE(a.connect(s.localPort));
+    ASSERT_TRUE(b.connect(s.localPort));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->Hsms().GetClientCount() == 2; }, 5000));
+    ASSERT_TRUE(a.send(header(0xffff, 0, 0, 0xa1, 1)));
+    ASSERT_TRUE(b.send(header(0xffff, 0, 0, 0xb1, 1)));
+    EXPECT_EQ(recvPumping(a), header(0xffff, 0, 0, 0xa1, 2));
+    EXPECT_EQ(recvPumping(b), header(0xffff, 0, 0, 0xb1, 2));
+    ASSERT_TRUE(b.send(header(0, 0x81, 1, 0xb2)));
+    ASSERT_TRUE(a.send(header(0, 0x81, 1, 0xa2)));
+    EXPECT_EQ(recvPumping(b), header(0, 0x01, 2, 0xb2) + kS1F2Body);
+    EXPECT_EQ(recvPumping(a), header(0, 0x01, 2, 0xa2) + kS1F2Body);
+
+    // a speaks last.
+    ASSERT_TRUE(a.send(header(0xffff, 0, 0, 0xa3, 5)));
+    EXPECT_EQ(recvPumping(a), header(0xffff, 0, 0, 0xa3, 6));
+    e.send(QStringLiteral("S1F1 Are You There"));
+    const auto sent = recvPumping(a);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->substr(0, 12), "000081010000");
+    EXPECT_FALSE(recvPumping(b, 200));
+
+    e.view->OnDisconnect();
+    EXPECT_FALSE(recvPumping(a));
+    EXPECT_TRUE(a.closed());
+    ASSERT_TRUE(b.send(header(0, 0x81, 1, 0xb3)));
+    EXPECT_EQ(recvPumping(b), header(0, 0x01, 2, 0xb3) + kS1F2Body);
+    int aPort = 0;
+    for (const auto& l : e.log)
+        if (l.rfind("Disconnected with 127.0.0.1(", 0) == 0)
+            ++aPort;
+    EXPECT_EQ(aPort, 1);
+    EXPECT_EQ(e.view->Hsms().GetClientCount(), 1);
+}

@@ -114,7 +114,7 @@ TEST_F(Equipment, HostVanishingMidMessageLeavesTheNextOneServed) {
     // fields are tried in tests/abuse).
     ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
     host.close();
-    // One host at a time: a new connection waits until Tovik saw the old go.
+    // Tovik sees the half frame go with its connection.
     ASSERT_TRUE(tovik->waitDisconnects(1));
 
     ASSERT_TRUE(host.connect(settings.localPort));
@@ -147,14 +147,13 @@ TEST_F(Equipment, KeepsSixteenOutstandingRequestsInOrder) {
     EXPECT_FALSE(host.recv(200)) << "more replies than requests";
 }
 
-TEST_F(Equipment, StopsCleanlyOnSigterm) {
+TEST_F(Equipment, StopsCleanlyOnSigtermWithoutClosingLines) {
     start();
     select();
     EXPECT_EQ(tovik->terminate(), 0);
-    const auto lines = tovik->lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "Closed HSMS port");
-    EXPECT_TRUE(host.waitClosed());
+    EXPECT_EQ(tovik->count("Closed HSMS port"), 0u);
+    EXPECT_EQ(tovik->countPrefix("Disconnected with "), 0u);
+    EXPECT_TRUE(host.waitClosed()); // the system closed it with the process
 }
 
 TEST_F(Equipment, BannerThenPortOpenedAsTheFirstLines) {

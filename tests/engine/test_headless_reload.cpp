@@ -87,5 +87,5 @@ TEST_F(Reload, ReopensOnTheNewPortAndKeepsDefinitionsWhenTheDocumentIsGone) {
     EXPECT_EQ(moved.recv(), header(0, 0x01, 2, 7) + kS1F2Body);
 
     EXPECT_EQ(tovik->terminate(), 0);
-    EXPECT_EQ(tovik->lines().back(), "Closed HSMS port");
+    EXPECT_EQ(tovik->count("Closed HSMS port"), 1u); // the ports close with the process, unlogged
 }

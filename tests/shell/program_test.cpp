@@ -89,7 +89,7 @@ TEST_F(Program, WithoutADisplayItRunsHeadless) {
         env.remove(QString::fromLatin1(name));
     ASSERT_TRUE(servesThenStops(env, {}));
     EXPECT_TRUE(out.contains("HSMS port has been opened successfully.\n"));
-    EXPECT_TRUE(out.endsWith("Closed HSMS port\n"));
+    EXPECT_FALSE(out.contains("Closed HSMS port")); // the process end closes it, unlogged
     EXPECT_TRUE(err.contains("running headless"));
 }
 

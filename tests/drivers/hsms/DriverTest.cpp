@@ -56,6 +56,15 @@ protected:
         return pumpUntil([&] { return rec.events.contains(event); });
     }
 
+    // The peer at port p selects (system bytes 1) and gets the answer.
+    void select(RawPeer& peer, int p) {
+        peer.send(framed("ffff0000000100000001"));
+        ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
+        driver.SendHex(QStringLiteral("ffff0000000200000001"));
+        EXPECT_EQ(peer.receive(14), framed("ffff0000000200000001"));
+        EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
+    }
+
     // A new client selects and gets the driver's answer on the wire.
     void expectServesNextClient() {
         ASSERT_TRUE(driver.GetPortOpen());
@@ -168,19 +177,50 @@ TEST_F(HsmsPassive, ConnectedButNeverSelectedRunsOutT7) {
     expectServesNextClient();
 }
 
-TEST_F(HsmsPassive, SeparateEndsTheSelectionAndT7ThenApplies) {
+// A link once selected is the program's: a Separate.req it ignores leaves
+// the link up and serving, however long T7 is.
+TEST_F(HsmsPassive, SeparatedLinkStaysUpAndServes) {
     RawPeer peer;
     const int p = connectPeer(peer);
-    peer.send(framed("ffff0000000100000001"));
-    ASSERT_TRUE(waitFor(recv(p, "ffff0000000100000001")));
-    driver.SendHex(QStringLiteral("ffff0000000200000001"));
-    EXPECT_EQ(driver.GetState(), CVeltHsms::Selected);
-    driver.SetT7Timeout(200);
+    select(peer, p);
+    driver.SetT7Timeout(100);
     peer.send(framed("ffff0000000900000002"));
     ASSERT_TRUE(waitFor(recv(p, "ffff0000000900000002")));
     EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
-    EXPECT_TRUE(waitFor(error(p, -8, "T7: not selected within 200 ms")));
-    EXPECT_TRUE(waitFor(down(p)));
+    pumpFor(800); // eight times T7
+    peer.send(framed("00018101000000000003"));
+    ASSERT_TRUE(waitFor(recv(p, "00018101000000000003")));
+    driver.SendHex(QStringLiteral("00010102000000000003"));
+    EXPECT_EQ(peer.receive(14), framed("00010102000000000003"));
+    EXPECT_EQ(rec.count(QStringLiteral("error")), 0);
+    EXPECT_EQ(rec.count(QStringLiteral("conn")), 1);
+}
+
+// Silent for the interval: the driver's own Linktest.req; answered, it and
+// its reply stay out of the events; unanswered within T6, the link goes.
+TEST_F(HsmsPassive, SilentSelectedLinkIsProbedAndDroppedWithoutLinktestReply) {
+    driver.SetLinktestInterval(150);
+    driver.SetT6Timeout(300);
+    RawPeer peer;
+    const int p = connectPeer(peer);
+    select(peer, p);
+
+    const Bytes probe = peer.receive(14);
+    ASSERT_EQ(probe.size(), 14u);
+    EXPECT_EQ(Bytes(probe.begin(), probe.begin() + 10),
+              (Bytes{0, 0, 0, 10, 0xff, 0xff, 0, 0, 0, 5})); // Linktest.req
+    Bytes answer = probe;
+    answer[9] = 6;
+    peer.send(answer);
+    const Bytes second = peer.receive(14); // silent again: probed again
+    ASSERT_EQ(second.size(), 14u);
+    EXPECT_EQ(second[9], 5);
+    EXPECT_NE(Bytes(second.begin() + 10, second.end()), Bytes(probe.begin() + 10, probe.end()));
+    ASSERT_TRUE(waitFor(down(p))); // this one goes unanswered
+    const QStringList tail = rec.events.mid(3);
+    ASSERT_EQ(tail.size(), 2) << rec.events.join(u'\n').toStdString();
+    EXPECT_TRUE(tail[0].startsWith(QStringLiteral("error 127.0.0.1 %1 -7 T6: no reply to Linktest.req").arg(p)));
+    EXPECT_EQ(tail[1], down(p));
 }
 
 // ---- peers that misbehave at the socket level
@@ -197,29 +237,30 @@ TEST_F(HsmsPassive, PeerClosingMidMessageLosesOnlyTheUnfinishedMessage) {
 }
 
 TEST_F(HsmsPassive, ConnectDisconnectLoopLeavesPairedEvents) {
+    std::vector<int> ports;
     for (int i = 0; i < 25; ++i) {
         RawPeer peer;
         ASSERT_TRUE(peer.connectTo(port));
+        ports.push_back(peer.localPort());
         if (i % 2)
             pumpFor(1);
     }
-    // Every announced connection is also announced gone, with the same port.
-    ASSERT_TRUE(pumpUntil([&] {
-        return rec.count(QStringLiteral("conn")) > 0 &&
-               rec.count(QStringLiteral("conn")) == 2 * rec.count(QStringLiteral("peer"));
-    }));
+    // Every connection is announced, then announced gone, with its port.
+    ASSERT_TRUE(pumpUntil([&] { return rec.count(QStringLiteral("conn")) == 50; }))
+        << rec.events.join(u'\n').toStdString();
     pumpFor(50);
-    for (qsizetype i = 0; i < rec.events.size(); i += 3) {
-        ASSERT_TRUE(rec.events[i].startsWith(QStringLiteral("peer")))
-            << rec.events.join(u'\n').toStdString();
-        const QString p = rec.events[i].section(u' ', 2, 2);
-        EXPECT_EQ(rec.events[i + 1], up(p.toInt()));
-        EXPECT_EQ(rec.events[i + 2], down(p.toInt()));
+    EXPECT_EQ(rec.count(QStringLiteral("conn")), 50);
+    for (int p : ports) {
+        const qsizetype in = rec.events.indexOf(up(p));
+        ASSERT_GE(in, 0) << p;
+        EXPECT_GT(rec.events.indexOf(down(p)), in);
     }
+    EXPECT_EQ(driver.GetClientCount(), 0);
     expectServesNextClient();
 }
 
-TEST_F(HsmsPassive, SecondClientIsRefusedWithoutDisturbingTheFirst) {
+TEST_F(HsmsPassive, WithOneClientAllowedASecondIsRefusedWithoutDisturbingTheFirst) {
+    driver.SetMaxClients(1);
     RawPeer first;
     const int p = connectPeer(first);
     RawPeer second;
@@ -230,8 +271,57 @@ TEST_F(HsmsPassive, SecondClientIsRefusedWithoutDisturbingTheFirst) {
     driver.SendHex(QStringLiteral("00010102000000000007"));
     EXPECT_EQ(first.receive(14), framed("00010102000000000007"));
     QStringList want = connected(p);
-    want << recv(p, "00018101000000000007");
+    want << ev("refused", second.localPort(), QStringLiteral("1"))
+         << recv(p, "00018101000000000007");
     EXPECT_EQ(rec.events, want);
+}
+
+// Several hosts at once: each one's bytes are framed on their own (a frame
+// split across the hosts' writes does not mix), each send goes to the peer
+// RemoteAddress/RemotePort name, and dropping one leaves the others.
+TEST_F(HsmsPassive, SeveralClientsAreServedEachOnItsOwn) {
+    RawPeer a, b, c;
+    const int pa = connectPeer(a);
+    const int pb = connectPeer(b);
+    const int pc = connectPeer(c);
+    EXPECT_EQ(driver.GetClientCount(), 3);
+    const Bytes fa = framed("00018101000000000aaa");
+    const Bytes fb = framed("00018101000000000bbb");
+    a.send(Bytes(fa.begin(), fa.begin() + 7));
+    b.send(Bytes(fb.begin(), fb.begin() + 9));
+    pumpFor(20);
+    a.send(Bytes(fa.begin() + 7, fa.end()));
+    b.send(Bytes(fb.begin() + 9, fb.end()));
+    ASSERT_TRUE(waitFor(recv(pa, "00018101000000000aaa")));
+    ASSERT_TRUE(waitFor(recv(pb, "00018101000000000bbb")));
+
+    driver.SetRemoteAddress(kLocal);
+    driver.SetRemotePort(pb);
+    driver.SendHex(QStringLiteral("00010102000000000bbb"));
+    driver.SetRemotePort(pa);
+    driver.SendHex(QStringLiteral("00010102000000000aaa"));
+    EXPECT_EQ(b.receive(14), framed("00010102000000000bbb"));
+    EXPECT_EQ(a.receive(14), framed("00010102000000000aaa"));
+
+    // A peer that is not connected gets nothing: an error, no guess.
+    driver.SetRemotePort(1);
+    driver.SendHex(QStringLiteral("00010102000000000001"));
+    EXPECT_EQ(rec.events.last(), ev("error", 1, QStringLiteral("-1 no connection with 127.0.0.1(1)")));
+
+    // Dropping the named peer moves the target to the one that spoke last.
+    driver.SetRemotePort(pa);
+    EXPECT_TRUE(driver.DisconnectClient(kLocal, pa));
+    EXPECT_TRUE(a.waitClosed());
+    EXPECT_EQ(rec.events.mid(rec.events.size() - 2),
+              (QStringList{down(pa), QStringLiteral("peer %1 %2").arg(kLocal).arg(pb)}));
+    EXPECT_EQ(driver.GetClientCount(), 2);
+    c.send(framed("ffff0000000500000ccc"));
+    ASSERT_TRUE(waitFor(recv(pc, "ffff0000000500000ccc")));
+    EXPECT_EQ(driver.GetLastSpeaker(), QStringLiteral("127.0.0.1(%1)").arg(pc));
+    driver.SetRemotePort(pc);
+    driver.SendHex(QStringLiteral("ffff0000000600000ccc"));
+    EXPECT_EQ(c.receive(14), framed("ffff0000000600000ccc"));
+    EXPECT_EQ(rec.count(QStringLiteral("conn")), 4); // three up, one down
 }
 
 // ---- the program's calls

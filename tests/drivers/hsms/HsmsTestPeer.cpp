@@ -157,6 +157,9 @@ Recorder::Recorder(CVeltHsms& driver) {
         [this](const QString& a, int p, short code, const QString& detail) {
             events << QStringLiteral("error %1 %2 %3 %4").arg(a).arg(p).arg(code).arg(detail);
         });
+    QObject::connect(&driver, &CVeltHsms::ClientRefused, [this](const QString& a, int p, int limit) {
+        events << QStringLiteral("refused %1 %2 %3").arg(a).arg(p).arg(limit);
+    });
 }
 
 int Recorder::count(const QString& prefix) const {

@@ -58,7 +58,7 @@ private:
 };
 
 // Every driver event as one line: "peer a p", "conn a p 1", "recv a p hex",
-// "error a p code detail".
+// "error a p code detail", "refused a p limit".
 class Recorder {
 public:
     explicit Recorder(CVeltHsms& driver);

@@ -42,11 +42,23 @@ TEST(HsmsPanel, ShowsModeEndpointAndStateAsTheLinkChanges) {
     ASSERT_TRUE(peer.connectTo(port));
     ASSERT_TRUE(pumpUntil([&] { return driver.GetState() == CVeltHsms::Connected; }));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Connected, not selected")));
-    EXPECT_TRUE(labels(panel).contains(
-        QStringLiteral("port %1 <- 127.0.0.1(%2)").arg(port).arg(peer.localPort())));
+    EXPECT_TRUE(labels(panel).contains(QStringLiteral("1 connected")));
 
+    // A second host, then the first speaks: the pane names it.
+    RawPeer second;
+    ASSERT_TRUE(second.connectTo(port));
+    ASSERT_TRUE(pumpUntil([&] { return labels(panel).contains(QStringLiteral("2 connected")); }));
+    peer.send(framed("ffff0000000100000001"));
+    const QString last = QStringLiteral("2 connected, last 127.0.0.1(%1)").arg(peer.localPort());
+    ASSERT_TRUE(pumpUntil([&] { return labels(panel).contains(last); }));
+
+    driver.SetRemoteAddress(QStringLiteral("127.0.0.1"));
+    driver.SetRemotePort(peer.localPort());
     driver.SendHex(QStringLiteral("ffff0000000200000001"));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Selected")));
+    second.close();
+    const QString one = QStringLiteral("1 connected, last 127.0.0.1(%1)").arg(peer.localPort());
+    ASSERT_TRUE(pumpUntil([&] { return labels(panel).contains(one); }));
 
     driver.SetPortOpen(false);
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Closed")));

@@ -57,19 +57,45 @@ TEST(HsmsSessionT7, PassiveSideIsSelectedOnlyByItsOwnAcceptingSelectRsp) {
     EXPECT_FALSE(s.expired(1'000'000));
 }
 
-TEST(HsmsSessionT7, SeparateAndDeselectReturnToNotSelectedAndRestartT7) {
+// Once selected, a link is never T7's again: Separate and Deselect leave it
+// not selected with no deadline; a new connection starts over.
+TEST(HsmsSessionT7, SeparateAndDeselectReturnToNotSelectedWithoutT7) {
     Session s = connectedAt(0);
     send(s, "ffff0000000200000001", 0);
     receive(s, "ffff0000000900000002", 50000);
     EXPECT_EQ(s.state(), LinkState::NotSelected);
-    EXPECT_EQ(s.nextDeadline(), 60000);
+    EXPECT_FALSE(s.nextDeadline());
 
     send(s, "ffff0000000200000003", 60000 - 1);
     receive(s, "ffff0000000300000004", 70000);
     EXPECT_EQ(s.state(), LinkState::Selected); // a request alone changes nothing
     send(s, "ffff0000000400000004", 70001);
     EXPECT_EQ(s.state(), LinkState::NotSelected);
-    EXPECT_EQ(s.nextDeadline(), 80001);
+    EXPECT_FALSE(s.expired(1'000'000));
+    s.connected(2'000'000);
+    EXPECT_EQ(s.nextDeadline(), 2'010'000);
+}
+
+TEST(HsmsSessionLinktest, DueOnlyWhenSelectedAndSilentAndOneAtATime) {
+    Session s = connectedAt(0, {1000, 0, 0, 500});
+    EXPECT_FALSE(s.nextDeadline()); // not selected: nothing to probe
+    send(s, "ffff0000000200000001", 100);
+    s.bytesArrived(300, false);
+    EXPECT_EQ(s.nextDeadline(), 800);
+    EXPECT_FALSE(s.linktestDue(799));
+    ASSERT_TRUE(s.linktestDue(800));
+    send(s, "ffff00000005fffe0000", 800);
+    s.linktestSent(0xfffe0000);
+    EXPECT_FALSE(s.linktestDue(5000)); // one out at a time
+    EXPECT_EQ(s.nextDeadline(), 1800);  // its T6
+    const auto reply = msg("ffff00000006fffe0000");
+    EXPECT_FALSE(s.ownLinktestReply(msg("ffff00000006fffe0001").data(), 10));
+    s.received(reply.data(), reply.size(), 900);
+    s.bytesArrived(900, false);
+    EXPECT_TRUE(s.ownLinktestReply(reply.data(), reply.size()));
+    EXPECT_FALSE(s.ownLinktestReply(reply.data(), reply.size())); // only once
+    EXPECT_EQ(s.nextDeadline(), 1400);
+    EXPECT_FALSE(s.expired(1399));
 }
 
 TEST(HsmsSessionT6, ActiveSelectIsSettledOnlyByTheMatchingReply) {

@@ -142,13 +142,13 @@ protected:
     }
     void peerSends(const Bytes& message) {
         for (uint32_t i = 0; i < blockCount(message.size()); ++i)
-            peerBlock(frameBlock(message, i));
+            peerBlock(frameBlock(message, i, false));
     }
     void driverSends(const QString& hex, const Bytes& bytes) {
         driver.SendHex(hex);
         ASSERT_EQ(peer.read(1), Bytes{kEnq});
         peer.write({kEot});
-        ASSERT_EQ(peer.read(frameBlock(bytes, 0).size()), frameBlock(bytes, 0));
+        ASSERT_EQ(peer.read(frameBlock(bytes, 0, false).size()), frameBlock(bytes, 0, false));
         peer.write({kAck});
     }
 };
@@ -160,29 +160,35 @@ TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
     RawPty a, b;
     ASSERT_TRUE(a.open() && b.open());
     PtyRelay relay(a.master, b.master);
-    CVeltSecsI host, equipment;
-    configure(host, a.slavePath, true);
-    configure(equipment, b.slavePath, false);
-    Recorder hostRec(host), eqRec(equipment);
-    host.SetPortOpen(true);
-    equipment.SetPortOpen(true);
-    ASSERT_TRUE(host.GetPortOpen() && equipment.GetPortOpen());
+    CVeltSecsI master, slave;
+    configure(master, a.slavePath, true);
+    configure(slave, b.slavePath, false);
+    Recorder masterRec(master), slaveRec(slave);
+    master.SetPortOpen(true);
+    slave.SetPortOpen(true);
+    ASSERT_TRUE(master.GetPortOpen() && slave.GetPortOpen());
 
     const QString big = bigMessage(1000, '7'); // five blocks
     auto done = [](const Recorder& r) {
         return std::count_if(r.events.begin(), r.events.end(),
                              [](const std::string& e) { return e.rfind("error", 0) != 0; });
     };
-    host.SendHex(kS1F1);
-    equipment.SendHex(big);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done(hostRec) == 2 && done(eqRec) == 2; }, 10000));
-    host.SendHex(big);
-    equipment.SendHex(kS1F1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done(hostRec) == 4 && done(eqRec) == 4; }, 10000));
+    master.SendHex(kS1F1);
+    slave.SendHex(big);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done(masterRec) == 2 && done(slaveRec) == 2; }, 10000));
+    master.SendHex(big);
+    slave.SendHex(kS1F1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done(masterRec) == 4 && done(slaveRec) == 4; }, 10000));
 
     Bytes bigBytes;
     ASSERT_TRUE(tovik::fromHex(big.toStdString(), bigBytes));
     const std::string s1f1Rx = received(kS1F1Bytes), bigRx = received(bigBytes);
+    // What the master sends carries its R-bit on every block, whatever the
+    // text held; the slave takes it for its device all the same.
+    auto withRBit = [](Bytes m) {
+        m[0] |= 0x80;
+        return received(m);
+    };
     // Whichever ENQs cross, the master's message goes first; crossings are
     // reported as code 1 and nothing else goes wrong.
     auto messages = [](const Recorder& r) {
@@ -193,26 +199,27 @@ TEST(SecsiTwoDrivers, SingleAndManyBlockMessagesBothWays) {
         return out;
     };
     const std::string bigOk = "sent " + big.toStdString() + " ok";
-    EXPECT_EQ(messages(hostRec), (std::vector<std::string>{kSentOk, bigRx, bigOk, s1f1Rx}));
-    EXPECT_EQ(messages(eqRec), (std::vector<std::string>{s1f1Rx, bigOk, bigRx, kSentOk}));
+    EXPECT_EQ(messages(masterRec), (std::vector<std::string>{kSentOk, bigRx, bigOk, s1f1Rx}));
+    EXPECT_EQ(messages(slaveRec),
+              (std::vector<std::string>{withRBit(kS1F1Bytes), bigOk, withRBit(bigBytes), kSentOk}));
     // Every character is traced on both sides of the line.
-    EXPECT_EQ(hostRec.sentBytes, eqRec.receivedBytes);
-    EXPECT_EQ(eqRec.sentBytes, hostRec.receivedBytes);
-    EXPECT_EQ(host.GetLineState(), QStringLiteral("Idle"));
+    EXPECT_EQ(masterRec.sentBytes, slaveRec.receivedBytes);
+    EXPECT_EQ(slaveRec.sentBytes, masterRec.receivedBytes);
+    EXPECT_EQ(master.GetLineState(), QStringLiteral("Idle"));
 }
 
 TEST_F(SecsiDriver, NoiseBetweenBlocksIsReportedAndIgnored) {
     const Bytes m = twoBlocks(0x5a);
-    peerBlock(frameBlock(m, 0));
+    peerBlock(frameBlock(m, 0, false));
     peer.write({'n', 'o', 'i', 's', 'e'});
     peer.collect(50);
-    peerBlock(frameBlock(m, 1));
+    peerBlock(frameBlock(m, 1, false));
     ASSERT_TRUE(rec.waitEvents(2));
     EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", received(m)}));
 }
 
 TEST_F(SecsiDriver, BadChecksumIsNakedAndTheRetryAccepted) {
-    Bytes block = frameBlock(kS1F1Bytes, 0);
+    Bytes block = frameBlock(kS1F1Bytes, 0, false);
     block.back() ^= 0xff;
     peerBlock(block, kNak);
     peerSends(kS1F1Bytes);
@@ -229,7 +236,7 @@ TEST_F(SecsiDriver, ShortOrOverlongLengthIsNakedWhenTheLineGoesQuiet) {
 }
 
 TEST_F(SecsiDriver, PeerStoppingMidBlockGetsNakAfterT1) {
-    const Bytes block = frameBlock(kS1F1Bytes, 0);
+    const Bytes block = frameBlock(kS1F1Bytes, 0, false);
     peerBlock(Bytes(block.begin(), block.begin() + 7), kNak);
     ASSERT_TRUE(rec.waitEvents(1));
     EXPECT_EQ(rec.events, std::vector<std::string>{"error 11"});
@@ -239,7 +246,7 @@ TEST_F(SecsiDriver, PeerStoppingMidBlockGetsNakAfterT1) {
 }
 
 TEST_F(SecsiDriver, MissingNextBlockIsReportedAfterT4) {
-    peerBlock(frameBlock(twoBlocks(0x33), 0));
+    peerBlock(frameBlock(twoBlocks(0x33), 0, false));
     ASSERT_TRUE(rec.waitEvents(1));
     EXPECT_EQ(rec.events, std::vector<std::string>{"error 9"});
 }
@@ -262,7 +269,7 @@ TEST_F(SecsiDriver, AsSlaveItYieldsToTheMastersEnq) {
     peerSends(theirs); // our ENQ crossed theirs; we answered with EOT
     ASSERT_EQ(peer.read(1), Bytes{kEnq});
     peer.write({kEot});
-    ASSERT_EQ(peer.read(13), frameBlock(kS1F1Bytes, 0));
+    ASSERT_EQ(peer.read(13), frameBlock(kS1F1Bytes, 0, false));
     peer.write({kAck});
     ASSERT_TRUE(rec.waitEvents(3));
     EXPECT_EQ(rec.events, (std::vector<std::string>{"error 1", received(theirs), kSentOk}));
@@ -277,7 +284,9 @@ TEST_F(SecsiDriver, AsMasterItKeepsTheLine) {
     peer.write({kEnq});
     EXPECT_TRUE(peer.collect(100).empty()); // no EOT from the master
     peer.write({kEot});
-    ASSERT_EQ(peer.read(13), frameBlock(kS1F1Bytes, 0));
+    const Bytes ours = frameBlock(kS1F1Bytes, 0, true);
+    ASSERT_EQ(ours[1], 0x80); // R-bit: from the equipment, the line's master
+    ASSERT_EQ(peer.read(13), ours);
     peer.write({kAck});
     Bytes theirs = kS1F1Bytes;
     theirs[9] = 0x02;
@@ -344,7 +353,7 @@ TEST(SecsiTcp, BlocksTravelOverATcpLineAndAHangUpClosesIt) {
     d.SendHex(kS1F1);
     ASSERT_EQ(readN(1), QByteArray(1, char(kEnq)));
     peer->write(QByteArray(1, char(kEot)));
-    const Bytes block = frameBlock(kS1F1Bytes, 0);
+    const Bytes block = frameBlock(kS1F1Bytes, 0, false);
     ASSERT_EQ(readN(13), QByteArray(reinterpret_cast<const char*>(block.data()), 13));
     peer->write(QByteArray(1, char(kAck)));
     ASSERT_TRUE(rec.waitEvents(1));

@@ -28,6 +28,8 @@ LineConfig quick(bool master = false) {
 const Bytes kS1F1 = {0x00, 0x01, 0x81, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2a};
 // Its single block on the wire: length, header with E-bit and block 1, checksum 0x012e.
 const Bytes kS1F1Block = {0x0a, 0x00, 0x01, 0x81, 0x01, 0x80, 0x01, 0x00, 0x00, 0x00, 0x2a, 0x01, 0x2e};
+// The same block from the master (the equipment): R-bit set, checksum 0x01ae.
+const Bytes kS1F1MasterBlock = {0x0a, 0x80, 0x01, 0x81, 0x01, 0x80, 0x01, 0x00, 0x00, 0x00, 0x2a, 0x01, 0xae};
 
 Bytes message(std::size_t body, uint8_t sys = 7) {
     Bytes m = {0x00, 0x01, 0x06, 0x0b, 0x00, 0x00, 0x00, 0x00, 0x00, sys};
@@ -135,10 +137,15 @@ TEST(SecsiBlocks, ManyBlockMessageIsNumberedSplitAndJoined) {
         EXPECT_EQ(blockNumber(frames[i].data() + 1), i + 1);
         EXPECT_EQ(endBit(frames[i].data() + 1), i == 3);
         EXPECT_EQ(frames[i][0], i == 3 ? 15 : 254);
+        EXPECT_EQ(frames[i][1] & 0x80, 0x80); // R-bit of the master on every block
     }
+    // Joined with the header as on the line (R-bit included); the slave's
+    // device check (code 13) does not count the R-bit.
     auto got = only(w.eventsB, Kind::MessageReceived);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].message, asReceived(msg));
+    Bytes want = asReceived(msg);
+    want[0] |= 0x80;
+    EXPECT_EQ(got[0].message, want);
     auto done = only(w.eventsA, Kind::SendCompleted);
     ASSERT_EQ(done.size(), 1u);
     EXPECT_TRUE(done[0].success);
@@ -164,7 +171,7 @@ TEST(SecsiBlocks, MessagesThatCannotBeSentFailAtOnce) {
 TEST(SecsiBlocks, LargestMessageNeedsExactlyTheBlockLimit) {
     EXPECT_EQ(blockCount(kMaxMessageSize), kMaxBlocks);
     EXPECT_EQ(blockCount(kHeaderSize), 1u);
-    const Bytes last = frameBlock(Bytes(kMaxMessageSize, 0x11), kMaxBlocks - 1);
+    const Bytes last = frameBlock(Bytes(kMaxMessageSize, 0x11), kMaxBlocks - 1, false);
     EXPECT_EQ(blockNumber(last.data() + 1), kMaxBlocks);
     EXPECT_TRUE(endBit(last.data() + 1));
 }
@@ -271,7 +278,7 @@ TEST(SecsiReceiveFaults, MissingNextBlockDropsThePartAfterT4) {
     LineCore core(quick());
     const Bytes msg = message(300);
     feed(core, {kEnq}, 0);
-    feed(core, frameBlock(msg, 0), 0);
+    feed(core, frameBlock(msg, 0, false), 0);
     core.advance(4999);
     EXPECT_TRUE(errorCodes(core.takeEvents()).empty());
     core.advance(5000);
@@ -279,7 +286,7 @@ TEST(SecsiReceiveFaults, MissingNextBlockDropsThePartAfterT4) {
     EXPECT_EQ(errorCodes(events), std::vector<short>{T4Expired});
     // A late second block belongs to nothing now.
     feed(core, {kEnq}, 5001);
-    feed(core, frameBlock(msg, 1), 5002);
+    feed(core, frameBlock(msg, 1, false), 5002);
     events = core.takeEvents();
     EXPECT_EQ(errorCodes(events), std::vector<short>{InvalidMultiBlock});
     EXPECT_TRUE(only(events, Kind::MessageReceived).empty());
@@ -289,9 +296,9 @@ TEST(SecsiReceiveFaults, BlockNumberGapDropsTheMessage) {
     LineCore core(quick());
     const Bytes msg = message(600);
     feed(core, {kEnq}, 0);
-    feed(core, frameBlock(msg, 0), 0);
+    feed(core, frameBlock(msg, 0, false), 0);
     feed(core, {kEnq}, 1);
-    feed(core, frameBlock(msg, 2), 1);
+    feed(core, frameBlock(msg, 2, false), 1);
     auto events = core.takeEvents();
     EXPECT_EQ(errorCodes(events), std::vector<short>{InvalidBlockNumber});
     EXPECT_TRUE(only(events, Kind::MessageReceived).empty());
@@ -300,9 +307,9 @@ TEST(SecsiReceiveFaults, BlockNumberGapDropsTheMessage) {
 TEST(SecsiReceiveFaults, NewMessageBeforeTheLastBlockReplacesTheOpenOne) {
     LineCore core(quick());
     feed(core, {kEnq}, 0);
-    feed(core, frameBlock(message(300, 1), 0), 0);
+    feed(core, frameBlock(message(300, 1), 0, false), 0);
     feed(core, {kEnq}, 1);
-    feed(core, frameBlock(message(5, 2), 0), 1);
+    feed(core, frameBlock(message(5, 2), 0, false), 1);
     auto events = core.takeEvents();
     EXPECT_EQ(errorCodes(events), std::vector<short>{InvalidMultiBlock});
     auto got = only(events, Kind::MessageReceived);
@@ -338,7 +345,8 @@ TEST(SecsiContention, SlaveYieldsReceivesThenSends) {
     slave.takeOutput();
     feed(slave, {kEnq}, 1); // the master's ENQ crosses ours
     EXPECT_EQ(slave.takeOutput(), Bytes{kEot});
-    feed(slave, kS1F1Block, 2);
+    // Its R-bit is not part of the device id: no device error below.
+    feed(slave, kS1F1MasterBlock, 2);
     EXPECT_EQ(slave.takeOutput(), (Bytes{kAck, kEnq})); // then our own turn
     feed(slave, {kEot}, 3);
     EXPECT_EQ(slave.takeOutput(), kS1F1Block);
@@ -354,7 +362,7 @@ TEST(SecsiContention, MasterKeepsWaitingForItsEot) {
     feed(master, {kEnq}, 1);
     EXPECT_TRUE(master.takeOutput().empty());
     feed(master, {kEot}, 2);
-    EXPECT_EQ(master.takeOutput(), kS1F1Block);
+    EXPECT_EQ(master.takeOutput(), kS1F1MasterBlock);
 }
 
 TEST(SecsiContention, BothSidesSendingAtOnceBothSucceed) {
@@ -399,17 +407,17 @@ TEST(SecsiContinuous, NakedBlockIsRetriedWithAFullHandshake) {
     feed(core, {kEot}, 0);
     core.takeOutput();
     feed(core, {kAck}, 0);
-    EXPECT_EQ(core.takeOutput(), frameBlock(msg, 1)); // straight on
+    EXPECT_EQ(core.takeOutput(), frameBlock(msg, 1, false)); // straight on
     feed(core, {kNak}, 1);
     EXPECT_EQ(core.takeOutput(), Bytes{kEnq});
     feed(core, {kEot}, 2);
-    EXPECT_EQ(core.takeOutput(), frameBlock(msg, 1));
+    EXPECT_EQ(core.takeOutput(), frameBlock(msg, 1, false));
 }
 
 TEST(SecsiLineLoss, AbortFailsEverySendAndForgetsThePartialMessage) {
     LineCore core(quick());
     feed(core, {kEnq}, 0);
-    feed(core, frameBlock(message(300), 0), 0);
+    feed(core, frameBlock(message(300), 0, false), 0);
     core.send(kS1F1, 1);
     core.send(kS1F1, 1);
     core.takeEvents();
