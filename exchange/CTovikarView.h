@@ -27,6 +27,7 @@ namespace tovik {
 
 class CHEventLog;
 class CTovikarDoc;
+class CHOneMsg;
 
 class CTovikarView : public QObject {
     Q_OBJECT
@@ -141,7 +142,9 @@ Q_SIGNALS:
 
 private:
     void postCommand(int command);
-    void loadDefinition(const std::string& text, bool structure);
+    // Loads a definition into the working codec; a text that does not load
+    // gets one event-log line with the codec's error.
+    void loadDefinition(const CHOneMsg& def);
     bool toHsms(int port) const;
     void sendEventMessage(const std::string& sml);
     void flushByteTrace();

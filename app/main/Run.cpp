@@ -33,7 +33,9 @@ int Run(const CHStartOptions& options) {
     if (options.windowed)
         installWidgetMessageBoxes();
     else // no window to show a box in: every box text goes to standard error
-        setMessageBoxHandler([](QWidget*, const QString& text) { printError(text); });
+        setMessageBoxHandler([](QWidget*, const QString& text, const QString& detail) {
+            printError(detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+        });
 
     if (::pipe(g_signalPipe) != 0) {
         printError(QStringLiteral("cannot set up signal handling"));

@@ -168,15 +168,6 @@ TEST_F(Equipment, BannerThenPortOpenedAsTheFirstLines) {
     EXPECT_EQ(lines[16], "HSMS port has been opened successfully.");
 }
 
-TEST_F(Equipment, MissingDocumentRunsWithAnEmptyOne) {
-    start(kDocument, false);
-    EXPECT_NE(tovik->err().find("equipment.tvkm"), std::string::npos) << tovik->err();
-    ASSERT_TRUE(host.send(header(0, 0x81, 1, 3)));
-    const auto reply = host.recv();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->substr(20, 2), "21"); // no definitions: the empty binary reply
-}
-
 TEST_F(Equipment, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
     start(std::string(kDocument).substr(0, 80) + "\r\n'broken\r\nBegin Junk\r\n");
     EXPECT_NE(tovik->err().find("Syntax error"), std::string::npos);
