@@ -21,8 +21,8 @@ QColor NotFoundColor(const QPalette& palette) {
     // readable on it, light or dark.
     const QColor base = palette.color(QPalette::Base);
     const bool dark = base.lightness() < 128;
-    const QColor red = dark ? QColor(200, 40, 40) : QColor(255, 90, 90);
-    const qreal share = dark ? 0.45 : 0.35;
+    const QColor red = dark ? QColor(140, 10, 10) : QColor(255, 90, 90);
+    const qreal share = 0.35;
     return QColor::fromRgbF(base.redF() + (red.redF() - base.redF()) * share,
                             base.greenF() + (red.greenF() - base.greenF()) * share,
                             base.blueF() + (red.blueF() - base.blueF()) * share);
