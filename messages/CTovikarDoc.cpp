@@ -82,7 +82,7 @@ bool CTovikarDoc::OnOpenDocument(const QString& path) {
         // The document holds less than the file: a save must not lose the rest.
         m_truncatedPath = path;
         ShowMessageBox(QStringLiteral("Syntax error"),
-                       QStringLiteral("%1, line %2:\n%3")
+                       QStringLiteral("%1, line %2\n%3")
                            .arg(QFileInfo(path).fileName())
                            .arg(load.parse.errorLine)
                            .arg(TextFromBytes(load.diagnostics).trimmed()));

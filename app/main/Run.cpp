@@ -34,7 +34,11 @@ int Run(const CHStartOptions& options) {
         installWidgetMessageBoxes();
     else // no window to show a box in: every box text goes to standard error
         setMessageBoxHandler([](QWidget*, const QString& text, const QString& detail) {
-            printError(detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+            // One line per box, the detail's lines included.
+            QString line = text;
+            if (!detail.isEmpty())
+                line += QStringLiteral(": ") + detail.split(QLatin1Char('\n')).join(QStringLiteral("; "));
+            printError(line);
         });
 
     if (::pipe(g_signalPipe) != 0) {

@@ -170,7 +170,12 @@ TEST_F(Equipment, BannerThenPortOpenedAsTheFirstLines) {
 
 TEST_F(Equipment, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
     start(std::string(kDocument).substr(0, 80) + "\r\n'broken\r\nBegin Junk\r\n");
-    EXPECT_NE(tovik->err().find("Syntax error"), std::string::npos);
+    // The box's text and its detail on one line of standard error.
+    const std::string err = tovik->err();
+    const std::size_t at = err.find("tovik: Syntax error: equipment.tvkm, line ");
+    ASSERT_NE(at, std::string::npos) << err;
+    const std::string line = err.substr(at, err.find('\n', at) - at);
+    EXPECT_NE(line.find(" parse error; Last token was "), std::string::npos) << line;
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
     EXPECT_EQ(host.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
 }

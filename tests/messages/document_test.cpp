@@ -96,7 +96,7 @@ TEST(DocumentOpen, SyntaxErrorShowsOneBoxAndKeepsTheDefinitionsBefore) {
     EXPECT_TRUE(d.doc.OnOpenDocument(path)) << "the document still opens";
     EXPECT_EQ(d.boxes, QStringList{QStringLiteral("Syntax error")});
     // The detail tells the user where to look.
-    EXPECT_EQ(d.details, QStringList{QStringLiteral("broken.tvkm, line 8:\n(8) parse error\nLast token was \"\"")});
+    EXPECT_EQ(d.details, QStringList{QStringLiteral("broken.tvkm, line 8\n(8) parse error\nLast token was \"\"")});
     EXPECT_EQ(names(d.doc), std::vector<std::string>{"a"});
     EXPECT_EQ(opened.count(), 1);
     EXPECT_TRUE(d.doc.m_bRefreshList);

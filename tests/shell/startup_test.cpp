@@ -119,7 +119,7 @@ TEST_F(Startup, DocumentWithASyntaxErrorKeepsTheDefinitionsBeforeIt) {
     write(path("bad.tvkm"), broken);
     auto app = start(path("bad.tvkm"), true);
     EXPECT_EQ(boxes, QStringList{QStringLiteral("Syntax error")});
-    EXPECT_EQ(details, QStringList{QStringLiteral("bad.tvkm, line 7:\n(7) parse error\nLast token was \"j\"")});
+    EXPECT_EQ(details, QStringList{QStringLiteral("bad.tvkm, line 7\n(7) parse error\nLast token was \"j\"")});
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
     EXPECT_EQ(app->Frame()->windowTitle(), QStringLiteral("bad.tvkm - Tovik"));
     // Ctrl+S keeps the file as it was beside it, and the log says so.
