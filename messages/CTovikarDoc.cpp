@@ -83,9 +83,8 @@ bool CTovikarDoc::OnOpenDocument(const QString& path) {
         m_truncatedPath = path;
         ShowMessageBox(QStringLiteral("Syntax error"),
                        QStringLiteral("%1, line %2\n%3")
-                           .arg(QFileInfo(path).fileName())
-                           .arg(load.parse.errorLine)
-                           .arg(TextFromBytes(load.diagnostics).trimmed()));
+                           .arg(QFileInfo(path).fileName(), QString::number(load.parse.errorLine),
+                                TextFromBytes(load.diagnostics).trimmed()));
     }
     Q_EMIT documentOpened(path);
     return true;

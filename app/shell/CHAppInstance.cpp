@@ -97,9 +97,10 @@ bool CHAppInstance::InitInstance() {
     if (m_options.windowed)
         m_frame = std::make_unique<CMainFrame>(*m_app, *m_doc, *m_view);
 
-    // A document that cannot be read was reported by the document. The one
-    // the user named ends the start (he asked for that file, and nothing may
-    // be written beside a wrong path); the last one gives way to a new one.
+    // A document that cannot be read was reported by the document. One named
+    // on the command line ends the start (the user asked for that very file,
+    // and nothing may be written beside a wrong path); the last document
+    // gives way to a new one.
     bool opened = !open.isEmpty() && m_doc->OnOpenDocument(open);
     if (!opened && !commandLine.isEmpty())
         return false;
