@@ -1,5 +1,7 @@
 #include "CHFileLog.h"
 
+#include <qbytetext.h>
+
 #include <QByteArray>
 
 #include <algorithm>
@@ -65,7 +67,9 @@ std::optional<QString> CHFileLog::append(const Config& config, const QString& te
 
     const QList<QStringView> parts = QStringView(text).split(u'\n');
     for (QStringView part : parts) {
-        QByteArray line = part.toUtf8();
+        // A name quoted in a line keeps its bytes, UTF-8 or not.
+        const std::string bytes = tovik::BytesFromText(part.toString());
+        QByteArray line(bytes.data(), static_cast<qsizetype>(bytes.size()));
         line.replace('\r', QByteArray());
         line += '\n';
         // Rotate before a line that would take the file past its limit, so a

@@ -163,9 +163,9 @@ void RunOptionsDialog(CTovikarApp& app, QWidget* parent) {
 namespace tovik {
 
 void installWidgetMessageBoxes() {
-    setMessageBoxHandler([](QWidget* parent, const QString& text) {
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
-                        QMessageBox::Ok, parent);
+    setMessageBoxHandler([](QWidget* parent, const QString& text, const QString& detail) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Tovik"), text, QMessageBox::Ok, parent);
+        box.setInformativeText(detail);
         box.exec();
     });
 }

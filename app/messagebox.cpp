@@ -10,11 +10,13 @@ MessageBoxHandler& handler() {
 }
 } // namespace
 
-void showMessageBox(const QString& text, QWidget* parent) {
+void showMessageBox(const QString& text, QWidget* parent, const QString& detail) {
     if (handler())
-        handler()(parent, text);
-    else
+        handler()(parent, text, detail);
+    else if (detail.isEmpty())
         qWarning().noquote() << text;
+    else
+        qWarning().noquote() << text + QStringLiteral(": ") + detail;
 }
 
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler h) {

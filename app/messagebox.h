@@ -9,12 +9,14 @@ class QWidget;
 
 namespace tovik {
 
-using MessageBoxHandler = std::function<void(QWidget* parent, const QString& text)>;
+// detail: what the user needs to act on the text (a file, a line), shown
+// below it; empty for most boxes.
+using MessageBoxHandler = std::function<void(QWidget* parent, const QString& text, const QString& detail)>;
 
 // Shows text with an OK button and returns when it was dismissed. Without an
 // installed handler (no widgets, e.g. a command-line run) the text goes to the
 // Qt warning log.
-void showMessageBox(const QString& text, QWidget* parent = nullptr);
+void showMessageBox(const QString& text, QWidget* parent = nullptr, const QString& detail = {});
 
 // Replaces the handler; returns the previous one so a test can restore it.
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);

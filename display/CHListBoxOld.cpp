@@ -16,6 +16,18 @@
 
 namespace tovik {
 
+QColor NotFoundColor(const QPalette& palette) {
+    // A red tint of the theme's own base, so the theme's text colour stays
+    // readable on it, light or dark.
+    const QColor base = palette.color(QPalette::Base);
+    const bool dark = base.lightness() < 128;
+    const QColor red = dark ? QColor(140, 10, 10) : QColor(255, 90, 90);
+    const qreal share = 0.35;
+    return QColor::fromRgbF(base.redF() + (red.redF() - base.redF()) * share,
+                            base.greenF() + (red.greenF() - base.greenF()) * share,
+                            base.blueF() + (red.blueF() - base.blueF()) * share);
+}
+
 CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
     : QListView(parent), m_log(log), m_model(new CHEventLogModel(log, this)), m_findBox(new QLineEdit(this)) {
     setModel(m_model);
@@ -37,7 +49,7 @@ CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
         const bool found = FindNext(m_findBox->text(), back);
         QPalette pal = m_findBox->palette();
         pal.setColor(QPalette::Base, found || m_findBox->text().isEmpty() ? palette().color(QPalette::Base)
-                                                                          : QColor(255, 200, 200));
+                                                                          : NotFoundColor(palette()));
         m_findBox->setPalette(pal);
     });
 

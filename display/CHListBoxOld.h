@@ -3,7 +3,9 @@
 // line while the user leaves the selection on it, keeps the user's line
 // selected while older lines are trimmed, and offers copy, clear and a find
 // box (Ctrl+F).
+#include <QColor>
 #include <QListView>
+#include <QPalette>
 #include <QString>
 
 class QLineEdit;
@@ -55,5 +57,9 @@ private:
     bool m_mirroring = false;
     bool m_scrollPosted = false;
 };
+
+// The find box's colour when the text is not found: readable under both
+// light and dark themes.
+QColor NotFoundColor(const QPalette& palette);
 
 } // namespace tovik

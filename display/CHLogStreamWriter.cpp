@@ -2,7 +2,7 @@
 
 #include "CHEventLog.h"
 
-#include <QStringEncoder>
+#include <qbytetext.h>
 
 namespace tovik {
 
@@ -39,8 +39,8 @@ void CHLogStreamWriter::detach() {
 }
 
 void CHLogStreamWriter::Write(const QString& line) {
-    // UTF-8 straight into the gathered bytes: no byte array per line. Plain
-    // ASCII, what nearly every line is, is narrowed without the encoder.
+    // Plain ASCII, what nearly every line is, is narrowed straight into the
+    // gathered bytes; other lines are encoded first.
     const qsizetype n = line.size();
     const qsizetype at = m_buffer.size();
     const char16_t* src = reinterpret_cast<const char16_t*>(line.constData());
@@ -54,11 +54,10 @@ void CHLogStreamWriter::Write(const QString& line) {
             out[i] = static_cast<char>(src[i]);
         out[n] = '\n';
     } else {
-        QStringEncoder utf8(QStringEncoder::Utf8);
-        m_buffer.resize(at + utf8.requiredSpace(n) + 1);
-        char* end = utf8.appendToBuffer(m_buffer.data() + at, QStringView(line));
-        *end++ = '\n';
-        m_buffer.truncate(end - m_buffer.constData());
+        // A name quoted in a line keeps its bytes, UTF-8 or not.
+        const std::string bytes = BytesFromText(line);
+        m_buffer.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        m_buffer.append('\n');
     }
     if (m_buffer.size() >= kMaxGathered)
         Flush();

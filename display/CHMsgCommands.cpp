@@ -7,6 +7,7 @@
 #include "CTovikarDoc.h"
 
 #include <messagebox.h>
+#include <qbytetext.h>
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ void CHMsgCommands::OnMessageProperty() {
         m_log.AddText(QStringLiteral("No selected message."));
         return;
     }
-    CHOneMsg* msg = m_doc.FindByName(name.toStdString());
+    CHOneMsg* msg = m_doc.FindByName(BytesFromText(name));
     if (msg == nullptr) {
         m_log.AddText(QStringLiteral("Cannot find specified message '") + name + QStringLiteral("'."));
         return;
@@ -56,7 +57,7 @@ void CHMsgCommands::OnMessageProperty() {
         if (check == EntryCheck::Accept)
             break;
         // The sheet comes back with the user's entries.
-        showMessageBox(QString::fromStdString(EntryCheckText(check, entries)), m_sheetParent);
+        showMessageBox(TextFromBytes(EntryCheckText(check, entries)), m_sheetParent);
     }
 
     ApplyEntries(*msg, entries, m_scratch);
@@ -90,7 +91,7 @@ std::unique_ptr<CHOneMsg> CHMsgCommands::takeSelected() {
         m_log.AddText(QStringLiteral("No selected message."));
         return nullptr;
     }
-    std::unique_ptr<CHOneMsg> removed = m_doc.RemoveByName(name.toStdString());
+    std::unique_ptr<CHOneMsg> removed = m_doc.RemoveByName(BytesFromText(name));
     if (!removed)
         m_log.AddText(QStringLiteral("Cannot delete specified message '") + name + QStringLiteral("'."));
     return removed;
@@ -123,7 +124,7 @@ void CHMsgCommands::OnEditCopy() {
         m_log.AddText(QStringLiteral("No selected message."));
         return;
     }
-    const CHOneMsg* msg = m_doc.FindByName(name.toStdString());
+    const CHOneMsg* msg = m_doc.FindByName(BytesFromText(name));
     if (msg == nullptr)
         return;
     m_pClipMsg = std::make_unique<CHOneMsg>(*msg);

@@ -88,6 +88,17 @@ bool CollectHexDigits(const std::string& text, std::string& digits, std::string&
     return true;
 }
 
+std::string CrLfLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
 std::string LayoutHexDump(const std::string& digits) {
     std::string out;
     out.reserve(digits.size() * 3 / 2 + digits.size() / 10 + 2);
@@ -101,6 +112,23 @@ std::string LayoutHexDump(const std::string& digits) {
     return out;
 }
 
+std::string MessageVerdict(const std::string& text, int type, CHVeltSecsII& codec, bool& loads) {
+    loads = false;
+    if (type != 0) {
+        codec.SetSml(text);
+    } else {
+        std::string digits;
+        std::string error;
+        if (!CollectHexDigits(text, digits, error))
+            return error;
+        codec.SetHexMessage(digits);
+    }
+    if (!codec.GetLastError().empty())
+        return codec.GetLastError();
+    loads = true;
+    return codec.Summary();
+}
+
 bool ConvertMessageText(std::string& text, int fromType, int toType, CHVeltSecsII& codec, std::string& error) {
     if (fromType != 0) {
         codec.SetSml(text);
@@ -110,7 +138,7 @@ bool ConvertMessageText(std::string& text, int fromType, int toType, CHVeltSecsI
             return false;
         codec.SetHexMessage(digits);
     }
-    text = toType != 0 ? codec.GetSmlText() : LayoutHexDump(codec.GetHexMessage());
+    text = toType != 0 ? CrLfLines(codec.GetSmlText()) : LayoutHexDump(codec.GetHexMessage());
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "CHOneMsg.h"
 
 #include <string>
+#include <string_view>
 
 namespace tovik {
 
@@ -43,9 +44,18 @@ void ApplyEntries(CHOneMsg& msg, const CHMsgEntries& entries, CHVeltSecsII& scra
 // or blank, when there are fewer than 20 digits or when their count is odd.
 bool CollectHexDigits(const std::string& text, std::string& digits, std::string& error);
 
+// Every line break as CR LF, the form the document keeps its texts in: a
+// lone LF becomes CR LF, CRs already there stay.
+std::string CrLfLines(std::string_view text);
+
 // The page's layout of a dump: ten bytes per line, each two digits and a
 // blank, lines separated by CR LF.
 std::string LayoutHexDump(const std::string& digits);
+
+// What the codec makes of a text of that type, in one line: its error
+// ("SML line 1, column 13: ...") or what it read ("s1f2, SECS-I header,
+// 6-byte body"). Sets `loads` accordingly.
+std::string MessageVerdict(const std::string& text, int type, CHVeltSecsII& codec, bool& loads);
 
 // Converts the page's text from one type to the other through `codec`. False
 // with the message when a hex dump cannot be read; `text` is left as it was.

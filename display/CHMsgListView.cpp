@@ -1,5 +1,7 @@
 #include "CHMsgListView.h"
 
+#include <qbytetext.h>
+
 #include <QFontInfo>
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,6 +44,8 @@ CHMsgListView::CHMsgListView(QWidget* parent) : QListWidget(parent) {
 }
 
 CHMsgListView::Image CHMsgListView::ImageFor(const CHOneMsg& msg) {
+    if (!msg.m_strLoadError.empty())
+        return ImageError;
     if (msg.m_nStream == 0)
         return ImageStream0;
     return (msg.m_nFunction & 1) != 0 ? ImagePrimary : ImageSecondary;
@@ -50,11 +54,11 @@ CHMsgListView::Image CHMsgListView::ImageFor(const CHOneMsg& msg) {
 QIcon CHMsgListView::IconFor(Image image) {
     // Rendered once at 1x and 2x so the icons stay sharp on any screen,
     // without relying on an icon-engine plugin being installed.
-    static QIcon cache[3];
+    static QIcon cache[4];
     QIcon& icon = cache[image];
     if (icon.isNull()) {
-        static const char* const files[3] = {":/display/icons/msg_primary.svg", ":/display/icons/msg_secondary.svg",
-                                             ":/display/icons/msg_stream0.svg"};
+        static const char* const files[4] = {":/display/icons/msg_primary.svg", ":/display/icons/msg_secondary.svg",
+                                             ":/display/icons/msg_stream0.svg", ":/display/icons/msg_error.svg"};
         initDisplayIcons();
         QSvgRenderer svg(QString::fromLatin1(files[image]));
         for (int scale : {1, 2}) {
@@ -72,16 +76,18 @@ QIcon CHMsgListView::IconFor(Image image) {
 
 QListWidgetItem* CHMsgListView::makeItem(CHOneMsg* msg) const {
     const Image image = ImageFor(*msg);
-    auto* item = new QListWidgetItem(IconFor(image), QString::fromStdString(msg->m_strName));
+    auto* item = new QListWidgetItem(IconFor(image), TextFromBytes(msg->m_strName));
     item->setData(kRecordRole, QVariant::fromValue(reinterpret_cast<quintptr>(msg)));
     item->setData(kImageRole, static_cast<int>(image));
+    if (!msg->m_strLoadError.empty())
+        item->setToolTip(TextFromBytes(msg->m_strLoadError));
     return item;
 }
 
 int CHMsgListView::InsertMessageItem(CHOneMsg* msg) {
     if (msg == nullptr)
         return -1;
-    const QString name = QString::fromStdString(msg->m_strName);
+    const QString name = TextFromBytes(msg->m_strName);
     // Binary search for the first row that sorts after the name: equal names
     // go after those already shown.
     int lo = 0;
@@ -137,7 +143,7 @@ void CHMsgListView::Rebuild(const CHOneMsgList& list) {
     std::vector<std::pair<QString, CHOneMsg*>> rows;
     rows.reserve(list.size());
     for (const auto& m : list)
-        rows.emplace_back(QString::fromStdString(m->m_strName), m.get());
+        rows.emplace_back(TextFromBytes(m->m_strName), m.get());
     std::stable_sort(rows.begin(), rows.end(),
                      [](const auto& a, const auto& b) { return MsgNameLess(a.first, b.first); });
     setUpdatesEnabled(false);
@@ -171,6 +177,10 @@ QString CHMsgListView::SelectedName() const {
     return r >= 0 ? item(r)->text() : QString();
 }
 
+std::string CHMsgListView::SelectedNameBytes() const {
+    return BytesFromText(SelectedName());
+}
+
 void CHMsgListView::SelectRow(int r) {
     if (r < 0 || r >= count()) {
         clearSelection();
@@ -190,12 +200,13 @@ int CHMsgListView::RemoveSelectedRow() {
 
 void CHMsgListView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
-        // A right click selects the row under it, then asks for its properties.
+        // A right click selects the row under it, then asks for the
+        // properties of the selected row; on empty space the command reports
+        // that none is selected or acts on the row that is.
         const QModelIndex index = indexAt(event->position().toPoint());
-        if (index.isValid()) {
+        if (index.isValid())
             SelectRow(index.row());
-            QMetaObject::invokeMethod(this, &CHMsgListView::propertyRequested, Qt::QueuedConnection);
-        }
+        QMetaObject::invokeMethod(this, &CHMsgListView::propertyRequested, Qt::QueuedConnection);
         event->accept();
         return;
     }
@@ -204,7 +215,9 @@ void CHMsgListView::mousePressEvent(QMouseEvent* event) {
 
 void CHMsgListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QListWidget::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+    // Anywhere in the list, empty space included: the command acts on the
+    // selected row or reports that there is none.
+    if (event->button() == Qt::LeftButton)
         QMetaObject::invokeMethod(this, &CHMsgListView::sendRequested, Qt::QueuedConnection);
 }
 

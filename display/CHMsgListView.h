@@ -8,12 +8,15 @@
 #include <QListWidget>
 #include <QString>
 
+#include <string>
+
 namespace tovik {
 
 class CHMsgListView : public QListWidget {
     Q_OBJECT
 public:
-    enum Image { ImagePrimary = 0, ImageSecondary = 1, ImageStream0 = 2 };
+    // ImageError: the text does not load; the row's tool tip says why.
+    enum Image { ImagePrimary = 0, ImageSecondary = 1, ImageStream0 = 2, ImageError = 3 };
     static constexpr int kRecordRole = Qt::UserRole + 1;
     static constexpr int kImageRole = Qt::UserRole + 2;
 
@@ -33,13 +36,15 @@ public:
     int SelectedRow() const;
     // The text of the first selected row; empty when none is selected.
     QString SelectedName() const;
+    // The same name as the definition's bytes, for finding it by name.
+    std::string SelectedNameBytes() const;
     void SelectRow(int row); // -1 clears; the row is scrolled into view
     // Removes the selected row; returns its index, -1 when none.
     int RemoveSelectedRow();
 
 Q_SIGNALS:
-    // Posted after a double click / right click on a row, once the mouse
-    // event is over.
+    // Posted after a double click / right click anywhere in the list, once
+    // the mouse event is over.
     void sendRequested();
     void propertyRequested();
 

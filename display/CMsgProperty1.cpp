@@ -1,8 +1,10 @@
 #include "CMsgProperty1.h"
 
 #include "CHMsgEdit.h"
+#include "CHVeltSecsII.h"
 
 #include <messagebox.h>
+#include <qbytetext.h>
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -17,25 +20,28 @@ namespace tovik {
 
 namespace {
 
-// The edits show LF line ends; the document keeps CR LF.
+// The edits show LF line ends; the document keeps CR LF. Bytes that are
+// not UTF-8 travel through the edit as characters of their own.
 QString toEdit(const std::string& stored) {
-    QString s = QString::fromStdString(stored);
+    QString s = TextFromBytes(stored);
     s.remove(QLatin1Char('\r'));
     return s;
 }
 
-std::string fromEdit(const QString& edit) {
-    QString s = edit;
-    s.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return s.toStdString();
+// The document's text as the user sees it; unlike toPlainText() it keeps
+// no-break spaces as they are.
+QString shownText(const QPlainTextEdit* edit) {
+    QString s = edit->document()->toRawText();
+    s.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return s;
 }
 
 // An edit whose text still shows the member unchanged keeps the member's
 // exact bytes, so confirming an untouched page changes nothing.
 void readEdit(const QPlainTextEdit* edit, std::string& member) {
-    const QString shown = edit->toPlainText();
+    const QString shown = shownText(edit);
     if (shown != toEdit(member))
-        member = fromEdit(shown);
+        member = CrLfLines(BytesFromText(shown));
 }
 
 QPlainTextEdit* makeMultiLine(QWidget* parent) {
@@ -71,27 +77,57 @@ CMsgProperty1::CMsgProperty1(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_comment, 1);
     layout->addWidget(new QLabel(QStringLiteral("Message String:"), this));
     layout->addWidget(m_text, 3);
+    m_verdict = new QLabel(this);
+    m_verdict->setObjectName(QStringLiteral("verdict"));
+    m_verdict->setWordWrap(true);
+    m_verdict->setTextFormat(Qt::PlainText);
+    m_verdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_verdict);
 
+    m_verdictCodec = std::make_unique<CHVeltSecsII>();
+    // A long text is not parsed again at every key stroke.
+    m_verdictTimer.setSingleShot(true);
+    m_verdictTimer.setInterval(150);
+    connect(&m_verdictTimer, &QTimer::timeout, this, &CMsgProperty1::UpdateVerdict);
+    connect(m_text, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_filling)
+            m_verdictTimer.start();
+    });
     connect(m_type, &QComboBox::currentIndexChanged, this, [this] {
         if (!m_filling)
             OnSelchangeMsgType();
+        m_verdictTimer.start();
     });
+}
+
+CMsgProperty1::~CMsgProperty1() = default;
+
+void CMsgProperty1::UpdateVerdict() {
+    m_verdictTimer.stop();
+    std::string text = m_strMsgText;
+    readEdit(m_text, text);
+    bool loads = false;
+    const std::string verdict = MessageVerdict(text, m_type->currentIndex(), *m_verdictCodec, loads);
+    m_verdict->setText(TextFromBytes(verdict));
+    m_verdict->setProperty("loads", loads);
 }
 
 void CMsgProperty1::UpdateData(bool save) {
     if (save) {
         readEdit(m_text, m_strMsgText);
         m_nMsgType = m_type->currentIndex();
-        m_strMsgName = m_name->text().toStdString();
+        if (m_name->text() != TextFromBytes(m_strMsgName))
+            m_strMsgName = BytesFromText(m_name->text());
         readEdit(m_comment, m_strMsgComment);
         return;
     }
     m_filling = true;
     m_text->setPlainText(toEdit(m_strMsgText));
     m_type->setCurrentIndex(m_nMsgType);
-    m_name->setText(QString::fromStdString(m_strMsgName));
+    m_name->setText(TextFromBytes(m_strMsgName));
     m_comment->setPlainText(toEdit(m_strMsgComment));
     m_filling = false;
+    UpdateVerdict();
 }
 
 void CMsgProperty1::OnSelchangeMsgType() {
@@ -102,7 +138,7 @@ void CMsgProperty1::OnSelchangeMsgType() {
     std::string error;
     if (!ConvertMessageText(m_strMsgText, before, m_nMsgType, *m_pCodec, error)) {
         // The text stays as it was under the newly chosen type.
-        showMessageBox(QString::fromStdString(error), this);
+        showMessageBox(TextFromBytes(error), this);
         return;
     }
     UpdateData(false);

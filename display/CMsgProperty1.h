@@ -3,12 +3,15 @@
 // text of one definition. Changing the type converts the text between hex
 // dump and SML through the codec.
 #include <QDialog>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QTabWidget;
@@ -21,6 +24,7 @@ class CMsgProperty1 : public QWidget {
     Q_OBJECT
 public:
     explicit CMsgProperty1(QWidget* parent = nullptr);
+    ~CMsgProperty1() override;
 
     // Stored forms: texts with CR LF line ends, as the document keeps them.
     std::string m_strMsgText;
@@ -32,17 +36,25 @@ public:
     // true: controls into members; false: members into controls.
     void UpdateData(bool save);
     void OnSelchangeMsgType();
+    // Shows under the text what the codec makes of it; runs shortly after
+    // each change of the text or the type. It never blocks OK.
+    void UpdateVerdict();
 
     QLineEdit* NameEdit() const { return m_name; }
     QComboBox* TypeList() const { return m_type; }
     QPlainTextEdit* CommentEdit() const { return m_comment; }
     QPlainTextEdit* TextEdit() const { return m_text; }
+    QLabel* VerdictLabel() const { return m_verdict; }
 
 private:
     QLineEdit* m_name;
     QComboBox* m_type;
     QPlainTextEdit* m_comment;
     QPlainTextEdit* m_text;
+    QLabel* m_verdict;
+    QTimer m_verdictTimer;
+    // Its own codec: judging what is typed disturbs no other user's state.
+    std::unique_ptr<CHVeltSecsII> m_verdictCodec;
     bool m_filling = false;
 };
 

@@ -4,6 +4,8 @@
 #include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
+#include <qbytetext.h>
+
 namespace tovik {
 
 namespace {
@@ -114,26 +116,31 @@ bool CTovikarView::IsCommandChecked(int command) const {
     }
 }
 
-void CTovikarView::loadDefinition(const std::string& text, bool structure) {
-    if (!structure) {
+void CTovikarView::loadDefinition(const CHOneMsg& def) {
+    const std::string& text = def.m_strText;
+    if (!def.m_bStructure) {
         m_working.SetHexMessage(text);
-        return;
-    }
-    // A parse depends on the text alone, so the same text gives the same
-    // codec state; the text is compared whole, which also catches an edited
-    // definition. Only the connect-time flag is the working codec's own.
-    if (m_lastDefinitionValid && text == m_lastDefinitionText) {
+    } else if (m_lastDefinitionValid && text == m_lastDefinitionText) {
+        // A parse depends on the text alone, so the same text gives the same
+        // codec state; the text is compared whole, which also catches an
+        // edited definition. Only the connect-time flag is the working
+        // codec's own.
         const bool property7 = m_working.GetProperty7();
         static_cast<CVeltSecsII&>(m_working) = m_lastDefinition;
         m_working.SetProperty7(property7);
         return;
+    } else {
+        m_working.SetSml(text);
+        m_lastDefinitionValid = m_working.GetLastError().empty();
+        if (m_lastDefinitionValid) {
+            static_cast<CVeltSecsII&>(m_lastDefinition) = m_working;
+            m_lastDefinitionText = text;
+        }
     }
-    m_working.SetSml(text);
-    m_lastDefinitionValid = m_working.GetLastError().empty();
-    if (m_lastDefinitionValid) {
-        static_cast<CVeltSecsII&>(m_lastDefinition) = m_working;
-        m_lastDefinitionText = text;
-    }
+    // What goes out is whatever the codec kept; the user learns why first.
+    if (!m_working.GetLastError().empty())
+        AddText(QStringLiteral("Cannot load message '") + TextFromBytes(def.m_strName) + QStringLiteral("': ") +
+                TextFromBytes(m_working.GetLastError()));
 }
 
 } // namespace tovik

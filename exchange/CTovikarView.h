@@ -27,6 +27,7 @@ namespace tovik {
 
 class CHEventLog;
 class CTovikarDoc;
+class CHOneMsg;
 
 class CTovikarView : public QObject {
     Q_OBJECT
@@ -178,7 +179,9 @@ private:
     static bool usesSecs(int protocol) { return protocol >= 1 && protocol <= 3; }
 
     void postCommand(int command);
-    void loadDefinition(const std::string& text, bool structure);
+    // Loads a definition into the working codec; a text that does not load
+    // gets one event-log line with the codec's error.
+    void loadDefinition(const CHOneMsg& def);
     bool toHsms(int port) const;
     // Bridge mode in which the HSMS side keeps its own session with the host.
     bool bridgeSession() const;

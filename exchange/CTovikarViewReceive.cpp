@@ -101,7 +101,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         m_working.SetSml("<b 0>");
         SendWorkingMessage(port, &text);
     } else if (count == 1) {
-        loadDefinition(found.front()->m_strText, found.front()->m_bStructure);
+        loadDefinition(*found.front());
         SendWorkingMessage(port, &text);
     } else {
         // The user chooses which definition answers it (Send Message).

@@ -7,6 +7,8 @@
 #include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
+#include <qbytetext.h>
+
 namespace tovik {
 
 bool CTovikarView::toHsms(int port) const {
@@ -78,12 +80,12 @@ void CTovikarView::OnSendMessage() {
         AddText(QStringLiteral("No selected message."));
         return;
     }
-    const CHOneMsg* def = m_doc.FindByName(name.toStdString());
+    const CHOneMsg* def = m_doc.FindByName(BytesFromText(name));
     if (!def) {
         AddText(QStringLiteral("Cannot find specified message '") + name + QStringLiteral("'."));
         return;
     }
-    loadDefinition(def->m_strText, def->m_bStructure);
+    loadDefinition(*def);
 
     bool sent = false;
     if (m_working.GetStream() != 0 && (m_working.GetFunction() & 1) == 0) {

@@ -18,6 +18,9 @@ public:
     // Decoded from the text by the scratch codec; never stored in the file.
     uint16_t m_nStream = 0;
     uint16_t m_nFunction = 0;
+    // The codec's error for a text that does not load, empty when it loads;
+    // decoded with the stream and function, never stored in the file.
+    std::string m_strLoadError;
 };
 
 // The owner of a list owns its records: removing one deletes it unless the

@@ -3,6 +3,8 @@
 #include "MsgDecode.h"
 #include "MsgFileFormat.h"
 
+#include <qbytetext.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -17,11 +19,13 @@ CTovikarDoc::CTovikarDoc(QObject* parent) : QObject(parent), m_title(QStringLite
 
 CTovikarDoc::~CTovikarDoc() = default;
 
-void CTovikarDoc::ShowMessageBox(const QString& text) {
+void CTovikarDoc::ShowMessageBox(const QString& text, const QString& detail) {
     if (m_messageBox)
-        m_messageBox(text);
-    else
+        m_messageBox(text, detail);
+    else if (detail.isEmpty())
         qWarning().noquote() << text;
+    else
+        qWarning().noquote() << text + QStringLiteral(": ") + detail;
 }
 
 void CTovikarDoc::SetModifiedFlag(bool modified) {
@@ -47,6 +51,7 @@ void CTovikarDoc::listReplaced() {
 
 bool CTovikarDoc::OnNewDocument() {
     m_msgList.clear();
+    m_truncatedPath.clear();
     setPath(QString());
     SetModifiedFlag(false);
     listReplaced();
@@ -69,17 +74,33 @@ bool CTovikarDoc::OnOpenDocument(const QString& path) {
     setPath(path);
     SetModifiedFlag(false);
     listReplaced();
+    m_truncatedPath.clear();
     if (!load.parse.ok) {
         // The parser's own lines go where they always went: standard output.
         std::fputs(load.diagnostics.c_str(), stdout);
         std::fflush(stdout);
-        ShowMessageBox(QStringLiteral("Syntax error"));
+        // The document holds less than the file: a save must not lose the rest.
+        m_truncatedPath = path;
+        ShowMessageBox(QStringLiteral("Syntax error"),
+                       QStringLiteral("%1, line %2\n%3")
+                           .arg(QFileInfo(path).fileName(), QString::number(load.parse.errorLine),
+                                TextFromBytes(load.diagnostics).trimmed()));
     }
     Q_EMIT documentOpened(path);
     return true;
 }
 
 bool CTovikarDoc::OnSaveDocument(const QString& path) {
+    QString backup;
+    if (!m_truncatedPath.isEmpty() && QFileInfo::exists(path) &&
+        QFileInfo(path).canonicalFilePath() == QFileInfo(m_truncatedPath).canonicalFilePath()) {
+        backup = path + QStringLiteral(".bak");
+        QFile::remove(backup);
+        if (!QFile::copy(path, backup)) {
+            ShowMessageBox(QStringLiteral("Cannot save %1: cannot keep the file as %2").arg(path, backup));
+            return false;
+        }
+    }
     Q_EMIT aboutToSave(path);
     const std::string text = StoreMsgFile(m_msgList);
     QSaveFile file(path);
@@ -101,12 +122,17 @@ bool CTovikarDoc::OnSaveDocument(const QString& path) {
     }
     setPath(path);
     SetModifiedFlag(false);
+    if (!backup.isEmpty()) {
+        m_truncatedPath.clear();
+        Q_EMIT backupKept(path, backup);
+    }
     Q_EMIT documentSaved(path);
     return true;
 }
 
 void CTovikarDoc::OnCloseDocument() {
     m_msgList.clear();
+    m_truncatedPath.clear();
     setPath(QString());
     SetModifiedFlag(false);
     listReplaced();

@@ -27,12 +27,14 @@ public:
     // Empties the list; the document gets no path and the title "Untitled".
     bool OnNewDocument();
     // Reads the file (at most 1,048,575 bytes) into the list. A syntax error
-    // shows "Syntax error" and still opens the document with the definitions
+    // shows "Syntax error" (with the file, the line and the parser's message
+    // as its detail) and still opens the document with the definitions
     // before the error. False (list unchanged) when the file cannot be read.
     bool OnOpenDocument(const QString& path);
     // Writes through a temporary file renamed over the old one, so a failed
     // write leaves the old file intact; then the document keeps its modified
-    // flag and false is returned.
+    // flag and false is returned. The first save over a file that loaded
+    // with a syntax error keeps that file as NAME.bak (backupKept).
     bool OnSaveDocument(const QString& path);
     // Empties the list and forgets the path.
     void OnCloseDocument();
@@ -58,9 +60,9 @@ public:
 
     // Every message box of the document goes through here. Without a handler
     // the text goes to the Qt warning log, so nothing blocks when headless.
-    using MessageBoxHandler = std::function<void(const QString& text)>;
+    using MessageBoxHandler = std::function<void(const QString& text, const QString& detail)>;
     void SetMessageBoxHandler(MessageBoxHandler handler) { m_messageBox = std::move(handler); }
-    virtual void ShowMessageBox(const QString& text);
+    virtual void ShowMessageBox(const QString& text, const QString& detail = {});
 
     CHOneMsgList m_msgList;
     bool m_bRefreshList = false;
@@ -76,12 +78,17 @@ Q_SIGNALS:
     // written from here), then after a successful write.
     void aboutToSave(const QString& path);
     void documentSaved(const QString& path);
+    // The file that loaded with a syntax error was kept under this name
+    // before the shortened document replaced it.
+    void backupKept(const QString& path, const QString& backupPath);
 
 private:
     void setPath(const QString& path);
     void listReplaced();
 
     QString m_path;
+    // The file that loaded with a syntax error, until a save has kept it.
+    QString m_truncatedPath;
     QString m_title;
     bool m_modified = false;
     MessageBoxHandler m_messageBox;

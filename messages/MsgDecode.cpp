@@ -11,6 +11,7 @@ void DecodeStreamFunction(CHOneMsg& msg, CHVeltSecsII& scratch) {
         scratch.SetHexMessage(msg.m_strText);
     msg.m_nStream = static_cast<uint16_t>(scratch.GetStream());
     msg.m_nFunction = static_cast<uint16_t>(scratch.GetFunction());
+    msg.m_strLoadError = scratch.GetLastError();
 }
 
 } // namespace tovik

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,17 +62,6 @@ int toSml(const Args&) {
     return kOk;
 }
 
-std::string summary(const tovik::CVeltSecsII& codec, bool withStreamFunction) {
-    std::ostringstream s;
-    if (withStreamFunction)
-        s << 's' << codec.GetStream() << 'f' << codec.GetFunction() << (codec.GetWBit() ? "w" : "");
-    else
-        s << "no stream/function";
-    s << ", " << (codec.GetHsmsFormat() ? "HSMS" : "SECS-I") << " header, " << codec.BodySize()
-      << "-byte body";
-    return s.str();
-}
-
 int check(const Args&) {
     const std::string input = readAll(stdin);
     tovik::CVeltSecsII codec;
@@ -88,7 +76,7 @@ int check(const Args&) {
     }
     if (!codec.GetLastError().empty())
         return fail(codec.GetLastError());
-    std::cout << (hex ? "hex: " : "sml: ") << summary(codec, withStreamFunction) << '\n';
+    std::cout << (hex ? "hex: " : "sml: ") << codec.Summary(withStreamFunction) << '\n';
     return kOk;
 }
 

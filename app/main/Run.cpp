@@ -34,7 +34,13 @@ int Run(const CHStartOptions& options) {
     if (options.windowed)
         installWidgetMessageBoxes();
     else // no window to show a box in: every box text goes to standard error
-        setMessageBoxHandler([](QWidget*, const QString& text) { printError(text); });
+        setMessageBoxHandler([](QWidget*, const QString& text, const QString& detail) {
+            // One line per box, the detail's lines included.
+            QString line = text;
+            if (!detail.isEmpty())
+                line += QStringLiteral(": ") + detail.split(QLatin1Char('\n')).join(QStringLiteral("; "));
+            printError(line);
+        });
 
     if (::pipe(g_signalPipe) != 0) {
         printError(QStringLiteral("cannot set up signal handling"));

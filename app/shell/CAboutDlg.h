@@ -8,7 +8,8 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
-    // "Tovik Version " and the version the program was built as.
+    // The version line of the box; the build's own version (tovik
+    // --version) is in the text below it.
     static QString VersionText();
 };
 

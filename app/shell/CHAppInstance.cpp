@@ -73,13 +73,18 @@ bool CHAppInstance::InitInstance() {
 
     m_doc = std::make_unique<CTovikarDoc>();
     m_doc->SetMessageBoxHandler(
-        [this](const QString& text) { showMessageBox(text, m_frame.get()); });
+        [this](const QString& text, const QString& detail) { showMessageBox(text, m_frame.get(), detail); });
     CTovikarApp* app = m_app.get();
     QObject::connect(m_doc.get(), &CTovikarDoc::documentOpened,
                      [app](const QString& path) { app->OnDocumentOpened(path, true); });
     QObject::connect(m_doc.get(), &CTovikarDoc::aboutToSave,
                      [app](const QString& path) { app->OnDocumentSaving(path); });
     m_view = std::make_unique<CTovikarView>(*m_app, *m_doc);
+    CTovikarView* view = m_view.get();
+    QObject::connect(m_doc.get(), &CTovikarDoc::backupKept, [view](const QString&, const QString& backup) {
+        view->AddText(QStringLiteral("The file as it was before the save is kept as ") + backup +
+                      QStringLiteral(" (it had a syntax error)."));
+    });
 
     if (m_options.logToStdout) {
         m_stdout = std::make_unique<CHLogStreamWriter>(stdout);
@@ -92,9 +97,13 @@ bool CHAppInstance::InitInstance() {
     if (m_options.windowed)
         m_frame = std::make_unique<CMainFrame>(*m_app, *m_doc, *m_view);
 
-    // A document that cannot be read was reported by the document; the
-    // program goes on with an empty one rather than not starting at all.
+    // A document that cannot be read was reported by the document. One named
+    // on the command line ends the start (the user asked for that very file,
+    // and nothing may be written beside a wrong path); the last document
+    // gives way to a new one.
     bool opened = !open.isEmpty() && m_doc->OnOpenDocument(open);
+    if (!opened && !commandLine.isEmpty())
+        return false;
     if (!opened && !m_doc->OnNewDocument())
         return false;
 

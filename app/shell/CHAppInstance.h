@@ -34,7 +34,8 @@ public:
     CHAppInstance(const CHAppInstance&) = delete;
     CHAppInstance& operator=(const CHAppInstance&) = delete;
 
-    // Runs the start-up; false only when not even a new document could be made.
+    // Runs the start-up; false when the command line's document cannot be
+    // opened or not even a new document could be made.
     bool InitInstance();
     // Writes what the log still holds (the headless end; a closing frame
     // saved its state). The ports are left to close with the process.

@@ -1,6 +1,7 @@
 #include "CMainFrame.h"
 
 #include "CAboutDlg.h"
+#include "CHKeyIndicators.h"
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
@@ -299,6 +300,7 @@ void CMainFrame::createToolBar() {
 void CMainFrame::createStatusBar() {
     auto* ready = new QLabel(QStringLiteral("Ready"), this);
     statusBar()->addWidget(ready, 1);
+    new CHKeyIndicators(*statusBar()); // "CAP", "NUM", "SCRL", before the date and the time
     m_datePane = new QLabel(this);
     m_timePane = new QLabel(this);
     m_datePane->setObjectName(QStringLiteral("DatePane"));

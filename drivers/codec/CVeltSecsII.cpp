@@ -302,4 +302,12 @@ std::size_t CVeltSecsII::BodySize() const {
     return secs2::encodedBodySize(*m_msg);
 }
 
+std::string CVeltSecsII::Summary(bool withStreamFunction) const {
+    std::string s = withStreamFunction ? "s" + std::to_string(GetStream()) + "f" + std::to_string(GetFunction()) +
+                                             (GetWBit() ? "w" : "")
+                                       : "no stream/function";
+    s += GetHsmsFormat() ? ", HSMS header, " : ", SECS-I header, ";
+    return s + std::to_string(BodySize()) + "-byte body";
+}
+
 } // namespace tovik

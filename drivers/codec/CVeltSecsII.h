@@ -104,6 +104,9 @@ public:
     // Additions to the component's interface.
     const std::string& GetLastError() const; // empty after a good load
     std::size_t BodySize() const;            // encoded body length in bytes
+    // What was loaded, in one line: "s1f1w, SECS-I header, 6-byte body"
+    // ("no stream/function" in place of "s1f1w" when asked to leave it out).
+    std::string Summary(bool withStreamFunction = true) const;
 
 protected:
     secs2::Message& message();

@@ -6,7 +6,9 @@
 // Inside quotes: \\ \' \" \xHH (and \uHHHH in 2-byte character items) are
 // escapes, any other backslash is kept. A quote closes the text only when
 // followed by blank space, '>', '<', '{', '}' or the end, so that a name such
-// as it's written by a builder still loads.
+// as it's written by a builder still loads; such a quote closes the text even
+// right after a backslash, since a text may well end in one (a Windows folder,
+// a Shift-JIS character whose second byte is 0x5c).
 #include "hex.h"
 #include "message.h"
 
@@ -286,6 +288,13 @@ private:
         }
     }
 
+    // Whether the quote at `at` is followed by what ends an item.
+    bool closesText(std::size_t at) const {
+        const char next = at + 1 < m_t.size() ? m_t[at + 1] : '\0';
+        return next == '\0' || isSpace(next) || next == '>' || next == '<' || next == '{' ||
+               next == '}';
+    }
+
     bool quotedText(Format format) {
         const char quote = m_t[m_pos++];
         const bool wide = format == Format::Unicode;
@@ -325,20 +334,18 @@ private:
                 return false;
             }
             const char c = m_t[m_pos];
-            if (c == quote) {
-                const char next = m_pos + 1 < m_t.size() ? m_t[m_pos + 1] : '\0';
-                if (next == '\0' || isSpace(next) || next == '>' || next == '<' ||
-                    next == '{' || next == '}') {
-                    ++m_pos;
-                    return true;
-                }
+            if (c == quote && closesText(m_pos)) {
+                ++m_pos;
+                return true;
             }
             unsigned v = static_cast<unsigned char>(c);
             std::size_t used = 1;
             if (c == '\\' && m_pos + 1 < m_t.size()) {
                 const char e = m_t[m_pos + 1];
                 unsigned h = 0;
-                if (e == '\\' || e == '\'' || e == '"') {
+                if (e == quote && closesText(m_pos + 1)) {
+                    // A backslash that ends the text, kept as it is.
+                } else if (e == '\\' || e == '\'' || e == '"') {
                     v = static_cast<unsigned char>(e);
                     used = 2;
                 } else if (e == 'x' && hexRun(m_pos + 2, 2, h)) {

@@ -1,9 +1,10 @@
 // Items -> the program's SML dialect, one line per item, nested items indented
 // by one tab per level, lines separated by "\n".
 //
-// Text items are quoted with ' and escape \ as \\, ' as \', and every byte
-// outside 0x20-0x7e as \xHH (2-byte characters outside that range as \uHHHH),
-// so that loading the printed text gives the same bytes back. Binary values
+// Text items are quoted with ' and escape \ as \\, ' as \x27 (a backslash
+// right before a closing quote would be read as part of the text), and every
+// byte outside 0x20-0x7e as \xHH (2-byte characters outside that range as
+// \uHHHH), so that loading the printed text gives the same bytes back. Binary values
 // print as 0xHH, booleans as true/false (any other byte as 0xHH), numbers in
 // decimal, floats with the fewest digits that load back exactly; NaN prints as
 // "nan" when it is the usual quiet NaN and as its bit pattern ("0x7fc00001")
@@ -50,9 +51,9 @@ char* hexByte(char* p, unsigned v) {
 char* escaped(char* p, unsigned c) {
     if (c <= 0xff && kPlain[c]) {
         *p++ = static_cast<char>(c);
-    } else if (c == '\\' || c == '\'') {
+    } else if (c == '\\') {
         *p++ = '\\';
-        *p++ = static_cast<char>(c);
+        *p++ = '\\';
     } else if (c <= 0xff) {
         *p++ = '\\';
         *p++ = 'x';

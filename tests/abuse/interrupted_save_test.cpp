@@ -63,7 +63,7 @@ QStringList filesIn(const QTemporaryDir& dir) {
 
 bool saveDocument(const QString& path) {
     CTovikarDoc doc;
-    doc.SetMessageBoxHandler([](const QString&) {});
+    doc.SetMessageBoxHandler([](const QString&, const QString&) {});
     for (int i = 0; i < 50; ++i)
         doc.AddMessage(message("S1F2 Reply " + std::to_string(i), "s1f2\r\n<a'a long enough value'>\r\n"));
     return doc.OnSaveDocument(path);

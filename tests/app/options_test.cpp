@@ -43,7 +43,7 @@ struct OptionsTest : ::testing::Test {
 
     void SetUp() override {
         qapp();
-        previous = tovik::setMessageBoxHandler([this](QWidget*, const QString& t) { shown << t; });
+        previous = tovik::setMessageBoxHandler([this](QWidget*, const QString& t, const QString&) { shown << t; });
         app.profile().setFileName(dir.filePath(QStringLiteral("s.ini")));
     }
     void TearDown() override { tovik::setMessageBoxHandler(previous); }

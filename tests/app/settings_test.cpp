@@ -336,7 +336,7 @@ TEST_F(SettingsTest, ProgramFolderNotWritableFallsBackToUserFolder) {
 TEST_F(SettingsTest, UnknownProgramPathIsReported) {
     CTovikarApp app(QStringLiteral("ab"), path("config"));
     QStringList shown;
-    auto old = tovik::setMessageBoxHandler([&](QWidget*, const QString& t) { shown << t; });
+    auto old = tovik::setMessageBoxHandler([&](QWidget*, const QString& t, const QString&) { shown << t; });
     EXPECT_FALSE(app.SelectSettingsFile(QStringLiteral("x.txt")));
     tovik::setMessageBoxHandler(old);
     EXPECT_EQ(shown, QStringList{QStringLiteral("Error : File path name is incorrect!")});

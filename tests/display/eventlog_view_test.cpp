@@ -121,3 +121,24 @@ TEST_F(EventLogView, CtrlFOpensTheFindBoxAndEnterFinds) {
     QTest::keyClick(view.FindBox(), Qt::Key_Return);
     EXPECT_EQ(shown(), 2);
 }
+
+// The find box's "not found" colour keeps the theme's text readable, light
+// or dark: the text stays far from the background, and the tint is red.
+TEST(EventLogFind, NotFoundColourReadsOnLightAndDarkThemes) {
+    const auto contrast = [](const QColor& a, const QColor& b) {
+        const auto lum = [](const QColor& c) { return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF(); };
+        const double hi = std::max(lum(a), lum(b)) + 0.05;
+        const double lo = std::min(lum(a), lum(b)) + 0.05;
+        return hi / lo;
+    };
+    for (const auto& [base, text] : {std::pair{QColor(255, 255, 255), QColor(0, 0, 0)},
+                                     std::pair{QColor(42, 42, 42), QColor(240, 240, 240)},
+                                     std::pair{QColor(0, 0, 0), QColor(255, 255, 255)}}) {
+        QPalette palette;
+        palette.setColor(QPalette::Base, base);
+        palette.setColor(QPalette::Text, text);
+        const QColor tint = tovik::NotFoundColor(palette);
+        EXPECT_GE(contrast(tint, text), 4.5) << base.name().toStdString() << " -> " << tint.name().toStdString();
+        EXPECT_GT(tint.red(), tint.green() + 30) << base.name().toStdString();
+    }
+}

@@ -8,12 +8,16 @@
 #include "CMsgProperty1.h"
 #include "CTovikarDoc.h"
 #include "MsgDecode.h"
+#include "MsgFileFormat.h"
 #include "../common/qt_helpers.h"
 
 #include <messagebox.h>
+#include <qbytetext.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -30,7 +34,7 @@ namespace {
 class MsgListCommands : public ::testing::Test {
 protected:
     MsgListCommands() {
-        oldBox = setMessageBoxHandler([this](QWidget*, const QString& t) { boxes << t; });
+        oldBox = setMessageBoxHandler([this](QWidget*, const QString& t, const QString&) { boxes << t; });
         oldRunner = CMsgPropertySheet::SetRunner([this](CMsgPropertySheet& sheet) {
             ++sheetsShown;
             if (actions.empty())
@@ -116,8 +120,12 @@ TEST_F(MsgListCommands, ImagesFollowStreamAndFunction) {
     EXPECT_EQ(image("primary"), CHMsgListView::ImagePrimary);
     EXPECT_EQ(image("secondary"), CHMsgListView::ImageSecondary);
     EXPECT_EQ(image("control"), CHMsgListView::ImageStream0);
-    EXPECT_EQ(image("undecodable"), CHMsgListView::ImageStream0);
-    for (int i = 0; i < 3; ++i) {
+    // A text that does not load is marked, and its row says why.
+    EXPECT_EQ(image("undecodable"), CHMsgListView::ImageError);
+    EXPECT_EQ(list.findItems(QStringLiteral("undecodable"), Qt::MatchExactly).front()->toolTip(),
+              QStringLiteral("SML line 1, column 1: expected a stream and function (s1f1) or an item"));
+    EXPECT_TRUE(list.findItems(QStringLiteral("primary"), Qt::MatchExactly).front()->toolTip().isEmpty());
+    for (int i = 0; i < 4; ++i) {
         const QIcon icon = CHMsgListView::IconFor(static_cast<CHMsgListView::Image>(i));
         EXPECT_FALSE(icon.pixmap(QSize(16, 16), 1.0).toImage().isNull());
         EXPECT_EQ(icon.pixmap(QSize(16, 16), 2.0).toImage().size(), QSize(32, 32)); // drawn for 2x, not scaled
@@ -346,4 +354,179 @@ TEST_F(MsgListCommands, ClicksArePostedAsCommands) {
     EXPECT_EQ(send.count(), 1);
     EXPECT_EQ(prop.count(), 1);
     EXPECT_EQ(list.SelectedName(), QStringLiteral("a"));
+}
+
+TEST_F(MsgListCommands, ClicksOnEmptySpaceActOnTheSelectedRow) {
+    add("a", "s1f1w");
+    show();
+    list.resize(300, 300);
+    list.show();
+    QSignalSpy send(&list, &CHMsgListView::sendRequested);
+    QSignalSpy prop(&list, &CHMsgListView::propertyRequested);
+    list.SelectRow(0);
+    const QPoint empty(250, 250);
+    ASSERT_FALSE(list.indexAt(empty).isValid());
+    QTest::mouseClick(list.viewport(), Qt::RightButton, {}, empty);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(prop.count(), 1);
+    EXPECT_EQ(list.SelectedName(), QStringLiteral("a")); // the right click kept it
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, empty);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(send.count(), 1);
+}
+
+// Whatever the code page a document was written in, every byte of its names,
+// comments and texts survives the list, the property page and the editing
+// commands, and the saved file is the file that was opened.
+TEST_F(MsgListCommands, EightBitDocumentsKeepEveryByteThroughEveryCommand) {
+    struct Def {
+        std::string name, comment, text;
+        bool structure = true;
+    };
+    const std::vector<std::vector<Def>> documents = {
+        // Latin-1
+        {{"caf\xe9", "R\xe9sum\xe9 \xa9 2024\r\n", "s1f2\r\n<l\r\n<a'Gr\xfc\xdf Gott'>\r\n<a'C:\\RECIPES\\'>\r\n>\r\n"},
+         {"na\xefve", "", "s6f11w\r\n<a'\xe0 la carte'>\r\n"},
+         {"d\xfcmp", "Hex \xb5s\r\n", "0001860b000000000001", false}},
+        // Shift-JIS: the second byte of 表 and ソ is a backslash.
+        {{"\x95\x5c\x8e\xa6", "\x83\x5c\x83\x74\x83\x67\r\n", "s1f2\r\n<a'\x95\x5c'>\r\n"},
+         {"\x83\x5c\x83\x74\x83\x67\x95\x5c", "\x93\xfa\x96\x7b\r\n", "s1f4\r\n<l\r\n<a'\x8f\x5c'>\r\n<a'x'>\r\n>\r\n"}},
+        // UTF-8
+        {{"Gr\xc3\xbc\xc3\x9f\x65 \xe2\x9c\x93", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n",
+          "s1f2\r\n<a'\xe6\x97\xa5\xe6\x9c\xac'>\r\n"},
+         {"\xc2\xa0nbsp", "\xc2\xa0\r\n", "s2f2\r\n<a'\xc2\xa0'>\r\n"}},
+    };
+    for (const auto& defs : documents) {
+        CHOneMsgList records;
+        for (const Def& d : defs) {
+            auto m = std::make_unique<CHOneMsg>();
+            m->m_strName = d.name;
+            m->m_strComment = d.comment;
+            m->m_strText = d.text;
+            m->m_bStructure = d.structure;
+            records.push_back(std::move(m));
+        }
+        const std::string original = StoreMsgFile(records);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("doc.tvkm"));
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(original.data(), static_cast<qint64>(original.size()));
+        }
+        ASSERT_TRUE(doc.OnOpenDocument(file));
+        ASSERT_TRUE(boxes.isEmpty()) << boxes.join(QLatin1Char('|')).toStdString();
+        doc.DecodeStreamFunctions(scratch);
+        show();
+        for (const auto& m : doc.m_msgList)
+            EXPECT_EQ(m->m_strLoadError, "") << m->m_strName;
+        const int logLines = log.Count();
+
+        auto selectByName = [this](const std::string& name) {
+            for (int r = 0; r < list.count(); ++r)
+                if (list.MessageAt(r)->m_strName == name)
+                    return list.SelectRow(r), true;
+            return false;
+        };
+        for (const Def& d : defs) {
+            ASSERT_TRUE(selectByName(d.name));
+            // The row shows the name; valid UTF-8 as its characters.
+            EXPECT_EQ(BytesFromText(list.SelectedName()), d.name);
+            EXPECT_EQ(list.SelectedNameBytes(), d.name);
+            // The page shows the definition; an edit of another field and
+            // OK, then the name typed back as it was shown.
+            QString shown;
+            actions.push_back([&](CMsgProperty1& p) {
+                shown = p.NameEdit()->text();
+                p.NameEdit()->setText(shown + QStringLiteral("~"));
+                return true;
+            });
+            cmds.OnMessageProperty();
+            ASSERT_TRUE(selectByName(d.name + "~"));
+            actions.push_back([&](CMsgProperty1& p) {
+                p.NameEdit()->setText(shown);
+                return true;
+            });
+            cmds.OnMessageProperty();
+            const CHOneMsg* back = doc.FindByName(d.name);
+            ASSERT_NE(back, nullptr);
+            EXPECT_EQ(back->m_strComment, d.comment);
+            EXPECT_EQ(back->m_strText, d.text);
+
+            // Copy and paste a copy, then delete the copy.
+            ASSERT_TRUE(selectByName(d.name));
+            cmds.OnEditCopy();
+            cmds.OnEditPaste(); // its sheet is cancelled
+            ASSERT_TRUE(selectByName(d.name + " (Copy #1)"));
+            cmds.OnDeleteMessage();
+            // Cut and paste: it goes to the end of the document, as each of
+            // them does in turn, so the order comes back.
+            ASSERT_TRUE(selectByName(d.name));
+            cmds.OnEditCut();
+            cmds.OnEditPaste();
+        }
+        EXPECT_EQ(log.Count(), logLines) << lastLog().toStdString();
+        ASSERT_TRUE(doc.OnSaveDocument(file));
+        QFile saved(file);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll().toStdString(), original) << defs.front().name;
+        boxes.clear();
+    }
+}
+
+TEST_F(MsgListCommands, LogLinesQuoteANameAsItsBytes) {
+    add("caf\xe9", "s1f1w");
+    show();
+    list.SelectRow(0);
+    doc.RemoveByName("caf\xe9");
+    cmds.OnDeleteMessage();
+    EXPECT_EQ(BytesFromText(lastLog()), "Cannot delete specified message 'caf\xe9'.");
+}
+
+TEST_F(MsgListCommands, TypeChangeKeepsCrLfLineEnds) {
+    add("s", "s1f1w\r\n<l\r\n<a'x'>\r\n<u4 7>\r\n>\r\n");
+    show();
+    select(QStringLiteral("s"));
+    actions.push_back([](CMsgProperty1& p) {
+        p.TypeList()->setCurrentIndex(0);
+        p.TypeList()->setCurrentIndex(1);
+        return true;
+    });
+    cmds.OnMessageProperty();
+    const std::string text = doc.FindByName("s")->m_strText;
+    EXPECT_NE(text.find("<a'x'>\r\n"), std::string::npos) << text;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << text;
+        }
+    }
+}
+
+TEST_F(MsgListCommands, PageShowsTheCodecVerdictWithoutBlockingOk) {
+    add("reply", "s1f2");
+    show();
+    select(QStringLiteral("reply"));
+    QStringList verdicts;
+    actions.push_back([&](CMsgProperty1& p) {
+        verdicts << p.VerdictLabel()->text();
+        p.TextEdit()->setPlainText(QStringLiteral("s1f2 <l <u4 abc>"));
+        p.UpdateVerdict();
+        verdicts << p.VerdictLabel()->text();
+        p.TypeList()->setCurrentIndex(0); // a dump that is too short
+        p.TextEdit()->setPlainText(QStringLiteral("00 01"));
+        p.UpdateVerdict();
+        verdicts << p.VerdictLabel()->text();
+        p.TypeList()->setCurrentIndex(1);
+        p.TextEdit()->setPlainText(QStringLiteral("s1f2 <l <u4 abc>"));
+        p.UpdateVerdict();
+        return true;
+    });
+    cmds.OnMessageProperty();
+    EXPECT_EQ(verdicts, (QStringList{QStringLiteral("s1f2, SECS-I header, 0-byte body"),
+                                     QStringLiteral("SML line 1, column 13: bad or out-of-range u4 value 'abc'"),
+                                     QStringLiteral("'Message HEX Dump' should be longer than 20 bytes.")}));
+    // Stored as typed, and marked in the list.
+    const CHOneMsg* reply = doc.FindByName("reply");
+    EXPECT_EQ(reply->m_strText, "s1f2 <l <u4 abc>");
+    EXPECT_EQ(list.item(list.SelectedRow())->data(CHMsgListView::kImageRole).toInt(), CHMsgListView::ImageError);
 }

@@ -38,7 +38,7 @@ struct Engine {
         app = std::make_unique<CTovikarApp>(dir.filePath(QStringLiteral("tovik")), dir.path());
         app->SelectSettingsFile(docPath);
         doc = std::make_unique<tovik::CTovikarDoc>();
-        doc->SetMessageBoxHandler([](const QString&) {});
+        doc->SetMessageBoxHandler([](const QString&, const QString&) {});
         doc->OnOpenDocument(docPath);
         view = std::make_unique<tovik::CTovikarView>(*app, *doc);
         view->EventLog().AddSink([this](const QString& line) { log.push_back(line.toStdString()); });

@@ -3,6 +3,10 @@
 // primary with several candidate replies that the user answers.
 #include "engine_fixture.h"
 
+#include <qbytetext.h>
+
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace harness;
@@ -75,10 +79,11 @@ struct Passive : ::testing::Test {
     Engine e;
     RawHost host;
     virtual int t3() const { return 60000; }
+    virtual std::string document() const { return kDocument; }
     void SetUp() override {
         s.localPort = freePort();
         s.t3 = t3();
-        e.start(s);
+        e.start(s, document());
         ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
         ASSERT_TRUE(host.connect(s.localPort));
         ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
@@ -232,4 +237,48 @@ TEST(PassiveHosts, RepliesSendsAndDisconnectFollowTheHostThatSpoke) {
             ++aPort;
     EXPECT_EQ(aPort, 1);
     EXPECT_EQ(e.view->Hsms().GetClientCount(), 1);
+}
+
+// Definitions written on other machines: a Latin-1 name, a Shift-JIS text
+// whose last byte is a backslash, a Windows folder, and a text that does
+// not load.
+struct PassiveForeign : Passive {
+    std::string document() const override {
+        return "'caf\xe9'\r\nBegin List\r\ns1f2\r\n<a'C:\\RECIPES\\'>\r\nEnd List\r\n\r\n"
+               "'\x95\x5c'\r\nBegin List\r\ns2f18\r\n<a'\x95\x5c'>\r\nEnd List\r\n\r\n"
+               "'bad'\r\nBegin List\r\ns1f4 <l <u4 abc>\r\nEnd List\r\n\r\n";
+    }
+    std::ptrdiff_t indexOf(const std::string& line) const {
+        const auto it = std::find(e.log.begin(), e.log.end(), line);
+        return it == e.log.end() ? -1 : it - e.log.begin();
+    }
+};
+
+TEST_F(PassiveForeign, BytesOfNamesAndTextsReachTheWire) {
+    // The automatic reply ends in a backslash.
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x40)));
+    EXPECT_EQ(recvPumping(host), header(0, 0x01, 2, 0x40) + "410b" "433a5c524543495045535c");
+    // Send Message finds the definition by the name's bytes.
+    e.send(tovik::TextFromBytes("\x95\x5c"));
+    EXPECT_EQ(recvPumping(host), header(0, 0x02, 18, tovik::CTovikarView::NextTransactionID() - 1) + "4102955c");
+    EXPECT_EQ(e.count("Cannot find primary message...but send anyway."), 1u);
+    e.send(tovik::TextFromBytes("caf\xe9"));
+    EXPECT_TRUE(recvPumping(host));
+    for (const auto& line : e.log)
+        EXPECT_EQ(line.find("Cannot find specified"), std::string::npos) << line;
+}
+
+TEST_F(PassiveForeign, ADefinitionThatDoesNotLoadIsToldBeforeItIsSent) {
+    const std::string error = "Cannot load message 'bad': SML line 1, column 13: bad or out-of-range u4 value 'abc'";
+    e.log.clear();
+    ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x41)));
+    ASSERT_TRUE(recvPumping(host));
+    ASSERT_EQ(e.count(error), 1u);
+    EXPECT_LT(indexOf(error), indexOf("Send "));
+    EXPECT_GT(indexOf(error), indexOf("Decoding..."));
+    e.log.clear();
+    e.send(QStringLiteral("bad"));
+    ASSERT_TRUE(recvPumping(host));
+    ASSERT_EQ(e.count(error), 1u);
+    EXPECT_LT(indexOf(error), indexOf("Send "));
 }

@@ -39,8 +39,12 @@ std::unique_ptr<CHOneMsg> makeMsg(std::string name, std::string sml) {
 struct Doc {
     CTovikarDoc doc;
     QStringList boxes;
+    QStringList details;
     Doc() {
-        doc.SetMessageBoxHandler([this](const QString& text) { boxes << text; });
+        doc.SetMessageBoxHandler([this](const QString& text, const QString& detail) {
+            boxes << text;
+            details << detail;
+        });
     }
 };
 
@@ -91,9 +95,41 @@ TEST(DocumentOpen, SyntaxErrorShowsOneBoxAndKeepsTheDefinitionsBefore) {
     QSignalSpy opened(&d.doc, &CTovikarDoc::documentOpened);
     EXPECT_TRUE(d.doc.OnOpenDocument(path)) << "the document still opens";
     EXPECT_EQ(d.boxes, QStringList{QStringLiteral("Syntax error")});
+    // The detail tells the user where to look.
+    EXPECT_EQ(d.details, QStringList{QStringLiteral("broken.tvkm, line 8\n(8) parse error\nLast token was \"\"")});
     EXPECT_EQ(names(d.doc), std::vector<std::string>{"a"});
     EXPECT_EQ(opened.count(), 1);
     EXPECT_TRUE(d.doc.m_bRefreshList);
+}
+
+// Saving what loaded before a syntax error would lose the rest of the file:
+// the first save keeps the file as it was, once.
+TEST(DocumentSave, FirstSaveOverAFileWithASyntaxErrorKeepsTheFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("broken.tvkm"));
+    const QString bak = path + QStringLiteral(".bak");
+    const std::string broken = "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\njunk\r\n'b'\r\nBegin List\r\ns1f3w\r\nEnd List\r\n";
+    writeAll(path, broken);
+    writeAll(bak, "an older backup");
+    Doc d;
+    QSignalSpy kept(&d.doc, &CTovikarDoc::backupKept);
+    ASSERT_TRUE(d.doc.OnOpenDocument(path));
+    ASSERT_TRUE(d.doc.OnSaveDocument(path));
+    EXPECT_EQ(readAll(bak), broken);
+    EXPECT_EQ(readAll(path), StoreMsgFile(d.doc.m_msgList));
+    ASSERT_EQ(kept.count(), 1);
+    EXPECT_EQ(kept.at(0).at(1).toString(), bak);
+    // Later saves replace only the document.
+    d.doc.m_msgList.push_back(makeMsg("c", "s1f5w"));
+    ASSERT_TRUE(d.doc.OnSaveDocument(path));
+    EXPECT_EQ(readAll(bak), broken);
+    EXPECT_EQ(kept.count(), 1);
+    // A file that loads cleanly gets no backup.
+    const QString good = dir.filePath(QStringLiteral("good.tvkm"));
+    ASSERT_TRUE(d.doc.OnSaveDocument(good));
+    ASSERT_TRUE(d.doc.OnOpenDocument(good));
+    ASSERT_TRUE(d.doc.OnSaveDocument(good));
+    EXPECT_FALSE(QFile::exists(good + QStringLiteral(".bak")));
 }
 
 TEST(DocumentOpen, UnreadableFileLeavesTheDocumentAsItWas) {

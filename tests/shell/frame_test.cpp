@@ -4,6 +4,7 @@
 #include "shell_fixture.h"
 
 #include "CAboutDlg.h"
+#include "CHKeyIndicators.h"
 #include "CHMsgListView.h"
 #include "CHRecentFileList.h"
 #include "CHWindowPlacement.h"
@@ -14,6 +15,7 @@
 #include "CTovikarView.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QScreen>
@@ -258,7 +260,41 @@ TEST_F(Frame, MenusCarryTheirTexts) {
     EXPECT_EQ(f.toolBarArea(f.ToolBar()), Qt::BottomToolBarArea);
     EXPECT_FALSE(f.PaneText(CMainFrame::ID_INDICATOR_DATE).isEmpty());
     EXPECT_FALSE(f.PaneText(CMainFrame::ID_INDICATOR_TIME).isEmpty());
-    EXPECT_TRUE(CAboutDlg::VersionText().startsWith(QStringLiteral("Tovik Version ")));
+    EXPECT_EQ(CAboutDlg::VersionText(), QStringLiteral("Tovik Version 2.50"));
+}
+
+// "CAP", "NUM", "SCRL", the date and the time, the locks shown while on and
+// followed at the next key.
+TEST_F(Frame, StatusBarPanesFollowTheLockKeys) {
+    CHLockKeys keys;
+    const CHKeyIndicators::Reader old = CHKeyIndicators::SetReader([&keys] { return keys; });
+    writeLine();
+    auto app = start(doc(), true);
+    CMainFrame& f = *app->Frame();
+    f.activateWindow();
+    QStringList panes;
+    for (QLabel* pane : f.statusBar()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!pane->objectName().isEmpty())
+            panes << pane->objectName();
+    EXPECT_EQ(panes, (QStringList{QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL"),
+                                  QStringLiteral("DatePane"), QStringLiteral("TimePane")}));
+    const auto shown = [&f] {
+        QStringList texts;
+        for (const char* name : {"CAP", "NUM", "SCRL"})
+            texts << f.statusBar()->findChild<QLabel*>(QLatin1String(name))->text();
+        return texts.join(QLatin1Char(','));
+    };
+    EXPECT_EQ(shown(), QStringLiteral(",,"));
+    keys.caps = true;
+    keys.scroll = true;
+    QTest::keyClick(f.windowHandle(), Qt::Key_CapsLock);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), QStringLiteral("CAP,,SCRL"));
+    keys = {false, true, false};
+    QTest::keyClick(f.windowHandle(), Qt::Key_NumLock);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), QStringLiteral(",NUM,"));
+    CHKeyIndicators::SetReader(old);
 }
 
 TEST_F(Frame, HiddenBarsStayHiddenNextTime) {

@@ -83,6 +83,17 @@ TEST_F(Program, WindowedStartOpensThePortAndWritesTheWindowAtTheEnd) {
     EXPECT_TRUE(read(ini()).contains("WindowRight="));
 }
 
+TEST_F(Program, MissingDocumentEndsTheRunWithOneLine) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path()); // or Qt warns on stderr
+    EXPECT_EQ(run({QStringLiteral("--headless"), path("gone.tvkm")}, env), 1);
+    EXPECT_EQ(err, "tovik: Cannot open " + path("gone.tvkm").toUtf8() + ": No such file or directory\n");
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(QFile::exists(path("gone.ini")));
+}
+
 TEST_F(Program, WithoutADisplayItRunsHeadless) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})

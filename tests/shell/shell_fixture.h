@@ -36,7 +36,10 @@ protected:
         QDir(dir.path()).mkpath(QStringLiteral("bin"));
         QDir(dir.path()).mkpath(QStringLiteral("config"));
         m_previous =
-            setMessageBoxHandler([this](QWidget*, const QString& text) { boxes.append(text); });
+            setMessageBoxHandler([this](QWidget*, const QString& text, const QString& detail) {
+                boxes.append(text);
+                details.append(detail);
+            });
     }
     void TearDown() override { setMessageBoxHandler(m_previous); }
 
@@ -81,6 +84,7 @@ protected:
 
     QTemporaryDir dir;
     QStringList boxes;
+    QStringList details; // the detail of each box, empty for most
 
 private:
     MessageBoxHandler m_previous;

@@ -3,6 +3,8 @@
 #include "shell_fixture.h"
 
 #include "CHEventLog.h"
+#include "CMainFrame.h"
+#include "MsgFileFormat.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
 
@@ -90,24 +92,43 @@ TEST_F(Startup, NoLastDocumentWhenSwitchedOffOrDeleted) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(Startup, MissingCommandLineDocumentIsToldAndTheProgramGoesOn) {
-    const int port = freePort();
-    write(path("gone.ini"), settings(port));
-    auto app = start(path("gone.tvkm"));
-    settle();
-    ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes.first().contains(path("gone.tvkm"))) << boxes.first().toStdString();
-    EXPECT_TRUE(app->Doc().GetPathName().isEmpty());
-    // Its settings file was still chosen, so the configured port opens.
-    EXPECT_EQ(app->App().settingsFileName(), path("gone.ini"));
-    EXPECT_TRUE(connects(port));
+// The user named a file that is not there: the box, then the end, and no
+// settings file appears beside the wrong path.
+TEST_F(Startup, MissingCommandLineDocumentEndsTheStart) {
+    for (const bool windowed : {false, true}) {
+        boxes.clear();
+        CHStartOptions o;
+        o.documentPath = path("gone.tvkm");
+        o.windowed = windowed;
+        o.executablePath = path("bin/tovik");
+        o.userConfigDir = configDir();
+        {
+            CHAppInstance instance(o);
+            EXPECT_FALSE(instance.InitInstance());
+            instance.ExitInstance();
+        }
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(boxes.first().startsWith(QStringLiteral("Cannot open ") + path("gone.tvkm")))
+            << boxes.first().toStdString();
+        EXPECT_FALSE(QFile::exists(path("gone.ini")));
+    }
 }
 
 TEST_F(Startup, DocumentWithASyntaxErrorKeepsTheDefinitionsBeforeIt) {
-    write(path("bad.tvkm"), QByteArray(kDocument) + "junk\r\n");
-    auto app = start(path("bad.tvkm"));
+    const QByteArray broken = QByteArray(kDocument) + "junk\r\n'Lost'\r\nBegin List\r\ns1f4\r\nEnd List\r\n";
+    write(path("bad.tvkm"), broken);
+    auto app = start(path("bad.tvkm"), true);
     EXPECT_EQ(boxes, QStringList{QStringLiteral("Syntax error")});
+    EXPECT_EQ(details, QStringList{QStringLiteral("bad.tvkm, line 7\n(7) parse error\nLast token was \"j\"")});
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
+    EXPECT_EQ(app->Frame()->windowTitle(), QStringLiteral("bad.tvkm - Tovik"));
+    // Ctrl+S keeps the file as it was beside it, and the log says so.
+    ASSERT_TRUE(app->Frame()->Execute(CMainFrame::ID_FILE_SAVE));
+    EXPECT_EQ(read(path("bad.tvkm.bak")), broken);
+    EXPECT_EQ(read(path("bad.tvkm")), QByteArray::fromStdString(StoreMsgFile(app->Doc().m_msgList)));
+    EXPECT_TRUE(app->View().EventLog().Lines().contains(QStringLiteral("The file as it was before the save is kept as ") +
+                                                         path("bad.tvkm.bak") +
+                                                         QStringLiteral(" (it had a syntax error).")));
 }
 
 TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {

@@ -166,7 +166,7 @@ TEST(CodecSmlLong, TextRunsAndEscapesMixInLongText) {
             bytes += "\r\n";
         }
         if (i % 11 == 0) {
-            text += "\\'\\\\";
+            text += "\\x27\\\\";
             bytes += "'\\";
         }
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 using tovik::CVeltSecsII;
@@ -71,10 +72,56 @@ TEST(CodecSmlPrint, TextEscapesLoadBackToTheSameBytes) {
                              "275c0d0a00ff";
     CVeltSecsII c;
     c.SetHexMessage("00000101800100000000" + body);
-    EXPECT_EQ(c.GetSmlText(), "s1f1\n<a'\\'\\\\\\x0d\\x0a\\x00\\xff'>");
+    EXPECT_EQ(c.GetSmlText(), "s1f1\n<a'\\x27\\\\\\x0d\\x0a\\x00\\xff'>");
     CVeltSecsII back;
     back.SetSmlText(c.GetSmlText());
     EXPECT_EQ(back.GetHexMessage().substr(20), body);
+}
+
+// A text may end in a backslash: a Windows folder, or a Shift-JIS character
+// whose second byte is 0x5c. The quote after it still closes the text.
+TEST(CodecSmlDialect, BackslashBeforeClosingQuoteEndsTheText) {
+    EXPECT_EQ(bodyHex("<a'C:\\RECIPES\\'>"), "410b" "433a5c524543495045535c");
+    EXPECT_EQ(bodyHex("s1f1 {<a'\x95\x5c'><a'\x83\x5c'>}"), "0102" "4102955c" "4102835c");
+    EXPECT_EQ(bodyHex("<j'\x95\x5c'>"), "4502955c");
+    EXPECT_EQ(bodyHex("<w'x\\'>"), "49040078005c");
+    // A quote that does not end the item is still an escaped quote.
+    EXPECT_EQ(bodyHex("<a'it\\'s'>"), "410469742773");
+    EXPECT_EQ(bodyHex("<a'\\''>"), "410127");
+    EXPECT_EQ(bodyHex("<a'a\\\\'>"), "4102615c");
+}
+
+// Whatever bytes a text holds, its printed SML loads back to them and prints
+// the same again.
+TEST(CodecSmlPrint, AnyTextSurvivesPrintParsePrint) {
+    std::string alphabet = "\\'\" <>{}ax\r\n";
+    alphabet += '\0';
+    alphabet += "\x5c\x95\x83\xff";
+    uint32_t seed = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        const int length = round % 9;
+        for (int i = 0; i < length; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            bytes += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        char head[5];
+        std::snprintf(head, sizeof head, "41%02x", static_cast<unsigned>(bytes.size()));
+        std::string body = head;
+        for (unsigned char b : bytes) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", b);
+            body += hex;
+        }
+        CVeltSecsII c;
+        c.SetHexMessage("00000101800100000000" + body);
+        ASSERT_EQ(c.GetLastError(), "");
+        CVeltSecsII back;
+        back.SetSmlText(c.GetSmlText());
+        ASSERT_EQ(back.GetLastError(), "") << c.GetSmlText();
+        ASSERT_EQ(back.GetHexMessage().substr(20), body) << c.GetSmlText();
+        ASSERT_EQ(back.GetSmlText(), c.GetSmlText());
+    }
 }
 
 TEST(CodecSmlPrint, EveryFormatRoundTripsByteForByte) {

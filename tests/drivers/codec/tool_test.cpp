@@ -62,6 +62,19 @@ TEST(CodecTool, ExampleMessagesConvertBothWays) {
     EXPECT_EQ(r.out.rfind("hex: s6f11w, HSMS header, ", 0), 0u) << r.out;
 }
 
+// Texts that end in a backslash: a Windows folder, and a Shift-JIS
+// character whose second byte is 0x5c; a quote inside a text prints as
+// \x27, so the printed text loads back as it was.
+TEST(CodecTool, TextsEndingInABackslashConvertBothWays) {
+    ToolRun r = runTool("to-hex", "s7f3w {<a'C:\\RECIPES\\'> <a'\x95\x5c'>}");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "00008703800100000000" "0102" "410b433a5c524543495045535c" "4102955c\n");
+    r = runTool("to-sml", "00000703800100000000" "0102" "4103275c27" "4102955c");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "s7f3\n{\n\t<a'\\x27\\\\\\x27'>\n\t<a'\\x95\\\\'>\n}\n");
+    EXPECT_EQ(runTool("to-hex", r.out).out, "00000703800100000000" "0102" "4103275c27" "4102955c\n");
+}
+
 TEST(CodecTool, CheckSaysWhatItRead) {
     EXPECT_EQ(runTool("check", "ffff0000000100000000").out, "hex: s0f0, HSMS header, 0-byte body\n");
     EXPECT_EQ(runTool("check", "S1F1 W\n<L [1] <U2 5>>\n.\n").out, "sml: s1f1w, SECS-I header, 6-byte body\n");
@@ -107,6 +120,11 @@ TEST(CodecTool, ListsAndFormatsMessageFiles) {
     const ToolRun format = runTool("format " + file, "");
     EXPECT_EQ(format.status, 0);
     EXPECT_NE(format.out.find("'Ask'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n"), std::string::npos) << format.out;
+
+    // Texts whose last byte before the closing quote is a backslash load.
+    writeFile(file, "'Path'\r\nBegin List\r\ns7f3\r\n<a'C:\\RECIPES\\'>\r\nEnd List\r\n"
+                    "'\x95\x5c'\r\nBegin List\r\ns7f5\r\n<a'\x95\x5c'>\r\nEnd List\r\n");
+    EXPECT_EQ(runTool("list " + file, "").out, "Path\tS7F3\tSML\n\x95\x5c\tS7F5\tSML\n");
 
     const ToolRun missing = runTool("list " + (dir / "none.tvkm").string(), "");
     EXPECT_EQ(missing.status, 1);
