@@ -113,6 +113,8 @@ void CTovikarApp::LoadSettings() {
     }
     DevicePath =
         CHProfileStore::stringValue(ini, QStringLiteral("SECS"), QStringLiteral("DevicePath"));
+    ScriptFile =
+        CHProfileStore::stringValue(ini, QStringLiteral("Script"), QStringLiteral("File"));
 }
 
 bool CTovikarApp::SaveSettings() {

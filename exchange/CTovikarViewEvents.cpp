@@ -66,6 +66,7 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
         QThread::msleep(100);
         SendWorkingMessage(PortActiveTab, nullptr);
     }
+    Q_EMIT HsmsConnectionChanged(address, port, connected);
 }
 
 void CTovikarView::OnHsmsPeer(const QString& address, int port) {

@@ -74,7 +74,8 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     if (SentPrimaries.RemoveAnswered(text))
         m_awaitingReply = false;
 
-    if (stream == 0 && m_app.Protocol == 0 && m_working.IsControlMessage()) {
+    const bool control = m_app.Protocol == 0 && m_working.IsControlMessage();
+    if (stream == 0 && control) {
         switch (m_working.GetSType()) {
         case 1:
             m_working.SetHexMessage(kSelectRsp);
@@ -94,6 +95,11 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     } else if (stream == 9 && m_working.GetFunction() == 9) {
         if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(text, false))
             ReceivedPrimaries.RemoveRecord(r);
+    }
+
+    if (!control && m_receiveHook && m_receiveHook(port, text)) {
+        Q_EMIT CommandStatesChanged();
+        return;
     }
 
     // Automatic reply, only for primaries that expect one. After a control

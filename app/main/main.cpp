@@ -1,6 +1,6 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]
 //   tovik --version | --help
 #include "Run.h"
 #include "tovik_version.h"
@@ -14,7 +14,7 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -30,6 +30,8 @@ const char kUsage[] =
     "               output. SIGINT or SIGTERM closes the ports and exits.\n"
     "  --windowed   open the main window even where no display was detected\n"
     "  --no-splash  start without the start-up picture\n"
+    "  --script FILE  the reply script to run (JavaScript); without it NAME.js\n"
+    "               beside NAME.tvkm, or the File value of the Script section\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -47,6 +49,7 @@ int main(int argc, char* argv[]) {
     enum class Mode { Automatic, Headless, Windowed } mode = Mode::Automatic;
     bool splash = true;
     QString document;
+    QString script;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -63,6 +66,8 @@ int main(int argc, char* argv[]) {
             mode = Mode::Windowed;
         } else if (std::strcmp(arg, "--no-splash") == 0) {
             splash = false;
+        } else if (std::strcmp(arg, "--script") == 0 && i + 1 < argc) {
+            script = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -81,6 +86,7 @@ int main(int argc, char* argv[]) {
     }
     tovik::CHStartOptions options;
     options.documentPath = document;
+    options.scriptPath = script;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.logToStdout = !options.windowed;

@@ -2,6 +2,7 @@
 
 #include "CHEventLog.h"
 #include "CHLogStreamWriter.h"
+#include "CHScriptEngine.h"
 #include "CHWindowPlacement.h"
 #include "CMainFrame.h"
 #include "CSplashWnd.h"
@@ -10,6 +11,7 @@
 #include "CTovikarView.h"
 #include "messagebox.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <clocale>
@@ -38,6 +40,7 @@ CHAppInstance::CHAppInstance(CHStartOptions options) : m_options(std::move(optio
 CHAppInstance::~CHAppInstance() {
     // The frame's form refers to the view and the document: it goes first.
     m_frame.reset();
+    m_script.reset();
     m_stdout.reset();
     m_view.reset();
     m_doc.reset();
@@ -80,6 +83,10 @@ bool CHAppInstance::InitInstance() {
     QObject::connect(m_doc.get(), &CTovikarDoc::aboutToSave,
                      [app](const QString& path) { app->OnDocumentSaving(path); });
     m_view = std::make_unique<CTovikarView>(*m_app, *m_doc);
+    m_script = std::make_unique<CHScriptEngine>(*m_view);
+    // A scenario's tovik.exit ends the run; the log is written out on the way.
+    QObject::connect(m_script.get(), &CHScriptEngine::ExitRequested,
+                     [](int code) { QCoreApplication::exit(code); });
 
     if (m_options.logToStdout) {
         m_stdout = std::make_unique<CHLogStreamWriter>(stdout);
@@ -99,6 +106,9 @@ bool CHAppInstance::InitInstance() {
         return false;
 
     m_view->OnInitialUpdate();
+    // After the document and the settings, before the ports open.
+    m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
+                                                 m_doc->GetPathName()));
     if (!m_frame)
         return true;
 
