@@ -1,5 +1,6 @@
 #include "CHScriptHost.h"
 
+#include "CHMsgHeader.h"
 #include "CHScriptEngine.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
@@ -60,14 +61,18 @@ void CHScriptHost::error(const QJSValue& error) {
     m_view.AddText(ErrorText(error));
 }
 
+QJSValueList CHScriptHost::msgArguments(int port, const std::string& hex) {
+    // The header alone, without decoding the body: the script reads that
+    // only when it asks for it.
+    const CHMsgHeader h(hex);
+    const double system = static_cast<double>((uint32_t{h.SystemHigh} << 16) | h.SystemLow);
+    return {QJSValue(QString::fromLatin1(hex)), QJSValue(port), QJSValue(int{h.Stream}),
+            QJSValue(int{h.Function}), QJSValue(h.WBit != 0), QJSValue(int{h.DeviceID}),
+            QJSValue(system)};
+}
+
 QJSValue CHScriptHost::makeMsg(int port, const std::string& hex) {
-    m_codec.SetHexMessage(hex);
-    const auto system = (static_cast<uint32_t>(m_codec.GetSourceID()) << 16) |
-                        static_cast<uint32_t>(m_codec.GetTransactionID());
-    return m_makeMsg.call({QJSValue(QString::fromLatin1(hex)), QJSValue(port),
-                           QJSValue(m_codec.GetStream()), QJSValue(m_codec.GetFunction()),
-                           QJSValue(m_codec.GetWBit()), QJSValue(m_codec.GetDevice()),
-                           QJSValue(static_cast<double>(system))});
+    return m_makeMsg.call(msgArguments(port, hex));
 }
 
 bool CHScriptHost::OnReceived(int port, const std::string& hex) {
@@ -77,16 +82,10 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
         return false;
 
     CHVeltSecsII& working = m_view.WorkingCodec();
-    m_codec.SetHexMessage(hex);
-    const auto system = (static_cast<uint32_t>(m_codec.GetSourceID()) << 16) |
-                        static_cast<uint32_t>(m_codec.GetTransactionID());
     QJSValue result;
     {
         CHScriptEngine::Entry entry(m_owner, "a handler");
-        result = m_dispatch.call({QJSValue(QString::fromLatin1(hex)), QJSValue(port),
-                                  QJSValue(m_codec.GetStream()), QJSValue(m_codec.GetFunction()),
-                                  QJSValue(m_codec.GetWBit()), QJSValue(m_codec.GetDevice()),
-                                  QJSValue(static_cast<double>(system))});
+        result = m_dispatch.call(msgArguments(port, hex));
     }
     if (result.isNull())
         return true; // deliberately silent

@@ -79,6 +79,7 @@ private:
     // Loads SML text or a definition object into the working codec; the
     // reason when it cannot.
     QString loadWorking(const QJSValue& what);
+    QJSValueList msgArguments(int port, const std::string& hex);
     QJSValue makeMsg(int port, const std::string& hex);
     void settle(int port, const std::string& hex);
     void fire(int id);

@@ -4,7 +4,6 @@
 // disarmed on the way out, it interrupts the engine once the limit passes.
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -15,6 +14,9 @@ namespace tovik {
 
 class CHScriptWatchdog {
 public:
+    // How often the watchdog looks: the limit is kept to within this.
+    static constexpr std::chrono::milliseconds kPoll{50};
+
     // onFire runs on the watchdog's thread right after the interrupt.
     CHScriptWatchdog(std::chrono::milliseconds limit, std::function<void()> onFire);
     ~CHScriptWatchdog();
@@ -36,7 +38,6 @@ private:
     std::condition_variable m_wake;
     QJSEngine* m_engine = nullptr;
     std::chrono::steady_clock::time_point m_deadline;
-    uint64_t m_generation = 0;
     bool m_armed = false;
     bool m_fired = false;
     bool m_stop = false;
