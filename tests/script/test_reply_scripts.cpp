@@ -196,6 +196,18 @@ tovik.on('S2F17', () => {
     EXPECT_EQ(tovik->count("scenario: S2F26?"), 0u);
 }
 
+TEST_F(Script, RunawayTimerAndPromiseCallbackAreStoppedAndTheScriptGoesOn) {
+    start(R"JS(
+tovik.after(10, () => { for (;;) {} });
+tovik.after(20, () => { tovik.sleep(10).then(() => { tovik.log('reaction'); for (;;) {} }); });
+tovik.on('S1F1', () => "s1f2 <a'OK'>");
+)JS");
+    ASSERT_TRUE(tovik->waitLine("Script interrupted: a timer ran longer than 1 s."));
+    ASSERT_TRUE(tovik->waitLine("Script interrupted: a promise reaction ran longer than 1 s."));
+    EXPECT_TRUE(tovik->waitLine("reaction"));
+    exchange(header(0, 0x81, 1, 5), "", header(0, 0x01, 2, 5) + "4102" + asciiHex("OK"));
+}
+
 TEST_F(Script, ReloadsOnChangeAndABrokenScriptLeavesTheDocumentAnswering) {
     start("tovik.on('S1F1', () => \"s1f2 <a'ONE'>\");\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js"));
