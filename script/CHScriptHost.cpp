@@ -81,7 +81,7 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
     if (!m_watching)
         return false;
 
-    CHVeltSecsII& working = m_view.WorkingCodec();
+    const uint64_t loadsBefore = m_workingLoads;
     QJSValue result;
     {
         CHScriptEngine::Entry entry(m_owner, "a handler");
@@ -98,12 +98,14 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
         m_view.AddText(QStringLiteral("Script error: %1: the reply %2").arg(m_name, problem));
     }
     // The dispatch goes on with the received message, whatever the handlers sent.
-    working.SetHexMessage(hex);
+    if (m_workingLoads != loadsBefore)
+        m_view.WorkingCodec().SetHexMessage(hex);
     return false;
 }
 
 QString CHScriptHost::loadWorking(const QJSValue& what) {
     CHVeltSecsII& working = m_view.WorkingCodec();
+    ++m_workingLoads;
     if (what.isString()) {
         working.SetSml(what.toString().toStdString());
     } else if (what.isObject() && what.property(QStringLiteral("text")).isString()) {

@@ -96,6 +96,7 @@ private:
     std::map<uint32_t, Pending> m_pending;
     int m_nextTimer = 1;
     uint32_t m_nextSend = 1;
+    uint64_t m_workingLoads = 0; // the working codec was loaded by the script
     bool m_watching = false;
 };
 

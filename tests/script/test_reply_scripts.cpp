@@ -73,6 +73,7 @@ tovik.on('S6F*', (msg) => {
     tovik.log(`sml ${msg.sml.split('\n')[0]}`);
 });
 tovik.on('S10F1', () => { for (;;) {} });
+tovik.on('S1F3', () => { tovik.send('s6f11 <u4 9>'); });
 )JS";
 
 // A body with one item of most formats, the 8-byte one beyond 2^53.
@@ -101,8 +102,14 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
              header(0, 0x02, 42, 0x0d) + "010221010001" "00");
     exchange(header(0, 0x82, 41, 0x0e), "01024104" + asciiHex("STOP") + "0100",
              header(0, 0x02, 42, 0x0e) + "010221010101" "00");
-    // undefined everywhere: the document's answer (here none, so <b 0>).
-    exchange(header(0, 0x81, 3, 0x0f), "", header(0, 0x01, 4, 0x0f) + "210100");
+    // undefined everywhere: the document's answer (here none, so <b 0>),
+    // also after a handler sent a message of its own.
+    ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x0f)));
+    const auto own = host.recv();
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->substr(0, 12), "0000060b0000");
+    EXPECT_EQ(own->substr(20), "b10400000009");
+    EXPECT_EQ(host.recv(), header(0, 0x01, 4, 0x0f) + "210100");
     // An exception: logged with file and line, the document answers.
     exchange(header(0, 0x85, 1, 0x10), "", header(0, 0x05, 2, 0x10) + "210100");
     EXPECT_TRUE(tovik->waitLine("Script error: equipment.js line 8: Error: alarm handler broke"));
@@ -124,12 +131,12 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
     EXPECT_TRUE(tovik->waitLine("saw S1F1 w=true dev=0 sys=10"));
     EXPECT_TRUE(tovik->waitLine("saw S6F11 w=true dev=0 sys=17"));
     // Every reply went through the send pipeline with its log entry.
-    EXPECT_TRUE(tovik->waitLine("Send ", 9));
-    EXPECT_EQ(tovik->count("Send "), 9u);
+    EXPECT_TRUE(tovik->waitLine("Send ", 10));
+    EXPECT_EQ(tovik->count("Send "), 10u);
 }
 
 TEST_F(Script, SendsLaterRepliesTimersAndAScenario) {
-    settings.t3 = 1500;
+    settings.t3 = 3000;
     start(R"JS(
 tovik.on('S1F1', (msg) => {
     tovik.after(50, () => tovik.reply(msg, "s1f2 <a'LATER'>"));
