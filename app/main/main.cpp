@@ -30,8 +30,9 @@ const char kUsage[] =
     "               output. SIGINT or SIGTERM closes the ports and exits.\n"
     "  --windowed   open the main window even where no display was detected\n"
     "  --no-splash  start without the start-up picture\n"
-    "  --script FILE  the reply script to run (JavaScript); without it NAME.js\n"
-    "               beside NAME.tvkm, or the File value of the Script section\n"
+    "  --script FILE\n"
+    "               run this reply script (JavaScript) instead of NAME.js beside\n"
+    "               NAME.tvkm or the File value of the [Script] settings\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -66,7 +67,11 @@ int main(int argc, char* argv[]) {
             mode = Mode::Windowed;
         } else if (std::strcmp(arg, "--no-splash") == 0) {
             splash = false;
-        } else if (std::strcmp(arg, "--script") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(arg, "--script") == 0) {
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "tovik: --script needs a FILE\n%s", kUsage);
+                return 2;
+            }
             script = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);

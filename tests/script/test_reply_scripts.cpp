@@ -264,6 +264,14 @@ TEST_F(Script, CommandLineWinsOverTheSettingWhichWinsOverTheFileBeside) {
     EXPECT_EQ(beside.count("Script loaded: equipment.js"), 1u);
 }
 
+TEST(ScriptOption, WithoutAFileIsAUsageError) {
+    QProcess tovik;
+    tovik.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--headless"), QStringLiteral("--script")});
+    ASSERT_TRUE(tovik.waitForFinished(20000));
+    EXPECT_EQ(tovik.exitCode(), 2);
+    EXPECT_TRUE(tovik.readAllStandardError().startsWith("tovik: --script needs a FILE\nUsage: tovik "));
+}
+
 TEST_F(Script, ExampleConditionalRepliesAnswerByCommandAndByStatusVariable) {
     start(readSource("examples/scripts/conditional.js"), {}, {}, readSource("examples/equipment.tvkm"));
     exchange(header(0, 0x82, 41, 1), "01024105" + asciiHex("START") + "0100", header(0, 0x02, 42, 1) + "010221010001" "00");
