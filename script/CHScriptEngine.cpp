@@ -14,7 +14,8 @@ CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
       // The watchdog's thread only posts: the engine is re-enabled here, on
       // the GUI thread, once the interrupted script has unwound.
       m_watchdog(kTimeLimit, [this] {
-          QMetaObject::invokeMethod(this, [this] { recover(); }, Qt::QueuedConnection);
+          QMetaObject::invokeMethod(
+              this, [this] { recover(); }, Qt::QueuedConnection);
       }) {
     m_settle.setSingleShot(true);
     m_settle.setInterval(150);
@@ -117,8 +118,9 @@ void CHScriptEngine::load() {
     }
     m_view.AddText(QStringLiteral("Script loaded: ") + name);
     // Handlers see received messages; replies settle the script's sends.
-    m_view.SetReceiveHook(
-        [this](int port, const std::string& hex) { return m_host && m_host->OnReceived(port, hex); });
+    m_view.SetReceiveHook([this](int port, const std::string& hex) {
+        return m_host && m_host->OnReceived(port, hex);
+    });
     setStatus(name);
 }
 
@@ -172,8 +174,8 @@ void CHScriptEngine::interrupted() {
 }
 
 void CHScriptEngine::RequestExit(int code) {
-    QMetaObject::invokeMethod(this, [this, code] { Q_EMIT ExitRequested(code); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, code] { Q_EMIT ExitRequested(code); }, Qt::QueuedConnection);
 }
 
 } // namespace tovik

@@ -29,7 +29,8 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
         m_view.AddText(ErrorText(internals));
         return false;
     }
-    m_js.globalObject().setProperty(QStringLiteral("tovik"), internals.property(QStringLiteral("tovik")));
+    m_js.globalObject().setProperty(QStringLiteral("tovik"),
+                                    internals.property(QStringLiteral("tovik")));
     QJSValue result;
     {
         CHScriptEngine::Entry entry(m_owner, "the script");
@@ -48,7 +49,8 @@ QString CHScriptHost::ErrorText(const QJSValue& error) const {
     if (error.isError()) {
         const QString where = error.property(QStringLiteral("fileName")).toString();
         if (!where.isEmpty())
-            file = QFileInfo(where.startsWith(QLatin1String("file:")) ? where.mid(5) : where).fileName();
+            file = QFileInfo(where.startsWith(QLatin1String("file:")) ? where.mid(5) : where)
+                       .fileName();
         line = error.property(QStringLiteral("lineNumber")).toInt();
     }
     QString text = QStringLiteral("Script error: ") + file;
@@ -66,8 +68,12 @@ QJSValueList CHScriptHost::msgArguments(int port, const std::string& hex) {
     // only when it asks for it.
     const CHMsgHeader h(hex);
     const double system = static_cast<double>((uint32_t{h.SystemHigh} << 16) | h.SystemLow);
-    return {QJSValue(QString::fromLatin1(hex)), QJSValue(port), QJSValue(int{h.Stream}),
-            QJSValue(int{h.Function}), QJSValue(h.WBit != 0), QJSValue(int{h.DeviceID}),
+    return {QJSValue(QString::fromLatin1(hex)),
+            QJSValue(port),
+            QJSValue(int{h.Stream}),
+            QJSValue(int{h.Function}),
+            QJSValue(h.WBit != 0),
+            QJSValue(int{h.DeviceID}),
             QJSValue(system)};
 }
 

@@ -52,7 +52,8 @@ QJSValue element(const uint8_t* p, Format f) {
     case Format::I8:
         return integer(static_cast<int64_t>(readBigEndian(p, 8)));
     case Format::F4:
-        return QJSValue(static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4)))));
+        return QJSValue(
+            static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4)))));
     case Format::F8:
         return QJSValue(std::bit_cast<double>(readBigEndian(p, 8)));
     default: // binary and unsigned

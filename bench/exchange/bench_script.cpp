@@ -19,15 +19,18 @@ namespace {
 
 std::map<std::string, std::vector<double>> g_rates;
 
-const char* kDocument = "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
+const char* kDocument =
+    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
 // The same size of reply as the document's, built from the request.
-const char* kScript = "tovik.on('S1F1', (msg) => `s1f2 { <a'EQ'> <a'${msg.systemBytes % 10}'> }`);\n";
+const char* kScript =
+    "tovik.on('S1F1', (msg) => `s1f2 { <a'EQ'> <a'${msg.systemBytes % 10}'> }`);\n";
 
 struct Equipment {
     explicit Equipment(const Tovik::Files& files) {
         settings.localPort = freePort();
         tovik = std::make_unique<Tovik>(settings, kDocument, true, files);
-        ok = tovik->waitLine("HSMS port has been opened successfully.") && host.connect(settings.localPort);
+        ok = tovik->waitLine("HSMS port has been opened successfully.") &&
+             host.connect(settings.localPort);
         ok = ok && host.send(header(0xffff, 0, 0, 0, 1)) && host.recv();
     }
     ~Equipment() {
@@ -58,7 +61,8 @@ void BM_ScriptReplies(benchmark::State& state) {
     for (auto _ : state) {
         bool ok = true;
         const double r = timed([&] { ok = runBatch(raw, window, rawSystem); });
-        const double d = timed([&] { ok = ok && runBatch(document.host, window, document.system); });
+        const double d =
+            timed([&] { ok = ok && runBatch(document.host, window, document.system); });
         const double s = timed([&] { ok = ok && runBatch(script.host, window, script.system); });
         if (!ok) {
             state.SkipWithError("a server stopped answering");
@@ -82,15 +86,16 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::printf("\n%-16s %10s %10s %10s %12s %10s %10s\n", "median tx/s", "script", "document", "raw",
-                "script/doc", "doc/raw", "script/raw");
+    std::printf("\n%-16s %10s %10s %10s %12s %10s %10s\n", "median tx/s", "script", "document",
+                "raw", "script/doc", "doc/raw", "script/raw");
     for (int w : {1, 16}) {
         const std::string key = std::to_string(w);
         const double s = median(g_rates["script/" + key]);
         const double d = median(g_rates["document/" + key]);
         const double r = median(g_rates["raw/" + key]);
-        std::printf("%-16s %10.0f %10.0f %10.0f %12.2f %10.2f %10.2f\n", (key + " outstanding").c_str(), s, d,
-                    r, d > 0 ? s / d : 0.0, r > 0 ? d / r : 0.0, r > 0 ? s / r : 0.0);
+        std::printf("%-16s %10.0f %10.0f %10.0f %12.2f %10.2f %10.2f\n",
+                    (key + " outstanding").c_str(), s, d, r, d > 0 ? s / d : 0.0,
+                    r > 0 ? d / r : 0.0, r > 0 ? s / r : 0.0);
     }
     return 0;
 }

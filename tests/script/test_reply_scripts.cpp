@@ -22,7 +22,8 @@ std::string readSource(const char* relative) {
 }
 
 // Position of the first line equal to `line` at or after `from`; npos when none.
-std::size_t lineAt(const std::vector<std::string>& lines, const std::string& line, std::size_t from = 0) {
+std::size_t lineAt(const std::vector<std::string>& lines, const std::string& line,
+                   std::size_t from = 0) {
     for (std::size_t i = from; i < lines.size(); ++i)
         if (lines[i] == line)
             return i;
@@ -54,7 +55,9 @@ struct Script : ::testing::Test {
         ASSERT_TRUE(host.send(request, body));
         EXPECT_EQ(host.recv(), reply) << "for " << request << body;
     }
-    std::string path(const char* name) const { return tovik->dir.filePath(QLatin1String(name)).toStdString(); }
+    std::string path(const char* name) const {
+        return tovik->dir.filePath(QLatin1String(name)).toStdString();
+    }
 };
 
 // The handlers' results, one message each. Line numbers matter: the error
@@ -79,7 +82,9 @@ tovik.on('S1F3', () => { tovik.send('s6f11 <u4 9>'); });
 // A body with one item of most formats, the 8-byte one beyond 2^53.
 const char* kS6F11Body = "0106"
                          "b10400000007"
-                         "0102" "41026869" "25020100"
+                         "0102"
+                         "41026869"
+                         "25020100"
                          "6108fffffffffffffffb"
                          "a1081000000000000000"
                          "210201ff"
@@ -92,16 +97,20 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js"));
 
     // A string: the script's SML, with the request's system bytes.
-    exchange(header(0, 0x81, 1, 0x0a), "", header(0, 0x01, 2, 0x0a) + "4108" + asciiHex("SCRIPTED"));
+    exchange(header(0, 0x81, 1, 0x0a), "",
+             header(0, 0x01, 2, 0x0a) + "4108" + asciiHex("SCRIPTED"));
     // A definition of the document, chosen by name.
-    exchange(header(0, 0x82, 17, 0x0b), "", header(0, 0x02, 18, 0x0b) + "4108" + asciiHex("20250101"));
+    exchange(header(0, 0x82, 17, 0x0b), "",
+             header(0, 0x02, 18, 0x0b) + "4108" + asciiHex("20250101"));
     // null: nothing at all. The next answer is the very next frame.
     ASSERT_TRUE(host.send(header(0, 0x81, 13, 0x0c)));
     // A text without stream and function is completed as the reply.
     exchange(header(0, 0x82, 41, 0x0d), "01024105" + asciiHex("START") + "0100",
-             header(0, 0x02, 42, 0x0d) + "010221010001" "00");
+             header(0, 0x02, 42, 0x0d) + "010221010001"
+                                         "00");
     exchange(header(0, 0x82, 41, 0x0e), "01024104" + asciiHex("STOP") + "0100",
-             header(0, 0x02, 42, 0x0e) + "010221010101" "00");
+             header(0, 0x02, 42, 0x0e) + "010221010101"
+                                         "00");
     // undefined everywhere: the document's answer (here none, so <b 0>),
     // also after a handler sent a message of its own.
     ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x0f)));
@@ -126,7 +135,8 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
     // script goes on answering afterwards.
     exchange(header(0, 0x8a, 1, 0x12), "", header(0, 0x0a, 2, 0x12) + "210100");
     EXPECT_TRUE(tovik->waitLine("Script interrupted: a handler ran longer than 1 s."));
-    exchange(header(0, 0x81, 1, 0x13), "", header(0, 0x01, 2, 0x13) + "4108" + asciiHex("SCRIPTED"));
+    exchange(header(0, 0x81, 1, 0x13), "",
+             header(0, 0x01, 2, 0x13) + "4108" + asciiHex("SCRIPTED"));
 
     EXPECT_TRUE(tovik->waitLine("saw S1F1 w=true dev=0 sys=10"));
     EXPECT_TRUE(tovik->waitLine("saw S6F11 w=true dev=0 sys=17"));
@@ -174,7 +184,8 @@ tovik.on('S2F17', () => {
     ASSERT_TRUE(s1f13);
     ASSERT_EQ(s1f13->substr(0, 12), "0000810d0000") << *s1f13;
     EXPECT_EQ(s1f13->substr(20), "0100");
-    ASSERT_TRUE(host.send("0000010e0000" + s1f13->substr(12, 8), "010221010001" "00"));
+    ASSERT_TRUE(host.send("0000010e0000" + s1f13->substr(12, 8), "010221010001"
+                                                                 "00"));
 
     // Never answered: after T3, S9F9 about it, and the scenario hears "T3".
     const auto s2f25 = host.recv();
@@ -220,19 +231,23 @@ TEST_F(Script, ReloadsOnChangeAndABrokenScriptLeavesTheDocumentAnswering) {
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js"));
     exchange(header(0, 0x81, 1, 1), "", header(0, 0x01, 2, 1) + "4103" + asciiHex("ONE"));
 
-    writeFile(QString::fromStdString(path("equipment.js")), "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n");
+    writeFile(QString::fromStdString(path("equipment.js")),
+              "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 2));
     exchange(header(0, 0x81, 1, 2), "", header(0, 0x01, 2, 2) + "4103" + asciiHex("TWO"));
 
     // An editor that saves by writing a new file and renaming it over the old.
-    writeFile(QString::fromStdString(path("new.js")), "tovik.on('S1F1', () => \"s1f2 <a'THREE'>\");\n");
+    writeFile(QString::fromStdString(path("new.js")),
+              "tovik.on('S1F1', () => \"s1f2 <a'THREE'>\");\n");
     ASSERT_EQ(std::rename(path("new.js").c_str(), path("equipment.js").c_str()), 0);
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 3));
     exchange(header(0, 0x81, 1, 3), "", header(0, 0x01, 2, 3) + "4105" + asciiHex("THREE"));
 
-    writeFile(QString::fromStdString(path("equipment.js")), "tovik.on('S1F1', () => 'x');\nlet = ;\n");
-    ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix("Script error: equipment.js line 2: SyntaxError") == 1; }))
-        << tovik->out();
+    writeFile(QString::fromStdString(path("equipment.js")),
+              "tovik.on('S1F1', () => 'x');\nlet = ;\n");
+    ASSERT_TRUE(Tovik::waitFor([&] {
+        return tovik->countPrefix("Script error: equipment.js line 2: SyntaxError") == 1;
+    })) << tovik->out();
     exchange(header(0, 0x81, 1, 4), "", header(0, 0x01, 2, 4) + kS1F2Body);
 }
 
@@ -253,8 +268,9 @@ TEST_F(Script, CommandLineWinsOverTheSettingWhichWinsOverTheFileBeside) {
         commandLine.proc.waitForFinished();
         Tovik::Files withBeside = files;
         withBeside.emplace_back(QStringLiteral("equipment.js"), exits + "6);");
-        Tovik run(settings, kDocument, true, withBeside,
-                  {QStringLiteral("--script"), commandLine.dir.filePath(QStringLiteral("other.js"))});
+        Tovik run(
+            settings, kDocument, true, withBeside,
+            {QStringLiteral("--script"), commandLine.dir.filePath(QStringLiteral("other.js"))});
         EXPECT_EQ(run.exitCode(), 5) << run.out() << run.err();
         EXPECT_EQ(run.count("Script loaded: other.js"), 1u);
     }
@@ -266,26 +282,39 @@ TEST_F(Script, CommandLineWinsOverTheSettingWhichWinsOverTheFileBeside) {
 
 TEST(ScriptOption, WithoutAFileIsAUsageError) {
     QProcess tovik;
-    tovik.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--headless"), QStringLiteral("--script")});
+    tovik.start(QStringLiteral(TOVIK_EXE),
+                {QStringLiteral("--headless"), QStringLiteral("--script")});
     ASSERT_TRUE(tovik.waitForFinished(20000));
     EXPECT_EQ(tovik.exitCode(), 2);
-    EXPECT_TRUE(tovik.readAllStandardError().startsWith("tovik: --script needs a FILE\nUsage: tovik "));
+    EXPECT_TRUE(
+        tovik.readAllStandardError().startsWith("tovik: --script needs a FILE\nUsage: tovik "));
 }
 
 TEST_F(Script, ExampleConditionalRepliesAnswerByCommandAndByStatusVariable) {
-    start(readSource("examples/scripts/conditional.js"), {}, {}, readSource("examples/equipment.tvkm"));
-    exchange(header(0, 0x82, 41, 1), "01024105" + asciiHex("START") + "0100", header(0, 0x02, 42, 1) + "010221010001" "00");
-    exchange(header(0, 0x82, 41, 2), "01024104" + asciiHex("STOP") + "0100", header(0, 0x02, 42, 2) + "010221010101" "00");
+    start(readSource("examples/scripts/conditional.js"), {}, {},
+          readSource("examples/equipment.tvkm"));
+    exchange(header(0, 0x82, 41, 1), "01024105" + asciiHex("START") + "0100",
+             header(0, 0x02, 42, 1) + "010221010001"
+                                      "00");
+    exchange(header(0, 0x82, 41, 2), "01024104" + asciiHex("STOP") + "0100",
+             header(0, 0x02, 42, 2) + "010221010101"
+                                      "00");
     EXPECT_TRUE(tovik->waitLine("S2F41 STOP refused"));
     // SVIDs 2, 9 (unknown) and 1: the state, an empty item, the seconds.
     ASSERT_TRUE(host.send(header(0, 0x81, 3, 3), "0103b10400000002b10400000009b10400000001"));
     const auto reply = host.recv();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->substr(0, 20), header(0, 0x01, 4, 3));
-    EXPECT_EQ(reply->substr(20, 34), "01034109" + asciiHex("EXECUTING") + "0100" "b104");
+    EXPECT_EQ(reply->substr(20, 34), "01034109" + asciiHex("EXECUTING") +
+                                         "0100"
+                                         "b104");
     EXPECT_EQ(reply->size(), 20u + 34u + 8u);
     // Anything else still comes from the document.
-    exchange(header(0, 0x81, 1, 4), "", header(0, 0x01, 2, 4) + "0102" "4108" + asciiHex("TOVIK-EQ") + "4105" + asciiHex("1.0.0"));
+    exchange(header(0, 0x81, 1, 4), "",
+             header(0, 0x01, 2, 4) +
+                 "0102"
+                 "4108" +
+                 asciiHex("TOVIK-EQ") + "4105" + asciiHex("1.0.0"));
 }
 
 TEST_F(Script, ExampleEventsReportWhileConnected) {
@@ -294,14 +323,23 @@ TEST_F(Script, ExampleEventsReportWhileConnected) {
         const auto s6f11 = host.recv(10000);
         ASSERT_TRUE(s6f11) << tovik->out();
         ASSERT_EQ(s6f11->substr(0, 12), "0000860b0000");
-        EXPECT_EQ(s6f11->substr(20, 56), "0103" "b1040000000" + std::to_string(dataId) +
-                                             "b10400000fa1" "0101" "0102" "b10400000064" "0101" "410e");
+        EXPECT_EQ(s6f11->substr(20, 56), "0103"
+                                         "b1040000000" +
+                                             std::to_string(dataId) +
+                                             "b10400000fa1"
+                                             "0101"
+                                             "0102"
+                                             "b10400000064"
+                                             "0101"
+                                             "410e");
         // The time as YYYYMMDDhhmmss: fourteen ASCII digits.
         const std::string time = s6f11->substr(76);
         ASSERT_EQ(time.size(), 28u);
         for (std::size_t i = 0; i < time.size(); i += 2)
-            EXPECT_TRUE(time[i] == '3' && std::isdigit(static_cast<unsigned char>(time[i + 1]))) << time;
-        ASSERT_TRUE(host.send("0000060c0000" + s6f11->substr(12, 8), "2101" "00"));
+            EXPECT_TRUE(time[i] == '3' && std::isdigit(static_cast<unsigned char>(time[i + 1])))
+                << time;
+        ASSERT_TRUE(host.send("0000060c0000" + s6f11->substr(12, 8), "2101"
+                                                                     "00"));
     }
     EXPECT_EQ(tovik->countPrefix("S6F11 DATAID"), 0u) << "every report acknowledged";
 }
@@ -310,7 +348,8 @@ TEST_F(Script, ExampleScenarioPassesAgainstTheExampleEquipmentAndFailsOtherwise)
     for (const bool example : {true, false}) {
         Settings equipmentSettings;
         equipmentSettings.localPort = freePort();
-        Tovik equipment(equipmentSettings, example ? readSource("examples/equipment.tvkm") : kDocument);
+        Tovik equipment(equipmentSettings,
+                        example ? readSource("examples/equipment.tvkm") : kDocument);
         ASSERT_TRUE(equipment.waitLine("HSMS port has been opened successfully."));
 
         Settings hostSettings;
@@ -318,7 +357,8 @@ TEST_F(Script, ExampleScenarioPassesAgainstTheExampleEquipmentAndFailsOtherwise)
         hostSettings.port = equipmentSettings.localPort;
         hostSettings.localPort = 0;
         Tovik scenario(hostSettings, readSource("examples/host.tvkm"), true, {},
-                       {QStringLiteral("--script"), QStringLiteral(TOVIK_SOURCE_DIR "/examples/scripts/scenario.js")});
+                       {QStringLiteral("--script"),
+                        QStringLiteral(TOVIK_SOURCE_DIR "/examples/scripts/scenario.js")});
         const int code = scenario.exitCode(40000);
         if (example) {
             EXPECT_EQ(code, 0) << scenario.out();

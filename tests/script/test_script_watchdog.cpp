@@ -26,8 +26,9 @@ TEST(ScriptWatchdog, InterruptsARunawayScriptOnlyWhileArmed) {
 
     // Disarmed in time: the engine is left alone.
     watchdog.Arm(&js);
-    EXPECT_EQ(js.evaluate(QStringLiteral("let n = 0; for (let i = 0; i < 1000; ++i) n += i; n")).toInt(),
-              499500);
+    EXPECT_EQ(
+        js.evaluate(QStringLiteral("let n = 0; for (let i = 0; i < 1000; ++i) n += i; n")).toInt(),
+        499500);
     EXPECT_FALSE(watchdog.Disarm());
 
     // A loop that never ends is stopped, and says so.
