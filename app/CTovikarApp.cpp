@@ -138,6 +138,8 @@ void CTovikarApp::LoadSettings() {
                                                         QLatin1String(e.name), e.defaultValue));
             },
             e.member);
+    ScriptFile =
+        CHProfileStore::stringValue(ini, QStringLiteral("Script"), QStringLiteral("File"));
 }
 
 bool CTovikarApp::SaveSettings() {

@@ -69,6 +69,9 @@ public:
     // and never written. When set, the SECS-I driver opens this serial device
     // (or "tcp:HOST:PORT") instead of the port numbered by CommPort.
     QString DevicePath;
+    // Not a setting either: Script/File, read by LoadSettings and never
+    // written. The reply script to load, relative to the document's folder.
+    QString ScriptFile;
 
     // Extra values in the same way: read by LoadSettings, never written,
     // their defaults keeping the behaviour without them (README, "Extra

@@ -137,6 +137,14 @@ public:
     CHVeltSecsII& WorkingCodec() { return m_working; }
     CHVeltSecsII& ScratchCodec() { return m_scratch; }
     CTovikarDoc& Document() { return m_doc; }
+    // Loads a definition's text into the working codec (SML or hex dump).
+    void LoadDefinition(const std::string& text, bool structure) { loadDefinition(text, structure); }
+
+    // Reply scripts see every received data message before the automatic
+    // reply; true means the script settled it and the dispatch stops there.
+    // The hook leaves the received message in the working codec otherwise.
+    using ReceiveHook = std::function<bool(int port, const std::string& hex)>;
+    void SetReceiveHook(ReceiveHook hook) { m_receiveHook = std::move(hook); }
 
     CHPrimaryMsgList SentPrimaries;
     CHPrimaryMsgList ReceivedPrimaries;
@@ -147,6 +155,11 @@ Q_SIGNALS:
     void HideRequested();
     void CommandStatesChanged();
     void MessageListRefreshed();
+    // A sent primary ended by T3, after its entry and S9F9 and before its
+    // record goes; the keys say whose record it was.
+    void SentPrimaryExpired(const QString& keyText, uint keyNumber);
+    // After each HSMS connection change has been handled.
+    void HsmsConnectionChanged(const QString& address, int port, bool connected);
 
 private:
     // What each port is opened with, read from the settings.
@@ -206,6 +219,7 @@ private:
     bool m_lastDefinitionValid = false;
     QTimer m_timer;
     std::function<QString()> m_selection;
+    ReceiveHook m_receiveHook;
 
     bool m_connected = false;
     bool m_firstUpdate = true;

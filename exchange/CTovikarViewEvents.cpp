@@ -69,6 +69,7 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
         // for the line of the tab shown.
         SendWorkingMessage(bridgeSession() ? PortHsms : PortActiveTab, nullptr);
     }
+    Q_EMIT HsmsConnectionChanged(address, port, connected);
 }
 
 void CTovikarView::OnHsmsPeer(const QString& address, int port) {

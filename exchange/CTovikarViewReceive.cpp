@@ -80,12 +80,18 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     if (SentPrimaries.RemoveAnswered(text))
         m_awaitingReply = false;
 
-    if (stream == 0 && m_app.Protocol == 0 && m_working.IsControlMessage()) {
+    const bool control = m_app.Protocol == 0 && m_working.IsControlMessage();
+    if (stream == 0 && control) {
         if (answerControlMessage(port, text))
             return;
     } else if (stream == 9 && m_working.GetFunction() == 9) {
         if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(text, false))
             ReceivedPrimaries.RemoveRecord(r);
+    }
+
+    if (!control && m_receiveHook && m_receiveHook(port, text)) {
+        Q_EMIT CommandStatesChanged();
+        return;
     }
 
     // Automatic reply, only for primaries that expect one. After a control

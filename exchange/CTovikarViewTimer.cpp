@@ -46,6 +46,7 @@ void CTovikarView::OnTimer() {
                 AddText(QStringLiteral("Cannot send s9f9."));
             }
         }
+        Q_EMIT SentPrimaryExpired(QString::fromStdString(r->KeyText), r->KeyNumber);
         SentPrimaries.RemoveRecord(r);
     }
 

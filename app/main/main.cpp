@@ -1,6 +1,6 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]
 //   tovik --version | --help
 #include "Run.h"
 #include "tovik_version.h"
@@ -14,7 +14,7 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -32,6 +32,9 @@ const char kUsage[] =
     "               connections whose settings did not change.\n"
     "  --windowed   open the main window even where no display was detected\n"
     "  --no-splash  start without the start-up picture\n"
+    "  --script FILE\n"
+    "               run this reply script (JavaScript) instead of NAME.js beside\n"
+    "               NAME.tvkm or the File value of the [Script] settings\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -49,6 +52,7 @@ int main(int argc, char* argv[]) {
     enum class Mode { Automatic, Headless, Windowed } mode = Mode::Automatic;
     bool splash = true;
     QString document;
+    QString script;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -65,6 +69,12 @@ int main(int argc, char* argv[]) {
             mode = Mode::Windowed;
         } else if (std::strcmp(arg, "--no-splash") == 0) {
             splash = false;
+        } else if (std::strcmp(arg, "--script") == 0) {
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "tovik: --script needs a FILE\n%s", kUsage);
+                return 2;
+            }
+            script = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -83,6 +93,7 @@ int main(int argc, char* argv[]) {
     }
     tovik::CHStartOptions options;
     options.documentPath = document;
+    options.scriptPath = script;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.logToStdout = !options.windowed;

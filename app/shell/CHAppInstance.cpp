@@ -2,6 +2,7 @@
 
 #include "CHEventLog.h"
 #include "CHLogStreamWriter.h"
+#include "CHScriptEngine.h"
 #include "CHWindowPlacement.h"
 #include "CMainFrame.h"
 #include "CSplashWnd.h"
@@ -10,6 +11,7 @@
 #include "CTovikarView.h"
 #include "messagebox.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <clocale>
@@ -38,6 +40,7 @@ CHAppInstance::CHAppInstance(CHStartOptions options) : m_options(std::move(optio
 CHAppInstance::~CHAppInstance() {
     // The frame's form refers to the view and the document: it goes first.
     m_frame.reset();
+    m_script.reset();
     m_stdout.reset();
     m_view.reset();
     m_doc.reset();
@@ -85,6 +88,10 @@ bool CHAppInstance::InitInstance() {
         view->AddText(QStringLiteral("The file as it was before the save is kept as ") + backup +
                       QStringLiteral(" (it had a syntax error)."));
     });
+    m_script = std::make_unique<CHScriptEngine>(*m_view);
+    // A scenario's tovik.exit ends the run; the log is written out on the way.
+    QObject::connect(m_script.get(), &CHScriptEngine::ExitRequested,
+                     [](int code) { QCoreApplication::exit(code); });
 
     if (m_options.logToStdout) {
         m_stdout = std::make_unique<CHLogStreamWriter>(stdout);
@@ -108,6 +115,11 @@ bool CHAppInstance::InitInstance() {
         return false;
 
     m_view->OnInitialUpdate();
+    // After the document and the settings, before the ports open.
+    if (m_frame)
+        m_frame->AttachScript(*m_script);
+    m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
+                                                 m_doc->GetPathName()));
     if (!m_frame)
         return true;
 

@@ -14,12 +14,14 @@ class CTovikarApp;
 namespace tovik {
 
 class CHLogStreamWriter;
+class CHScriptEngine;
 class CMainFrame;
 class CTovikarDoc;
 class CTovikarView;
 
 struct CHStartOptions {
     QString documentPath;     // the command line's document, or empty
+    QString scriptPath;       // the command line's reply script, or empty
     bool windowed = false;    // the main frame; needs a QApplication
     bool splash = false;      // the start-up picture (windowed only)
     bool logToStdout = false; // every event-log line on standard output
@@ -48,6 +50,7 @@ public:
     CTovikarDoc& Doc() { return *m_doc; }
     CTovikarView& View() { return *m_view; }
     CMainFrame* Frame() { return m_frame.get(); }
+    CHScriptEngine& Script() { return *m_script; }
     // The document the start-up tried to open: the command line's, or the
     // last one; empty when it began with a new document on purpose.
     const QString& StartDocument() const { return m_startDocument; }
@@ -60,6 +63,7 @@ private:
     std::unique_ptr<CTovikarDoc> m_doc;
     std::unique_ptr<CTovikarView> m_view;
     std::unique_ptr<CHLogStreamWriter> m_stdout;
+    std::unique_ptr<CHScriptEngine> m_script;
     std::unique_ptr<CMainFrame> m_frame;
     QString m_startDocument;
     bool m_ownsTheApp = false;

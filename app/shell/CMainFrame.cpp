@@ -5,6 +5,7 @@
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
+#include "CHScriptEngine.h"
 #include "CHTrayIcon.h"
 #include "COptionSheet.h"
 #include "CSplashWnd.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUrl>
 
 #include <array>
 
@@ -260,8 +263,8 @@ void CMainFrame::createMenus() {
     view->addAction(m_actions[ID_VIEW_TOOLBAR]);
     view->addAction(m_actions[ID_VIEW_STATUS_BAR]);
 
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->addAction(m_actions[ID_DISCONNECT]);
+    m_toolsMenu = menuBar()->addMenu(QStringLiteral("&Tools"));
+    m_toolsMenu->addAction(m_actions[ID_DISCONNECT]);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(m_actions[ID_APP_ABOUT]);
@@ -315,6 +318,35 @@ void CMainFrame::createStatusBar() {
     m_statusTimer.setInterval(kStatusTimerMs);
     connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatusPanes);
     m_statusTimer.start();
+}
+
+void CMainFrame::AttachScript(CHScriptEngine& script) {
+    m_scriptMenu = m_toolsMenu->addMenu(QStringLiteral("&Script"));
+    QAction* reload = m_scriptMenu->addAction(QStringLiteral("&Reload"));
+    QAction* folder = m_scriptMenu->addAction(QStringLiteral("Open &Folder"));
+    connect(reload, &QAction::triggered, &script, &CHScriptEngine::Reload);
+    connect(folder, &QAction::triggered, &script, [&script] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(script.Path()).absolutePath()));
+    });
+    m_scriptPane = new QLabel(this);
+    m_scriptPane->setObjectName(QStringLiteral("ScriptPane"));
+    m_scriptPane->setFrameShape(QFrame::Panel);
+    m_scriptPane->setFrameShadow(QFrame::Sunken);
+    // Before the date and the time, which stay at the right edge.
+    statusBar()->insertPermanentWidget(0, m_scriptPane);
+    const auto show = [this, &script, reload, folder] {
+        const QString text = script.StatusText();
+        m_scriptPane->setText(text);
+        m_scriptPane->setVisible(!text.isEmpty());
+        reload->setEnabled(!script.Path().isEmpty());
+        folder->setEnabled(!script.Path().isEmpty());
+    };
+    connect(&script, &CHScriptEngine::StatusChanged, this, show);
+    show();
+}
+
+QString CMainFrame::ScriptPaneText() const {
+    return m_scriptPane && m_scriptPane->isVisibleTo(this) ? m_scriptPane->text() : QString();
 }
 
 QString CMainFrame::DateText(std::time_t when) {

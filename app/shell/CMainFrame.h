@@ -24,6 +24,7 @@ class QToolBar;
 
 namespace tovik {
 
+class CHScriptEngine;
 class CHTrayIcon;
 class CTovikarDoc;
 class CTovikarForm;
@@ -113,6 +114,13 @@ public:
     QString PaneText(int pane) const;
     void UpdateStatusPanes();
 
+    // ---- Reply script ----
+    // Tools > Script (reload, open the script's folder) and the status pane
+    // with the loaded script's name or "script error".
+    void AttachScript(CHScriptEngine& script);
+    QMenu* ScriptMenu() const { return m_scriptMenu; }
+    QString ScriptPaneText() const;
+
     CTovikarForm& Form() const { return *m_form; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CHTrayIcon& Tray() const { return *m_tray; }
@@ -144,6 +152,9 @@ private:
     CHTrayIcon* m_tray;
     std::map<int, QAction*> m_actions;
     QMenu* m_fileMenu = nullptr;
+    QMenu* m_toolsMenu = nullptr;
+    QMenu* m_scriptMenu = nullptr;
+    QLabel* m_scriptPane = nullptr;
     QAction* m_recentAnchor = nullptr;
     QList<QAction*> m_recentActions;
     QToolBar* m_toolBar = nullptr;

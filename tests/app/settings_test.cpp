@@ -141,7 +141,8 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
                                "LogFileSize=0x10\n"
                                "LogBakCount= +4\n"
                                "\x01\xff\xfe binary =\x00 x\n"
-                               "[SECS]\nDevicePath=tcp:127.0.0.1:7000\n";
+                               "[SECS]\nDevicePath=tcp:127.0.0.1:7000\n"
+                               "[Script]\nFile=scripts/line.js\n";
     writeAll(path("g.ini"), QByteArray(text, sizeof text - 1));
     CTovikarApp& app = appOn("g.ini");
     app.LoadSettings();
@@ -157,6 +158,7 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
     EXPECT_EQ(app.LogFileSize, 1024);
     EXPECT_EQ(app.LogBakCount, 4);
     EXPECT_EQ(app.DevicePath, QStringLiteral("tcp:127.0.0.1:7000"));
+    EXPECT_EQ(app.ScriptFile, QStringLiteral("scripts/line.js"));
 }
 
 TEST_F(SettingsTest, OversizedFileIsNeitherReadNorWritten) {
@@ -204,14 +206,17 @@ TEST_F(SettingsTest, SaveKeepsOtherContentOfTheFile) {
     EXPECT_FALSE(after.contains("\n\n")) << "line ends of the file are kept";
 }
 
-TEST_F(SettingsTest, DevicePathIsReadButNeverWritten) {
-    writeAll(path("p.ini"), "[SECS]\nDevicePath=/dev/ttyUSB0\n");
+TEST_F(SettingsTest, DevicePathAndScriptFileAreReadButNeverWritten) {
+    writeAll(path("p.ini"), "[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n");
     CTovikarApp& app = appOn("p.ini");
     app.LoadSettings();
     EXPECT_EQ(app.DevicePath, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(app.ScriptFile, QStringLiteral("a.js"));
     app.DevicePath = QStringLiteral("/dev/other");
+    app.ScriptFile = QStringLiteral("b.js");
     ASSERT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(readAll(path("p.ini")).startsWith("[SECS]\nDevicePath=/dev/ttyUSB0\n"));
+    EXPECT_TRUE(readAll(path("p.ini")).startsWith("[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n"));
+    EXPECT_FALSE(readAll(path("p.ini")).contains("b.js"));
 }
 
 // The extra values of the HSMS link: defaults that keep the behaviour

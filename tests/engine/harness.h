@@ -4,6 +4,7 @@
 // speaks HSMS with hand-built frames.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -85,6 +86,7 @@ struct Settings {
     int t3 = 45000;
     int t8 = 2000;
     std::string devicePath;
+    std::string scriptFile; // Script/File, when set
     bool verbose = false;
     bool invokeEvent = false;
     bool master = true;
@@ -111,6 +113,8 @@ struct Settings {
             s += "DevicePath=" + devicePath + "\n";
         s += "[Log]\nLogVerbose=" + std::string(b(verbose)) + "\n";
         s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
+        if (!scriptFile.empty())
+            s += "[Script]\nFile=" + scriptFile + "\n";
         return s;
     }
 };
@@ -130,15 +134,23 @@ inline const char* kS1F2Body = "01024102455141013" "1";
 // output goes to a file so a busy run never stalls on a full pipe.
 class Tovik {
 public:
+    // More files for the folder (name, text), written before the start.
+    using Files = std::vector<std::pair<QString, std::string>>;
     explicit Tovik(const Settings& settings, const std::string& document = kDocument,
-                   bool writeDocument = true) {
+                   bool writeDocument = true, const Files& files = {},
+                   const QStringList& options = {}) {
         docPath = dir.filePath(QStringLiteral("equipment.tvkm"));
         if (writeDocument)
             writeFile(docPath, document);
         writeFile(dir.filePath(QStringLiteral("equipment.ini")), settings.text());
+        for (const auto& [name, text] : files) {
+            QDir().mkpath(QFileInfo(dir.filePath(name)).absolutePath());
+            writeFile(dir.filePath(name), text);
+        }
         proc.setStandardOutputFile(dir.filePath(QStringLiteral("out.txt")));
         proc.setStandardErrorFile(dir.filePath(QStringLiteral("err.txt")));
-        proc.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--headless"), docPath});
+        proc.start(QStringLiteral(TOVIK_EXE),
+                   QStringList{QStringLiteral("--headless")} + options + QStringList{docPath});
         proc.waitForStarted();
     }
     ~Tovik() {
@@ -189,6 +201,13 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return done();
+    }
+    // The exit code once the program ends by itself (-1 when it did not
+    // within ms, -2 when it crashed).
+    int exitCode(int ms = 20000) {
+        if (!proc.waitForFinished(ms))
+            return -1;
+        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
     }
     // SIGTERM, then the exit code (-1 when it did not end within 10 s).
     int terminate() {

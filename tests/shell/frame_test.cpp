@@ -5,6 +5,7 @@
 
 #include "CAboutDlg.h"
 #include "CHKeyIndicators.h"
+#include "CHEventLog.h"
 #include "CHMsgListView.h"
 #include "CHRecentFileList.h"
 #include "CHWindowPlacement.h"
@@ -295,6 +296,32 @@ TEST_F(Frame, StatusBarPanesFollowTheLockKeys) {
     QCoreApplication::processEvents();
     EXPECT_EQ(shown(), QStringLiteral(",NUM,"));
     CHKeyIndicators::SetReader(old);
+}
+
+TEST_F(Frame, ScriptMenuReloadsAndTheStatusBarNamesTheScript) {
+    writeLine();
+    {
+        auto app = start(doc(), true);
+        EXPECT_TRUE(app->Frame()->ScriptPaneText().isEmpty()); // no script, no pane
+        ASSERT_TRUE(app->Frame()->ScriptMenu());
+        EXPECT_FALSE(app->Frame()->ScriptMenu()->actions().at(0)->isEnabled());
+    }
+    write(path("line.js"), "tovik.log('first');\n");
+    auto app = start(doc(), true);
+    CMainFrame& f = *app->Frame();
+    EXPECT_EQ(f.ScriptPaneText(), QStringLiteral("line.js"));
+    const QList<QAction*> items = f.ScriptMenu()->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("&Reload"));
+    EXPECT_EQ(items[1]->text(), QStringLiteral("Open &Folder"));
+
+    write(path("line.js"), "tovik.log(;\n");
+    items[0]->trigger();
+    EXPECT_EQ(f.ScriptPaneText(), QStringLiteral("script error"));
+    write(path("line.js"), "tovik.log('second');\n");
+    items[0]->trigger();
+    EXPECT_EQ(f.ScriptPaneText(), QStringLiteral("line.js"));
+    EXPECT_EQ(app->View().EventLog().Lines().filter(QStringLiteral("Script loaded: line.js")).size(), 2);
 }
 
 TEST_F(Frame, HiddenBarsStayHiddenNextTime) {

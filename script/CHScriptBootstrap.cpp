@@ -1,0 +1,160 @@
+// The script side of the `tovik` object. It keeps what is plain JavaScript
+// (handlers and their patterns, promises, the scenario runner) and leaves
+// every message, timer and log line to the host object it is given.
+#include "CHScriptHost.h"
+
+namespace tovik {
+
+const char* const CHScriptHost::kBootstrap = R"JS((function (host) {
+'use strict';
+const handlers = [];
+const connectionHandlers = [];
+
+// Everything that enters the script from the event loop runs under the same
+// time limit as a handler; promise reactions are queued by the engine itself,
+// so their callbacks are wrapped where they are registered.
+const limited = (fn) => function (...args) {
+    host.enter();
+    try { return fn.apply(this, args); } finally { host.leave(); }
+};
+const then = Promise.prototype.then;
+Object.defineProperty(Promise.prototype, 'then', {
+    configurable: true, writable: true,
+    value: function (onFulfilled, onRejected) {
+        return then.call(this,
+                         typeof onFulfilled === 'function' ? limited(onFulfilled) : onFulfilled,
+                         typeof onRejected === 'function' ? limited(onRejected) : onRejected);
+    }
+});
+
+const report = (e) => host.error(e);
+const caught = (fn) => function (...args) {
+    try { return fn.apply(this, args); } catch (e) { report(e); return undefined; }
+};
+
+function parsePattern(pattern) {
+    const text = String(pattern).toUpperCase();
+    if (text === '*')
+        return { stream: -1, func: -1 };
+    const m = /^S(\d+|\*)F(\d+|\*)$/.exec(text);
+    if (!m)
+        throw new Error(`bad message pattern "${pattern}" (S1F1, S6F*, S*F* or *)`);
+    return { stream: m[1] === '*' ? -1 : Number(m[1]), func: m[2] === '*' ? -1 : Number(m[2]) };
+}
+
+const msgPrototype = {
+    get body() {
+        const body = host.body(this.hex);
+        Object.defineProperty(this, 'body', { value: body, enumerable: true });
+        return body;
+    },
+    get sml() {
+        const sml = host.sml(this.hex);
+        Object.defineProperty(this, 'sml', { value: sml, enumerable: true });
+        return sml;
+    },
+    item(...path) {
+        let item = this.body;
+        for (const i of path) {
+            if (item === undefined || item.type !== 'L')
+                return undefined;
+            item = item.items[i];
+        }
+        return item;
+    },
+};
+
+function makeMsg(hex, port, stream, func, wbit, device, systemBytes) {
+    const msg = Object.create(msgPrototype);
+    msg.stream = stream;
+    msg.function = func;
+    msg.wbit = wbit;
+    msg.device = device;
+    msg.systemBytes = systemBytes;
+    msg.hex = hex;
+    msg.port = port;
+    return msg;
+}
+
+function dispatch(hex, port, stream, func, wbit, device, systemBytes) {
+    const msg = makeMsg(hex, port, stream, func, wbit, device, systemBytes);
+    for (const h of handlers) {
+        if ((h.stream >= 0 && h.stream !== stream) || (h.func >= 0 && h.func !== func))
+            continue;
+        let result;
+        try {
+            result = h.handler(msg);
+        } catch (e) {
+            report(e);
+            return undefined;
+        }
+        if (result !== undefined)
+            return result;
+    }
+    return undefined;
+}
+
+function connection(address, port, connected) {
+    for (const fn of connectionHandlers) {
+        try { fn(address, port, connected); } catch (e) { report(e); }
+    }
+}
+
+function send(what, port) {
+    const id = host.send(what, port === undefined ? -1 : port);
+    if (id === 0)
+        return Promise.resolve(undefined);
+    return new Promise((resolve, reject) => host.track(id, resolve, reject));
+}
+
+function run(generatorFunction) {
+    return new Promise((resolve, reject) => {
+        const it = generatorFunction();
+        const step = (method, value) => {
+            let r;
+            try {
+                r = it[method](value);
+            } catch (e) {
+                report(e);
+                reject(e);
+                return;
+            }
+            if (r.done)
+                resolve(r.value);
+            else
+                Promise.resolve(r.value).then((v) => step('next', v), (e) => step('throw', e));
+        };
+        step('next', undefined);
+    });
+}
+
+const tovik = {
+    on(pattern, handler) {
+        if (typeof handler !== 'function')
+            throw new TypeError('tovik.on needs a handler function');
+        const p = parsePattern(pattern);
+        handlers.push({ stream: p.stream, func: p.func, handler });
+        host.watch();
+    },
+    reply(msg, what) { host.reply(msg.hex, msg.port === undefined ? -1 : msg.port, what); },
+    send,
+    after(ms, fn) { return host.after(Number(ms), caught(fn), false); },
+    every(ms, fn) { return host.after(Number(ms), caught(fn), true); },
+    cancel(id) { host.cancel(Number(id)); },
+    sleep(ms) { return new Promise((resolve) => host.after(Number(ms), () => resolve(), false)); },
+    run,
+    log(text) { host.log(String(text)); },
+    definition(name) { return host.definition(String(name)); },
+    get connected() { return host.connected(); },
+    onConnection(fn) {
+        if (typeof fn !== 'function')
+            throw new TypeError('tovik.onConnection needs a function');
+        connectionHandlers.push(fn);
+    },
+    exit(code) { host.exit(code === undefined ? 0 : Number(code)); },
+};
+Object.freeze(tovik);
+return { tovik, dispatch, makeMsg, connection };
+}))JS";
+
+} // namespace tovik

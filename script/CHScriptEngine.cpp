@@ -1,0 +1,181 @@
+#include "CHScriptEngine.h"
+
+#include "CHScriptHost.h"
+#include "CTovikarView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace tovik {
+
+CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
+    : QObject(parent), m_view(view),
+      // The watchdog's thread only posts: the engine is re-enabled here, on
+      // the GUI thread, once the interrupted script has unwound.
+      m_watchdog(kTimeLimit, [this] {
+          QMetaObject::invokeMethod(
+              this, [this] { recover(); }, Qt::QueuedConnection);
+      }) {
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(150);
+    connect(&m_settle, &QTimer::timeout, this, &CHScriptEngine::fileTouched);
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle, qOverload<>(&QTimer::start));
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle,
+            qOverload<>(&QTimer::start));
+    connect(&m_view, &CTovikarView::SentPrimaryExpired, this,
+            [this](const QString& key, uint number) {
+                if (m_host)
+                    m_host->OnExpired(key, number);
+            });
+    connect(&m_view, &CTovikarView::HsmsConnectionChanged, this,
+            [this](const QString& address, int port, bool connected) {
+                if (m_host)
+                    m_host->OnConnection(address, port, connected);
+            });
+}
+
+CHScriptEngine::~CHScriptEngine() {
+    unload();
+}
+
+QString CHScriptEngine::ChooseScript(const QString& commandLine, const QString& setting,
+                                     const QString& documentPath) {
+    if (!commandLine.isEmpty())
+        return QFileInfo(commandLine).absoluteFilePath();
+    const QFileInfo document(documentPath);
+    if (!setting.isEmpty()) {
+        if (QDir::isAbsolutePath(setting))
+            return setting;
+        const QDir folder = documentPath.isEmpty() ? QDir::current() : document.absoluteDir();
+        return folder.absoluteFilePath(setting);
+    }
+    if (documentPath.isEmpty())
+        return {};
+    const QString beside = document.absoluteDir().absoluteFilePath(document.completeBaseName() +
+                                                                   QStringLiteral(".js"));
+    return QFileInfo::exists(beside) ? beside : QString();
+}
+
+void CHScriptEngine::Start(const QString& path) {
+    if (!m_watcher.files().isEmpty())
+        m_watcher.removePaths(m_watcher.files());
+    if (!m_watcher.directories().isEmpty())
+        m_watcher.removePaths(m_watcher.directories());
+    unload();
+    m_path = path;
+    m_loadedText.clear();
+    m_everRead = false;
+    if (m_path.isEmpty()) {
+        setStatus(QString());
+        return;
+    }
+    // The folder too: editors that save by renaming replace the file the
+    // watch was on.
+    m_watcher.addPath(QFileInfo(m_path).absolutePath());
+    if (QFileInfo::exists(m_path))
+        m_watcher.addPath(m_path);
+    load();
+}
+
+void CHScriptEngine::Reload() {
+    if (!m_path.isEmpty())
+        load();
+}
+
+void CHScriptEngine::fileTouched() {
+    if (m_path.isEmpty())
+        return;
+    if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path))
+        m_watcher.addPath(m_path);
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return; // gone for the moment: the old script goes on
+    // Other files of the folder change too; only new text is loaded.
+    if (m_everRead && file.readAll() == m_loadedText)
+        return;
+    load();
+}
+
+void CHScriptEngine::load() {
+    CTovikarView::LogBatch batch(m_view);
+    unload();
+    const QString name = QFileInfo(m_path).fileName();
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_view.AddText(QStringLiteral("Script error: %1: cannot read the file").arg(name));
+        setStatus(QStringLiteral("script error"));
+        return;
+    }
+    m_loadedText = file.readAll();
+    m_everRead = true;
+    auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
+    m_host = std::move(host);
+    if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {
+        unload();
+        setStatus(QStringLiteral("script error"));
+        return;
+    }
+    m_view.AddText(QStringLiteral("Script loaded: ") + name);
+    // Handlers see received messages; replies settle the script's sends.
+    m_view.SetReceiveHook([this](int port, const std::string& hex) {
+        return m_host && m_host->OnReceived(port, hex);
+    });
+    setStatus(name);
+}
+
+void CHScriptEngine::unload() {
+    m_view.SetReceiveHook({});
+    m_watchdog.Disarm();
+    m_depth = 0;
+    if (m_host) {
+        m_host->Js().setInterrupted(false);
+        m_host.reset();
+    }
+}
+
+QString CHScriptEngine::StatusText() const {
+    return m_status;
+}
+
+void CHScriptEngine::setStatus(const QString& text) {
+    if (text == m_status)
+        return;
+    m_status = text;
+    Q_EMIT StatusChanged(m_status);
+}
+
+void CHScriptEngine::Enter(const char* what) {
+    if (m_depth++ == 0 && m_host) {
+        m_running = what;
+        m_watchdog.Arm(&m_host->Js());
+    }
+}
+
+void CHScriptEngine::Leave() {
+    if (m_depth > 0 && --m_depth == 0 && m_watchdog.Disarm())
+        interrupted();
+}
+
+void CHScriptEngine::recover() {
+    // An interrupted promise reaction never reached its Leave.
+    if (m_depth > 0 && m_watchdog.Fired()) {
+        m_depth = 0;
+        m_watchdog.Disarm();
+        interrupted();
+    }
+}
+
+void CHScriptEngine::interrupted() {
+    if (m_host)
+        m_host->Js().setInterrupted(false);
+    m_view.AddText(QStringLiteral("Script interrupted: %1 ran longer than 1 s.")
+                       .arg(QLatin1String(m_running)));
+}
+
+void CHScriptEngine::RequestExit(int code) {
+    QMetaObject::invokeMethod(
+        this, [this, code] { Q_EMIT ExitRequested(code); }, Qt::QueuedConnection);
+}
+
+} // namespace tovik

@@ -1,0 +1,86 @@
+#pragma once
+// Reply scripts: finds the script that belongs to the document, loads it
+// after the document, loads it again when its file changes, and hooks the
+// loaded one into the view. A script that fails to load leaves the program
+// as it is without one. Every entry into a script runs under a 1 s limit.
+#include "CHScriptWatchdog.h"
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+namespace tovik {
+
+class CHScriptHost;
+class CTovikarView;
+
+class CHScriptEngine : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds kTimeLimit{1000};
+
+    explicit CHScriptEngine(CTovikarView& view, QObject* parent = nullptr);
+    ~CHScriptEngine() override;
+
+    // The script to load: the command line's file; else the File setting,
+    // relative to the document's folder; else NAME.js beside NAME.tvkm when
+    // it exists. Empty: no script.
+    static QString ChooseScript(const QString& commandLine, const QString& setting,
+                                const QString& documentPath);
+
+    // Loads the file and watches it; an empty path unloads.
+    void Start(const QString& path);
+    // Loads the watched file again (the Tools menu, or a change on disk).
+    void Reload();
+    const QString& Path() const { return m_path; }
+    bool IsLoaded() const { return m_host != nullptr; }
+    // The loaded script's file name, "script error", or empty without a script.
+    QString StatusText() const;
+
+    // Entry into the script from C++ or from a queued promise reaction:
+    // the outermost one arms the watchdog.
+    void Enter(const char* what);
+    void Leave();
+    class Entry {
+    public:
+        Entry(CHScriptEngine& engine, const char* what) : m_engine(engine) { m_engine.Enter(what); }
+        ~Entry() { m_engine.Leave(); }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+
+    private:
+        CHScriptEngine& m_engine;
+    };
+
+    // From the script's tovik.exit: asked once the current work is done.
+    void RequestExit(int code);
+
+Q_SIGNALS:
+    void StatusChanged(const QString& text);
+    void ExitRequested(int code);
+
+private:
+    void load();
+    void unload();
+    void fileTouched();
+    void interrupted();
+    void recover();
+    void setStatus(const QString& text);
+
+    CTovikarView& m_view;
+    QString m_path;
+    QByteArray m_loadedText;
+    bool m_everRead = false;
+    std::unique_ptr<CHScriptHost> m_host;
+    QString m_status;
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle; // editors write in steps: load once they are done
+    int m_depth = 0;
+    const char* m_running = "";
+    CHScriptWatchdog m_watchdog;
+};
+
+} // namespace tovik

@@ -1,0 +1,269 @@
+#include "CHScriptHost.h"
+
+#include "CHMsgHeader.h"
+#include "CHScriptEngine.h"
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+namespace tovik {
+
+CHScriptHost::CHScriptHost(CTovikarView& view, CHScriptEngine& owner, QString name)
+    : m_view(view), m_owner(owner), m_name(std::move(name)) {}
+
+CHScriptHost::~CHScriptHost() {
+    for (auto& [id, t] : m_timers)
+        delete t.timer;
+}
+
+bool CHScriptHost::Load(const QString& program, const QString& fileName) {
+    QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    const QJSValue bootstrap = m_js.evaluate(QLatin1String(kBootstrap));
+    const QJSValue internals = bootstrap.call({m_js.newQObject(this)});
+    m_dispatch = internals.property(QStringLiteral("dispatch"));
+    m_makeMsg = internals.property(QStringLiteral("makeMsg"));
+    m_connection = internals.property(QStringLiteral("connection"));
+    if (internals.isError()) { // the bootstrap itself: only a broken build gets here
+        m_view.AddText(ErrorText(internals));
+        return false;
+    }
+    m_js.globalObject().setProperty(QStringLiteral("tovik"),
+                                    internals.property(QStringLiteral("tovik")));
+    QJSValue result;
+    {
+        CHScriptEngine::Entry entry(m_owner, "the script");
+        result = m_js.evaluate(program, fileName, 1);
+    }
+    if (result.isError()) {
+        m_view.AddText(ErrorText(result));
+        return false;
+    }
+    return true;
+}
+
+QString CHScriptHost::ErrorText(const QJSValue& error) const {
+    QString file = m_name;
+    int line = 0;
+    if (error.isError()) {
+        const QString where = error.property(QStringLiteral("fileName")).toString();
+        if (!where.isEmpty())
+            file = QFileInfo(where.startsWith(QLatin1String("file:")) ? where.mid(5) : where)
+                       .fileName();
+        line = error.property(QStringLiteral("lineNumber")).toInt();
+    }
+    QString text = QStringLiteral("Script error: ") + file;
+    if (line > 0)
+        text += QStringLiteral(" line ") + QString::number(line);
+    return text + QStringLiteral(": ") + error.toString();
+}
+
+void CHScriptHost::error(const QJSValue& error) {
+    m_view.AddText(ErrorText(error));
+}
+
+QJSValueList CHScriptHost::msgArguments(int port, const std::string& hex) {
+    // The header alone, without decoding the body: the script reads that
+    // only when it asks for it.
+    const CHMsgHeader h(hex);
+    const double system = static_cast<double>((uint32_t{h.SystemHigh} << 16) | h.SystemLow);
+    return {QJSValue(QString::fromLatin1(hex)),
+            QJSValue(port),
+            QJSValue(int{h.Stream}),
+            QJSValue(int{h.Function}),
+            QJSValue(h.WBit != 0),
+            QJSValue(int{h.DeviceID}),
+            QJSValue(system)};
+}
+
+QJSValue CHScriptHost::makeMsg(int port, const std::string& hex) {
+    return m_makeMsg.call(msgArguments(port, hex));
+}
+
+bool CHScriptHost::OnReceived(int port, const std::string& hex) {
+    if (!m_pending.empty())
+        settle(port, hex);
+    if (!m_watching)
+        return false;
+
+    const uint64_t loadsBefore = m_workingLoads;
+    QJSValue result;
+    {
+        CHScriptEngine::Entry entry(m_owner, "a handler");
+        result = m_dispatch.call(msgArguments(port, hex));
+    }
+    if (result.isNull())
+        return true; // deliberately silent
+    if (!result.isUndefined() && !result.isError()) {
+        const QString problem = loadWorking(result);
+        if (problem.isEmpty()) {
+            m_view.SendWorkingMessage(port, &hex);
+            return true;
+        }
+        m_view.AddText(QStringLiteral("Script error: %1: the reply %2").arg(m_name, problem));
+    }
+    // The dispatch goes on with the received message, whatever the handlers sent.
+    if (m_workingLoads != loadsBefore)
+        m_view.WorkingCodec().SetHexMessage(hex);
+    return false;
+}
+
+QString CHScriptHost::loadWorking(const QJSValue& what) {
+    CHVeltSecsII& working = m_view.WorkingCodec();
+    ++m_workingLoads;
+    if (what.isString()) {
+        working.SetSml(what.toString().toStdString());
+    } else if (what.isObject() && what.property(QStringLiteral("text")).isString()) {
+        m_view.LoadDefinition(what.property(QStringLiteral("text")).toString().toStdString(),
+                              what.property(QStringLiteral("structure")).toBool());
+    } else {
+        return QStringLiteral("is neither SML text nor a definition");
+    }
+    if (!working.GetLastError().empty())
+        return QStringLiteral("does not load: ") + QString::fromStdString(working.GetLastError());
+    return {};
+}
+
+int CHScriptHost::send(const QJSValue& what, int port) {
+    CTovikarView::LogBatch batch(m_view);
+    const QString problem = loadWorking(what);
+    if (!problem.isEmpty()) {
+        m_js.throwError(QStringLiteral("tovik.send: the message ") + problem);
+        return 0;
+    }
+    m_view.SendWorkingMessage(port, nullptr);
+    CHVeltSecsII& working = m_view.WorkingCodec();
+    if ((working.GetFunction() & 1) == 0 || !working.GetWBit())
+        return 0;
+    const uint32_t id = m_nextSend++;
+    if (!m_view.SentPrimaries.AddPrimary(working.GetHexMessage(), kRecordKey, id))
+        return 0;
+    m_pending[id] = {};
+    return static_cast<int>(id);
+}
+
+void CHScriptHost::track(int id, const QJSValue& resolve, const QJSValue& reject) {
+    const auto it = m_pending.find(static_cast<uint32_t>(id));
+    if (it != m_pending.end())
+        it->second = {resolve, reject};
+}
+
+void CHScriptHost::settle(int port, const std::string& hex) {
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (m_view.SentPrimaries.RemoveAnswered(hex, kRecordKey, it->first)) {
+            const QJSValue resolve = it->second.resolve;
+            m_pending.erase(it);
+            // Resolving only queues the reactions: nothing runs here.
+            resolve.call({makeMsg(port, hex)});
+            return;
+        }
+    }
+}
+
+void CHScriptHost::OnExpired(const QString& keyText, uint keyNumber) {
+    if (keyText != QLatin1String(kRecordKey))
+        return;
+    const auto it = m_pending.find(keyNumber);
+    if (it == m_pending.end())
+        return;
+    const QJSValue reject = it->second.reject;
+    m_pending.erase(it);
+    reject.call({m_js.newErrorObject(QJSValue::GenericError, QStringLiteral("T3"))});
+}
+
+void CHScriptHost::OnConnection(const QString& address, int port, bool connected) {
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "a connection handler");
+    m_connection.call({QJSValue(address), QJSValue(port), QJSValue(connected)});
+}
+
+void CHScriptHost::reply(const QString& hex, int port, const QJSValue& what) {
+    CTovikarView::LogBatch batch(m_view);
+    const QString problem = loadWorking(what);
+    if (!problem.isEmpty()) {
+        m_js.throwError(QStringLiteral("tovik.reply: the message ") + problem);
+        return;
+    }
+    const std::string primary = hex.toStdString();
+    m_view.SendWorkingMessage(port, &primary);
+}
+
+int CHScriptHost::after(int ms, const QJSValue& fn, bool repeat) {
+    const int id = m_nextTimer++;
+    auto* timer = new QTimer;
+    timer->setSingleShot(!repeat);
+    timer->setInterval(std::max(0, ms));
+    QObject::connect(timer, &QTimer::timeout, this, [this, id] { fire(id); });
+    m_timers[id] = {timer, fn};
+    timer->start();
+    return id;
+}
+
+void CHScriptHost::fire(int id) {
+    const auto it = m_timers.find(id);
+    if (it == m_timers.end())
+        return;
+    const QJSValue fn = it->second.fn;
+    if (it->second.timer->isSingleShot()) {
+        it->second.timer->deleteLater();
+        m_timers.erase(it);
+    }
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "a timer");
+    fn.call();
+}
+
+void CHScriptHost::cancel(int id) {
+    const auto it = m_timers.find(id);
+    if (it == m_timers.end())
+        return;
+    it->second.timer->stop();
+    it->second.timer->deleteLater();
+    m_timers.erase(it);
+}
+
+void CHScriptHost::log(const QString& text) {
+    m_view.AddText(text);
+}
+
+QJSValue CHScriptHost::definition(const QString& name) {
+    const CHOneMsg* def = m_view.Document().FindByName(name.toStdString());
+    if (!def)
+        return QJSValue(QJSValue::NullValue);
+    QJSValue o = m_js.newObject();
+    o.setProperty(QStringLiteral("name"), QString::fromStdString(def->m_strName));
+    o.setProperty(QStringLiteral("structure"), def->m_bStructure);
+    o.setProperty(QStringLiteral("text"), QString::fromStdString(def->m_strText));
+    o.setProperty(QStringLiteral("stream"), int{def->m_nStream});
+    o.setProperty(QStringLiteral("function"), int{def->m_nFunction});
+    return o;
+}
+
+bool CHScriptHost::connected() const {
+    return m_view.GetConnected();
+}
+
+void CHScriptHost::exit(int code) {
+    m_owner.RequestExit(code);
+}
+
+void CHScriptHost::enter() {
+    m_owner.Enter("a promise reaction");
+}
+
+void CHScriptHost::leave() {
+    m_owner.Leave();
+}
+
+QJSValue CHScriptHost::body(const QString& hex) {
+    m_codec.SetHexMessage(hex.toStdString());
+    return ScriptBody(m_js, m_codec);
+}
+
+QString CHScriptHost::sml(const QString& hex) {
+    m_codec.SetHexMessage(hex.toStdString());
+    return QString::fromStdString(m_codec.GetSmlText());
+}
+
+} // namespace tovik

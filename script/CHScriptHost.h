@@ -1,0 +1,107 @@
+#pragma once
+// One loaded reply script: its JavaScript engine, the native half of the
+// `tovik` object (Q_INVOKABLE methods the bootstrap calls as `host.*`), its
+// timers and the sends that still wait for a reply. Reloading makes a new
+// host, so nothing of an old script survives.
+#include "CVeltSecsII.h"
+
+#include <QJSEngine>
+#include <QJSValue>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+class QTimer;
+
+namespace tovik {
+
+class CHScriptEngine;
+class CTovikarView;
+
+// The codec with its message open to reading, for the item tree.
+class CHScriptCodec : public CVeltSecsII {
+public:
+    using CVeltSecsII::message;
+};
+
+class CHScriptHost : public QObject {
+    Q_OBJECT
+public:
+    // The key of the script's records in SentPrimaries; the exchange engine's
+    // own records carry the empty key, so neither settles the other's.
+    static constexpr const char* kRecordKey = "script";
+    static const char* const kBootstrap;
+
+    CHScriptHost(CTovikarView& view, CHScriptEngine& owner, QString name);
+    ~CHScriptHost() override;
+
+    // Runs the script's text; false (with the error logged) when it fails.
+    bool Load(const QString& program, const QString& fileName);
+    // A received data message; true when the script settled it (a reply or
+    // deliberately none).
+    bool OnReceived(int port, const std::string& hex);
+    void OnExpired(const QString& keyText, uint keyNumber);
+    void OnConnection(const QString& address, int port, bool connected);
+    bool Watching() const { return m_watching; }
+    QJSEngine& Js() { return m_js; }
+    // "Script error: NAME.js line N: message" for a thrown value.
+    QString ErrorText(const QJSValue& error) const;
+
+    Q_INVOKABLE int send(const QJSValue& what, int port);
+    Q_INVOKABLE void track(int id, const QJSValue& resolve, const QJSValue& reject);
+    Q_INVOKABLE void reply(const QString& hex, int port, const QJSValue& what);
+    Q_INVOKABLE int after(int ms, const QJSValue& fn, bool repeat);
+    Q_INVOKABLE void cancel(int id);
+    Q_INVOKABLE void log(const QString& text);
+    Q_INVOKABLE QJSValue definition(const QString& name);
+    Q_INVOKABLE bool connected() const;
+    Q_INVOKABLE void exit(int code);
+    Q_INVOKABLE void enter();
+    Q_INVOKABLE void leave();
+    Q_INVOKABLE void error(const QJSValue& error);
+    Q_INVOKABLE void watch() { m_watching = true; }
+    Q_INVOKABLE QJSValue body(const QString& hex);
+    Q_INVOKABLE QString sml(const QString& hex);
+
+private:
+    struct Timer {
+        QTimer* timer;
+        QJSValue fn;
+    };
+    struct Pending {
+        QJSValue resolve;
+        QJSValue reject;
+    };
+    // Loads SML text or a definition object into the working codec; the
+    // reason when it cannot.
+    QString loadWorking(const QJSValue& what);
+    QJSValueList msgArguments(int port, const std::string& hex);
+    QJSValue makeMsg(int port, const std::string& hex);
+    void settle(int port, const std::string& hex);
+    void fire(int id);
+
+    CTovikarView& m_view;
+    CHScriptEngine& m_owner;
+    const QString m_name;
+    QJSEngine m_js;
+    QJSValue m_dispatch;
+    QJSValue m_makeMsg;
+    QJSValue m_connection;
+    CHScriptCodec m_codec; // decodes received messages for the script
+    std::map<int, Timer> m_timers;
+    std::map<uint32_t, Pending> m_pending;
+    int m_nextTimer = 1;
+    uint32_t m_nextSend = 1;
+    uint64_t m_workingLoads = 0; // the working codec was loaded by the script
+    bool m_watching = false;
+};
+
+// The item tree of a message body for a script: {type, items} for lists,
+// {type, value} for texts, {type, values} for the rest; undefined without a body.
+QJSValue ScriptBody(QJSEngine& js, const CHScriptCodec& codec);
+
+} // namespace tovik
