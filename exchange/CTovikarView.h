@@ -138,7 +138,7 @@ public:
     CHVeltSecsII& ScratchCodec() { return m_scratch; }
     CTovikarDoc& Document() { return m_doc; }
     // Loads a definition's text into the working codec (SML or hex dump).
-    void LoadDefinition(const std::string& text, bool structure) { loadDefinition(text, structure); }
+    void LoadDefinition(const CHOneMsg& def) { loadDefinition(def); }
 
     // Reply scripts see every received data message before the automatic
     // reply; true means the script settled it and the dispatch stops there.

@@ -4,6 +4,7 @@
 #include "CHScriptEngine.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
+#include "qbytetext.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -113,15 +114,18 @@ QString CHScriptHost::loadWorking(const QJSValue& what) {
     CHVeltSecsII& working = m_view.WorkingCodec();
     ++m_workingLoads;
     if (what.isString()) {
-        working.SetSml(what.toString().toStdString());
+        working.SetSml(BytesFromText(what.toString()));
     } else if (what.isObject() && what.property(QStringLiteral("text")).isString()) {
-        m_view.LoadDefinition(what.property(QStringLiteral("text")).toString().toStdString(),
-                              what.property(QStringLiteral("structure")).toBool());
+        CHOneMsg def;
+        def.m_strName = BytesFromText(what.property(QStringLiteral("name")).toString());
+        def.m_strText = BytesFromText(what.property(QStringLiteral("text")).toString());
+        def.m_bStructure = what.property(QStringLiteral("structure")).toBool();
+        m_view.LoadDefinition(def);
     } else {
         return QStringLiteral("is neither SML text nor a definition");
     }
     if (!working.GetLastError().empty())
-        return QStringLiteral("does not load: ") + QString::fromStdString(working.GetLastError());
+        return QStringLiteral("does not load: ") + TextFromBytes(working.GetLastError());
     return {};
 }
 
@@ -228,13 +232,13 @@ void CHScriptHost::log(const QString& text) {
 }
 
 QJSValue CHScriptHost::definition(const QString& name) {
-    const CHOneMsg* def = m_view.Document().FindByName(name.toStdString());
+    const CHOneMsg* def = m_view.Document().FindByName(BytesFromText(name));
     if (!def)
         return QJSValue(QJSValue::NullValue);
     QJSValue o = m_js.newObject();
-    o.setProperty(QStringLiteral("name"), QString::fromStdString(def->m_strName));
+    o.setProperty(QStringLiteral("name"), TextFromBytes(def->m_strName));
     o.setProperty(QStringLiteral("structure"), def->m_bStructure);
-    o.setProperty(QStringLiteral("text"), QString::fromStdString(def->m_strText));
+    o.setProperty(QStringLiteral("text"), TextFromBytes(def->m_strText));
     o.setProperty(QStringLiteral("stream"), int{def->m_nStream});
     o.setProperty(QStringLiteral("function"), int{def->m_nFunction});
     return o;
@@ -263,7 +267,7 @@ QJSValue CHScriptHost::body(const QString& hex) {
 
 QString CHScriptHost::sml(const QString& hex) {
     m_codec.SetHexMessage(hex.toStdString());
-    return QString::fromStdString(m_codec.GetSmlText());
+    return TextFromBytes(m_codec.GetSmlText());
 }
 
 } // namespace tovik
