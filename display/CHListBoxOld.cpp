@@ -2,6 +2,7 @@
 
 #include "CHEventLog.h"
 #include "CHEventLogModel.h"
+#include "CHPaintTrace.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -57,8 +58,25 @@ CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CHListBoxOld::userSelectionChanged);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CHListBoxOld::userSelectionChanged);
     m_seenSerial = log.SelectionSerial() - 1; // show the log's selection at the first sync
+    m_trace = CHPaintTrace::FromEnvironment(*this);
     m_model->Sync();
     mirrorSelection();
+}
+
+CHListBoxOld::~CHListBoxOld() = default;
+
+bool CHListBoxOld::SyncPending() const {
+    return m_model->Pending();
+}
+
+int CHListBoxOld::LogLine(int row) const {
+    return m_model->StoreRow(row);
+}
+
+void CHListBoxOld::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    if (m_trace)
+        m_trace->Painted();
 }
 
 int CHListBoxOld::SelectedLine() const {
@@ -95,8 +113,10 @@ void CHListBoxOld::mirrorSelection() {
             selectionModel()->clear();
     }
     m_mirroring = false;
-    if (SelectedLine() >= 0)
-        postScroll();
+    // Scrolled here, before the frame's one repaint, not at a later pass.
+    if (const int row = SelectedLine(); row >= 0)
+        scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible);
+    Q_EMIT caughtUp();
 }
 
 void CHListBoxOld::userSelectionChanged() {
