@@ -3,10 +3,23 @@
 #include "CHEventLog.h"
 #include "CHListBoxOld.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QScrollBar>
 
 #include <chrono>
 
 namespace tovik {
+
+namespace {
+const QEvent::Type kUserAction = static_cast<QEvent::Type>(QEvent::registerEventType());
+constexpr auto kUserPeriod = std::chrono::milliseconds(100);
+
+struct UserAction : QEvent {
+    explicit UserAction(qint64 when) : QEvent(kUserAction), queued(when) {}
+    qint64 queued;
+};
+} // namespace
 
 qint64 CHPaintTrace::NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -30,30 +43,53 @@ CHPaintTrace::CHPaintTrace(CHListBoxOld& view, std::FILE* out) : m_view(view), m
             [this, &log] { m_texts.emplace_back(log.Added(), NowNs()); });
     // Texts cleared away never reach the screen: not counted.
     connect(&log, &CHEventLog::wasReset, this, [this] { m_texts.clear(); });
+    m_user = std::thread([this] {
+        std::unique_lock lock(m_mutex);
+        while (!m_wake.wait_for(lock, kUserPeriod, [this] { return m_stop; }))
+            QCoreApplication::postEvent(this, new UserAction(NowNs()));
+    });
 }
 
 CHPaintTrace::~CHPaintTrace() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_user.join();
     std::fclose(m_out);
 }
 
+void CHPaintTrace::customEvent(QEvent* event) {
+    if (event->type() != kUserAction)
+        return;
+    m_inputs.push_back(static_cast<UserAction*>(event)->queued);
+    QScrollBar* bar = m_view.verticalScrollBar();
+    bar->triggerAction(bar->value() > bar->minimum() ? QAbstractSlider::SliderSingleStepSub
+                                                     : QAbstractSlider::SliderSingleStepAdd);
+}
+
 void CHPaintTrace::Painted() {
-    const int rows = m_view.model()->rowCount();
-    if (rows == 0 || m_texts.empty())
-        return;
-    // The newest row on screen: the one at the bottom edge, or the last row
-    // when the rows do not fill the view.
-    const QModelIndex bottom = m_view.indexAt(QPoint(1, m_view.viewport()->height() - 1));
-    const int line = m_view.LogLine(bottom.isValid() ? bottom.row() : rows - 1);
-    if (line < 0)
-        return;
-    const CHEventLog& log = m_view.Log();
-    const quint64 shownEnd = log.Added() - static_cast<quint64>(log.Count()) + static_cast<quint64>(line) + 1;
     const qint64 now = NowNs();
     bool wrote = false;
-    while (!m_texts.empty() && m_texts.front().first <= shownEnd) {
-        std::fprintf(m_out, "paint %lld\n", static_cast<long long>((now - m_texts.front().second) / 1000));
-        m_texts.pop_front();
+    for (const qint64 queued : m_inputs) {
+        std::fprintf(m_out, "input %lld\n", static_cast<long long>((now - queued) / 1000));
         wrote = true;
+    }
+    m_inputs.clear();
+    // The newest row on screen: the one at the bottom edge, or the last row
+    // when the rows do not fill the view.
+    const int rows = m_view.model()->rowCount();
+    const QModelIndex bottom = m_view.indexAt(QPoint(1, m_view.viewport()->height() - 1));
+    const int line = rows > 0 ? m_view.LogLine(bottom.isValid() ? bottom.row() : rows - 1) : -1;
+    if (line >= 0) {
+        const CHEventLog& log = m_view.Log();
+        const quint64 shownEnd = log.Added() - static_cast<quint64>(log.Count()) + static_cast<quint64>(line) + 1;
+        while (!m_texts.empty() && m_texts.front().first <= shownEnd) {
+            std::fprintf(m_out, "paint %lld\n", static_cast<long long>((now - m_texts.front().second) / 1000));
+            m_texts.pop_front();
+            wrote = true;
+        }
     }
     if (wrote)
         std::fflush(m_out);

@@ -1,17 +1,26 @@
 #pragma once
-// How far the event log on screen trails the engine, for the benchmarks.
-// With TOVIK_PAINT_TRACE=FILE in the environment, each paint of the log
-// writes to FILE, for every logged text that the paint brought on screen
-// (it or a newer line is visible now), one line: "paint" and the
-// microseconds from the text's AddText to the end of that paint. Unset, the
-// log view carries no trace at all.
+// How far the event log on screen trails the engine, and how soon the
+// window answers the user, for the benchmarks. With TOVIK_PAINT_TRACE=FILE in
+// the environment, each paint of the log writes to FILE:
+// - for every logged text that the paint brought on screen (it or a newer
+//   line is visible now), "paint" and the microseconds from the text's
+//   AddText to the end of that paint;
+// - for every user action since the last paint, "input" and the microseconds
+//   from the action being queued to the end of the paint that shows it. A
+//   thread of the trace queues one every 100 ms, as the platform queues
+//   input: a one-line scroll of the log, as the scroll bar's arrow does.
+// Unset, the log view carries no trace at all.
 #include <QObject>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace tovik {
 
@@ -30,12 +39,21 @@ public:
 
     static qint64 NowNs();
 
+protected:
+    void customEvent(QEvent* event) override;
+
 private:
     CHListBoxOld& m_view;
     std::FILE* m_out;
     // Each text logged and not yet on screen: the running number one past
     // its last line, and when it was logged.
     std::deque<std::pair<quint64, qint64>> m_texts;
+    // When each action handled since the last paint was queued.
+    std::vector<qint64> m_inputs;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_user;
 };
 
 } // namespace tovik
