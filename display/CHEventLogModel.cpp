@@ -45,8 +45,10 @@ void CHEventLogModel::Sync() {
         m_dropPending = 0;
         m_rows = m_log.Count();
         endResetModel();
+    } else if (const int drop = std::min(m_dropPending, m_rows); drop > 0 && m_log.Count() == m_rows) {
+        m_dropPending = 0;
+        Q_EMIT shifted(drop);
     } else {
-        const int drop = std::min(m_dropPending, m_rows);
         if (drop > 0) {
             beginRemoveRows({}, 0, drop - 1);
             m_rows -= drop;

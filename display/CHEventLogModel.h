@@ -35,6 +35,12 @@ public:
 
 Q_SIGNALS:
     void aboutToSync();
+    // Once the log is full a catch-up keeps the number of rows: every row
+    // shows the line `lines` further on. The model's one view (the log's
+    // list) repaints its rows and moves its selection up with them. This
+    // stands for dataChanged over all rows, which would make the list lay
+    // all 4000 rows out again at every frame.
+    void shifted(int lines);
     // After a sync that changed rows; the selection is up to the views.
     void synced();
 

@@ -57,6 +57,7 @@ protected:
 
 private:
     void mirrorSelection();
+    void shiftSelection(int lines);
     void userSelectionChanged();
     void postScroll();
     void placeFindBox();
