@@ -19,6 +19,17 @@
 
 namespace bench {
 
+// SIGTERM, so the program ends as its user would end it; SIGKILL after 10 s.
+inline void stopProcess(QProcess& proc) {
+    if (proc.state() == QProcess::NotRunning)
+        return;
+    proc.terminate();
+    if (!proc.waitForFinished(10000)) {
+        proc.kill();
+        proc.waitForFinished();
+    }
+}
+
 // An X server of the run's own, on a display number nobody holds; no
 // display when Xvfb is not installed or does not start.
 class Xvfb {
@@ -42,21 +53,11 @@ public:
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
-            if (display.isEmpty() && m_proc.state() != QProcess::NotRunning) {
-                m_proc.kill();
-                m_proc.waitForFinished();
-            }
+            if (display.isEmpty())
+                stopProcess(m_proc);
         }
     }
-    ~Xvfb() {
-        if (m_proc.state() != QProcess::NotRunning) {
-            m_proc.terminate();
-            if (!m_proc.waitForFinished(5000)) {
-                m_proc.kill();
-                m_proc.waitForFinished();
-            }
-        }
-    }
+    ~Xvfb() { stopProcess(m_proc); }
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
 
@@ -95,15 +96,7 @@ public:
         m_proc.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--windowed"), QStringLiteral("--no-splash"), doc});
         m_proc.waitForStarted();
     }
-    ~WindowedTovik() {
-        if (m_proc.state() != QProcess::NotRunning) {
-            m_proc.terminate();
-            if (!m_proc.waitForFinished(10000)) {
-                m_proc.kill();
-                m_proc.waitForFinished();
-            }
-        }
-    }
+    ~WindowedTovik() { stopProcess(m_proc); }
     WindowedTovik(const WindowedTovik&) = delete;
     WindowedTovik& operator=(const WindowedTovik&) = delete;
 
