@@ -1,10 +1,10 @@
 #pragma once
 // A list model over the event log store, one row per line. The store takes
 // lines at the engine's rate; the model gathers its changes and applies them
-// to the views at most once per display frame (one removal at the front, one
-// insertion at the end), so a flood of messages costs the views one layout
-// and one repaint per frame, not one per message, and the engine never waits
-// for the screen.
+// to the views at most once per display frame (one removal at the front and
+// one insertion at the end, or once the log is full one shift of all rows),
+// so a flood of messages costs the view one repaint per frame, not one per
+// message, and the engine never waits for the screen.
 #include <QAbstractListModel>
 #include <QElapsedTimer>
 #include <QTimer>
