@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QScrollBar>
+#include <QTabBar>
 
 #include <chrono>
 
@@ -63,20 +65,47 @@ CHPaintTrace::~CHPaintTrace() {
 void CHPaintTrace::customEvent(QEvent* event) {
     if (event->type() != kUserAction)
         return;
-    m_inputs.push_back(static_cast<UserAction*>(event)->queued);
+    const qint64 queued = static_cast<UserAction*>(event)->queued;
+    m_clickNext = !m_clickNext;
+    auto* tabs = m_view.window()->findChild<QTabBar*>();
+    if (m_clickNext && tabs && tabs->count() > 1 && tabs->isVisible()) {
+        if (m_tabs != tabs) {
+            tabs->installEventFilter(this);
+            m_tabs = tabs;
+        }
+        const QPoint at = tabs->tabRect(tabs->currentIndex() == 0 ? 1 : 0).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent click(type, at, tabs->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(tabs, &click);
+        }
+        m_clicks.push_back(queued);
+        return;
+    }
+    m_scrolls.push_back(queued);
     QScrollBar* bar = m_view.verticalScrollBar();
     bar->triggerAction(bar->value() > bar->minimum() ? QAbstractSlider::SliderSingleStepSub
                                                      : QAbstractSlider::SliderSingleStepAdd);
 }
 
+bool CHPaintTrace::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tabs && event->type() == QEvent::Paint && !m_clicks.empty()) {
+        writeInputs(m_clicks, NowNs());
+        std::fflush(m_out);
+    }
+    return false;
+}
+
+void CHPaintTrace::writeInputs(std::vector<qint64>& queued, qint64 now) {
+    for (const qint64 q : queued)
+        std::fprintf(m_out, "input %lld\n", static_cast<long long>((now - q) / 1000));
+    queued.clear();
+}
+
 void CHPaintTrace::Painted() {
     const qint64 now = NowNs();
-    bool wrote = false;
-    for (const qint64 queued : m_inputs) {
-        std::fprintf(m_out, "input %lld\n", static_cast<long long>((now - queued) / 1000));
-        wrote = true;
-    }
-    m_inputs.clear();
+    bool wrote = !m_scrolls.empty();
+    writeInputs(m_scrolls, now);
     // The newest row on screen: the one at the bottom edge, or the last row
     // when the rows do not fill the view.
     const int rows = m_view.model()->rowCount();

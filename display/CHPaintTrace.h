@@ -5,10 +5,12 @@
 // - for every logged text that the paint brought on screen (it or a newer
 //   line is visible now), "paint" and the microseconds from the text's
 //   AddText to the end of that paint;
-// - for every user action since the last paint, "input" and the microseconds
-//   from the action being queued to the end of the paint that shows it. A
-//   thread of the trace queues one every 100 ms, as the platform queues
-//   input: a one-line scroll of the log, as the scroll bar's arrow does.
+// - for every user action, "input" and the microseconds from the action
+//   being queued to the paint that shows it. A thread of the trace queues
+//   one every 100 ms, as the platform queues input, by turns a one-line
+//   scroll of the log (as the scroll bar's arrow does; timed to the end of
+//   the log's next paint) and a click on the other tab of the window's tab
+//   bar (timed to the start of the tab bar's next paint).
 // Unset, the log view carries no trace at all.
 #include <QObject>
 
@@ -41,6 +43,7 @@ public:
 
 protected:
     void customEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     CHListBoxOld& m_view;
@@ -48,8 +51,13 @@ private:
     // Each text logged and not yet on screen: the running number one past
     // its last line, and when it was logged.
     std::deque<std::pair<quint64, qint64>> m_texts;
-    // When each action handled since the last paint was queued.
-    std::vector<qint64> m_inputs;
+    void writeInputs(std::vector<qint64>& queued, qint64 now);
+
+    // When each action handled and not yet painted was queued.
+    std::vector<qint64> m_scrolls;
+    std::vector<qint64> m_clicks;
+    bool m_clickNext = false;
+    QObject* m_tabs = nullptr;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;

@@ -247,6 +247,7 @@ void BM_ExchangeWindowed(benchmark::State& state) {
         return;
     }
     const std::string mode = std::string(onXvfb ? "xvfb/" : "offscreen/") + std::to_string(window);
+    tovik.startMeasuring();
     runPairs(state, host, window, mode);
     g_paint[mode] = tovik.traceMs("paint");
     g_input[mode] = tovik.traceMs("input");

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -101,6 +102,8 @@ public:
     WindowedTovik& operator=(const WindowedTovik&) = delete;
 
     bool running() const { return m_proc.state() == QProcess::Running; }
+    // From now on: what the trace held before (the start-up) is left out.
+    void startMeasuring() { m_traceFrom = QFileInfo(tracePath()).size(); }
 
     // Milliseconds from each logged text to the paint that showed it
     // ("paint"), or from each user action queued to the paint that showed
@@ -108,7 +111,7 @@ public:
     std::vector<double> traceMs(const QByteArray& kind) const {
         std::vector<double> ms;
         QFile f(tracePath());
-        if (!f.open(QIODevice::ReadOnly))
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(m_traceFrom))
             return ms;
         const QByteArray prefix = kind + ' ';
         while (!f.atEnd()) {
@@ -124,6 +127,7 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_proc;
+    qint64 m_traceFrom = 0;
 };
 
 } // namespace bench
