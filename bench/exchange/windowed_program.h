@@ -94,7 +94,12 @@ public:
         m_proc.setProcessEnvironment(env);
         m_proc.setStandardOutputFile(m_dir.filePath(QStringLiteral("out.txt")));
         m_proc.setStandardErrorFile(m_dir.filePath(QStringLiteral("err.txt")));
-        m_proc.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--windowed"), QStringLiteral("--no-splash"), doc});
+        // TOVIK_BENCH_WINDOWED_EXE: another build of tovik to measure in its
+        // place, for a before-and-after in one run.
+        const QString exe = qEnvironmentVariableIsEmpty("TOVIK_BENCH_WINDOWED_EXE")
+                                ? QStringLiteral(TOVIK_EXE)
+                                : qEnvironmentVariable("TOVIK_BENCH_WINDOWED_EXE");
+        m_proc.start(exe, {QStringLiteral("--windowed"), QStringLiteral("--no-splash"), doc});
         m_proc.waitForStarted();
     }
     ~WindowedTovik() { stopProcess(m_proc); }
