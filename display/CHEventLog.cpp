@@ -24,6 +24,7 @@ QStringList CHEventLog::Lines() const {
 }
 
 QString& CHEventLog::nextSlot() {
+    ++m_added;
     if (m_count < kMaxLines) {
         if (static_cast<std::size_t>(m_count) == m_ring.size())
             m_ring.emplace_back();

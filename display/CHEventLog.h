@@ -53,6 +53,9 @@ public:
     }
     // A copy of every line, oldest first (for tests and the rare whole-log use).
     QStringList Lines() const;
+    // Lines ever added, also those trimmed or reset away: the running number
+    // of the line at `index` is Added() - Count() + index.
+    quint64 Added() const { return m_added; }
 
     // Sinks see every line added, in order, also lines trimmed away at once
     // by the cap. A reset is not a line: sinks see nothing of it. Returns an
@@ -75,6 +78,7 @@ private:
     std::vector<QString> m_ring;
     int m_head = 0; // slot of line 0; stays 0 until the ring is full
     int m_count = 0;
+    quint64 m_added = 0;
     std::vector<std::pair<int, LineSink>> m_sinks;
     int m_nextSinkId = 1;
     int m_selected = -1;

@@ -8,6 +8,9 @@ namespace tovik {
 
 CHEventLogModel::CHEventLogModel(CHEventLog& log, QObject* parent)
     : QAbstractListModel(parent), m_log(log), m_rows(log.Count()) {
+    m_frame.setSingleShot(true);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    connect(&m_frame, &QTimer::timeout, this, &CHEventLogModel::Sync);
     connect(&log, &CHEventLog::linesChanged, this, [this](int dropped, int) {
         if (!m_resetPending)
             m_dropPending += dropped;
@@ -20,18 +23,20 @@ CHEventLogModel::CHEventLogModel(CHEventLog& log, QObject* parent)
     });
 }
 
+// A line after a quiet spell shows at once; a flood shows once per frame.
 void CHEventLogModel::post() {
     m_dirty = true;
-    if (m_posted)
+    if (m_frame.isActive())
         return;
-    m_posted = true;
-    QMetaObject::invokeMethod(this, &CHEventLogModel::Sync, Qt::QueuedConnection);
+    const qint64 since = m_sinceSync.isValid() ? m_sinceSync.elapsed() : kFrameMs;
+    m_frame.start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
 }
 
 void CHEventLogModel::Sync() {
-    m_posted = false;
+    m_frame.stop();
     if (!m_dirty)
         return;
+    m_sinceSync.start();
     m_dirty = false;
     Q_EMIT aboutToSync();
     if (m_resetPending) {
@@ -40,8 +45,10 @@ void CHEventLogModel::Sync() {
         m_dropPending = 0;
         m_rows = m_log.Count();
         endResetModel();
+    } else if (const int drop = std::min(m_dropPending, m_rows); drop > 0 && m_log.Count() == m_rows) {
+        m_dropPending = 0;
+        Q_EMIT shifted(drop);
     } else {
-        const int drop = std::min(m_dropPending, m_rows);
         if (drop > 0) {
             beginRemoveRows({}, 0, drop - 1);
             m_rows -= drop;

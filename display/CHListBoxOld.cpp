@@ -2,6 +2,7 @@
 
 #include "CHEventLog.h"
 #include "CHEventLogModel.h"
+#include "CHPaintTrace.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -65,12 +66,30 @@ CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
     // Rows the model removes take their selection along; that is no choice
     // of the user's, so it must not reach the log.
     connect(m_model, &CHEventLogModel::aboutToSync, this, [this] { m_mirroring = true; });
+    connect(m_model, &CHEventLogModel::shifted, this, &CHListBoxOld::shiftSelection);
     connect(m_model, &CHEventLogModel::synced, this, &CHListBoxOld::mirrorSelection);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CHListBoxOld::userSelectionChanged);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CHListBoxOld::userSelectionChanged);
     m_seenSerial = log.SelectionSerial() - 1; // show the log's selection at the first sync
+    m_trace = CHPaintTrace::FromEnvironment(*this);
     m_model->Sync();
     mirrorSelection();
+}
+
+CHListBoxOld::~CHListBoxOld() = default;
+
+bool CHListBoxOld::SyncPending() const {
+    return m_model->Pending();
+}
+
+int CHListBoxOld::LogLine(int row) const {
+    return m_model->StoreRow(row);
+}
+
+void CHListBoxOld::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    if (m_trace)
+        m_trace->Painted();
 }
 
 int CHListBoxOld::SelectedLine() const {
@@ -107,8 +126,31 @@ void CHListBoxOld::mirrorSelection() {
             selectionModel()->clear();
     }
     m_mirroring = false;
-    if (SelectedLine() >= 0)
-        postScroll();
+    // Scrolled here, before the frame's one repaint, not at a later pass.
+    if (const int row = SelectedLine(); row >= 0)
+        scrollTo(m_model->index(row), QAbstractItemView::EnsureVisible);
+    Q_EMIT caughtUp();
+}
+
+// The rows of a full log moved on by `lines`: every row shows a new text, and
+// the selected lines move up with them, as rows removed at the front would
+// carry them; lines gone lose their selection. Where the log chose a line
+// itself, mirrorSelection selects it.
+void CHListBoxOld::shiftSelection(int lines) {
+    viewport()->update();
+    if (m_log.SelectionSerial() != m_seenSerial)
+        return;
+    QItemSelection moved;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        if (range.bottom() - lines >= 0)
+            moved.select(m_model->index(std::max(0, range.top() - lines)), m_model->index(range.bottom() - lines));
+    }
+    const int current = currentIndex().isValid() ? currentIndex().row() - lines : -1;
+    if (current >= 0)
+        selectionModel()->setCurrentIndex(m_model->index(current), QItemSelectionModel::NoUpdate);
+    else
+        selectionModel()->clearCurrentIndex();
+    selectionModel()->select(moved, QItemSelectionModel::ClearAndSelect);
 }
 
 void CHListBoxOld::userSelectionChanged() {

@@ -2,11 +2,13 @@
 // The event log on the form: a view on a CHEventLog. It follows the newest
 // line while the user leaves the selection on it, keeps the user's line
 // selected while older lines are trimmed, and offers copy, clear and a find
-// box (Ctrl+F).
+// box (Ctrl+F). It catches up with the log at most once per display frame.
 #include <QColor>
 #include <QListView>
 #include <QPalette>
 #include <QString>
+
+#include <memory>
 
 class QLineEdit;
 
@@ -14,19 +16,25 @@ namespace tovik {
 
 class CHEventLog;
 class CHEventLogModel;
+class CHPaintTrace;
 
 class CHListBoxOld : public QListView {
     Q_OBJECT
 public:
     explicit CHListBoxOld(CHEventLog& log, QWidget* parent = nullptr);
+    ~CHListBoxOld() override;
 
     CHEventLog& Log() const { return m_log; }
 
     // The row of the selected line as shown, -1 without one. The view shows
-    // the log's changes once per pass of the event loop (or at Sync).
+    // the log's changes once per display frame (or at Sync).
     int SelectedLine() const;
     void SelectLine(int row);
     void Sync();
+    // Whether lines have been logged that the view does not show yet.
+    bool SyncPending() const;
+    // The log's index of the line a row shows, -1 when it is gone already.
+    int LogLine(int row) const;
 
     // The selected lines in log order, joined by LF.
     QString SelectedText() const;
@@ -39,13 +47,19 @@ public:
     void ShowFindBox();
     QLineEdit* FindBox() const { return m_findBox; }
 
+Q_SIGNALS:
+    // After the view caught up with the log (rows and selection).
+    void caughtUp();
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void mirrorSelection();
+    void shiftSelection(int lines);
     void userSelectionChanged();
     void postScroll();
     void placeFindBox();
@@ -53,6 +67,7 @@ private:
     CHEventLog& m_log;
     CHEventLogModel* m_model;
     QLineEdit* m_findBox;
+    std::unique_ptr<CHPaintTrace> m_trace;
     quint64 m_seenSerial = 0;
     bool m_mirroring = false;
     bool m_scrollPosted = false;

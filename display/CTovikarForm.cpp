@@ -86,13 +86,9 @@ CTovikarForm::CTovikarForm(CTovikarView& view, CTovikarDoc& doc, QWidget* parent
     });
     m_list->Rebuild(doc.m_msgList);
 
-    // Every message in or out is logged: the codec panel follows the log.
-    connect(&view.EventLog(), &CHEventLog::linesChanged, this, [this] {
-        if (m_codecRefreshPosted)
-            return;
-        m_codecRefreshPosted = true;
-        QMetaObject::invokeMethod(this, &CTovikarForm::refreshCodecPanel, Qt::QueuedConnection);
-    });
+    // Every message in or out is logged: the codec panel follows the log,
+    // in the same frame.
+    connect(m_log, &CHListBoxOld::caughtUp, this, &CTovikarForm::refreshCodecPanel);
     refreshCodecPanel();
 }
 
@@ -160,7 +156,6 @@ void CTovikarForm::resizeEvent(QResizeEvent* event) {
 }
 
 void CTovikarForm::refreshCodecPanel() {
-    m_codecRefreshPosted = false;
     CHVeltSecsII& c = m_view.WorkingCodec();
     const QString head = QString::fromLatin1(c.GetHexMessage().substr(0, 20));
     m_codecPanel->setText(QStringLiteral("SECS-II s%1f%2%3\ndevice %4\n%5\nbody %6 bytes")

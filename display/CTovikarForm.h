@@ -65,7 +65,6 @@ private:
     CHMsgListView* m_list;
     CHListBoxOld* m_log;
     CHMsgCommands* m_commands;
-    bool m_codecRefreshPosted = false;
 };
 
 } // namespace tovik

@@ -173,7 +173,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
 
     connect(&view, &CTovikarView::TrayIconChanged, m_tray, &CHTrayIcon::Update);
     connect(&view, &CTovikarView::HideRequested, this, &CMainFrame::HideToTray);
-    connect(&view, &CTovikarView::CommandStatesChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(&view, &CTovikarView::CommandStatesChanged, this, &CMainFrame::onEngineStateChanged);
     connect(&m_form->Commands(), &CHMsgCommands::commandStatesChanged, this,
             &CMainFrame::UpdateCommandStates);
     connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this,
@@ -400,7 +400,16 @@ bool CMainFrame::Execute(int command) {
     return true;
 }
 
+// The engine reports after every message it handles, but its commands
+// depend only on whether it is connected and awaits a reply: the states are
+// set again when one of those changed, not once per message.
+void CMainFrame::onEngineStateChanged() {
+    if (m_engineStates != std::pair(m_view.GetConnected(), m_view.GetAwaitingReply()))
+        UpdateCommandStates();
+}
+
 void CMainFrame::UpdateCommandStates() {
+    m_engineStates = {m_view.GetConnected(), m_view.GetAwaitingReply()};
     const CHMsgCommands& edit = m_form->Commands();
     for (auto& [id, action] : m_actions) {
         bool enabled = true;

@@ -5,8 +5,9 @@
 // icon, and the window rectangle and bar state written at every close.
 //
 // Every command is a QAction carrying its numeric identifier; one update
-// function sets all enabled and checked states, run when the engine or the
-// editing commands report a change and on a short timer besides.
+// function sets all enabled and checked states, run when what they depend on
+// changes (the engine's connection and awaited reply, the selection, the
+// editing commands) and on a short timer besides.
 #include "CHRecentFileList.h"
 
 #include <QMainWindow>
@@ -16,6 +17,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <utility>
 
 class CTovikarApp;
 class QLabel;
@@ -140,6 +142,7 @@ private:
     void createToolBar();
     void createStatusBar();
     void onCommand(int command);
+    void onEngineStateChanged();
     void updateTitle();
     bool saveAs();
     void cyclePane(int step);
@@ -162,6 +165,8 @@ private:
     QLabel* m_timePane = nullptr;
     QTimer m_statusTimer;
     QTimer m_updateTimer;
+    // The engine's inputs to the command states when they were last set.
+    std::pair<bool, bool> m_engineStates{false, false};
     CHRecentFileList m_recent;
     SaveQuestion m_saveQuestion;
     FileChooser m_fileChooser;

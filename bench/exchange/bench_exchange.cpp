@@ -1,9 +1,14 @@
 // Automatic replies per second of tovik --headless (full logging, and with
-// ShowMsgBody off) against a raw socket server answering the same frames,
-// at 1 and 16 outstanding requests. Every benchmark runs in the same process
-// and run, and the ratios of the medians are printed at the end.
+// ShowMsgBody off) and of tovik with its main window (full logging, the event
+// log following the newest line; on the offscreen platform, and on an Xvfb
+// display of the run's own when Xvfb is installed) against a raw socket
+// server answering the same frames, at 1 and 16 outstanding requests. Every
+// benchmark runs in the same process and run, and the ratios of the medians
+// are printed at the end, with how long the windowed program took from
+// logging a message to painting it (median and 99th percentile).
 // TOVIK_BENCH_CPU=n pins the whole run to one processor (see main).
 #include "exchange_load.h"
+#include "windowed_program.h"
 
 #include <benchmark/benchmark.h>
 
@@ -68,13 +73,13 @@ private:
     std::promise<int> m_port;
 };
 
-// Each iteration runs one batch against the raw server and one against
-// tovik, back to back, so both see the same machine load.
-void BM_Exchange(benchmark::State& state) {
-    const int window = static_cast<int>(state.range(0));
-    const bool body = state.range(1) != 0;
-    const std::string mode = std::string(body ? "full/" : "nobody/") + std::to_string(window);
+const std::string kDocument =
+    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
 
+// Each iteration runs one batch against the raw server, one against a Qt
+// loop and one against tovik (connected on `host`), back to back, so all see
+// the same machine load.
+void runPairs(benchmark::State& state, RawHost& host, int window, const std::string& mode) {
     RawServer server;
     RawHost raw;
     raw.connect(server.port);
@@ -82,15 +87,6 @@ void BM_Exchange(benchmark::State& state) {
     RawHost qtHost;
     qtHost.connect(qtServer.port);
 
-    Settings settings;
-    settings.showBody = body;
-    settings.localPort = freePort();
-    Tovik tovik(settings, std::string("'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n"));
-    RawHost host;
-    if (!tovik.waitLine("HSMS port has been opened successfully.") || !host.connect(settings.localPort)) {
-        state.SkipWithError("tovik did not start");
-        return;
-    }
     host.send(header(0xffff, 0, 0, 0, 1));
     host.recv();
     unsigned rawSystem = 1, qtSystem = 1, system = 1;
@@ -112,13 +108,68 @@ void BM_Exchange(benchmark::State& state) {
     }
     host.close();
     qtHost.close();
+}
+
+void BM_Exchange(benchmark::State& state) {
+    const int window = static_cast<int>(state.range(0));
+    const bool body = state.range(1) != 0;
+    Settings settings;
+    settings.showBody = body;
+    settings.localPort = freePort();
+    Tovik tovik(settings, kDocument);
+    RawHost host;
+    if (!tovik.waitLine("HSMS port has been opened successfully.") || !host.connect(settings.localPort)) {
+        state.SkipWithError("tovik did not start");
+        return;
+    }
+    runPairs(state, host, window, std::string(body ? "full/" : "nobody/") + std::to_string(window));
     tovik.proc.kill();
     tovik.proc.waitForFinished();
+}
+
+// Milliseconds from logging a message to painting it, and from a user's
+// action to painting its effect, per windowed mode.
+std::map<std::string, std::vector<double>> g_paint, g_input;
+// One X server for the run, started when first needed and ended by main.
+std::unique_ptr<bench::Xvfb> g_xvfb;
+
+// The windowed program: range(1) 0 on the offscreen platform, 1 on Xvfb.
+void BM_ExchangeWindowed(benchmark::State& state) {
+    const int window = static_cast<int>(state.range(0));
+    const bool onXvfb = state.range(1) != 0;
+    if (onXvfb && !g_xvfb)
+        g_xvfb = std::make_unique<bench::Xvfb>();
+    if (onXvfb && g_xvfb->display.isEmpty()) {
+        state.SkipWithError("Xvfb is not installed or did not start");
+        return;
+    }
+    Settings settings;
+    settings.localPort = freePort();
+    bench::WindowedTovik tovik(settings, kDocument, onXvfb ? g_xvfb->display : QString());
+    RawHost host;
+    if (!host.connect(settings.localPort, 1500)) {
+        state.SkipWithError("windowed tovik did not open its port");
+        return;
+    }
+    const std::string mode = std::string(onXvfb ? "xvfb/" : "offscreen/") + std::to_string(window);
+    tovik.startMeasuring();
+    runPairs(state, host, window, mode);
+    g_paint[mode] = tovik.traceMs("paint");
+    g_input[mode] = tovik.traceMs("input");
+}
+
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 } // namespace
 
 BENCHMARK(BM_Exchange)->Args({1, 1})->Args({16, 1})->Args({1, 0})->Args({16, 0})->UseManualTime()->Iterations(15);
+BENCHMARK(BM_ExchangeWindowed)->Args({1, 0})->Args({16, 0})->Args({1, 1})->Args({16, 1})->UseManualTime()->Iterations(15);
 
 int main(int argc, char** argv) {
     // TOVIK_BENCH_CPU=n runs everything on processor n: the host, both
@@ -136,15 +187,22 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    g_xvfb.reset();
     // Ratios of the medians, and the spread of the ratios of each iteration's
     // back-to-back pair (how much the machine's load moved under the run).
-    std::printf("\n%-24s %10s %10s %10s %9s %11s %8s\n", "median tx/s", "tovik", "raw", "Qt loop",
-                "tovik/raw", "pair range", "Qt/raw");
-    for (const char* mode : {"full", "nobody"}) {
+    std::printf("\n%-33s %8s %8s %8s %9s %11s %7s %19s %19s\n", "median tx/s", "tovik", "raw", "Qt loop",
+                "tovik/raw", "pair range", "Qt/raw", "log painted (ms)", "user answered (ms)");
+    const std::pair<const char*, const char*> modes[] = {{"full", "headless, full logging"},
+                                                         {"nobody", "headless, ShowMsgBody off"},
+                                                         {"offscreen", "window, offscreen"},
+                                                         {"xvfb", "window, Xvfb"}};
+    for (const auto& [mode, title] : modes) {
         for (int w : {1, 16}) {
             const std::string key = std::string(mode) + "/" + std::to_string(w);
             const std::vector<double>& tv = g_rates[key];
             const std::vector<double>& rv = g_rates["raw/" + key];
+            if (tv.empty())
+                continue;
             std::vector<double> pairs;
             for (std::size_t i = 0; i < tv.size() && i < rv.size(); ++i)
                 pairs.push_back(rv[i] > 0 ? tv[i] / rv[i] : 0.0);
@@ -154,11 +212,20 @@ int main(int argc, char** argv) {
             const double t = median(tv);
             const double r = median(rv);
             const double q = median(g_rates["qt/" + key]);
-            std::printf("%-24s %10.0f %10.0f %10.0f %9.2f %5.2f-%5.2f %8.2f\n",
-                        (std::string(mode == std::string("full") ? "full logging" : "ShowMsgBody off") +
-                         ", " + std::to_string(w) + " out")
-                            .c_str(),
-                        t, r, q, r > 0 ? t / r : 0.0, lo, hi, r > 0 ? q / r : 0.0);
+            // Median and 99th percentile of a windowed mode's trace.
+            const auto spread = [&](std::map<std::string, std::vector<double>>& ms) {
+                const auto it = ms.find(key);
+                if (it == ms.end() || it->second.empty())
+                    return std::string();
+                char text[64];
+                std::snprintf(text, sizeof text, "%.1f med %.1f p99", median(it->second),
+                              percentile(it->second, 0.99));
+                return std::string(text);
+            };
+            std::printf("%-33s %8.0f %8.0f %8.0f %9.2f %5.2f-%5.2f %7.2f %19s %19s\n",
+                        (std::string(title) + ", " + std::to_string(w) + " out").c_str(), t, r, q,
+                        r > 0 ? t / r : 0.0, lo, hi, r > 0 ? q / r : 0.0, spread(g_paint).c_str(),
+                        spread(g_input).c_str());
         }
     }
     return 0;

@@ -206,7 +206,7 @@ TEST_F(Frame, CommandStatesFollowTheEngine) {
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
     ASSERT_TRUE(app->View().GetConnected());
-    f.UpdateCommandStates();
+    // Set when the engine reported the change, not by a call of ours.
     EXPECT_TRUE(f.Action(CMainFrame::ID_CONNECT)->isChecked());
     EXPECT_FALSE(f.Action(CMainFrame::ID_OPTION)->isEnabled());
     EXPECT_TRUE(f.Action(CMainFrame::ID_SEND_MESSAGE)->isEnabled());
