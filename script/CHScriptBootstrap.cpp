@@ -152,6 +152,14 @@ const tovik = {
         connectionHandlers.push(fn);
     },
     exit(code) { host.exit(code === undefined ? 0 : Number(code)); },
+    readJson(name) {
+        const text = host.readText(String(name));
+        try {
+            return JSON.parse(text);
+        } catch (e) {
+            throw new SyntaxError(`tovik.readJson: ${name}: ${e.message}`);
+        }
+    },
 };
 Object.freeze(tovik);
 return { tovik, dispatch, makeMsg, connection };

@@ -66,6 +66,9 @@ public:
     Q_INVOKABLE void watch() { m_watching = true; }
     Q_INVOKABLE QJSValue body(const QString& hex);
     Q_INVOKABLE QString sml(const QString& hex);
+    // The text of a file in the document's folder, for tovik.readJson;
+    // throws for a name that leads out of it or a file that cannot be read.
+    Q_INVOKABLE QString readText(const QString& name);
 
 private:
     struct Timer {

@@ -1,0 +1,33 @@
+// The script's read-only view of the files beside its document: a name is
+// taken relative to the document's folder, and one that leads out of it
+// (absolute, "..", a link to elsewhere) is refused.
+#include "CHScriptHost.h"
+
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace tovik {
+
+QString CHScriptHost::readText(const QString& name) {
+    const QString path = m_view.Document().GetPathName();
+    const QDir folder = path.isEmpty() ? QDir::current() : QFileInfo(path).absoluteDir();
+    const QString root = folder.canonicalPath();
+    const QString file = QFileInfo(folder.absoluteFilePath(name)).canonicalFilePath();
+    if (name.isEmpty() || QDir::isAbsolutePath(name) || root.isEmpty() || file.isEmpty() ||
+        !file.startsWith(root + QLatin1Char('/'))) {
+        m_js.throwError(QStringLiteral("tovik.readJson: %1: not a file in the document's folder").arg(name));
+        return {};
+    }
+    QFile in(file);
+    if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly)) {
+        m_js.throwError(QStringLiteral("tovik.readJson: %1: cannot read the file").arg(name));
+        return {};
+    }
+    return QString::fromUtf8(in.readAll());
+}
+
+} // namespace tovik
