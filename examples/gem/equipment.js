@@ -2,8 +2,8 @@
 // variables, equipment constants, the clock, event reports, alarms, remote
 // commands and the terminal, as a GEM host expects them. The model (names,
 // ids, formats, values, what each command does) lives in equipment.json
-// beside this file; edit that, and Tovik loads the script again when this
-// file is saved (touch it after changing the JSON).
+// beside this file; edit that, then reload the script (Tools > Script in
+// the window) or start Tovik again.
 //
 // Codes answered: COMMACK, OFLACK, ONLACK, EAC, TIACK, DRACK, LRACK, ERACK,
 // ACKC5, ACKC6, HCACK/CPACK and ACKC10, all as binary items.
