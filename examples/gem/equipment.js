@@ -428,3 +428,18 @@ tovik.on('S10F3', (msg) => {
     tovik.log(`Terminal: ${msg.item(1)?.value ?? ''}`);
     return bin(0);
 });
+
+// ---------------------------------------------------------------- everything else
+// Primaries answered from equipment.tvkm; any other primary the handlers
+// above left alone is unknown to the equipment: S9F3 for a stream it does
+// not speak, S9F5 for a function it does not know, each carrying the
+// message's header.
+const fromDocument = new Set(['S7F19']);
+const streams = new Set([1, 2, 5, 6, 7, 9, 10]);
+tovik.on('*', (msg) => {
+    if (msg.stream === 9 || msg.function % 2 === 0 || fromDocument.has(`S${msg.stream}F${msg.function}`))
+        return undefined;
+    const header = msg.hex.slice(0, 20).match(/../g).map((b) => `0x${b}`).join(' ');
+    tovik.send(`s9f${streams.has(msg.stream) ? 5 : 3} <b ${header}>`);
+    return null;
+});

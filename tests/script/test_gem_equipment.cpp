@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 using namespace harness;
 
@@ -160,6 +161,18 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
 
     request(10, 3, L(2) + B(0) + A("hello"), B(0));
     EXPECT_TRUE(tovik->waitLine("Terminal: hello"));
+    // The document's fixed answer; S9F5 and S9F3 with the header of what
+    // the equipment does not know.
+    request(7, 19, "", L(2) + A("RECIPE-A") + A("RECIPE-B"));
+    for (const auto& [stream, function, s9] : {std::tuple{2u, 23u, 5u}, std::tuple{99u, 1u, 3u}}) {
+        ++system;
+        const std::string unknown = header(0, 0x80 | stream, function, system);
+        ASSERT_TRUE(host.send(unknown, L(0)));
+        const auto error = host.recv();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->substr(0, 12), header(0, 9, s9, 0).substr(0, 12));
+        EXPECT_EQ(error->substr(20), "210a" + unknown);
+    }
     // Off-line again: SxF0.
     request(1, 15, "", B(0));
     refused(2, 13, L(0));
