@@ -11,7 +11,7 @@
 const model = tovik.readJson('equipment.json');
 const formats = Object.assign({ DATAID: 'U4', RPTID: 'U4', CEID: 'U4', VID: 'U4', ALID: 'U4' },
                               model.formats);
-const comm = Object.assign({ delayMs: 500, retryMs: 10000 }, model.communication);
+const comm = Object.assign({ retryMs: 10000 }, model.communication);
 
 // ---------------------------------------------------------------- items
 const quote = (text) => `'${String(text).replace(/\\/g, '\\\\').replace(/'/g, "\\'")}'`;
@@ -145,11 +145,12 @@ const afterReply = (fn) => tovik.after(0, fn);
 
 // ---------------------------------------------------------------- communications
 let communicating = false;
+let linkSelected = false;
 let attempt = 0;
 
 function establish() {
     attempt = 0;
-    if (communicating || !tovik.connected)
+    if (communicating || !linkSelected)
         return;
     tovik.send(`s1f13w { ${item('A', model.model)} ${item('A', model.softwareRevision)} }`)
         .then((r) => r?.item(0)?.values?.[0] === 0, () => false)
@@ -157,18 +158,22 @@ function establish() {
             if (done) {
                 communicating = true;
                 tovik.log('GEM: communications established');
-            } else if (!communicating && tovik.connected) {
+            } else if (!communicating && linkSelected) {
                 attempt = tovik.after(comm.retryMs, establish);
             }
         });
 }
 
-tovik.onConnection((address, port, connected) => {
+// Selected: the equipment asks to establish communications at once, and
+// again every retryMs until the host accepts. Communications end with the link.
+tovik.onSelect((selected) => {
+    linkSelected = selected;
     communicating = false;
     if (attempt)
         tovik.cancel(attempt);
-    // The host selects right after connecting; S1F13 follows that.
-    attempt = connected ? tovik.after(comm.delayMs, establish) : 0;
+    attempt = 0;
+    if (selected)
+        establish();
 });
 
 tovik.on('S1F13', () => {

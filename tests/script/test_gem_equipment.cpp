@@ -223,3 +223,33 @@ tovik.on('S1F1', () => {
     EXPECT_EQ(tovik.countPrefix("refused broken.json: tovik.readJson: NAME: "), 1u) << tovik.out();
     EXPECT_EQ(tovik.countPrefix("read "), 3u);
 }
+
+// tovik.onSelect hears the link selected after the connection, and no
+// longer selected when a Separate.req ends it.
+TEST(ScriptOnSelect, FollowsTheHsmsLinkSelection) {
+    Settings settings;
+    settings.localPort = freePort();
+    Tovik tovik(settings, kDocument, true,
+                {{QStringLiteral("equipment.js"), R"JS(
+tovik.onConnection((address, port, connected) => tovik.log(`connection ${connected}`));
+tovik.onSelect((selected) => tovik.log(`selected ${selected}`));
+tovik.onSelect((selected) => { if (selected) tovik.send("s1f1"); });
+)JS"}});
+    ASSERT_TRUE(tovik.waitLine("HSMS port has been opened successfully.")) << tovik.out();
+    RawHost host;
+    ASSERT_TRUE(host.connect(settings.localPort));
+    ASSERT_TRUE(tovik.waitLine("connection true"));
+    EXPECT_EQ(tovik.count("selected true"), 0u);
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 5, 1)));
+    EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 5, 2));
+    const auto s1f1 = host.recv(); // sent from the handler, after the Select.rsp
+    ASSERT_TRUE(s1f1);
+    EXPECT_EQ(s1f1->substr(0, 12), "000001010000");
+    ASSERT_TRUE(tovik.waitLine("selected true"));
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 6, 9)));
+    ASSERT_TRUE(host.waitClosed());
+    ASSERT_TRUE(tovik.waitLine("selected false")) << tovik.out();
+    ASSERT_TRUE(tovik.waitLine("connection false"));
+    EXPECT_EQ(tovik.count("selected true"), 1u);
+    EXPECT_EQ(tovik.countPrefix("Script error"), 0u);
+}
