@@ -36,21 +36,23 @@ void CHScriptHost::watchSelect(const QJSValue& selected) {
     if (m_selected.isCallable())
         return;
     m_selected = selected;
-    m_wasSelected = m_view.Hsms().GetState() == CVeltHsms::Selected;
     // Queued: the state changes in the middle of a send, while the working
     // codec still serves the receive path.
-    connect(
-        &m_view.Hsms(), &CVeltHsms::StateChanged, this,
-        [this](int state) {
-            const bool on = state == CVeltHsms::Selected;
-            if (on == m_wasSelected)
-                return;
-            m_wasSelected = on;
-            CTovikarView::LogBatch batch(m_view);
-            CHScriptEngine::Entry entry(m_owner, "a select handler");
-            m_selected.call({QJSValue(on)});
-        },
-        Qt::QueuedConnection);
+    const auto changed = [this](int state) {
+        const bool on = state == CVeltHsms::Selected;
+        if (on == m_wasSelected)
+            return;
+        m_wasSelected = on;
+        CTovikarView::LogBatch batch(m_view);
+        CHScriptEngine::Entry entry(m_owner, "a select handler");
+        m_selected.call({QJSValue(on)});
+    };
+    connect(&m_view.Hsms(), &CVeltHsms::StateChanged, this, changed, Qt::QueuedConnection);
+    // A script loaded again while the link is up hears of it too.
+    const int now = m_view.Hsms().GetState();
+    m_wasSelected = false;
+    if (now == CVeltHsms::Selected)
+        QMetaObject::invokeMethod(this, [changed, now] { changed(now); }, Qt::QueuedConnection);
 }
 
 } // namespace tovik

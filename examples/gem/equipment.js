@@ -52,6 +52,7 @@ const reports = new Map(); // RPTID -> { id, vids: [keys] }
 const links = new Map();   // CEID -> [RPTID keys]
 let dataId = 0;
 let clockOffset = 0;       // ms between the host's clock and ours
+let linkSelected = false;  // nothing goes out on its own before Select
 
 // Control state, as ControlState reports it: 1 equipment off-line,
 // 3 host off-line, 4 on-line local, 5 on-line remote.
@@ -83,7 +84,7 @@ function variableItem(k) {
 // ---------------------------------------------------------------- sending
 function fire(ceid) {
     const event = events.get(String(ceid));
-    if (!event || !event.enabled || !online() || !tovik.connected)
+    if (!event || !event.enabled || !online() || !linkSelected)
         return;
     dataId += 1;
     const sent = dataId;
@@ -112,7 +113,7 @@ function setAlarm(a, on) {
         return;
     a.set = on;
     tovik.log(`Alarm ${a.id} ${on ? 'set' : 'cleared'}: ${a.text}`);
-    if (a.enabled && online() && tovik.connected)
+    if (a.enabled && online() && linkSelected)
         tovik.send(`s5f1w ${alarmItem(a)}`).catch((e) => tovik.log(`S5F1 ${a.id}: no S5F2 (${e.message})`));
     if (on && a.terminal)
         terminal(a.text);
@@ -136,7 +137,7 @@ function checkAlarms() {
 
 // A message for the host's operator (S10F1).
 function terminal(text) {
-    if (online() && tovik.connected)
+    if (online() && linkSelected)
         tovik.send(`s10f1w { <b 0x00> ${item('A', text)} }`).catch(() => {});
 }
 
@@ -145,7 +146,6 @@ const afterReply = (fn) => tovik.after(0, fn);
 
 // ---------------------------------------------------------------- communications
 let communicating = false;
-let linkSelected = false;
 let attempt = 0;
 
 function establish() {

@@ -224,8 +224,9 @@ tovik.on('S1F1', () => {
     EXPECT_EQ(tovik.countPrefix("read "), 3u);
 }
 
-// tovik.onSelect hears the link selected after the connection, and no
-// longer selected when a Separate.req ends it.
+// tovik.onSelect hears the link selected after the connection, once more
+// when the script is loaded again, and no longer selected when a
+// Separate.req ends it.
 TEST(ScriptOnSelect, FollowsTheHsmsLinkSelection) {
     Settings settings;
     settings.localPort = freePort();
@@ -246,10 +247,14 @@ tovik.onSelect((selected) => { if (selected) tovik.send("s1f1"); });
     ASSERT_TRUE(s1f1);
     EXPECT_EQ(s1f1->substr(0, 12), "000001010000");
     ASSERT_TRUE(tovik.waitLine("selected true"));
+    // A script loaded while the link is selected hears so at once.
+    writeFile(tovik.dir.filePath(QStringLiteral("equipment.js")),
+              "tovik.onSelect((selected) => tovik.log(`again ${selected}`));\n");
+    ASSERT_TRUE(tovik.waitLine("again true")) << tovik.out();
     ASSERT_TRUE(host.send(header(0xffff, 0, 0, 6, 9)));
     ASSERT_TRUE(host.waitClosed());
-    ASSERT_TRUE(tovik.waitLine("selected false")) << tovik.out();
-    ASSERT_TRUE(tovik.waitLine("connection false"));
+    ASSERT_TRUE(tovik.waitLine("again false")) << tovik.out();
+    EXPECT_EQ(tovik.count("again true"), 1u);
     EXPECT_EQ(tovik.count("selected true"), 1u);
     EXPECT_EQ(tovik.countPrefix("Script error"), 0u);
 }
