@@ -9,6 +9,7 @@ const char* const CHScriptHost::kBootstrap = R"JS((function (host) {
 'use strict';
 const handlers = [];
 const connectionHandlers = [];
+const selectHandlers = [];
 
 // Everything that enters the script from the event loop runs under the same
 // time limit as a handler; promise reactions are queued by the engine itself,
@@ -100,6 +101,12 @@ function connection(address, port, connected) {
     }
 }
 
+function selected(on) {
+    for (const fn of selectHandlers) {
+        try { fn(on); } catch (e) { report(e); }
+    }
+}
+
 function send(what, port) {
     const id = host.send(what, port === undefined ? -1 : port);
     if (id === 0)
@@ -152,6 +159,20 @@ const tovik = {
         connectionHandlers.push(fn);
     },
     exit(code) { host.exit(code === undefined ? 0 : Number(code)); },
+    onSelect(fn) {
+        if (typeof fn !== 'function')
+            throw new TypeError('tovik.onSelect needs a function');
+        selectHandlers.push(fn);
+        host.watchSelect(selected);
+    },
+    readJson(name) {
+        const text = host.readText(String(name));
+        try {
+            return JSON.parse(text);
+        } catch (e) {
+            throw new SyntaxError(`tovik.readJson: ${name}: ${e.message}`);
+        }
+    },
 };
 Object.freeze(tovik);
 return { tovik, dispatch, makeMsg, connection };

@@ -66,6 +66,12 @@ public:
     Q_INVOKABLE void watch() { m_watching = true; }
     Q_INVOKABLE QJSValue body(const QString& hex);
     Q_INVOKABLE QString sml(const QString& hex);
+    // The text of a file in the document's folder, for tovik.readJson;
+    // throws for a name that leads out of it or a file that cannot be read.
+    Q_INVOKABLE QString readText(const QString& name);
+    // From the first tovik.onSelect: `selected(bool)` is called each time
+    // the HSMS link is selected or stops being so.
+    Q_INVOKABLE void watchSelect(const QJSValue& selected);
 
 private:
     struct Timer {
@@ -98,6 +104,8 @@ private:
     uint32_t m_nextSend = 1;
     uint64_t m_workingLoads = 0; // the working codec was loaded by the script
     bool m_watching = false;
+    QJSValue m_selected;    // tovik.onSelect's dispatch, once watched
+    bool m_wasSelected = false;
 };
 
 // The item tree of a message body for a script: {type, items} for lists,

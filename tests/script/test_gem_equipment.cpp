@@ -1,0 +1,260 @@
+// The shipped GEM equipment (examples/gem) run by the real program on a copy
+// of its files, driven by a GEM host of our own whose frames are built by
+// hand from the message layouts a host sends and expects.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <tuple>
+
+using namespace harness;
+
+namespace {
+
+std::string readSource(const std::string& relative) {
+    std::ifstream in(std::string(TOVIK_SOURCE_DIR) + "/" + relative, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Body items as hex.
+std::string hex8(unsigned v) {
+    char buf[4];
+    std::snprintf(buf, sizeof buf, "%02x", v & 0xff);
+    return buf;
+}
+std::string L(unsigned n) { return "01" + hex8(n); }
+std::string U4(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "b104%08x", v);
+    return buf;
+}
+std::string A(const std::string& text) { return "41" + hex8(static_cast<unsigned>(text.size())) + toHex(Bytes(text.begin(), text.end())); }
+std::string B(unsigned code) { return "2101" + hex8(code); }
+std::string F4(const char* bitsHex) { return std::string("9104") + bitsHex; }
+const std::string kTrue = "250101";
+
+struct Gem : ::testing::Test {
+    Settings settings;
+    std::unique_ptr<Tovik> tovik;
+    RawHost host;
+    unsigned system = 0x100;
+
+    void SetUp() override {
+        const int port = freePort();
+        std::string ini = readSource("examples/gem/equipment.ini");
+        for (const char* field : {"PortNumber=5000", "LocalPortNumber=5000"}) {
+            const auto at = ini.find(field);
+            ASSERT_NE(at, std::string::npos) << field;
+            ini.replace(at + std::strlen(field) - 4, 4, std::to_string(port));
+        }
+        ASSERT_NE(ini.find("Server=1"), std::string::npos) << "the equipment is passive";
+        tovik = std::make_unique<Tovik>(settings, readSource("examples/gem/equipment.tvkm"), true,
+                                        Tovik::Files{{QStringLiteral("equipment.ini"), ini},
+                                                     {QStringLiteral("equipment.js"), readSource("examples/gem/equipment.js")},
+                                                     {QStringLiteral("equipment.json"), readSource("examples/gem/equipment.json")}});
+        ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js")) << tovik->out();
+        ASSERT_TRUE(tovik->waitLine("HSMS port has been opened successfully.")) << tovik->out();
+        ASSERT_TRUE(host.connect(port));
+    }
+
+    // A primary with W-bit from the host; the reply's header and body.
+    void request(unsigned stream, unsigned function, const std::string& body, const std::string& replyBody) {
+        ++system;
+        ASSERT_TRUE(host.send(header(0, 0x80 | stream, function, system), body));
+        EXPECT_EQ(host.recv(), header(0, stream, function + 1, system) + replyBody)
+            << "S" << stream << "F" << function << " " << body << "\n" << tovik->out();
+    }
+    // A primary the equipment answers with SxF0.
+    void refused(unsigned stream, unsigned function, const std::string& body) {
+        ++system;
+        ASSERT_TRUE(host.send(header(0, 0x80 | stream, function, system), body));
+        EXPECT_EQ(host.recv(), header(0, stream, 0, system)) << "S" << stream << "F" << function;
+    }
+    // The equipment's next primary: checked, then answered.
+    void expectPrimary(unsigned stream, unsigned function, const std::string& body, const std::string& replyBody) {
+        const auto msg = host.recv(10000);
+        ASSERT_TRUE(msg) << "no S" << stream << "F" << function << "\n" << tovik->out();
+        ASSERT_EQ(msg->substr(0, 12), header(0, 0x80 | stream, function, 0).substr(0, 12)) << *msg;
+        EXPECT_EQ(msg->substr(20), body) << "S" << stream << "F" << function;
+        ASSERT_TRUE(host.send(header(0, stream, function + 1, 0).substr(0, 12) + msg->substr(12, 8), replyBody));
+    }
+};
+
+} // namespace
+
+TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
+    // Select, then the equipment establishes communications itself.
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
+    EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 1, 2));
+    expectPrimary(1, 13, L(2) + A("TOVIK-GEM") + A("1.0.0"), L(2) + B(0) + L(0));
+    EXPECT_TRUE(tovik->waitLine("GEM: communications established"));
+
+    // Off-line: only S1F13, S1F17 and stream 9 are answered; the rest gets SxF0.
+    refused(1, 3, L(0));
+    refused(2, 41, L(2) + A("START") + L(0));
+    request(1, 13, L(0), L(2) + B(0) + L(2) + A("TOVIK-GEM") + A("1.0.0"));
+    request(1, 17, "", B(0));
+    request(1, 17, "", B(2)); // already on-line
+
+    // Status variables and constants by id; an unknown id gets an empty item.
+    request(1, 3, L(3) + U4(1003) + U4(9999) + U4(1005), L(3) + A("IDLE") + L(0) + U4(0));
+    request(1, 11, L(1) + U4(1004), L(1) + L(3) + U4(1004) + A("ChamberTemperature") + A("degC"));
+    request(2, 29, L(1) + U4(2002),
+            L(1) + L(6) + U4(2002) + A("ProcessTimeout") + U4(1) + U4(3600) + U4(600) + A("s"));
+
+    // Reports: define (DRACK), link (LRACK), enable (ERACK).
+    const std::string report100 = L(2) + U4(100) + L(3) + U4(1003) + U4(1006) + U4(2001);
+    request(2, 33, L(2) + U4(1) + L(1) + report100, B(0));
+    request(2, 33, L(2) + U4(2) + L(1) + report100, B(3));                                // defined already
+    request(2, 33, L(2) + U4(3) + L(1) + L(2) + U4(101) + L(1) + U4(9999), B(4));         // no such variable
+    request(2, 33, L(2) + U4(4) + L(1) + L(2) + U4(102) + L(1) + U4(1005), B(0));
+    request(2, 33, L(2) + U4(5) + L(1) + L(2) + U4(102) + L(0), B(0));                    // deleted again
+    request(2, 35, L(2) + U4(6) + L(1) + L(2) + U4(3001) + L(1) + U4(100), B(0));
+    request(2, 35, L(2) + U4(7) + L(1) + L(2) + U4(3001) + L(1) + U4(100), B(3));         // linked already
+    request(2, 35, L(2) + U4(8) + L(1) + L(2) + U4(9999) + L(1) + U4(100), B(4));         // no such event
+    request(2, 35, L(2) + U4(9) + L(1) + L(2) + U4(3002) + L(1) + U4(102), B(5));         // no such report
+    request(2, 37, L(2) + kTrue + L(1) + U4(9999), B(1));
+    request(2, 37, L(2) + kTrue + L(1) + U4(3001), B(0));
+
+    // Remote commands: unknown, bad parameter, then START; its event
+    // report follows the reply, with the values the command set.
+    request(2, 41, L(2) + A("JUMP") + L(0), L(2) + B(1) + L(0));
+    request(2, 41, L(2) + A("START") + L(1) + L(2) + A("SPEED") + U4(3),
+            L(2) + B(3) + L(1) + L(2) + A("SPEED") + B(1));
+    request(2, 41, L(2) + A("START") + L(1) + L(2) + A("RECIPE") + U4(3),
+            L(2) + B(3) + L(1) + L(2) + A("RECIPE") + B(3));
+    request(2, 41, L(2) + A("START") + L(1) + L(2) + A("RECIPE") + A("R-7"), L(2) + B(0) + L(0));
+    const std::string values = L(3) + A("EXECUTING") + A("R-7") + F4("437a0000"); // 250.0
+    expectPrimary(6, 11, L(3) + U4(1) + U4(3001) + L(1) + L(2) + U4(100) + values, B(0));
+    request(2, 41, L(2) + A("START") + L(0), L(2) + B(2) + L(0)); // not while executing
+    request(6, 19, U4(100), values);
+    request(6, 15, U4(3001), L(3) + U4(2) + U4(3001) + L(1) + L(2) + U4(100) + values);
+
+    // Constants: EAC 1 unknown, 3 out of range (nothing changes), then a
+    // change read back. The new limit is below the chamber temperature, so
+    // the alarm is set: S5F1, and its text on the host's terminal.
+    request(2, 15, L(2) + L(2) + U4(2002) + U4(30) + L(2) + U4(9999) + U4(1), B(1));
+    request(2, 15, L(2) + L(2) + U4(2002) + U4(30) + L(2) + U4(2001) + F4("43fa0000"), B(3)); // 500
+    request(2, 13, L(2) + U4(2002) + U4(2001), L(2) + U4(600) + F4("437a0000"));
+    request(2, 15, L(1) + L(2) + U4(2001) + F4("42c80000"), B(0)); // 100
+    expectPrimary(5, 1, L(3) + B(0x84) + U4(5001) + A("Chamber temperature above its limit"), B(0));
+    expectPrimary(10, 1, L(2) + B(0) + A("Chamber temperature above its limit"), B(0));
+    request(2, 13, L(1) + U4(2001), L(1) + F4("42c80000"));
+    request(5, 5, "b100", L(1) + L(3) + B(0x84) + U4(5001) + A("Chamber temperature above its limit"));
+    request(5, 3, L(2) + B(0x80) + U4(9999), B(1));
+    request(5, 3, L(2) + B(0x00) + U4(5001), B(0));
+    request(5, 7, "", L(0));
+
+    // The clock: a time set by the host is kept; a bad one is refused.
+    request(2, 31, A("2030010112000000"), B(0));
+    request(2, 31, A("2030133112000000"), B(1));
+    ++system;
+    ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
+    const auto time = host.recv();
+    ASSERT_TRUE(time);
+    EXPECT_EQ(time->substr(0, 24 + 2 * 10), header(0, 2, 18, system) + "4110" + toHex(Bytes{'2', '0', '3', '0', '0', '1', '0', '1', '1', '2'}));
+
+    request(10, 3, L(2) + B(0) + A("hello"), B(0));
+    EXPECT_TRUE(tovik->waitLine("Terminal: hello"));
+    // The document's fixed answer; S9F5 and S9F3 with the header of what
+    // the equipment does not know.
+    request(7, 19, "", L(2) + A("RECIPE-A") + A("RECIPE-B"));
+    for (const auto& [stream, function, s9] : {std::tuple{2u, 23u, 5u}, std::tuple{99u, 1u, 3u}}) {
+        ++system;
+        const std::string unknown = header(0, 0x80 | stream, function, system);
+        ASSERT_TRUE(host.send(unknown, L(0)));
+        const auto error = host.recv();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->substr(0, 12), header(0, 9, s9, 0).substr(0, 12));
+        EXPECT_EQ(error->substr(20), "210a" + unknown);
+    }
+    // Off-line again: SxF0.
+    request(1, 15, "", B(0));
+    refused(2, 13, L(0));
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// tovik.readJson reads a file of the document's folder and nothing else.
+TEST(ScriptReadJson, ReadsOnlyFilesOfTheDocumentsFolder) {
+    Settings settings;
+    settings.localPort = freePort();
+    Tovik tovik(settings, kDocument, true,
+                {{QStringLiteral("equipment.js"), R"JS(
+tovik.on('S1F1', () => {
+    for (const name of ['data.json', 'sub/more.json', '../' + tovik.readJson('data.json').folder + '/data.json',
+                        '../outside.json', '/etc/hostname', 'link.json', 'broken.json', 'missing.json']) {
+        try {
+            tovik.log(`read ${name}: ${JSON.stringify(tovik.readJson(name))}`);
+        } catch (e) {
+            tovik.log(`refused ${name}: ${e.message.replace(name, 'NAME')}`);
+        }
+    }
+    return "s1f2 <a'done'>";
+});
+)JS"},
+                 {QStringLiteral("sub/more.json"), R"({"n": [1, 2]})"},
+                 {QStringLiteral("broken.json"), "{\"a\": "}});
+    const QString folder = QFileInfo(tovik.dir.path()).fileName();
+    writeFile(tovik.dir.filePath(QStringLiteral("data.json")), "{\"folder\": \"" + folder.toStdString() + "\"}");
+    writeFile(tovik.dir.filePath(QStringLiteral("../outside.json")), "{}");
+    ASSERT_TRUE(QFile::link(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/equipment.json"),
+                            tovik.dir.filePath(QStringLiteral("link.json"))));
+    ASSERT_TRUE(tovik.waitLine("HSMS port has been opened successfully.")) << tovik.out();
+    RawHost host;
+    ASSERT_TRUE(host.connect(settings.localPort));
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 7)));
+    ASSERT_TRUE(host.recv());
+    QFile::remove(tovik.dir.filePath(QStringLiteral("../outside.json")));
+
+    const std::string data = "{\"folder\":\"" + folder.toStdString() + "\"}";
+    for (const std::string& line :
+         {"read data.json: " + data, std::string("read sub/more.json: {\"n\":[1,2]}"),
+          "read ../" + folder.toStdString() + "/data.json: " + data,
+          std::string("refused ../outside.json: tovik.readJson: NAME: not a file in the document's folder"),
+          std::string("refused /etc/hostname: tovik.readJson: NAME: not a file in the document's folder"),
+          std::string("refused link.json: tovik.readJson: NAME: not a file in the document's folder"),
+          std::string("refused missing.json: tovik.readJson: NAME: not a file in the document's folder")})
+        EXPECT_TRUE(tovik.waitLine(line)) << line << "\n" << tovik.out();
+    EXPECT_EQ(tovik.countPrefix("refused broken.json: tovik.readJson: NAME: "), 1u) << tovik.out();
+    EXPECT_EQ(tovik.countPrefix("read "), 3u);
+}
+
+// tovik.onSelect hears the link selected after the connection, once more
+// when the script is loaded again, and no longer selected when a
+// Separate.req ends it.
+TEST(ScriptOnSelect, FollowsTheHsmsLinkSelection) {
+    Settings settings;
+    settings.localPort = freePort();
+    Tovik tovik(settings, kDocument, true,
+                {{QStringLiteral("equipment.js"), R"JS(
+tovik.onConnection((address, port, connected) => tovik.log(`connection ${connected}`));
+tovik.onSelect((selected) => tovik.log(`selected ${selected}`));
+tovik.onSelect((selected) => { if (selected) tovik.send("s1f1"); });
+)JS"}});
+    ASSERT_TRUE(tovik.waitLine("HSMS port has been opened successfully.")) << tovik.out();
+    RawHost host;
+    ASSERT_TRUE(host.connect(settings.localPort));
+    ASSERT_TRUE(tovik.waitLine("connection true"));
+    EXPECT_EQ(tovik.count("selected true"), 0u);
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 5, 1)));
+    EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 5, 2));
+    const auto s1f1 = host.recv(); // sent from the handler, after the Select.rsp
+    ASSERT_TRUE(s1f1);
+    EXPECT_EQ(s1f1->substr(0, 12), "000001010000");
+    ASSERT_TRUE(tovik.waitLine("selected true"));
+    // A script loaded while the link is selected hears so at once.
+    writeFile(tovik.dir.filePath(QStringLiteral("equipment.js")),
+              "tovik.onSelect((selected) => tovik.log(`again ${selected}`));\n");
+    ASSERT_TRUE(tovik.waitLine("again true")) << tovik.out();
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 6, 9)));
+    ASSERT_TRUE(host.waitClosed());
+    ASSERT_TRUE(tovik.waitLine("again false")) << tovik.out();
+    EXPECT_EQ(tovik.count("again true"), 1u);
+    EXPECT_EQ(tovik.count("selected true"), 1u);
+    EXPECT_EQ(tovik.countPrefix("Script error"), 0u);
+}
