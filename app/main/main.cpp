@@ -6,6 +6,8 @@
 #include "tovik_version.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
 #include <QString>
 
 #include <cstdio>
@@ -37,6 +39,11 @@ const char kUsage[] =
     "               NAME.tvkm or the File value of the [Script] settings\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
+
+bool gtkThemeInstalled() {
+    const QDir themes(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platformthemes"));
+    return !themes.entryList({QStringLiteral("*gtk*")}, QDir::Files).isEmpty();
+}
 
 bool hasEnv(const char* name) {
     const char* value = std::getenv(name);
@@ -97,14 +104,14 @@ int main(int argc, char* argv[]) {
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.logToStdout = !options.windowed;
-    if (!options.windowed) {
+    if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Qt's own event loop turns faster than the GLib one, and headless
-        // there is no desktop library that needs GLib's. A value the user
-        // already set is left alone.
-        if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-            qputenv("QT_NO_GLIB", "1");
-    }
+    // Qt's own event loop turns faster than the GLib one. Only the GTK
+    // platform theme (native GTK dialogs) needs GLib's, so a window keeps it
+    // where that theme is installed. A value the user already set is left
+    // alone.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB") && (!options.windowed || !gtkThemeInstalled()))
+        qputenv("QT_NO_GLIB", "1");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tovik"));
     QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION_STRING));
