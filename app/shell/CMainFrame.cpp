@@ -332,8 +332,9 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
     m_scriptPane->setObjectName(QStringLiteral("ScriptPane"));
     m_scriptPane->setFrameShape(QFrame::Panel);
     m_scriptPane->setFrameShadow(QFrame::Sunken);
-    // Before the date and the time, which stay at the right edge.
-    statusBar()->insertPermanentWidget(0, m_scriptPane);
+    // First of the permanent panes (index 1 follows the message pane), so the
+    // lock keys, the date and the time stay at the right edge.
+    statusBar()->insertPermanentWidget(1, m_scriptPane);
     const auto show = [this, &script, reload, folder] {
         const QString text = script.StatusText();
         m_scriptPane->setText(text);
