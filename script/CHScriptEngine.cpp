@@ -66,6 +66,7 @@ void CHScriptEngine::Start(const QString& path) {
     m_path = path;
     m_loadedText.clear();
     m_everRead = false;
+    m_dataFiles.clear();
     if (m_path.isEmpty()) {
         setStatus(QString());
         return;
@@ -86,15 +87,35 @@ void CHScriptEngine::Reload() {
 void CHScriptEngine::fileTouched() {
     if (m_path.isEmpty())
         return;
-    if (QFileInfo::exists(m_path) && !m_watcher.files().contains(m_path))
-        m_watcher.addPath(m_path);
+    // Editors that save by renaming take the watch off the old file.
+    const auto rewatch = [this](const QString& path) {
+        if (QFileInfo::exists(path) && !m_watcher.files().contains(path))
+            m_watcher.addPath(path);
+    };
+    rewatch(m_path);
+    for (auto it = m_dataFiles.cbegin(); it != m_dataFiles.cend(); ++it)
+        rewatch(it.key());
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return; // gone for the moment: the old script goes on
-    // Other files of the folder change too; only new text is loaded.
-    if (m_everRead && file.readAll() == m_loadedText)
-        return;
-    load();
+    // Other files of the folder change too; only new text is loaded. A file
+    // gone for the moment counts as unchanged.
+    bool changed = !m_everRead || file.readAll() != m_loadedText;
+    for (auto it = m_dataFiles.cbegin(); !changed && it != m_dataFiles.cend(); ++it) {
+        QFile data(it.key());
+        changed = data.open(QIODevice::ReadOnly) && data.readAll() != it.value();
+    }
+    if (changed)
+        load();
+}
+
+void CHScriptEngine::NoteDataFile(const QString& path, const QByteArray& content) {
+    m_dataFiles.insert(path, content);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!m_watcher.directories().contains(folder))
+        m_watcher.addPath(folder);
+    if (!m_watcher.files().contains(path))
+        m_watcher.addPath(path);
 }
 
 void CHScriptEngine::load() {
@@ -109,6 +130,7 @@ void CHScriptEngine::load() {
     }
     m_loadedText = file.readAll();
     m_everRead = true;
+    m_dataFiles.clear(); // the script reads what it needs again
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
     if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {

@@ -6,6 +6,7 @@
 #include "CHScriptWatchdog.h"
 
 #include <QFileSystemWatcher>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -35,6 +36,9 @@ public:
     void Start(const QString& path);
     // Loads the watched file again (the Tools menu, or a change on disk).
     void Reload();
+    // A file the script read (tovik.readJson): the script is loaded again
+    // when its content changes, as when the script's own does.
+    void NoteDataFile(const QString& path, const QByteArray& content);
     const QString& Path() const { return m_path; }
     bool IsLoaded() const { return m_host != nullptr; }
     // The loaded script's file name, "script error", or empty without a script.
@@ -74,6 +78,7 @@ private:
     QString m_path;
     QByteArray m_loadedText;
     bool m_everRead = false;
+    QMap<QString, QByteArray> m_dataFiles; // path -> content the script read
     std::unique_ptr<CHScriptHost> m_host;
     QString m_status;
     QFileSystemWatcher m_watcher;

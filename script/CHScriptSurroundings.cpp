@@ -29,7 +29,9 @@ QString CHScriptHost::readText(const QString& name) {
         m_js.throwError(QStringLiteral("tovik.readJson: %1: cannot read the file").arg(name));
         return {};
     }
-    return QString::fromUtf8(in.readAll());
+    const QByteArray content = in.readAll();
+    m_owner.NoteDataFile(file, content);
+    return QString::fromUtf8(content);
 }
 
 void CHScriptHost::watchSelect(const QJSValue& selected) {

@@ -222,6 +222,15 @@ tovik.on('S1F1', () => {
         EXPECT_TRUE(tovik.waitLine(line)) << line << "\n" << tovik.out();
     EXPECT_EQ(tovik.countPrefix("refused broken.json: tovik.readJson: NAME: "), 1u) << tovik.out();
     EXPECT_EQ(tovik.countPrefix("read "), 3u);
+
+    // A file the script read is watched as the script is: a change loads
+    // the script again, which then reads the new content.
+    const std::string changed = "{\"folder\":\"" + folder.toStdString() + "\",\"v\":2}";
+    writeFile(tovik.dir.filePath(QStringLiteral("data.json")), changed);
+    ASSERT_TRUE(tovik.waitLine("Script loaded: equipment.js", 2)) << tovik.out();
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 8)));
+    ASSERT_TRUE(host.recv());
+    EXPECT_TRUE(tovik.waitLine("read data.json: " + changed)) << tovik.out();
 }
 
 // tovik.onSelect hears the link selected after the connection, once more
