@@ -11,7 +11,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev qt6-declarative-dev
-    libgl-dev libxkbcommon-dev
+    libgl-dev libxkbcommon-dev libx11-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth
 )

@@ -7,16 +7,21 @@
 
 CHsmsPanel::CHsmsPanel(QWidget* parent)
     : QWidget(parent), m_mode(new QLabel(this)), m_endpoint(new QLabel(this)),
-      m_state(new QLabel(this)), m_hosts(new QLabel(this)) {
+      m_state(new QLabel(this)), m_hosts(new QLabel(this)), m_last(new QLabel(this)) {
     auto* layout = new QFormLayout(this);
+    // Five rows and an address with its port in a small pane: narrow margins.
+    layout->setVerticalSpacing(0);
+    layout->setHorizontalSpacing(4);
+    layout->setContentsMargins(4, 2, 4, 2);
     // The pane is small: long values are cut on the right (the whole text is
     // in the tool tip) rather than squeezing the captions.
-    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts})
+    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts, m_last})
         value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addRow(QStringLiteral("Mode:"), m_mode);
     layout->addRow(QStringLiteral("Endpoint:"), m_endpoint);
     layout->addRow(QStringLiteral("State:"), m_state);
     layout->addRow(QStringLiteral("Hosts:"), m_hosts);
+    layout->addRow(QStringLiteral("Last:"), m_last);
     Refresh();
 }
 
@@ -73,10 +78,12 @@ QString CHsmsPanel::HostsText() const {
     const CVeltHsms* d = m_driver.data();
     if (!d || !d->GetServerMode())
         return QString();
-    QString text = QStringLiteral("%1 connected").arg(d->GetClientCount());
-    if (!d->GetLastSpeaker().isEmpty())
-        text += QStringLiteral(", last ") + d->GetLastSpeaker();
-    return text;
+    return QStringLiteral("%1 connected").arg(d->GetClientCount());
+}
+
+QString CHsmsPanel::LastSpeakerText() const {
+    const CVeltHsms* d = m_driver.data();
+    return d && d->GetServerMode() ? d->GetLastSpeaker() : QString();
 }
 
 void CHsmsPanel::Refresh() {
@@ -84,6 +91,7 @@ void CHsmsPanel::Refresh() {
     m_endpoint->setText(EndpointText());
     m_state->setText(StateText());
     m_hosts->setText(HostsText());
-    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts})
+    m_last->setText(LastSpeakerText());
+    for (QLabel* value : {m_mode, m_endpoint, m_state, m_hosts, m_last})
         value->setToolTip(value->text());
 }

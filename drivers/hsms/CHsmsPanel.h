@@ -21,6 +21,8 @@ public:
     QString EndpointText() const;
     QString StateText() const;
     QString HostsText() const;
+    // The host that spoke last, to which Send Message and Disconnect go.
+    QString LastSpeakerText() const;
 
 private:
     QPointer<CVeltHsms> m_driver;
@@ -28,4 +30,5 @@ private:
     QLabel* m_endpoint;
     QLabel* m_state;
     QLabel* m_hosts;
+    QLabel* m_last;
 };
