@@ -343,10 +343,13 @@ void CVeltHsms::readAvailable(quint64 id) {
             if (link->session.ownLinktestReply(frame.data(), frame.size()))
                 continue;
             link->spokeAt = ++m_spoken;
-            const QString speaker = QStringLiteral("%1(%2)").arg(address).arg(port);
-            const bool newSpeaker = speaker != m_lastSpeaker;
-            if (newSpeaker)
-                m_lastSpeaker = speaker;
+            // The speaker's text is made only when another link speaks, not
+            // for every message.
+            const bool newSpeaker = id != m_lastSpeakerId;
+            if (newSpeaker) {
+                m_lastSpeakerId = id;
+                m_lastSpeaker = QStringLiteral("%1(%2)").arg(address).arg(port);
+            }
             Q_EMIT MessageReceived(address, port, hexText(frame));
             link = find(id);
             if (!link) {

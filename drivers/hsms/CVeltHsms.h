@@ -174,6 +174,7 @@ private:
     quint64 m_delivering = 0; // link inside MessageReceived: its sends are flushed after it
     quint64 m_spoken = 0;     // counts received messages, to know who spoke last
     std::uint32_t m_linktests = 0;
+    quint64 m_lastSpeakerId = 0;
     QString m_lastSpeaker;
     QString m_peerAddress; // the last peer PeerChanged named
     int m_peerPort = -1;
