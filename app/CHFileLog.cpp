@@ -1,6 +1,6 @@
 #include "CHFileLog.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <QByteArray>
 

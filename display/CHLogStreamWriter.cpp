@@ -2,7 +2,7 @@
 
 #include "CHEventLog.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 namespace tovik {
 

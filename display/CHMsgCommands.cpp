@@ -7,7 +7,7 @@
 #include "CTovikarDoc.h"
 
 #include <messagebox.h>
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <algorithm>
 

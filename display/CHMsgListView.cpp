@@ -1,6 +1,6 @@
 #include "CHMsgListView.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <QFontInfo>
 #include <QMouseEvent>

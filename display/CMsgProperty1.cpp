@@ -4,7 +4,7 @@
 #include "CHVeltSecsII.h"
 
 #include <messagebox.h>
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

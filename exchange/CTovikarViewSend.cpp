@@ -7,7 +7,7 @@
 #include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 namespace tovik {
 

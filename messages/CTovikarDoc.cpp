@@ -3,7 +3,7 @@
 #include "MsgDecode.h"
 #include "MsgFileFormat.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <QFile>
 #include <QFileInfo>

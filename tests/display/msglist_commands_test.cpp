@@ -12,7 +12,7 @@
 #include "../common/qt_helpers.h"
 
 #include <messagebox.h>
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <QApplication>
 #include <QComboBox>

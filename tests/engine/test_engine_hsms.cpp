@@ -3,7 +3,7 @@
 // primary with several candidate replies that the user answers.
 #include "engine_fixture.h"
 
-#include <qbytetext.h>
+#include "qbytetext.h"
 
 #include <algorithm>
 
