@@ -4,7 +4,6 @@
 
 #include "CHEventLog.h"
 #include "CHMsgHeader.h"
-#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
 #include <algorithm>
@@ -29,7 +28,7 @@ void CTovikarView::OnTimer() {
         const std::string message = r->Message;
         m_scratch.SetHexMessage(message);
         LogMessage(QStringLiteral("T3 time out"), &m_scratch);
-        if (m_app.Protocol == 0 || m_app.Protocol == 1) {
+        if (m_settings.Protocol == 0 || m_settings.Protocol == 1) {
             if (m_connected) {
                 m_scratch.ReplyTo(message);
                 const std::string h = m_scratch.GetHexMessage();
