@@ -2,6 +2,8 @@
 // replies from the document's definitions.
 #include "CTovikarView.h"
 
+#include "CHMsgHeader.h"
+
 #include "CTovikarDoc.h"
 
 #include <algorithm>
@@ -15,16 +17,6 @@ const char kSelectRsp[] = "ffff0000000200000000";
 const char kLinktestRsp[] = "ffff0000000600000000";
 const char kDeselectRsp[] = "ffff0000000400000000";
 
-// "<b 0x.. x10>" over the ten header bytes exactly as they stand in the text.
-std::string headerAsBinary(const char* prefix, const std::string& hex) {
-    std::string sml = prefix;
-    for (std::size_t i = 0; i < 10; ++i) {
-        sml += " 0x";
-        sml.append(hex, std::min(2 * i, hex.size()), 2);
-    }
-    sml += '>';
-    return sml;
-}
 // The drivers deliver plain ASCII hex: narrowed without the UTF-8 encoder.
 std::string narrowHex(const QString& hex) {
     std::string text(static_cast<std::size_t>(hex.size()), '\0');
@@ -71,7 +63,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     const int stream = m_working.GetStream();
     if (m_settings.CheckDeviceID && m_working.GetDevice() != m_settings.DeviceID &&
         m_working.GetSessionID() != 65535 && stream != 0 && stream != 9) {
-        m_working.SetSml(headerAsBinary("s9f1<b", text));
+        m_working.SetSml("s9f1" + HeaderAsBinaryItem(text));
         SendWorkingMessage(port, nullptr);
         return;
     }

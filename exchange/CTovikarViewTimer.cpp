@@ -31,14 +31,7 @@ void CTovikarView::OnTimer() {
         if (m_settings.Protocol == 0 || m_settings.Protocol == 1) {
             if (m_connected) {
                 m_scratch.ReplyTo(message);
-                const std::string h = m_scratch.GetHexMessage();
-                std::string sml = "s9f9<b";
-                for (std::size_t i = 0; i < 10; ++i) {
-                    sml += " 0x";
-                    sml.append(h, std::min(2 * i, h.size()), 2);
-                }
-                sml += '>';
-                m_working.SetSml(sml);
+                m_working.SetSml("s9f9" + HeaderAsBinaryItem(m_scratch.GetHexMessage()));
                 SendWorkingMessage(PortActiveTab, nullptr);
             } else {
                 AddText(QStringLiteral("...However port has not been opened yet."));
