@@ -75,3 +75,92 @@ macro(tovik_add_subdirectories)
         endif()
     endforeach()
 endmacro()
+
+# ---- Layers ----
+# Lowest first; each layer's targets may link only targets of its own layer or
+# below, and nothing below display links Qt Widgets.
+set(TOVIK_LAYER_NAMES drivers messages settings exchange script display app)
+set(TOVIK_WIDGETS_LEVEL 6)
+
+# tovik_layer(<target> LEVEL <n>)
+# Records the layer of a library target (1 drivers ... 7 app) for
+# tovik_check_layers.
+function(tovik_layer target)
+    cmake_parse_arguments(L "" "LEVEL" "" ${ARGN})
+    set_target_properties(${target} PROPERTIES TOVIK_LAYER ${L_LEVEL})
+    set_property(GLOBAL APPEND PROPERTY TOVIK_LAYERED_TARGETS ${target})
+endfunction()
+
+# The targets a target names in its link lists, aliases resolved; generator
+# expressions other than $<LINK_ONLY:...> and names that are no target are left out.
+function(_tovik_linked target out)
+    set(result "")
+    foreach(prop LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+        get_target_property(libs ${target} ${prop})
+        if(NOT libs)
+            continue()
+        endif()
+        foreach(lib IN LISTS libs)
+            string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+            if(lib MATCHES "\\$<" OR lib MATCHES "^::@" OR NOT TARGET "${lib}")
+                continue()
+            endif()
+            get_target_property(real "${lib}" ALIASED_TARGET)
+            if(real)
+                set(lib ${real})
+            endif()
+            list(APPEND result ${lib})
+        endforeach()
+    endforeach()
+    list(REMOVE_DUPLICATES result)
+    set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+function(_tovik_layer_label level out)
+    math(EXPR index "${level} - 1")
+    list(GET TOVIK_LAYER_NAMES ${index} name)
+    set(${out} "${name}, layer ${level}" PARENT_SCOPE)
+endfunction()
+
+# Fails the configuration when a layered target links one of a higher layer,
+# or when a target below display reaches Qt Widgets, directly or through what
+# it links. Run once, after every target is defined.
+function(tovik_check_layers)
+    get_property(targets GLOBAL PROPERTY TOVIK_LAYERED_TARGETS)
+    set(widgets "")
+    if(TARGET Qt6::Widgets)
+        set(widgets Qt6::Widgets)
+    endif()
+    foreach(target IN LISTS targets)
+        get_target_property(level ${target} TOVIK_LAYER)
+        _tovik_layer_label(${level} label)
+        _tovik_linked(${target} direct)
+        foreach(dep IN LISTS direct)
+            get_target_property(depLevel ${dep} TOVIK_LAYER)
+            if(depLevel AND depLevel GREATER level)
+                _tovik_layer_label(${depLevel} depLabel)
+                message(FATAL_ERROR "Layer order: ${target} (${label}) links ${dep} (${depLabel}); "
+                        "a layer may use only the layers below it.")
+            endif()
+        endforeach()
+        if(NOT widgets OR NOT level LESS TOVIK_WIDGETS_LEVEL)
+            continue()
+        endif()
+        # Everything the target reaches, remembering through which link.
+        set(seen "")
+        set(queue ${direct})
+        while(queue)
+            list(POP_FRONT queue dep)
+            if(dep IN_LIST seen)
+                continue()
+            endif()
+            list(APPEND seen ${dep})
+            if(dep STREQUAL widgets)
+                message(FATAL_ERROR "Layer order: ${target} (${label}) links ${widgets}; "
+                        "only display and app may use Qt Widgets.")
+            endif()
+            _tovik_linked(${dep} next)
+            list(APPEND queue ${next})
+        endwhile()
+    endforeach()
+endfunction()

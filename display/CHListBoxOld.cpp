@@ -68,9 +68,17 @@ CHListBoxOld::CHListBoxOld(CHEventLog& log, QWidget* parent)
     connect(m_model, &CHEventLogModel::aboutToSync, this, [this] { m_mirroring = true; });
     connect(m_model, &CHEventLogModel::shifted, this, &CHListBoxOld::shiftSelection);
     connect(m_model, &CHEventLogModel::synced, this, &CHListBoxOld::mirrorSelection);
+    // The log's line stays selected by the list's rules as lines arrive, not
+    // at the next catch-up, so a trim between two frames lands right.
+    m_logSelected = log.Count() - 1;
+    connect(&log, &CHEventLog::linesChanged, this, &CHListBoxOld::followLines);
+    connect(&log, &CHEventLog::wasReset, this, [this] {
+        m_logSelected = -1;
+        ++m_selectionSerial;
+    });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CHListBoxOld::userSelectionChanged);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CHListBoxOld::userSelectionChanged);
-    m_seenSerial = log.SelectionSerial() - 1; // show the log's selection at the first sync
+    m_seenSerial = m_selectionSerial - 1; // show the log's selection at the first sync
     m_trace = CHPaintTrace::FromEnvironment(*this);
     m_model->Sync();
     mirrorSelection();
@@ -117,9 +125,9 @@ void CHListBoxOld::Sync() {
 // where a trim only moved the user's line up, the rows moved with it already.
 void CHListBoxOld::mirrorSelection() {
     m_mirroring = true;
-    if (m_log.SelectionSerial() != m_seenSerial) {
-        m_seenSerial = m_log.SelectionSerial();
-        const int row = m_log.Selected();
+    if (m_selectionSerial != m_seenSerial) {
+        m_seenSerial = m_selectionSerial;
+        const int row = m_logSelected;
         if (row >= 0)
             selectionModel()->setCurrentIndex(m_model->index(row), QItemSelectionModel::ClearAndSelect);
         else
@@ -138,7 +146,7 @@ void CHListBoxOld::mirrorSelection() {
 // itself, mirrorSelection selects it.
 void CHListBoxOld::shiftSelection(int lines) {
     viewport()->update();
-    if (m_log.SelectionSerial() != m_seenSerial)
+    if (m_selectionSerial != m_seenSerial)
         return;
     QItemSelection moved;
     for (const QItemSelectionRange& range : selectionModel()->selection()) {
@@ -153,11 +161,29 @@ void CHListBoxOld::shiftSelection(int lines) {
     selectionModel()->select(moved, QItemSelectionModel::ClearAndSelect);
 }
 
+// One text added to the log: `before` lines were there, `dropped` of them
+// left the front.
+void CHListBoxOld::followLines(int dropped, int appended) {
+    const int before = m_log.Count() - appended + dropped;
+    if (m_logSelected + 1 == before) {
+        m_logSelected = m_log.Count() - 1; // the newest line was selected: follow it
+        ++m_selectionSerial;
+    } else if (dropped == 0) {
+        // the same line, nothing trimmed
+    } else if (m_logSelected >= dropped) {
+        m_logSelected -= dropped; // the same line, moved up
+    } else {
+        m_logSelected = 0; // the selected line was trimmed away (or there was none)
+        ++m_selectionSerial;
+    }
+}
+
 void CHListBoxOld::userSelectionChanged() {
     if (m_mirroring)
         return;
     const int row = SelectedLine();
-    m_log.SetSelectedByView(row >= 0 ? m_model->StoreRow(row) : -1);
+    const int line = row >= 0 ? m_model->StoreRow(row) : -1;
+    m_logSelected = line >= 0 && line < m_log.Count() ? line : -1;
 }
 
 // Scrolling asks the view for a layout; once per pass of the event loop is

@@ -61,6 +61,7 @@ private:
     void mirrorSelection();
     void shiftSelection(int lines);
     void userSelectionChanged();
+    void followLines(int dropped, int appended);
     void postScroll();
     void placeFindBox();
 
@@ -68,6 +69,10 @@ private:
     CHEventLogModel* m_model;
     QLineEdit* m_findBox;
     std::unique_ptr<CHPaintTrace> m_trace;
+    // The selected line of the log (-1 none), and a count that changes
+    // whenever the log's rules chose a line rather than the user.
+    int m_logSelected = -1;
+    quint64 m_selectionSerial = 0;
     quint64 m_seenSerial = 0;
     bool m_mirroring = false;
     bool m_scrollPosted = false;

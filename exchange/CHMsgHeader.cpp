@@ -39,4 +39,17 @@ uint32_t TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::string HeaderAsBinaryItem(std::string_view hex) {
+    std::string sml = "<b";
+    for (std::size_t i = 0; i < 10; ++i) {
+        sml += " 0x";
+        if (2 * i + 1 < hex.size())
+            sml.append(hex.substr(2 * i, 2));
+        else
+            sml += "00";
+    }
+    sml += '>';
+    return sml;
+}
+
 } // namespace tovik

@@ -4,6 +4,7 @@
 // SECS-I one even for HSMS texts: an HSMS control header reads as device id
 // 32767 with the R-bit set.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tovik {
@@ -25,6 +26,10 @@ struct CHMsgHeader {
     uint16_t SystemHigh = 0; // system bytes 6-7
     uint16_t SystemLow = 0;  // system bytes 8-9
 };
+
+// The ten header bytes of a hex text as the binary item of an S9 report,
+// "<b 0x.. 0x..>", digit pairs as they stand; a missing pair reads "00".
+std::string HeaderAsBinaryItem(std::string_view hex);
 
 // Milliseconds of a steady clock cut to 32 bits: ages are differences of
 // these, so they stay right across the wrap.

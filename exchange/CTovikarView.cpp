@@ -1,7 +1,6 @@
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
-#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
 #include "qbytetext.h"
@@ -15,8 +14,8 @@ uint16_t g_nextTransactionID = 0;
 uint16_t CTovikarView::NextTransactionID() { return g_nextTransactionID; }
 void CTovikarView::SetNextTransactionID(uint16_t id) { g_nextTransactionID = id; }
 
-CTovikarView::CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent)
-    : QObject(parent), m_app(app), m_doc(doc), m_log(std::make_unique<CHEventLog>()) {
+CTovikarView::CTovikarView(CTovikarDoc& doc, QObject* parent)
+    : QObject(parent), m_doc(doc), m_log(std::make_unique<CHEventLog>()) {
     SentPrimaries.Codec = &m_scratch;
     ReceivedPrimaries.Codec = &m_scratch;
 
@@ -99,7 +98,7 @@ bool CTovikarView::IsCommandEnabled(int command) const {
     case ID_SEND_MESSAGE:
         return m_connected;
     case ID_DISCONNECT:
-        return m_app.Server;
+        return m_settings.Server;
     default:
         return true;
     }

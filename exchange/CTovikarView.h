@@ -11,6 +11,7 @@
 #include "CHVeltHsms.h"
 #include "CHVeltSecsI.h"
 #include "CHVeltSecsII.h"
+#include "Settings.h"
 
 #include <QObject>
 #include <QString>
@@ -20,8 +21,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-class CTovikarApp;
 
 namespace tovik {
 
@@ -43,14 +42,18 @@ public:
     // panel the tab bar shows.
     enum Port { PortSecs = 0, PortHsms = 1, PortActiveTab = -1 };
 
-    CTovikarView(CTovikarApp& app, CTovikarDoc& doc, QObject* parent = nullptr);
+    CTovikarView(CTovikarDoc& doc, QObject* parent = nullptr);
     ~CTovikarView() override;
     CTovikarView(const CTovikarView&) = delete;
     CTovikarView& operator=(const CTovikarView&) = delete;
 
     // ---- Port lifecycle ----
-    // The first call loads the settings, starts the timer, writes the banner
-    // and posts Connect; later calls do nothing.
+    // The settings the engine works with from now on. Open ports keep the
+    // values they were opened with until they open again.
+    void ApplySettings(const Settings& settings) { m_settings = settings; }
+    const Settings& GetSettings() const { return m_settings; }
+    // The first call starts the timer, writes the banner and posts Connect
+    // with the settings applied so far; later calls do nothing.
     void OnInitialUpdate();
     void OnConnect();    // toggles the ports of the configured protocol
     void OnDisconnect(); // drops the HSMS client (server mode)
@@ -58,12 +61,12 @@ public:
     bool OpenSecsPort(bool open);
     void ShowActivePort();
     void ShowPortPanel(int tab);
-    // Reads the settings file again (the headless program's reload). A port
-    // whose own values changed, or that the new protocol no longer uses, is
+    // Takes settings read again from the file (the headless program's
+    // reload). A port whose own values changed, or that the new protocol no longer uses, is
     // closed and opened with the new values; the others keep their
     // connections. Open transactions are dropped only when a port closes or
     // opens. Ports that are off are switched on.
-    void ReloadSettings();
+    void ReloadSettings(const Settings& settings);
     // 0 add, 1 modify, 2 delete; the frame owns the real icon.
     void UpdateTrayIcon(int action);
 
@@ -205,7 +208,7 @@ private:
     void flushByteTrace();
     void flushLogBatch();
 
-    CTovikarApp& m_app;
+    Settings m_settings;
     CTovikarDoc& m_doc;
     std::unique_ptr<CHEventLog> m_log;
     CHVeltHsms m_hsms;

@@ -3,7 +3,6 @@
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
-#include "CTovikarApp.h"
 
 #include <QThread>
 
@@ -60,7 +59,7 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
         UpdateTrayIcon(1);
         Q_EMIT CommandStatesChanged();
     }
-    if (connected && (m_app.Protocol == 0 || bridgeSession()) && m_app.SendSelectReqAtConnect &&
+    if (connected && (m_settings.Protocol == 0 || bridgeSession()) && m_settings.SendSelectReqAtConnect &&
         !m_hsms.GetServerMode()) {
         m_working.SetHexMessage("ffff0000000100000000");
         // Passive peers often start reading only after their accept returns.
@@ -89,7 +88,7 @@ void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {
     const std::string text = hex.toStdString();
     if (success) {
         m_working.SetHexMessage(text);
-        if ((m_app.Protocol == 0 || m_app.Protocol == 1) && (m_working.GetFunction() & 1) &&
+        if ((m_settings.Protocol == 0 || m_settings.Protocol == 1) && (m_working.GetFunction() & 1) &&
             m_working.GetWBit() && SentPrimaries.AddPrimary(text)) {
             m_awaitingReply = true;
             Q_EMIT CommandStatesChanged();
@@ -98,9 +97,9 @@ void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {
         LogDateTime();
         AddText(QStringLiteral("Send error!"));
     }
-    if (m_app.Protocol == 3 && m_app.InvokeEvent) {
+    if (m_settings.Protocol == 3 && m_settings.InvokeEvent) {
         char head[32];
-        std::snprintf(head, sizeof head, "s%df%d", m_app.EventStream, m_app.EventFunction);
+        std::snprintf(head, sizeof head, "s%df%d", m_settings.EventStream, m_settings.EventFunction);
         sendEventMessage(std::string(head) + "{\t<a'Write'>\t<a'" + text + "'>\t<bool " +
                          (success ? "true" : "false") + ">}");
     }
@@ -110,10 +109,10 @@ void CTovikarView::OnSecsError(short code, const QString& detail) {
     LogBatch batch(*this);
     const QString name = SecsErrorText(code);
     AddText(QStringLiteral("Error (%1) %2").arg(code).arg(name));
-    if (m_app.Protocol == 3 && m_app.InvokeEvent) {
+    if (m_settings.Protocol == 3 && m_settings.InvokeEvent) {
         char head[48];
-        std::snprintf(head, sizeof head, "s%df%d{\t<a'Errors'>\t<i2 %d>\t<a'", m_app.EventStream,
-                      m_app.EventFunction, static_cast<int>(code));
+        std::snprintf(head, sizeof head, "s%df%d{\t<a'Errors'>\t<i2 %d>\t<a'", m_settings.EventStream,
+                      m_settings.EventFunction, static_cast<int>(code));
         sendEventMessage(std::string(head) + name.toStdString() + "'>\t<a'" + detail.toStdString() +
                          "'>}");
     }
@@ -125,7 +124,7 @@ void CTovikarView::sendEventMessage(const std::string& sml) {
 }
 
 void CTovikarView::OnSecsByte(short character, bool received) {
-    if (!m_app.LogVerbose)
+    if (!m_settings.LogVerbose)
         return;
     static const char digits[] = "0123456789abcdef";
     const unsigned c = static_cast<unsigned>(character) & 0xffu;

@@ -2,7 +2,6 @@
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
-#include "CTovikarApp.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +10,7 @@
 namespace tovik {
 
 void CTovikarView::LogDateTime() {
-    if (!m_app.ShowDateTime)
+    if (!m_settings.ShowDateTime)
         return;
     const std::time_t now = std::time(nullptr);
     if (now != m_stampSecond) {
@@ -36,7 +35,7 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
 
     QString text = label;
     text += QLatin1Char(' ');
-    const bool hsmsSide = m_app.Protocol == 0 || m_app.Protocol == 3;
+    const bool hsmsSide = m_settings.Protocol == 0 || m_settings.Protocol == 3;
     if (hsmsSide && c.IsControlMessage()) {
         switch (c.GetControlType()) {
         case 1:
@@ -56,7 +55,7 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         }
     }
     bool lineBroken = false;
-    if (m_app.ShowConnection && hsmsSide) {
+    if (m_settings.ShowConnection && hsmsSide) {
         text += QLatin1Char('\n');
         text += m_hsms.GetRemoteAddress();
         text += QLatin1Char('(');
@@ -64,7 +63,7 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         text += QLatin1String(")\n");
         lineBroken = true;
     }
-    if (m_app.ShowMsgHeader) {
+    if (m_settings.ShowMsgHeader) {
         if (!lineBroken)
             text += QLatin1Char('\n');
         if (hex) {
@@ -75,7 +74,7 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         }
         text += QLatin1Char('\n');
     }
-    if (m_app.ShowMsgBody) {
+    if (m_settings.ShowMsgBody) {
         const std::string sml = c.GetSmlText();
         text += QLatin1String(sml.data(), static_cast<qsizetype>(sml.size()));
     } else {

@@ -3,7 +3,6 @@
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
-#include "CTovikarApp.h"
 
 namespace tovik {
 
@@ -13,8 +12,7 @@ void CTovikarView::OnInitialUpdate() {
         return;
     UpdateTrayIcon(0);
     m_firstUpdate = false;
-    m_app.LoadSettings();
-    if (m_app.Hide)
+    if (m_settings.Hide)
         QMetaObject::invokeMethod(this, &CTovikarView::HideRequested, Qt::QueuedConnection);
     m_timer.start();
     ShowActivePort();
@@ -51,7 +49,7 @@ void CTovikarView::ShowPortPanel(int tab) {
 }
 
 void CTovikarView::ShowActivePort() {
-    switch (m_app.Protocol) {
+    switch (m_settings.Protocol) {
     case 0:
         ShowPortPanel(1);
         break;
@@ -77,7 +75,7 @@ void CTovikarView::OnConnect() {
         ShowActivePort();
     m_working.SetProperty7(false);
 
-    switch (m_app.Protocol) {
+    switch (m_settings.Protocol) {
     case 0:
         OpenHsmsPort(m_connected);
         break;
@@ -135,8 +133,8 @@ bool CTovikarView::OpenHsmsPort(bool open) {
     m_hsms.SetLinktestInterval(values.linktestInterval);
     m_hsms.SetMaxClients(values.maxClients);
     m_hsms.SetPortOpen(true);
-    SentPrimaries.Timeout = m_app.T3;
-    ReceivedPrimaries.Timeout = m_app.T3;
+    SentPrimaries.Timeout = m_settings.T3;
+    ReceivedPrimaries.Timeout = m_settings.T3;
     if (m_hsms.GetPortOpen()) {
         if (m_hsms.GetServerMode())
             AddText(QStringLiteral("HSMS port has been opened successfully."));
@@ -167,8 +165,8 @@ bool CTovikarView::OpenSecsPort(bool open) {
     m_secs.SetT3Timeout(values.t3);
     m_secs.SetT4Timeout(values.t4);
     m_secs.SetPortOpen(true);
-    SentPrimaries.Timeout = m_app.T3;
-    ReceivedPrimaries.Timeout = m_app.T3;
+    SentPrimaries.Timeout = m_settings.T3;
+    ReceivedPrimaries.Timeout = m_settings.T3;
     if (m_secs.GetPortOpen()) {
         AddText(QStringLiteral("SECS port has been opened successfully."));
         return true;
@@ -182,36 +180,36 @@ CTovikarView::HsmsValues CTovikarView::hsmsValues() const {
     // The extra values: only a passive link in Protocol 0 that nobody ever
     // selects is the driver's to close (T7); a bridge or an ignored
     // Separate.req keeps its link.
-    return {m_app.IPAddress,
-            m_app.Server,
-            m_app.PortNumber,
-            m_app.LocalPortNumber,
-            m_app.T8,
-            m_app.Protocol == 0 ? m_app.T7 : 0,
-            m_app.T6,
-            m_app.LinktestInterval > 0 ? m_app.LinktestInterval * 1000 : 0,
-            m_app.MaxClients};
+    return {m_settings.IPAddress,
+            m_settings.Server,
+            m_settings.PortNumber,
+            m_settings.LocalPortNumber,
+            m_settings.T8,
+            m_settings.Protocol == 0 ? m_settings.T7 : 0,
+            m_settings.T6,
+            m_settings.LinktestInterval > 0 ? m_settings.LinktestInterval * 1000 : 0,
+            m_settings.MaxClients};
 }
 
 CTovikarView::SecsValues CTovikarView::secsValues() const {
-    return {m_app.Protocol == 2 ? 2 : 1, m_app.CommPort, m_app.DevicePath, m_app.BaudRate,
-            m_app.Retry, m_app.Master, m_app.DeviceID, m_app.T1, m_app.T2, m_app.T3, m_app.T4};
+    return {m_settings.Protocol == 2 ? 2 : 1, m_settings.CommPort, m_settings.DevicePath, m_settings.BaudRate,
+            m_settings.Retry, m_settings.Master, m_settings.DeviceID, m_settings.T1, m_settings.T2, m_settings.T3, m_settings.T4};
 }
 
-void CTovikarView::ReloadSettings() {
+void CTovikarView::ReloadSettings(const Settings& settings) {
     LogBatch batch(*this);
-    const int protocolBefore = m_app.Protocol;
+    const int protocolBefore = m_settings.Protocol;
     const HsmsValues hsmsBefore = hsmsValues();
     const SecsValues secsBefore = secsValues();
-    m_app.LoadSettings();
-    SentPrimaries.Timeout = m_app.T3;
-    ReceivedPrimaries.Timeout = m_app.T3;
+    m_settings = settings;
+    SentPrimaries.Timeout = m_settings.T3;
+    ReceivedPrimaries.Timeout = m_settings.T3;
     if (!m_connected) {
         OnConnect();
         return;
     }
-    const bool hsms = usesHsms(m_app.Protocol);
-    const bool secs = usesSecs(m_app.Protocol);
+    const bool hsms = usesHsms(m_settings.Protocol);
+    const bool secs = usesSecs(m_settings.Protocol);
     const bool hsmsWas = usesHsms(protocolBefore);
     const bool secsWas = usesSecs(protocolBefore);
     const bool closeHsms = hsmsWas && (!hsms || hsmsValues() != hsmsBefore);
@@ -231,7 +229,7 @@ void CTovikarView::ReloadSettings() {
     bool opened = !openSecs || OpenSecsPort(true);
     if (opened && openHsms)
         opened = OpenHsmsPort(true);
-    if (!opened && m_app.Protocol == 3) {
+    if (!opened && m_settings.Protocol == 3) {
         // A bridge with one side down is no bridge: both go off, as at Connect.
         if (m_secs.GetPortOpen())
             OpenSecsPort(false);

@@ -2,7 +2,8 @@
 // replies from the document's definitions.
 #include "CTovikarView.h"
 
-#include "CTovikarApp.h"
+#include "CHMsgHeader.h"
+
 #include "CTovikarDoc.h"
 
 #include <algorithm>
@@ -16,16 +17,6 @@ const char kSelectRsp[] = "ffff0000000200000000";
 const char kLinktestRsp[] = "ffff0000000600000000";
 const char kDeselectRsp[] = "ffff0000000400000000";
 
-// "<b 0x.. x10>" over the ten header bytes exactly as they stand in the text.
-std::string headerAsBinary(const char* prefix, const std::string& hex) {
-    std::string sml = prefix;
-    for (std::size_t i = 0; i < 10; ++i) {
-        sml += " 0x";
-        sml.append(hex, std::min(2 * i, hex.size()), 2);
-    }
-    sml += '>';
-    return sml;
-}
 // The drivers deliver plain ASCII hex: narrowed without the UTF-8 encoder.
 std::string narrowHex(const QString& hex) {
     std::string text(static_cast<std::size_t>(hex.size()), '\0');
@@ -42,7 +33,7 @@ std::string narrowHex(const QString& hex) {
 void CTovikarView::OnMessageReceived(int port, const QString& address, int peerPort,
                                      const QString& hex) {
     LogBatch batch(*this);
-    if (port == PortHsms && m_app.Server) {
+    if (port == PortHsms && m_settings.Server) {
         // Whatever follows goes back to the peer that spoke.
         m_hsms.SetRemoteAddress(address);
         m_hsms.SetRemotePort(peerPort);
@@ -52,7 +43,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     m_working.SetHexMessage(text);
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
-    if (m_app.Protocol == 3) {
+    if (m_settings.Protocol == 3) {
         if (port == PortHsms && bridgeSession() && m_working.IsControlMessage()) {
             answerControlMessage(port, text);
             return;
@@ -70,9 +61,9 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     }
 
     const int stream = m_working.GetStream();
-    if (m_app.CheckDeviceID && m_working.GetDevice() != m_app.DeviceID &&
+    if (m_settings.CheckDeviceID && m_working.GetDevice() != m_settings.DeviceID &&
         m_working.GetSessionID() != 65535 && stream != 0 && stream != 9) {
-        m_working.SetSml(headerAsBinary("s9f1<b", text));
+        m_working.SetSml("s9f1" + HeaderAsBinaryItem(text));
         SendWorkingMessage(port, nullptr);
         return;
     }
@@ -80,7 +71,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     if (SentPrimaries.RemoveAnswered(text))
         m_awaitingReply = false;
 
-    const bool control = m_app.Protocol == 0 && m_working.IsControlMessage();
+    const bool control = m_settings.Protocol == 0 && m_working.IsControlMessage();
     if (stream == 0 && control) {
         if (answerControlMessage(port, text))
             return;
@@ -116,7 +107,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     Q_EMIT CommandStatesChanged();
 }
 
-bool CTovikarView::bridgeSession() const { return m_app.Protocol == 3 && m_app.BridgeSession; }
+bool CTovikarView::bridgeSession() const { return m_settings.Protocol == 3 && m_settings.BridgeSession; }
 
 bool CTovikarView::answerControlMessage(int port, const std::string& text) {
     switch (m_working.GetSType()) {
@@ -137,8 +128,8 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
         SendWorkingMessage(port, &text);
         return true;
     case 9:
-        if (m_app.DisconnectAtSeparateReq)
-            postCommand(m_app.Server ? ID_DISCONNECT : ID_CONNECT);
+        if (m_settings.DisconnectAtSeparateReq)
+            postCommand(m_settings.Server ? ID_DISCONNECT : ID_CONNECT);
         return true;
     default:
         return bridgeSession(); // no other control message crosses the bridge

@@ -4,7 +4,6 @@
 
 #include "CHEventLog.h"
 #include "CHMsgHeader.h"
-#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
 #include "qbytetext.h"
@@ -12,16 +11,16 @@
 namespace tovik {
 
 bool CTovikarView::toHsms(int port) const {
-    if (m_app.Protocol == 0)
+    if (m_settings.Protocol == 0)
         return true;
-    if (m_app.Protocol == 3)
+    if (m_settings.Protocol == 3)
         return port == PortHsms || (port == PortActiveTab && m_activeTab == 1);
     return false;
 }
 
 void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
     if (m_working.GetSType() == 0)
-        m_working.SetDevice(m_app.DeviceID);
+        m_working.SetDevice(m_settings.DeviceID);
 
     if (!primary) {
         m_working.SetTransactionID(NextTransactionID());
@@ -39,14 +38,14 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
         m_working.SetPType(0);
         if (m_working.GetSessionID() != 65535) {
             m_working.SetSType(0);
-            m_working.SetSessionID(m_app.DeviceID);
+            m_working.SetSessionID(m_settings.DeviceID);
         }
     }
 
     const std::string hex = m_working.GetHexMessage();
     LogMessage(QStringLiteral("Send"), &m_working, &hex);
 
-    switch (m_app.Protocol) {
+    switch (m_settings.Protocol) {
     case 0:
         AddText(QStringLiteral("Sending..."));
         m_hsms.SendHex(QString::fromLatin1(hex));
@@ -102,7 +101,7 @@ void CTovikarView::OnSendMessage() {
     if (!sent)
         SendWorkingMessage(PortActiveTab, nullptr);
 
-    if (m_app.Protocol == 0 || (m_app.Protocol == 3 && m_activeTab == 1)) {
+    if (m_settings.Protocol == 0 || (m_settings.Protocol == 3 && m_activeTab == 1)) {
         if ((m_working.GetFunction() & 1) && m_working.GetWBit() &&
             SentPrimaries.AddPrimary(m_working.GetHexMessage()))
             m_awaitingReply = true;

@@ -4,7 +4,6 @@
 
 #include "CHEventLog.h"
 #include "CHMsgHeader.h"
-#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
 #include <algorithm>
@@ -29,17 +28,10 @@ void CTovikarView::OnTimer() {
         const std::string message = r->Message;
         m_scratch.SetHexMessage(message);
         LogMessage(QStringLiteral("T3 time out"), &m_scratch);
-        if (m_app.Protocol == 0 || m_app.Protocol == 1) {
+        if (m_settings.Protocol == 0 || m_settings.Protocol == 1) {
             if (m_connected) {
                 m_scratch.ReplyTo(message);
-                const std::string h = m_scratch.GetHexMessage();
-                std::string sml = "s9f9<b";
-                for (std::size_t i = 0; i < 10; ++i) {
-                    sml += " 0x";
-                    sml.append(h, std::min(2 * i, h.size()), 2);
-                }
-                sml += '>';
-                m_working.SetSml(sml);
+                m_working.SetSml("s9f9" + HeaderAsBinaryItem(m_scratch.GetHexMessage()));
                 SendWorkingMessage(PortActiveTab, nullptr);
             } else {
                 AddText(QStringLiteral("...However port has not been opened yet."));

@@ -175,7 +175,7 @@ void CTovikarDoc::AddMessage(std::unique_ptr<CHOneMsg> msg) {
     Q_EMIT listChanged();
 }
 
-void CTovikarDoc::DecodeStreamFunctions(CHVeltSecsII& scratch) {
+void CTovikarDoc::DecodeStreamFunctions(CVeltSecsII& scratch) {
     for (auto& msg : m_msgList)
         DecodeStreamFunction(*msg, scratch);
     m_bRefreshList = false;

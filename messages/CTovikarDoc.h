@@ -16,7 +16,7 @@
 
 namespace tovik {
 
-class CHVeltSecsII;
+class CVeltSecsII;
 
 class CTovikarDoc : public QObject {
     Q_OBJECT
@@ -56,7 +56,7 @@ public:
 
     // Decodes every record's stream and function through the scratch codec
     // and clears m_bRefreshList (what the view does when it rebuilds).
-    void DecodeStreamFunctions(CHVeltSecsII& scratch);
+    void DecodeStreamFunctions(CVeltSecsII& scratch);
 
     // Every message box of the document goes through here. Without a handler
     // the text goes to the Qt warning log, so nothing blocks when headless.

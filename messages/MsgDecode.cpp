@@ -1,12 +1,12 @@
 #include "MsgDecode.h"
 
-#include "CHVeltSecsII.h"
+#include "CVeltSecsII.h"
 
 namespace tovik {
 
-void DecodeStreamFunction(CHOneMsg& msg, CHVeltSecsII& scratch) {
+void DecodeStreamFunction(CHOneMsg& msg, CVeltSecsII& scratch) {
     if (msg.m_bStructure)
-        scratch.SetSml(msg.m_strText);
+        scratch.SetSmlText(msg.m_strText);
     else
         scratch.SetHexMessage(msg.m_strText);
     msg.m_nStream = static_cast<uint16_t>(scratch.GetStream());

@@ -5,11 +5,11 @@
 
 namespace tovik {
 
-class CHVeltSecsII;
+class CVeltSecsII;
 
 // Loads the text into `scratch` (SML for a structure, hex for a dump) and
 // stores the codec's stream and function in the record, whatever the codec
 // reports for a text it cannot decode, and the codec's error for such a text.
-void DecodeStreamFunction(CHOneMsg& msg, CHVeltSecsII& scratch);
+void DecodeStreamFunction(CHOneMsg& msg, CVeltSecsII& scratch);
 
 } // namespace tovik

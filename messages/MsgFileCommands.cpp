@@ -1,6 +1,6 @@
 #include "MsgFileCommands.h"
 
-#include "CHVeltSecsII.h"
+#include "CVeltSecsII.h"
 #include "MsgDecode.h"
 #include "MsgFileFormat.h"
 
@@ -42,7 +42,7 @@ int RunListCommand(const std::string& path, std::ostream& out, std::ostream& err
     const Status status = loadForCommand(path, list, load, err);
     if (status == kUnreadable)
         return exitStatus(status);
-    CHVeltSecsII scratch;
+    CVeltSecsII scratch;
     for (const auto& msg : list) {
         DecodeStreamFunction(*msg, scratch);
         out << msg->m_strName << "\tS" << msg->m_nStream << 'F' << msg->m_nFunction << '\t'

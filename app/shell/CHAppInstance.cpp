@@ -82,7 +82,7 @@ bool CHAppInstance::InitInstance() {
                      [app](const QString& path) { app->OnDocumentOpened(path, true); });
     QObject::connect(m_doc.get(), &CTovikarDoc::aboutToSave,
                      [app](const QString& path) { app->OnDocumentSaving(path); });
-    m_view = std::make_unique<CTovikarView>(*m_app, *m_doc);
+    m_view = std::make_unique<CTovikarView>(*m_doc);
     CTovikarView* view = m_view.get();
     QObject::connect(m_doc.get(), &CTovikarDoc::backupKept, [view](const QString&, const QString& backup) {
         view->AddText(QStringLiteral("The file as it was before the save is kept as ") + backup +
@@ -114,6 +114,8 @@ bool CHAppInstance::InitInstance() {
     if (!opened && !m_doc->OnNewDocument())
         return false;
 
+    m_app->LoadSettings();
+    m_view->ApplySettings(m_app->settings());
     m_view->OnInitialUpdate();
     // After the document and the settings, before the ports open.
     if (m_frame)

@@ -1,6 +1,7 @@
 // The headless program's reload (SIGHUP under a service manager).
 #include "CHAppInstance.h"
 
+#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
 
@@ -15,7 +16,8 @@ void CHAppInstance::Reload() {
         m_doc->OnOpenDocument(path);
     // Decoded now, so a host that speaks at once gets the new replies.
     m_view->RefreshMessageList();
-    m_view->ReloadSettings();
+    m_app->LoadSettings();
+    m_view->ReloadSettings(m_app->settings());
     m_view->AddText(QStringLiteral("Reloaded the document and the settings."));
 }
 

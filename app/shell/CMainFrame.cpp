@@ -461,6 +461,7 @@ void CMainFrame::onCommand(int command) {
         break;
     case ID_OPTION:
         RunOptionsDialog(m_app, this);
+        m_view.ApplySettings(m_app.settings());
         break;
     case ID_FILE_NEW:
         NewDocument();

@@ -55,19 +55,6 @@ struct OptionsTest : ::testing::Test {
     QByteArray file() const { return tovik::test::readAll(dir.filePath(QStringLiteral("s.ini"))); }
 };
 
-TEST_F(OptionsTest, TabsInOrderWithTheirCaptions) {
-    COptionSheet s(app);
-    EXPECT_EQ(s.windowTitle(), QStringLiteral("Option Settings"));
-    QStringList captions;
-    for (int i = 0; i < s.tabs()->count(); ++i)
-        captions << s.tabs()->tabText(i);
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("General"), QStringLiteral("HSMS"),
-                                     QStringLiteral("SECS"), QStringLiteral("Info"),
-                                     QStringLiteral("Time out"), QStringLiteral("Log"),
-                                     QStringLiteral("Event")}));
-    EXPECT_EQ(s.buttons()->buttons().size(), 2);
-}
-
 TEST_F(OptionsTest, CancelChangesNothing) {
     COptionSheet s(app);
     s.general()->m_editDeviceID->setText(QStringLiteral("7"));
@@ -280,22 +267,6 @@ TEST(DialogInteger, AcceptsWhatTheIntegerEditAccepts) {
     for (const char* bad :
          {"", "  ", "-", "+", "-0", "+0", "abc", "12abc", "0x10", "1 2", "1.5", "\xd9\xa3"})
         EXPECT_FALSE(tovik::parseDialogInt(QString::fromUtf8(bad)).has_value()) << bad;
-}
-
-TEST(DialogGeometry, PagesFollowTheirFontsDialogUnits) {
-    qapp();
-    COption6 page;
-    const QFontMetrics fm(page.font());
-    EXPECT_EQ(page.font().family(), QStringLiteral("Arial"));
-    EXPECT_EQ(page.font().pointSize(), 9);
-    const QRect r = page.duRect(0, 0, 270, 122);
-    EXPECT_EQ(page.size(), r.size());
-    // Roughly 45 average characters across and 15 lines down.
-    EXPECT_NEAR(r.width() / static_cast<double>(fm.averageCharWidth()), 67.5, 20.0);
-    EXPECT_NEAR(r.height() / static_cast<double>(fm.height()), 15.25, 0.5);
-    EXPECT_GE(page.m_editLogFileName->geometry().right(),
-              page.m_editLogFileSize->geometry().right());
-    EXPECT_LE(page.m_editLogFileName->geometry().right(), page.width());
 }
 
 } // namespace

@@ -94,6 +94,8 @@ const char* const kSavedDefaults =
 // ---- Reading ----
 
 TEST_F(SettingsTest, EmptyMissingOrUnreadableFileGivesDefaults) {
+    CTovikarApp fresh = makeApp();
+    EXPECT_EQ(saved(fresh), kSavedDefaults);
     writeAll(path("empty.ini"), "");
     QDir().mkpath(path("adir.ini"));
     for (const char* file : {"missing.ini", "empty.ini", "adir.ini"}) {
@@ -174,11 +176,6 @@ TEST_F(SettingsTest, OversizedFileIsNeitherReadNorWritten) {
 
 // ---- Writing ----
 
-TEST_F(SettingsTest, FreshSettingsAreSavedInSectionsInOrder) {
-    CTovikarApp app = makeApp();
-    EXPECT_EQ(saved(app), kSavedDefaults);
-}
-
 TEST_F(SettingsTest, EveryValueSurvivesARoundTrip) {
     CTovikarApp a = makeApp();
     setNonDefaults(a);
@@ -206,22 +203,9 @@ TEST_F(SettingsTest, SaveKeepsOtherContentOfTheFile) {
     EXPECT_FALSE(after.contains("\n\n")) << "line ends of the file are kept";
 }
 
-TEST_F(SettingsTest, DevicePathAndScriptFileAreReadButNeverWritten) {
-    writeAll(path("p.ini"), "[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n");
-    CTovikarApp& app = appOn("p.ini");
-    app.LoadSettings();
-    EXPECT_EQ(app.DevicePath, QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(app.ScriptFile, QStringLiteral("a.js"));
-    app.DevicePath = QStringLiteral("/dev/other");
-    app.ScriptFile = QStringLiteral("b.js");
-    ASSERT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(readAll(path("p.ini")).startsWith("[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n"));
-    EXPECT_FALSE(readAll(path("p.ini")).contains("b.js"));
-}
-
-// The extra values of the HSMS link: defaults that keep the behaviour
-// without them, read from their sections, never written back.
-TEST_F(SettingsTest, ExtraLinkValuesAreReadButNeverWritten) {
+// Values read but never written back, their defaults keeping the behaviour
+// without them.
+TEST_F(SettingsTest, ReadOnlyValuesAreReadButNeverWritten) {
     CTovikarApp fresh = makeApp();
     EXPECT_EQ(fresh.MaxClients, 16);
     EXPECT_FALSE(fresh.BridgeSession);
@@ -229,21 +213,27 @@ TEST_F(SettingsTest, ExtraLinkValuesAreReadButNeverWritten) {
     EXPECT_EQ(fresh.T6, 5000);
     EXPECT_EQ(fresh.T7, 10000);
 
-    const QByteArray text = "[TimeOut]\nT6=250\nT7=0\n[HSMS]\nMaxClients=1\nBridgeSession=1\n"
+    const QByteArray text = "[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n"
+                            "[TimeOut]\nT6=250\nT7=0\n[HSMS]\nMaxClients=1\nBridgeSession=1\n"
                             "LinktestInterval=30\n";
     writeAll(path("x.ini"), text);
     CTovikarApp& app = appOn("x.ini");
     app.LoadSettings();
+    EXPECT_EQ(app.DevicePath, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(app.ScriptFile, QStringLiteral("a.js"));
     EXPECT_EQ(app.MaxClients, 1);
     EXPECT_TRUE(app.BridgeSession);
     EXPECT_EQ(app.LinktestInterval, 30);
     EXPECT_EQ(app.T6, 250);
     EXPECT_EQ(app.T7, 0);
+    app.DevicePath = QStringLiteral("/dev/other");
+    app.ScriptFile = QStringLiteral("b.js");
     app.MaxClients = 4;
     ASSERT_TRUE(app.SaveSettings());
     const QByteArray after = readAll(path("x.ini"));
+    EXPECT_TRUE(after.startsWith(text.left(text.indexOf("[TimeOut]")))) << after.constData();
     EXPECT_TRUE(after.contains("MaxClients=1\n"));
-    EXPECT_FALSE(after.contains("MaxClients=4"));
+    EXPECT_FALSE(after.contains("b.js") || after.contains("other") || after.contains("MaxClients=4"));
     EXPECT_EQ(after.count("T6="), 1);
 }
 
@@ -254,10 +244,9 @@ TEST_F(SettingsTest, SaveIntoAnUnwritablePlaceFailsAndWritesNothing) {
     EXPECT_FALSE(app.SaveSettings());
     app.profile().setFileName(QString());
     EXPECT_FALSE(app.SaveSettings());
-}
 
-TEST_F(SettingsTest, StringWithALineBreakStopsTheSaveThere) {
-    CTovikarApp& app = appOn("n.ini");
+    // A string with a line break stops the save there.
+    app.profile().setFileName(path("n.ini"));
     app.IPAddress = QStringLiteral("a\nT3=1");
     EXPECT_FALSE(app.SaveSettings());
     const QByteArray text = readAll(path("n.ini"));
@@ -310,42 +299,35 @@ TEST_F(SettingsTest, WindowRectangleAndLastDocument) {
 
 // ---- Which file ----
 
-TEST_F(SettingsTest, DocumentEndingInTvkmGetsItsOwnIniFile) {
-    CTovikarApp app = makeApp();
-    EXPECT_TRUE(app.SelectSettingsFile(path("line.tvkm")));
-    EXPECT_EQ(app.settingsFileName(), path("line.ini"));
-    EXPECT_TRUE(app.SelectSettingsFile(QStringLiteral("tvkm")));
-    EXPECT_EQ(app.settingsFileName(), QStringLiteral("ini"));
-}
-
-TEST_F(SettingsTest, OtherDocumentNamesUseTheProgramsFile) {
-    QDir().mkpath(path("bin"));
-    for (const QString& doc :
-         {path("line.TVKM"), path("line.txt"), QStringLiteral("vkm"), QString()}) {
-        CTovikarApp app = makeApp();
-        EXPECT_TRUE(app.SelectSettingsFile(doc)) << doc.toStdString();
-        EXPECT_EQ(app.settingsFileName(), path("bin/tovik.ini")) << doc.toStdString();
-    }
-}
-
-TEST_F(SettingsTest, ProgramFolderNotWritableFallsBackToUserFolder) {
-    // No such folder: the file beside the program cannot be made.
+TEST_F(SettingsTest, WhichFile) {
+    // Before any choice, and when the program's folder cannot take a file:
+    // the user's folder.
     CTovikarApp app = makeApp();
     EXPECT_EQ(app.settingsFileName(), path("config/tovik.ini"));
     EXPECT_TRUE(app.SelectSettingsFile(QString()));
     EXPECT_EQ(app.settingsFileName(), path("config/tovik.ini"));
     EXPECT_TRUE(app.SaveSettings());
     EXPECT_TRUE(QFileInfo::exists(path("config/tovik.ini")));
-}
-
-TEST_F(SettingsTest, UnknownProgramPathIsReported) {
-    CTovikarApp app(QStringLiteral("ab"), path("config"));
+    // A document ending in "tvkm" has its own file.
+    EXPECT_TRUE(app.SelectSettingsFile(path("line.tvkm")));
+    EXPECT_EQ(app.settingsFileName(), path("line.ini"));
+    EXPECT_TRUE(app.SelectSettingsFile(QStringLiteral("tvkm")));
+    EXPECT_EQ(app.settingsFileName(), QStringLiteral("ini"));
+    // Other names: the file beside the program.
+    QDir().mkpath(path("bin"));
+    for (const QString& doc : {path("line.TVKM"), path("line.txt"), QStringLiteral("vkm"), QString()}) {
+        CTovikarApp other = makeApp();
+        EXPECT_TRUE(other.SelectSettingsFile(doc)) << doc.toStdString();
+        EXPECT_EQ(other.settingsFileName(), path("bin/tovik.ini")) << doc.toStdString();
+    }
+    // An unknown program path: the user's folder, and the user is told.
+    CTovikarApp unknown(QStringLiteral("ab"), path("config"));
     QStringList shown;
     auto old = tovik::setMessageBoxHandler([&](QWidget*, const QString& t, const QString&) { shown << t; });
-    EXPECT_FALSE(app.SelectSettingsFile(QStringLiteral("x.txt")));
+    EXPECT_FALSE(unknown.SelectSettingsFile(QStringLiteral("x.txt")));
     tovik::setMessageBoxHandler(old);
     EXPECT_EQ(shown, QStringList{QStringLiteral("Error : File path name is incorrect!")});
-    EXPECT_EQ(app.settingsFileName(), path("config/ab.ini"));
+    EXPECT_EQ(unknown.settingsFileName(), path("config/ab.ini"));
 }
 
 TEST_F(SettingsTest, SavingADocumentMovesTheSettingsBesideIt) {
@@ -362,14 +344,27 @@ TEST_F(SettingsTest, SavingADocumentMovesTheSettingsBesideIt) {
     other.LoadSettings();
     EXPECT_EQ(other.T3, 1234);
     EXPECT_EQ(saved(other), saved(app));
-}
 
-TEST_F(SettingsTest, HooksWithoutAnApplicationDoNothing) {
-    setTheApp(nullptr);
+    // Without an application the hooks do nothing.
     EXPECT_TRUE(OnDocumentOpened(path("a.tvkm"), true));
     EXPECT_FALSE(OnDocumentOpened(path("a.tvkm"), false));
     OnDocumentSaving(path("a.tvkm"));
     EXPECT_FALSE(QFileInfo::exists(path("a.ini")));
+}
+
+TEST_F(SettingsTest, FileLogWrittenOnlyWhenEnabledBesideTheSettingsFile) {
+    CTovikarApp app(path("bin/tovik"), path("config"));
+    app.SelectSettingsFile(path("line.tvkm"));
+    EXPECT_FALSE(app.WriteLog(QStringLiteral("off")));
+    EXPECT_FALSE(QFileInfo::exists(path("line.log")));
+    app.EnableLog = true;
+    EXPECT_FALSE(app.WriteLog(QStringLiteral("on")));
+    EXPECT_EQ(readAll(path("line.log")), QByteArray("on\n"));
+    app.LogFileName = path("named.txt");
+    EXPECT_FALSE(app.WriteLog(QStringLiteral("named")));
+    EXPECT_EQ(readAll(path("named.txt")), QByteArray("named\n"));
+    app.LogFileName = path("nodir/x.log");
+    EXPECT_TRUE(app.WriteLog(QStringLiteral("lost")).has_value());
 }
 
 } // namespace

@@ -49,18 +49,28 @@ TEST_F(EventLogView, SelectedLineMovesUpWithTheTrimOrFallsToTheFirst) {
     EXPECT_EQ(view.model()->index(1, 0).data().toString(), QStringLiteral("line 3"));
     view.SelectLine(0);
     log.AddText(QStringLiteral("c\nd"));
-    ASSERT_EQ(shown(), 0);
+    ASSERT_EQ(shown(), 0); // the selected line itself was dropped
     EXPECT_EQ(view.model()->index(0, 0).data().toString(), QStringLiteral("line 4"));
+    view.SelectLine(-1);
+    log.AddText(QStringLiteral("e"));
+    EXPECT_EQ(shown(), 0); // at the cap, no selection becomes the first line
 }
 
-TEST_F(EventLogView, NewestLineIsScrolledIntoViewOnceCaughtUp) {
-    view.resize(300, 120);
-    view.show();
-    fill(500);
-    caughtUp();
-    const QRect rowRect = view.visualRect(view.model()->index(499, 0));
-    EXPECT_TRUE(view.viewport()->rect().contains(rowRect.center()));
-    EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+TEST_F(EventLogView, FollowsTheNewestLineUntilTheUserPicksAnotherAndAResetClearsIt) {
+    log.AddText(QStringLiteral("a\nb\nc"));
+    EXPECT_EQ(shown(), 2);
+    log.AddText(QStringLiteral("x\ny"));
+    EXPECT_EQ(shown(), 4);
+    view.SelectLine(1);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(shown(), 1);
+    view.SelectLine(-1);
+    log.AddText(QStringLiteral("more"));
+    EXPECT_EQ(shown(), -1);
+    log.AddText(QString());
+    EXPECT_EQ(shown(), -1);
+    log.AddText(QStringLiteral("banner"));
+    EXPECT_EQ(shown(), 0);
 }
 
 // A full log keeps its 4000 rows: a burst changes their texts in one
@@ -92,9 +102,8 @@ TEST_F(EventLogView, UsersClickIsTheLineTheLogKeeps) {
     view.scrollToTop();
     const QPoint p = view.visualRect(view.model()->index(5, 0)).center();
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, p);
-    ASSERT_EQ(log.Selected(), 5);
+    ASSERT_EQ(view.SelectedLine(), 5);
     log.AddText(QStringLiteral("a\nb\nc"));
-    EXPECT_EQ(log.Selected(), 2);
     EXPECT_EQ(shown(), 2);
     EXPECT_EQ(view.model()->index(2, 0).data().toString(), QStringLiteral("line 5"));
 }
@@ -177,23 +186,3 @@ TEST_F(EventLogView, CtrlFOpensTheFindBoxAndEnterFinds) {
     EXPECT_EQ(shown(), 2);
 }
 
-// The find box's "not found" colour keeps the theme's text readable, light
-// or dark: the text stays far from the background, and the tint is red.
-TEST(EventLogFind, NotFoundColourReadsOnLightAndDarkThemes) {
-    const auto contrast = [](const QColor& a, const QColor& b) {
-        const auto lum = [](const QColor& c) { return 0.2126 * c.redF() + 0.7152 * c.greenF() + 0.0722 * c.blueF(); };
-        const double hi = std::max(lum(a), lum(b)) + 0.05;
-        const double lo = std::min(lum(a), lum(b)) + 0.05;
-        return hi / lo;
-    };
-    for (const auto& [base, text] : {std::pair{QColor(255, 255, 255), QColor(0, 0, 0)},
-                                     std::pair{QColor(42, 42, 42), QColor(240, 240, 240)},
-                                     std::pair{QColor(0, 0, 0), QColor(255, 255, 255)}}) {
-        QPalette palette;
-        palette.setColor(QPalette::Base, base);
-        palette.setColor(QPalette::Text, text);
-        const QColor tint = tovik::NotFoundColor(palette);
-        EXPECT_GE(contrast(tint, text), 4.5) << base.name().toStdString() << " -> " << tint.name().toStdString();
-        EXPECT_GT(tint.red(), tint.green() + 30) << base.name().toStdString();
-    }
-}

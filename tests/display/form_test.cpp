@@ -4,7 +4,6 @@
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
-#include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 #include "CTovikarForm.h"
 #include "CTovikarView.h"
@@ -27,10 +26,8 @@ protected:
     }
 
     QApplication& qapp = test::testApp<QApplication>();
-    QTemporaryDir dir;
-    CTovikarApp app{dir.filePath(QStringLiteral("tovik")), dir.path()};
     CTovikarDoc doc;
-    CTovikarView view{app, doc};
+    CTovikarView view{doc};
     CTovikarForm form{view, doc};
 };
 

@@ -2,7 +2,7 @@
 // The engine in the test's own process: settings file and document in a
 // temporary folder, the view with its real drivers, every log line recorded.
 #include "CHEventLog.h"
-#include "CTovikarApp.h"
+#include "CHSettingsFile.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
 #include "harness.h"
@@ -24,7 +24,7 @@ inline QCoreApplication& qtApp() {
 
 struct Engine {
     QTemporaryDir dir;
-    std::unique_ptr<CTovikarApp> app;
+    std::unique_ptr<tovik::CHSettingsFile> settingsFile;
     std::unique_ptr<tovik::CTovikarDoc> doc;
     std::unique_ptr<tovik::CTovikarView> view;
     std::vector<std::string> log;
@@ -35,12 +35,13 @@ struct Engine {
         const QString docPath = dir.filePath(QStringLiteral("engine.tvkm"));
         writeFile(docPath, document);
         writeFile(dir.filePath(QStringLiteral("engine.ini")), settings.text());
-        app = std::make_unique<CTovikarApp>(dir.filePath(QStringLiteral("tovik")), dir.path());
-        app->SelectSettingsFile(docPath);
+        settingsFile = std::make_unique<tovik::CHSettingsFile>(dir.filePath(QStringLiteral("tovik")), dir.path());
+        settingsFile->Select(docPath);
         doc = std::make_unique<tovik::CTovikarDoc>();
         doc->SetMessageBoxHandler([](const QString&, const QString&) {});
         doc->OnOpenDocument(docPath);
-        view = std::make_unique<tovik::CTovikarView>(*app, *doc);
+        view = std::make_unique<tovik::CTovikarView>(*doc);
+        view->ApplySettings(settingsFile->Load());
         view->EventLog().AddSink([this](const QString& line) { log.push_back(line.toStdString()); });
         view->SetSelectionProvider([this] { return selected; });
         view->OnInitialUpdate();

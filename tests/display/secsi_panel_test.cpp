@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "../../common/qt_helpers.h"
+#include "../common/qt_helpers.h"
 #include "CVeltSecsI.h"
 #include "CVeltSecsIPanel.h"
 #include "pty_pair.h"

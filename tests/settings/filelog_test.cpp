@@ -2,7 +2,8 @@
 // what the event log is told when the file cannot be written.
 #include "../common/qt_helpers.h"
 
-#include "CTovikarApp.h"
+#include "CHFileLog.h"
+
 #include <QTemporaryDir>
 
 #include <QDir>
@@ -104,21 +105,6 @@ TEST_F(FileLogTest, UnopenableFileIsReportedOnceAndTheLogGoesOn) {
     log.close();
     QDir(path("missing")).removeRecursively();
     EXPECT_TRUE(log.append(bad, QStringLiteral("d")).has_value());
-}
-
-TEST_F(FileLogTest, AppWritesOnlyWhenEnabledBesideItsSettingsFile) {
-    CTovikarApp app(path("bin/tovik"), path("config"));
-    app.SelectSettingsFile(path("line.tvkm"));
-    EXPECT_FALSE(app.WriteLog(QStringLiteral("off")));
-    EXPECT_FALSE(QFileInfo::exists(path("line.log")));
-    app.EnableLog = true;
-    EXPECT_FALSE(app.WriteLog(QStringLiteral("on")));
-    EXPECT_EQ(readAll(path("line.log")), QByteArray("on\n"));
-    app.LogFileName = path("named.txt");
-    EXPECT_FALSE(app.WriteLog(QStringLiteral("named")));
-    EXPECT_EQ(readAll(path("named.txt")), QByteArray("named\n"));
-    app.LogFileName = path("nodir/x.log");
-    EXPECT_TRUE(app.WriteLog(QStringLiteral("lost")).has_value());
 }
 
 } // namespace

@@ -40,8 +40,6 @@ void CHEventLog::AddText(const QString& text) {
         m_ring.clear();
         m_head = 0;
         m_count = 0;
-        m_selected = -1;
-        ++m_selectionSerial;
         Q_EMIT wasReset();
         return;
     }
@@ -94,31 +92,7 @@ void CHEventLog::AddText(const QString& text) {
     const int dropNew = excess - dropOld; // a text longer than the cap keeps its tail
     const int keep = added - dropNew;
 
-    // The selection, by the list's rules. T counts the lines as if none had
-    // been trimmed.
-    const int s = m_selected;
-    const int total = before + added;
-    if (s + 1 == before) {
-        m_selected = Count() - 1; // the newest line was selected: follow it
-        ++m_selectionSerial;
-    } else if (total <= kMaxLines) {
-        // the same line, nothing trimmed
-    } else if (s >= total - kMaxLines) {
-        m_selected = s - (total - kMaxLines); // the same line, moved up
-    } else {
-        m_selected = 0; // the selected line was trimmed away (or there was none)
-        ++m_selectionSerial;
-    }
     Q_EMIT linesChanged(dropOld, keep);
-}
-
-void CHEventLog::SetSelected(int row) {
-    m_selected = row >= 0 && row < Count() ? row : -1;
-    ++m_selectionSerial;
-}
-
-void CHEventLog::SetSelectedByView(int row) {
-    m_selected = row >= 0 && row < Count() ? row : -1;
 }
 
 int CHEventLog::AddSink(LineSink sink) {

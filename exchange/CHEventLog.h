@@ -34,18 +34,6 @@ public:
         return *this;
     }
 
-    // The selected line, as the log's list keeps it: -1 for none. AddText
-    // moves it by the rules of the log (follow the newest line while it is
-    // selected, keep the user's line while older lines are trimmed).
-    int Selected() const { return m_selected; }
-    // A selection made by the program; views show it at their next sync.
-    void SetSelected(int row);
-    // A selection the user made in a view: recorded, not pushed back to views.
-    void SetSelectedByView(int row);
-    // Changes whenever the log itself chose a line (not when a trim only
-    // moved the selected line up), so views know to re-select.
-    quint64 SelectionSerial() const { return m_selectionSerial; }
-
     int Count() const { return m_count; }
     const QString& Line(int index) const {
         const int at = m_head + index;
@@ -81,8 +69,6 @@ private:
     quint64 m_added = 0;
     std::vector<std::pair<int, LineSink>> m_sinks;
     int m_nextSinkId = 1;
-    int m_selected = -1;
-    quint64 m_selectionSerial = 0;
 };
 
 } // namespace tovik

@@ -1,0 +1,201 @@
+#include "CHSettingsFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <array>
+#include <variant>
+
+namespace tovik {
+
+namespace {
+
+using Member = std::variant<int Settings::*, bool Settings::*, QString Settings::*>;
+
+struct SettingRef {
+    const char* section;
+    const char* name;
+    Member member;
+};
+
+// Load and save order: section by section. The defaults are Settings' own.
+const std::array<SettingRef, Settings::kSettingCount> kSettings{{
+    {"Preferences", "Protocol", &Settings::Protocol},
+    {"Preferences", "SaveWindowPosition", &Settings::SaveWindowPosition},
+    {"Preferences", "OpenMruDocument", &Settings::OpenMruDocument},
+    {"Preferences", "DeviceID", &Settings::DeviceID},
+    {"Preferences", "CheckDeviceID", &Settings::CheckDeviceID},
+    {"Preferences", "Hide", &Settings::Hide},
+    {"HSMS", "Server", &Settings::Server},
+    {"HSMS", "IPAddress", &Settings::IPAddress},
+    {"HSMS", "PortNumber", &Settings::PortNumber},
+    {"HSMS", "LocalPortNumber", &Settings::LocalPortNumber},
+    {"HSMS", "DisconnectAtSeparateReq", &Settings::DisconnectAtSeparateReq},
+    {"HSMS", "SendSelectReqAtConnect", &Settings::SendSelectReqAtConnect},
+    {"Info", "ShowMsgHeader", &Settings::ShowMsgHeader},
+    {"Info", "ShowMsgBody", &Settings::ShowMsgBody},
+    {"Info", "ShowDateTime", &Settings::ShowDateTime},
+    {"Info", "ShowConnection", &Settings::ShowConnection},
+    {"TimeOut", "T1", &Settings::T1},
+    {"TimeOut", "T2", &Settings::T2},
+    {"TimeOut", "T3", &Settings::T3},
+    {"TimeOut", "T4", &Settings::T4},
+    {"TimeOut", "T8", &Settings::T8},
+    {"SECS", "CommPort", &Settings::CommPort},
+    {"SECS", "BaudRate", &Settings::BaudRate},
+    {"SECS", "Retry", &Settings::Retry},
+    {"SECS", "Master", &Settings::Master},
+    {"Log", "EnableLog", &Settings::EnableLog},
+    {"Log", "LogFileName", &Settings::LogFileName},
+    {"Log", "LogFileSize", &Settings::LogFileSize},
+    {"Log", "LogBakCount", &Settings::LogBakCount},
+    {"Log", "LogVerbose", &Settings::LogVerbose},
+    {"Event", "InvokeEvent", &Settings::InvokeEvent},
+    {"Event", "EventStream", &Settings::EventStream},
+    {"Event", "EventFunction", &Settings::EventFunction},
+}};
+
+// Read at start and never written by Save.
+const std::array<SettingRef, 7> kReadOnly{{
+    {"SECS", "DevicePath", &Settings::DevicePath},
+    {"HSMS", "MaxClients", &Settings::MaxClients},
+    {"HSMS", "BridgeSession", &Settings::BridgeSession},
+    {"HSMS", "LinktestInterval", &Settings::LinktestInterval},
+    {"TimeOut", "T6", &Settings::T6},
+    {"TimeOut", "T7", &Settings::T7},
+    {"Script", "File", &Settings::ScriptFile},
+}};
+
+const QString kPreferences = QStringLiteral("Preferences");
+
+QString detectExecutablePath() {
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationFilePath();
+    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+}
+
+void readInto(Settings& s, const IniText& ini, const SettingRef& ref) {
+    const QString section = QLatin1String(ref.section);
+    const QString name = QLatin1String(ref.name);
+    std::visit(
+        [&](auto member) {
+            using T = std::remove_cvref_t<decltype(s.*member)>;
+            if constexpr (std::is_same_v<T, QString>)
+                s.*member = CHProfileStore::stringValue(ini, section, name);
+            else if constexpr (std::is_same_v<T, bool>)
+                s.*member = CHProfileStore::intValue(ini, section, name, s.*member ? 1 : 0) != 0;
+            else
+                s.*member = CHProfileStore::intValue(ini, section, name, s.*member);
+        },
+        ref.member);
+}
+
+} // namespace
+
+CHSettingsFile::CHSettingsFile(QString executablePath, QString userConfigDir)
+    : m_executablePath(executablePath.isEmpty() ? detectExecutablePath()
+                                                : std::move(executablePath)),
+      m_userConfigDir(userConfigDir.isEmpty()
+                          ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                          : std::move(userConfigDir)) {
+    m_store.setFileName(userSettingsFile());
+}
+
+QString CHSettingsFile::userSettingsFile() const {
+    QString base = QFileInfo(m_executablePath).fileName();
+    if (base.isEmpty())
+        base = QStringLiteral("tovik");
+    return QDir(m_userConfigDir).filePath(base + QStringLiteral(".ini"));
+}
+
+Settings CHSettingsFile::Load() const {
+    const IniText ini = m_store.read();
+    Settings s;
+    for (const SettingRef& ref : kSettings)
+        readInto(s, ini, ref);
+    for (const SettingRef& ref : kReadOnly)
+        readInto(s, ini, ref);
+    return s;
+}
+
+bool CHSettingsFile::Save(const Settings& s) {
+    for (const SettingRef& ref : kSettings) {
+        const QString section = QLatin1String(ref.section);
+        const QString name = QLatin1String(ref.name);
+        const bool ok = std::visit(
+            [&](auto member) {
+                using T = std::remove_cvref_t<decltype(s.*member)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    return m_store.WriteProfileString(section, name, s.*member);
+                else if constexpr (std::is_same_v<T, bool>)
+                    return m_store.WriteProfileInt(section, name, s.*member ? 1 : 0);
+                else
+                    return m_store.WriteProfileInt(section, name, s.*member);
+            },
+            ref.member);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool CHSettingsFile::Select(const QString& documentPath) {
+    if (documentPath.size() >= 4 &&
+        documentPath.endsWith(QStringLiteral("tvkm"), Qt::CaseSensitive)) {
+        m_store.setFileName(documentPath.chopped(4) + QStringLiteral("ini"));
+        return true;
+    }
+    if (m_executablePath.size() < 3) {
+        m_store.setFileName(userSettingsFile());
+        QDir().mkpath(m_userConfigDir);
+        return false;
+    }
+    const QString beside = m_executablePath + QStringLiteral(".ini");
+    const QFileInfo info(beside);
+    const bool writable = info.exists() ? (info.isFile() && info.isWritable())
+                                        : QFileInfo(info.absolutePath()).isWritable();
+    if (writable) {
+        m_store.setFileName(beside);
+    } else {
+        m_store.setFileName(userSettingsFile());
+        QDir().mkpath(m_userConfigDir);
+    }
+    return true;
+}
+
+QString CHSettingsFile::ReadMruDocument() const {
+    return m_store.GetProfileString(kPreferences, QStringLiteral("MRUDocument"));
+}
+
+void CHSettingsFile::WriteMruDocument(const QString& path) {
+    m_store.WriteProfileString(kPreferences, QStringLiteral("MRUDocument"), path);
+}
+
+bool CHSettingsFile::ReadOpenMruDocument() const {
+    return m_store.GetProfileInt(kPreferences, QStringLiteral("OpenMruDocument"), 1) != 0;
+}
+
+bool CHSettingsFile::ReadSaveWindowPosition() const {
+    return m_store.GetProfileInt(kPreferences, QStringLiteral("SaveWindowPosition"), 1) != 0;
+}
+
+CHSettingsFile::WindowRect CHSettingsFile::ReadWindowRect() const {
+    const IniText ini = m_store.read();
+    WindowRect r;
+    r.left = CHProfileStore::intValue(ini, kPreferences, QStringLiteral("WindowLeft"), -1);
+    r.top = CHProfileStore::intValue(ini, kPreferences, QStringLiteral("WindowTop"), -1);
+    r.right = CHProfileStore::intValue(ini, kPreferences, QStringLiteral("WindowRight"), -1);
+    r.bottom = CHProfileStore::intValue(ini, kPreferences, QStringLiteral("WindowBottom"), -1);
+    return r;
+}
+
+bool CHSettingsFile::WriteWindowRect(const WindowRect& rect) {
+    return m_store.WriteProfileInt(kPreferences, QStringLiteral("WindowLeft"), rect.left) &&
+           m_store.WriteProfileInt(kPreferences, QStringLiteral("WindowTop"), rect.top) &&
+           m_store.WriteProfileInt(kPreferences, QStringLiteral("WindowRight"), rect.right) &&
+           m_store.WriteProfileInt(kPreferences, QStringLiteral("WindowBottom"), rect.bottom);
+}
+
+} // namespace tovik
