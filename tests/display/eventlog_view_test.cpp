@@ -67,6 +67,7 @@ TEST_F(EventLogView, FollowsTheNewestLineUntilTheUserPicksAnotherAndAResetClears
     view.SelectLine(-1);
     log.AddText(QStringLiteral("more"));
     EXPECT_EQ(shown(), -1);
+    view.SelectLine(2);
     log.AddText(QString());
     EXPECT_EQ(shown(), -1);
     log.AddText(QStringLiteral("banner"));

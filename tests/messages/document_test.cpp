@@ -1,7 +1,7 @@
 // The document over real files: open, save, the hooks the settings code
 // listens to, the "Syntax error" box, and the lookups of the exchange engine.
 #include "../common/qt_helpers.h"
-#include "CHVeltSecsII.h"
+#include "CVeltSecsII.h"
 #include "CTovikarDoc.h"
 #include "MsgFileFormat.h"
 
@@ -76,7 +76,7 @@ TEST(DocumentOpen, ExampleOpensDecodesAndAnswersLookups) {
     std::vector<CHOneMsg*> found;
     EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 0);
 
-    CHVeltSecsII scratch;
+    CVeltSecsII scratch;
     d.doc.DecodeStreamFunctions(scratch);
     EXPECT_FALSE(d.doc.m_bRefreshList);
     ASSERT_EQ(d.doc.FindByStreamFunction(1, 2, found), 1);
@@ -246,7 +246,7 @@ TEST(DocumentLookups, AllMatchesOfAStreamAndFunctionInListOrder) {
     d.doc.AddMessage(makeMsg("other", "s1f4<a'x'>"));
     d.doc.AddMessage(makeMsg("r2", "s1f2{}"));
     d.doc.AddMessage(makeMsg("never confirmed", ""));
-    CHVeltSecsII scratch;
+    CVeltSecsII scratch;
     d.doc.DecodeStreamFunctions(scratch);
     std::vector<CHOneMsg*> found{nullptr}; // the caller's list is appended to
     EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 2);
