@@ -11,15 +11,8 @@ using namespace harness;
 
 namespace {
 
-int localPort(const RawHost& h) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(h.fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 std::string peerText(const RawHost& h) {
-    return "127.0.0.1(" + std::to_string(localPort(h)) + ")";
+    return "127.0.0.1(" + std::to_string(h.localPort()) + ")";
 }
 
 struct Hosts : ::testing::Test {
@@ -135,7 +128,7 @@ TEST_F(Hosts, OnlyANeverSelectedLinkRunsOutT7) {
     EXPECT_TRUE(idle.waitClosed());
     ASSERT_TRUE(tovik->waitLine("Error : T7 time out."));
     EXPECT_EQ(tovik->count("Error (-8) with " + peerText(idle)), 1u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000)); // several times T7
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // three times T7
     exchange(kept, 3);
     EXPECT_EQ(tovik->count("Error : T7 time out."), 1u);
     EXPECT_EQ(tovik->countPrefix("Disconnected with "), 1u);
