@@ -4,6 +4,8 @@
 // transactions with a number of requests outstanding.
 #include "harness.h"
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
