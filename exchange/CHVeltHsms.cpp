@@ -1,6 +1,7 @@
 #include "CHVeltHsms.h"
 
 #include "CHVeltSecsII.h"
+#include "qbytetext.h"
 
 namespace tovik {
 
@@ -12,15 +13,15 @@ void CHVeltHsms::SendFromCodec(CHVeltSecsII& codec) {
         codec.SetPType(0);
         codec.SetSType(0);
     }
-    SendHex(QString::fromLatin1(codec.GetHexMessage()));
+    SendMessage(asByteArray(codec.GetMessage()));
 }
 
-void CHVeltHsms::SendFromCodec(CHVeltSecsII& codec, const std::string& hex) {
+void CHVeltHsms::SendFromCodec(CHVeltSecsII& codec, const std::vector<uint8_t>& message) {
     if (!codec.GetHsmsFormat()) {
         SendFromCodec(codec);
         return;
     }
-    SendHex(QString::fromLatin1(hex));
+    SendMessage(asByteArray(message));
 }
 
 } // namespace tovik

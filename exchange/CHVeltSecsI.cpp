@@ -1,11 +1,10 @@
 #include "CHVeltSecsI.h"
 
 #include "CHVeltSecsII.h"
+#include "qbytetext.h"
 
 namespace tovik {
 
-void CHVeltSecsI::SendFromCodec(CHVeltSecsII& codec) { SendFromCodec(codec.GetHexMessage()); }
-
-void CHVeltSecsI::SendFromCodec(const std::string& hex) { SendHex(QString::fromLatin1(hex)); }
+void CHVeltSecsI::SendFromCodec(CHVeltSecsII& codec) { SendMessage(asByteArray(codec.GetMessage())); }
 
 } // namespace tovik

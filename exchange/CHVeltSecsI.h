@@ -14,8 +14,6 @@ public:
     explicit CHVeltSecsI(QObject* parent = nullptr) : CVeltSecsI(parent) {}
 
     void SendFromCodec(CHVeltSecsII& codec);
-    // The same for a hex text the caller already read from the codec.
-    void SendFromCodec(const std::string& hex);
 };
 
 } // namespace tovik

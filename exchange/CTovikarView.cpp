@@ -19,16 +19,16 @@ CTovikarView::CTovikarView(CTovikarDoc& doc, QObject* parent)
     SentPrimaries.Codec = &m_scratch;
     ReceivedPrimaries.Codec = &m_scratch;
 
-    connect(&m_hsms, &CVeltHsms::MessageReceived, this,
-            [this](const QString& address, int port, const QString& hex) {
-                OnMessageReceived(PortHsms, address, port, hex);
+    connect(&m_hsms, &CVeltHsms::MessageArrived, this,
+            [this](const QString& address, int port, const QByteArray& message) {
+                OnMessageReceived(PortHsms, address, port, message);
             });
     connect(&m_hsms, &CVeltHsms::ErrorOccurred, this, &CTovikarView::OnHsmsError);
     connect(&m_hsms, &CVeltHsms::ConnectionChanged, this, &CTovikarView::OnHsmsConnection);
     connect(&m_hsms, &CVeltHsms::PeerChanged, this, &CTovikarView::OnHsmsPeer);
     connect(&m_hsms, &CVeltHsms::ClientRefused, this, &CTovikarView::OnHsmsRefused);
-    connect(&m_secs, &CVeltSecsI::MessageReceived, this,
-            [this](const QString& hex) { OnMessageReceived(PortSecs, QString(), 0, hex); });
+    connect(&m_secs, &CVeltSecsI::MessageArrived, this,
+            [this](const QByteArray& message) { OnMessageReceived(PortSecs, QString(), 0, message); });
     connect(&m_secs, &CVeltSecsI::SendCompleted, this, &CTovikarView::OnSecsSendCompleted);
     connect(&m_secs, &CVeltSecsI::ErrorOccurred, this, &CTovikarView::OnSecsError);
     connect(&m_secs, &CVeltSecsI::ByteTraced, this, &CTovikarView::OnSecsByte);

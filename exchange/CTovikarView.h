@@ -78,7 +78,7 @@ public:
     void OnSendMessage();
 
     // ---- Receive dispatch and driver events ----
-    void OnMessageReceived(int port, const QString& address, int peerPort, const QString& hex);
+    void OnMessageReceived(int port, const QString& address, int peerPort, const QByteArray& message);
     void OnHsmsError(const QString& address, int port, short code, const QString& detail);
     void OnHsmsConnection(const QString& address, int port, bool connected);
     void OnHsmsPeer(const QString& address, int port);

@@ -5,6 +5,7 @@
 #include "CHMsgHeader.h"
 
 #include "CTovikarDoc.h"
+#include "hex.h"
 
 #include <algorithm>
 
@@ -16,22 +17,10 @@ namespace {
 const char kSelectRsp[] = "ffff0000000200000000";
 const char kLinktestRsp[] = "ffff0000000600000000";
 const char kDeselectRsp[] = "ffff0000000400000000";
-
-// The drivers deliver plain ASCII hex: narrowed without the UTF-8 encoder.
-std::string narrowHex(const QString& hex) {
-    std::string text(static_cast<std::size_t>(hex.size()), '\0');
-    const char16_t* in = reinterpret_cast<const char16_t*>(hex.constData());
-    char16_t high = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        high |= in[i];
-        text[i] = static_cast<char>(in[i]);
-    }
-    return high < 0x80 ? text : hex.toStdString();
-}
 } // namespace
 
 void CTovikarView::OnMessageReceived(int port, const QString& address, int peerPort,
-                                     const QString& hex) {
+                                     const QByteArray& message) {
     LogBatch batch(*this);
     if (port == PortHsms && m_settings.Server) {
         // Whatever follows goes back to the peer that spoke.
@@ -39,8 +28,10 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         m_hsms.SetRemotePort(peerPort);
     }
     AddText(QStringLiteral("Decoding..."));
-    const std::string text = narrowHex(hex);
-    m_working.SetHexMessage(text);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(message.constData());
+    m_working.SetMessage(bytes, static_cast<std::size_t>(message.size()));
+    // The log, the open transactions and the scripts know a message by its hex text.
+    const std::string text = toHex(bytes, static_cast<std::size_t>(message.size()));
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
     if (m_settings.Protocol == 3) {

@@ -6,6 +6,7 @@
 #include "CHMsgHeader.h"
 #include "CTovikarDoc.h"
 
+#include "hex.h"
 #include "qbytetext.h"
 
 namespace tovik {
@@ -42,23 +43,25 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
         }
     }
 
-    const std::string hex = m_working.GetHexMessage();
+    // Encoded once: the bytes go to the driver, their hex text to the log.
+    const std::vector<uint8_t> bytes = m_working.GetMessage();
+    const std::string hex = toHex(bytes);
     LogMessage(QStringLiteral("Send"), &m_working, &hex);
 
     switch (m_settings.Protocol) {
     case 0:
         AddText(QStringLiteral("Sending..."));
-        m_hsms.SendHex(QString::fromLatin1(hex));
+        m_hsms.SendMessage(asByteArray(bytes));
         break;
     case 1:
     case 2:
-        m_secs.SendFromCodec(hex);
+        m_secs.SendMessage(asByteArray(bytes));
         break;
     case 3:
         if (port == PortSecs || (port == PortActiveTab && m_activeTab == 0))
-            m_secs.SendFromCodec(hex);
+            m_secs.SendMessage(asByteArray(bytes));
         else if (port == PortHsms || (port == PortActiveTab && m_activeTab == 1))
-            m_hsms.SendFromCodec(m_working, hex);
+            m_hsms.SendFromCodec(m_working, bytes);
         break;
     default:
         break;

@@ -4,6 +4,8 @@
 // transactions with a number of requests outstanding.
 #include "harness.h"
 
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -18,7 +20,7 @@ inline const std::string kReply = header(0, 0x01, 2, 0) + kS1F2Body;
 // Appends the S1F2 answer of every whole frame in `in` to `out` and drops
 // the frames from `in`.
 inline void answerFrames(Bytes& in, Bytes& out) {
-    static const Bytes reply = fromHex(kReply);
+    static const Bytes reply = bytesOf(kReply);
     std::size_t at = 0;
     while (in.size() - at >= 4) {
         const std::size_t len = (std::size_t(in[at]) << 24) | (std::size_t(in[at + 1]) << 16) |

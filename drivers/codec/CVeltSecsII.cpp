@@ -56,51 +56,73 @@ const secs2::Message& CVeltSecsII::message() const {
     return *m_msg;
 }
 
-std::string CVeltSecsII::GetHexMessage() const {
+std::vector<uint8_t> CVeltSecsII::GetMessage() const {
     std::vector<uint8_t> bytes;
     bytes.reserve(m_msg->header.size() + secs2::encodedBodySize(*m_msg));
     bytes.assign(m_msg->header.begin(), m_msg->header.end());
     secs2::encodeBody(*m_msg, bytes);
-    return toHex(bytes);
+    return bytes;
 }
 
-void CVeltSecsII::SetHexMessage(const std::string& hex) {
-    Message& m = *m_msg;
-    // Start from an empty message but keep the buffers' capacity for the next load.
+std::string CVeltSecsII::GetHexMessage() const {
+    return toHex(GetMessage());
+}
+
+namespace {
+// Start from an empty message but keep the buffers' capacity for the next load.
+void clearForLoad(Message& m) {
     m.items.clear();
     m.data.clear();
     m.header = {};
     m.hsms = false;
     m.hasStreamFunction = true;
-    m_lastError.clear();
+}
+} // namespace
 
+void CVeltSecsII::SetHexMessage(const std::string& hex) {
+    Message& m = *m_msg;
     // The usual text starts with the header's 20 digits: the body's digits
     // then go straight into the message's body bytes.
     std::vector<uint8_t> header;
     if (hex.size() >= 20 && fromHex(std::string_view(hex).substr(0, 20), header) &&
-        header.size() == 10 && fromHex(std::string_view(hex).substr(20), m.data)) {
-        std::copy(header.begin(), header.end(), m.header.begin());
-    } else {
-        // Blanks inside the header, a fault or a short text: read it whole,
-        // so that errors count positions from the start of the text.
-        std::vector<uint8_t> bytes;
-        std::string error;
-        if (!fromHex(hex, bytes, &error)) {
-            m.data.clear();
-            m_lastError = "hex: " + error;
+        header.size() == 10) {
+        clearForLoad(m);
+        m_lastError.clear();
+        if (fromHex(std::string_view(hex).substr(20), m.data)) {
+            std::copy(header.begin(), header.end(), m.header.begin());
+            decodeLoaded();
             return;
         }
-        const std::size_t headerBytes = bytes.size() < 10 ? bytes.size() : 10;
-        std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(headerBytes),
-                  m.header.begin());
-        if (bytes.size() < 10) {
-            m.hsms = headerBytes >= 5 && m.header[4] == 0;
-            m_lastError = "hex: header of " + std::to_string(bytes.size()) +
-                          " bytes, 10 are needed";
-            return;
-        }
-        m.data.assign(bytes.begin() + 10, bytes.end());
     }
+    // Blanks inside the header, a fault or a short text: read it whole,
+    // so that errors count positions from the start of the text.
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!fromHex(hex, bytes, &error)) {
+        clearForLoad(m);
+        m_lastError = "hex: " + error;
+        return;
+    }
+    SetMessage(bytes.data(), bytes.size());
+}
+
+void CVeltSecsII::SetMessage(const uint8_t* data, std::size_t size) {
+    Message& m = *m_msg;
+    clearForLoad(m);
+    m_lastError.clear();
+    const std::size_t headerBytes = size < 10 ? size : 10;
+    std::copy(data, data + headerBytes, m.header.begin());
+    if (size < 10) {
+        m.hsms = headerBytes >= 5 && m.header[4] == 0;
+        m_lastError = "hex: header of " + std::to_string(size) + " bytes, 10 are needed";
+        return;
+    }
+    m.data.assign(data + 10, data + size);
+    decodeLoaded();
+}
+
+void CVeltSecsII::decodeLoaded() {
+    Message& m = *m_msg;
     m.hsms = m.header[4] == 0;
     auto r = secs2::decodeBody(m);
     if (!r)

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tovik {
 
@@ -41,6 +42,9 @@ public:
     // HexMessage: put loads from hex (header then body); get returns it.
     std::string GetHexMessage() const;
     void SetHexMessage(const std::string& hex);
+    // The same as bytes, the form the drivers carry inside the program.
+    std::vector<uint8_t> GetMessage() const;
+    void SetMessage(const uint8_t* data, std::size_t size);
 
     // SmlText: put loads from SML text; get returns SML text.
     std::string GetSmlText() const;
@@ -113,6 +117,7 @@ protected:
     const secs2::Message& message() const;
 
 private:
+    void decodeLoaded(); // header and body bytes are in place
     std::unique_ptr<secs2::Message> m_msg;
     std::string m_itemPath;
     std::string m_lastError;

@@ -1,8 +1,13 @@
 #pragma once
-// The byte texts of bytetext.h as QStrings, for the widgets and the event log.
+// The byte texts of bytetext.h as QStrings, for the widgets and the event log,
+// and message bytes as the QByteArray the drivers take.
 #include "bytetext.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <cstdint>
+#include <vector>
 
 namespace tovik {
 
@@ -14,6 +19,10 @@ inline QString TextFromBytes(std::string_view bytes) {
 inline std::string BytesFromText(const QString& text) {
     return Utf16ToBytes(
         std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())));
+}
+
+inline QByteArray asByteArray(const std::vector<uint8_t>& bytes) {
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }
 
 } // namespace tovik

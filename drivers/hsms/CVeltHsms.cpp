@@ -3,6 +3,7 @@
 #include "hex.h"
 
 #include <QHostAddress>
+#include <QMetaMethod>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -60,24 +61,24 @@ QString hexText(const std::vector<std::uint8_t>& bytes) {
 struct CVeltHsms::Link {
     quint64 id = 0;
     QTcpSocket* socket = nullptr;
-    QTimer* timer = nullptr; // a child of the socket
     QString address;
     int port = 0;
     bool passive = false;
     bool announcePending = false;
     quint64 spokeAt = 0; // m_spoken when it last delivered a message
-    std::int64_t armedFor = 0; // the deadline the timer runs for, while active
-    FrameReader reader;
-    Session session;
+    LinkCore core;
 };
 
-CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {}
+CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &CVeltHsms::onTimer);
+}
 
 CVeltHsms::~CVeltHsms() {
     // No events from a half-destroyed driver.
     for (const auto& link : m_links) {
         link->socket->disconnect(this);
-        link->timer->disconnect(this);
         link->socket->abort();
     }
     if (m_server)
@@ -117,26 +118,20 @@ void CVeltHsms::SetLinktestInterval(int ms) {
     applyTimeouts();
 }
 
-// T7 is the passive side's guard against a connection nobody selects; an
-// active connection is the program's own and stays until it closes it.
-Timeouts CVeltHsms::timeoutsFor(bool passive) const {
-    Timeouts t = m_timeouts;
-    if (!passive)
-        t.t7Ms = 0;
-    return t;
+LinkConfig CVeltHsms::configFor(bool passive) const {
+    return LinkConfig{m_timeouts, m_maxLength, passive};
 }
 
 void CVeltHsms::applyTimeouts() {
-    for (const auto& link : m_links) {
-        link->session.setTimeouts(timeoutsFor(link->passive));
-        armTimer(*link);
-    }
+    for (const auto& link : m_links)
+        link->core.setConfig(configFor(link->passive));
+    armTimer();
 }
 
 void CVeltHsms::SetMaxMessageLength(std::uint32_t bytes) {
     m_maxLength = bytes < kHeaderLength ? static_cast<std::uint32_t>(kHeaderLength) : bytes;
     for (const auto& link : m_links)
-        link->reader.setMaxLength(m_maxLength);
+        link->core.setConfig(configFor(link->passive));
 }
 
 // What is actually open, not the mode setting, which may have been written since.
@@ -153,7 +148,7 @@ int CVeltHsms::GetListeningPort() const {
 CVeltHsms::State CVeltHsms::GetState() const {
     if (!m_links.empty()) {
         const bool selected = std::any_of(m_links.begin(), m_links.end(), [](const auto& link) {
-            return link->session.state() == LinkState::Selected;
+            return link->core.state() == LinkState::Selected;
         });
         return selected ? Selected : Connected;
     }
@@ -266,27 +261,21 @@ CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
     link->id = ++m_nextId;
     link->socket = socket;
     link->passive = m_serverMode && m_server != nullptr;
-    link->timer = new QTimer(socket);
-    link->timer->setSingleShot(true);
-    link->timer->setTimerType(Qt::PreciseTimer);
+    link->core = LinkCore(configFor(link->passive), nowMs());
     socket->setParent(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     link->address = addressText(socket->peerAddress());
     link->port = socket->peerPort();
-    link->reader.setMaxLength(m_maxLength);
-    link->session.setTimeouts(timeoutsFor(link->passive));
-    link->session.connected(nowMs());
     m_links.push_back(std::move(owned));
 
     const quint64 id = link->id;
-    connect(link->timer, &QTimer::timeout, this, [this, id] { onTimer(id); });
     connect(socket, &QTcpSocket::readyRead, this, [this, id] { readAvailable(id); });
     connect(socket, &QTcpSocket::disconnected, this, [this, id] { onSocketGone(id); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, id, socket] {
         if (socket->state() == QAbstractSocket::UnconnectedState)
             onSocketGone(id);
     });
-    armTimer(*link);
+    armTimer();
     return link;
 }
 
@@ -328,49 +317,69 @@ void CVeltHsms::readAvailable(quint64 id) {
                                       static_cast<qint64>(m_readBuffer.size()));
         if (n <= 0)
             break;
-        m_frames.clear();
-        const auto error =
-            link->reader.feed(m_readBuffer.data(), static_cast<std::size_t>(n), m_frames);
-        // Everything that arrived whole before a fault is delivered first.
-        auto frames = std::move(m_frames);
-        m_frames = {};
-        const QString address = link->address;
-        const int port = link->port;
-        const quint64 outer = m_delivering;
-        m_delivering = id;
-        for (const auto& frame : frames) {
-            link->session.received(frame.data(), frame.size(), nowMs());
-            if (link->session.ownLinktestReply(frame.data(), frame.size()))
-                continue;
-            link->spokeAt = ++m_spoken;
-            // The speaker's text is made only when another link speaks, not
-            // for every message.
-            const bool newSpeaker = id != m_lastSpeakerId;
-            if (newSpeaker) {
-                m_lastSpeakerId = id;
-                m_lastSpeaker = QStringLiteral("%1(%2)").arg(address).arg(port);
-            }
-            Q_EMIT MessageReceived(address, port, hexText(frame));
-            link = find(id);
-            if (!link) {
-                m_delivering = outer;
-                return;
-            }
-            if (newSpeaker)
-                Q_EMIT ClientsChanged();
-        }
-        m_delivering = outer;
-        if (!frames.empty())
-            socket->flush();
-        if (error) {
-            raise(link, ErrorTooLong, QString::fromStdString(error->message));
-            dropLink(id, false);
+        link->core.receive(m_readBuffer.data(), static_cast<std::size_t>(n), nowMs());
+        if (!deliver(id))
             return;
-        }
+        link = find(id);
     }
-    link->session.bytesArrived(nowMs(), link->reader.midFrame());
-    armTimer(*link);
+    armTimer();
     updateState();
+}
+
+// Hands the link's events to the program one at a time; false when the link
+// is gone afterwards.
+bool CVeltHsms::deliver(quint64 id) {
+    Link* link = find(id);
+    if (!link)
+        return false;
+    QTcpSocket* socket = link->socket;
+    const QString address = link->address;
+    const int port = link->port;
+    const quint64 outer = m_delivering;
+    m_delivering = id;
+    bool delivered = false;
+    while (auto ev = link->core.poll(nowMs())) {
+        if (ev->kind == LinkEvent::Kind::Failed) {
+            m_delivering = outer;
+            if (delivered)
+                socket->flush();
+            raise(link, failureCode(ev->failure), QString::fromStdString(ev->detail));
+            dropLink(id, false);
+            return false;
+        }
+        delivered = true;
+        link->spokeAt = ++m_spoken;
+        // The speaker's text is made only when another link speaks, not
+        // for every message.
+        const bool newSpeaker = id != m_lastSpeakerId;
+        if (newSpeaker) {
+            m_lastSpeakerId = id;
+            m_lastSpeaker = QStringLiteral("%1(%2)").arg(address).arg(port);
+        }
+        emitMessage(address, port, ev->message);
+        link = find(id);
+        if (!link) {
+            m_delivering = outer;
+            return false;
+        }
+        if (newSpeaker)
+            Q_EMIT ClientsChanged();
+    }
+    m_delivering = outer;
+    // Replies sent from inside MessageReceived go out together now.
+    if (delivered)
+        socket->flush();
+    return true;
+}
+
+void CVeltHsms::emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message) {
+    // Each form is made only for those who listen to it.
+    if (isSignalConnected(QMetaMethod::fromSignal(&CVeltHsms::MessageArrived)))
+        Q_EMIT MessageArrived(address, port,
+                              QByteArray(reinterpret_cast<const char*>(message.data()),
+                                         static_cast<qsizetype>(message.size())));
+    if (isSignalConnected(QMetaMethod::fromSignal(&CVeltHsms::MessageReceived)))
+        Q_EMIT MessageReceived(address, port, hexText(message));
 }
 
 void CVeltHsms::onSocketGone(quint64 id) {
@@ -398,8 +407,6 @@ void CVeltHsms::dropLink(quint64 id, bool graceful) {
 
     QTcpSocket* socket = gone->socket;
     socket->disconnect(this);
-    gone->timer->disconnect(this);
-    gone->timer->stop();
     if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
         // Let queued sends go out, but never keep a stuck socket for long.
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -435,54 +442,53 @@ void CVeltHsms::raise(const Link* link, short code, const QString& detail) {
         Q_EMIT ErrorOccurred(m_remoteAddress, m_remotePort, code, detail);
 }
 
-void CVeltHsms::armTimer(Link& link) {
-    const auto deadline = link.session.nextDeadline();
-    // Restarting a timer on every frame costs more than the frame: a timer
+short CVeltHsms::failureCode(LinkEvent::Failure failure) {
+    switch (failure) {
+    case LinkEvent::Failure::T6:
+        return ErrorT6;
+    case LinkEvent::Failure::T7:
+        return ErrorT7;
+    case LinkEvent::Failure::T8:
+        return ErrorT8;
+    case LinkEvent::Failure::TooLong:
+        break;
+    }
+    return ErrorTooLong;
+}
+
+// One timer for every link, due at the earliest of their deadlines.
+void CVeltHsms::armTimer() {
+    std::optional<std::int64_t> deadline;
+    for (const auto& link : m_links)
+        if (const auto d = link->core.nextDeadline(); d && (!deadline || *d < *deadline))
+            deadline = d;
+    // Restarting the timer on every frame costs more than the frame: a timer
     // already due no later than the new deadline stays, and one due earlier
-    // than needed (or with nothing left to watch) finds nothing expired and
+    // than needed (or with nothing left to watch) finds nothing to do and
     // arms again from onTimer.
     if (!deadline)
         return;
-    if (link.timer->isActive() && link.armedFor <= *deadline)
+    if (m_timer.isActive() && m_armedFor <= *deadline)
         return;
-    link.armedFor = *deadline;
+    m_armedFor = *deadline;
     const std::int64_t wait = *deadline - nowMs();
-    link.timer->start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
+    m_timer.start(static_cast<int>(std::clamp<std::int64_t>(wait, 0, 24 * 3600 * 1000)));
 }
 
-void CVeltHsms::onTimer(quint64 id) {
-    Link* link = find(id);
-    if (!link)
-        return;
+void CVeltHsms::onTimer() {
     const std::int64_t now = nowMs();
-    const auto expiry = link->session.expired(now);
-    if (!expiry) {
-        if (link->session.linktestDue(now))
-            sendLinktest(*link);
-        armTimer(*link);
-        return;
+    std::vector<quint64> ids;
+    for (const auto& link : m_links)
+        ids.push_back(link->id);
+    for (const quint64 id : ids) {
+        Link* link = find(id);
+        if (!link)
+            continue;
+        link->core.advance(now);
+        if (writeOutput(*link))
+            deliver(id);
     }
-    const short code = expiry->kind == TimerKind::T7   ? ErrorT7
-                       : expiry->kind == TimerKind::T6 ? ErrorT6
-                                                       : ErrorT8;
-    QString detail = QString::fromStdString(expiry->detail);
-    if (expiry->kind == TimerKind::T8)
-        detail += QStringLiteral(" (%1 bytes of it had arrived)").arg(link->reader.pendingBytes());
-    raise(link, code, detail);
-    dropLink(id, false);
-}
-
-// System bytes of the driver's own linktests: a range of their own, so a
-// reply is never taken for one to the program's requests.
-void CVeltHsms::sendLinktest(Link& link) {
-    const std::uint32_t system = 0xfffe0000u | (m_linktests++ & 0xffffu);
-    std::vector<std::uint8_t> frame = {0, 0, 0, 10, 0xff, 0xff, 0, 0, 0, kLinktestReq,
-                                       static_cast<std::uint8_t>(system >> 24),
-                                       static_cast<std::uint8_t>(system >> 16),
-                                       static_cast<std::uint8_t>(system >> 8),
-                                       static_cast<std::uint8_t>(system)};
-    if (writeFrame(link, frame))
-        link.session.linktestSent(system);
+    armTimer();
 }
 
 namespace {
@@ -513,22 +519,31 @@ bool decodePlainHex(const QString& hex, std::vector<std::uint8_t>& out, std::siz
 } // namespace
 
 void CVeltHsms::SendHex(const QString& hex) {
-    // The frame is built in one reused buffer: four length bytes, then the
-    // message decoded straight behind them.
-    std::vector<std::uint8_t>& frame = m_sendBuffer;
-    Link* link = sendTarget();
-    if (!decodePlainHex(hex, frame, 4)) {
+    // The message is decoded into one reused buffer.
+    std::vector<std::uint8_t>& message = m_sendBuffer;
+    if (!decodePlainHex(hex, message, 0)) {
         std::vector<std::uint8_t> decoded;
         std::string error;
         if (!tovik::fromHex(hex.toStdString(), decoded, &error)) {
-            raise(link, ErrorCannotSend,
+            raise(sendTarget(), ErrorCannotSend,
                   QStringLiteral("bad hex text: ") + QString::fromStdString(error));
             return;
         }
-        frame.assign(4, 0);
-        frame.insert(frame.end(), decoded.begin(), decoded.end());
+        message = std::move(decoded);
     }
-    const std::size_t size = frame.size() - 4;
+    sendBytes(message.data(), message.size());
+    // A huge message does not keep its buffer.
+    if (message.capacity() > kKeptSendCapacity)
+        std::vector<std::uint8_t>().swap(message);
+}
+
+void CVeltHsms::SendMessage(const QByteArray& message) {
+    sendBytes(reinterpret_cast<const std::uint8_t*>(message.constData()),
+              static_cast<std::size_t>(message.size()));
+}
+
+void CVeltHsms::sendBytes(const std::uint8_t* message, std::size_t size) {
+    Link* link = sendTarget();
     if (size < kHeaderLength) {
         raise(link, ErrorCannotSend,
               QStringLiteral("message of %1 bytes is shorter than its header").arg(size));
@@ -549,46 +564,45 @@ void CVeltHsms::SendHex(const QString& hex) {
                                     .arg(m_remotePort));
         return;
     }
-    const auto length = static_cast<std::uint32_t>(size);
-    frame[0] = static_cast<std::uint8_t>(length >> 24);
-    frame[1] = static_cast<std::uint8_t>(length >> 16);
-    frame[2] = static_cast<std::uint8_t>(length >> 8);
-    frame[3] = static_cast<std::uint8_t>(length);
-    writeFrame(*link, frame);
-    // A huge message does not keep its buffer.
-    if (frame.capacity() > kKeptSendCapacity)
-        std::vector<std::uint8_t>().swap(frame);
+    if (refusesMore(*link, size))
+        return;
+    link->core.send(message, size, nowMs());
+    writeOutput(*link);
 }
 
-// Queues one framed message on the link's socket; false when it was refused
-// (reported) or the link went while sending.
-bool CVeltHsms::writeFrame(Link& link, std::vector<std::uint8_t>& frame) {
-    QTcpSocket* socket = link.socket;
-    const std::size_t size = frame.size() - 4;
-    if (socket->bytesToWrite() + static_cast<qint64>(size) > kMaxQueuedBytes) {
-        raise(&link, ErrorCannotSend, QStringLiteral("the peer is not reading: %1 bytes wait to be sent")
-                                          .arg(socket->bytesToWrite()));
+bool CVeltHsms::refusesMore(Link& link, std::size_t size) {
+    const qint64 waiting = link.socket->bytesToWrite();
+    if (waiting + static_cast<qint64>(size) <= kMaxQueuedBytes)
         return false;
-    }
-    const auto frameSize = static_cast<qint64>(frame.size());
-    if (socket->write(reinterpret_cast<const char*>(frame.data()), frameSize) != frameSize) {
+    raise(&link, ErrorCannotSend,
+          QStringLiteral("the peer is not reading: %1 bytes wait to be sent").arg(waiting));
+    return true;
+}
+
+// Moves what the link has to send onto its socket; false when the socket
+// refused it (reported) or the link went while sending.
+bool CVeltHsms::writeOutput(Link& link) {
+    if (!link.core.hasOutput())
+        return true;
+    const std::vector<std::uint8_t> out = link.core.takeOutput();
+    if (refusesMore(link, out.size() - 4))
+        return false;
+    QTcpSocket* socket = link.socket;
+    const auto size = static_cast<qint64>(out.size());
+    if (socket->write(reinterpret_cast<const char*>(out.data()), size) != size) {
         raise(&link, ErrorCannotSend,
               QStringLiteral("the socket refused the message: %1").arg(socket->errorString()));
         return false;
     }
-    // Noted before the flush: a failing flush reports at once, and whoever
-    // hears of it may send again through this same buffer or drop the link.
-    link.session.sent(frame.data() + 4, size, nowMs());
     const quint64 id = link.id;
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
     // Replies sent from inside MessageReceived go out together afterwards.
     if (m_delivering != id)
         socket->flush();
-    Link* still = find(id);
-    if (!still)
+    if (!find(id))
         return false;
-    armTimer(*still);
+    armTimer();
     updateState();
     return true;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // HSMS-SS port driver: TCP connections, passive (listening) or active
-// (connecting), carrying messages as lower-case hex text (10-byte header, then
-// the body). The framing and the selected-state tracking live in the plain C++
-// core (HsmsFrameReader, HsmsSession); this class only moves bytes between
-// sockets and that core on the caller's thread, without blocking reads.
+// (connecting), carrying messages as bytes inside the program and as
+// lower-case hex text at its edge (10-byte header, then the body). Each
+// connection's protocol (framing, link state, timers, linktest) is a plain C++
+// LinkCore; this class keeps the sockets, the table of links and one timer
+// for their earliest deadline, and only moves bytes between sockets and the
+// cores on the caller's thread, without blocking reads.
 //
 // Choices worth knowing:
 // - Passive mode serves up to MaxClients hosts at once (default 16). Each
@@ -39,9 +41,9 @@
 //      header, or the socket refused the bytes
 //   -6 T5 and -5 T3 are not raised by this driver (no reconnection, and reply
 //      supervision belongs to the program).
-#include "HsmsFrameReader.h"
-#include "HsmsSession.h"
+#include "hsms_link.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -119,6 +121,8 @@ public:
     // by RemoteAddress/RemotePort; problems are reported through
     // ErrorOccurred, no completion event.
     void SendHex(const QString& hex);
+    // The same for a message already in bytes.
+    void SendMessage(const QByteArray& message);
     // IP address text for a host name or address; empty when it cannot be
     // resolved within the connect timeout.
     QString ResolveAddress(const QString& host);
@@ -127,6 +131,8 @@ public:
 
 Q_SIGNALS:
     void MessageReceived(const QString& address, int port, const QString& hex);
+    // The same message as bytes, for the program's own use.
+    void MessageArrived(const QString& address, int port, const QByteArray& message);
     void ErrorOccurred(const QString& address, int port, short code, const QString& detail);
     void ConnectionChanged(const QString& address, int port, bool connected);
     void PeerChanged(const QString& address, int port);
@@ -144,16 +150,20 @@ private:
     Link* attach(QTcpSocket* socket);
     void announceConnection(quint64 id);
     void readAvailable(quint64 id);
+    bool deliver(quint64 id);
+    void emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message);
     void onSocketGone(quint64 id);
     void dropLink(quint64 id, bool graceful);
     void closeServer();
-    void onTimer(quint64 id);
-    void armTimer(Link& link);
-    void sendLinktest(Link& link);
-    bool writeFrame(Link& link, std::vector<std::uint8_t>& frame);
+    void onTimer();
+    void armTimer();
+    void sendBytes(const std::uint8_t* message, std::size_t size);
+    bool refusesMore(Link& link, std::size_t size);
+    bool writeOutput(Link& link);
     void updateState();
     void applyTimeouts();
-    tovik::hsms::Timeouts timeoutsFor(bool passive) const;
+    tovik::hsms::LinkConfig configFor(bool passive) const;
+    static short failureCode(tovik::hsms::LinkEvent::Failure failure);
     void raise(const Link* link, short code, const QString& detail);
 
     QString m_remoteAddress;
@@ -173,7 +183,8 @@ private:
     quint64 m_nextId = 0;
     quint64 m_delivering = 0; // link inside MessageReceived: its sends are flushed after it
     quint64 m_spoken = 0;     // counts received messages, to know who spoke last
-    std::uint32_t m_linktests = 0;
+    QTimer m_timer;           // due at the earliest deadline of any link
+    std::int64_t m_armedFor = 0;
     quint64 m_lastSpeakerId = 0;
     QString m_lastSpeaker;
     QString m_peerAddress; // the last peer PeerChanged named
@@ -181,6 +192,5 @@ private:
     State m_state = Closed;
 
     std::vector<std::uint8_t> m_readBuffer;
-    std::vector<std::vector<std::uint8_t>> m_frames;
     std::vector<std::uint8_t> m_sendBuffer; // decoded message of SendHex, reused
 };

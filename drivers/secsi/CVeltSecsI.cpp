@@ -1,5 +1,6 @@
 #include "CVeltSecsI.h"
 
+#include <QMetaMethod>
 #include <QSerialPort>
 #include <QTcpSocket>
 
@@ -202,6 +203,18 @@ void CVeltSecsI::SendHex(const QString& hex) {
         Q_EMIT SendCompleted(hex, false);
         return;
     }
+    sendBytes(std::move(bytes), hex);
+}
+
+void CVeltSecsI::SendMessage(const QByteArray& message) {
+    const auto* data = reinterpret_cast<const uint8_t*>(message.constData());
+    std::vector<uint8_t> bytes(data, data + message.size());
+    // SendCompleted names the message as hex text, as for SendHex.
+    const QString hex = QString::fromLatin1(tovik::toHex(bytes));
+    sendBytes(std::move(bytes), hex);
+}
+
+void CVeltSecsI::sendBytes(std::vector<uint8_t> bytes, const QString& hex) {
     if (!m_io) {
         Q_EMIT ErrorOccurred(PortFault, QStringLiteral("cannot send: the port is not open"));
         Q_EMIT SendCompleted(hex, false);
@@ -245,7 +258,12 @@ void CVeltSecsI::pump() {
         for (LineEvent& ev : m_core.takeEvents()) {
             switch (ev.kind) {
             case LineEvent::Kind::MessageReceived:
-                Q_EMIT MessageReceived(QString::fromStdString(tovik::toHex(ev.message)));
+                // Each form is made only for those who listen to it.
+                if (isSignalConnected(QMetaMethod::fromSignal(&CVeltSecsI::MessageArrived)))
+                    Q_EMIT MessageArrived(QByteArray(reinterpret_cast<const char*>(ev.message.data()),
+                                                     static_cast<qsizetype>(ev.message.size())));
+                if (isSignalConnected(QMetaMethod::fromSignal(&CVeltSecsI::MessageReceived)))
+                    Q_EMIT MessageReceived(QString::fromStdString(tovik::toHex(ev.message)));
                 break;
             case LineEvent::Kind::SendCompleted: {
                 const auto it = std::find_if(m_pending.begin(), m_pending.end(),

@@ -2,6 +2,7 @@
 // The SECS-I port driver: moves bytes between a serial line (or a TCP
 // connection to a terminal server) and the line protocol core, and turns the
 // core's events into signals. Everything runs on the owner's thread.
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -53,6 +54,8 @@ public:
     void SetPortOpen(bool open);
 
     void SendHex(const QString& hex);
+    // The same for a message already in bytes; its SendCompleted carries its hex.
+    void SendMessage(const QByteArray& message);
 
     // What the panel shows.
     QString GetDeviceName() const; // the line in use, or the one PortIndex/DevicePath names
@@ -63,6 +66,8 @@ public:
 
 Q_SIGNALS:
     void MessageReceived(const QString& hex);
+    // The same message as bytes, for the program's own use.
+    void MessageArrived(const QByteArray& message);
     void SendCompleted(const QString& hex, bool success);
     void ErrorOccurred(short code, const QString& detail);
     // The line state: "Closed", "Idle", "Wait EOT", "Wait ACK", "Wait Length",
@@ -71,6 +76,7 @@ Q_SIGNALS:
     void ByteTraced(short character, bool received);
 
 private:
+    void sendBytes(std::vector<uint8_t> bytes, const QString& hex);
     void applyConfig();
     bool openSerial(const QString& path);
     bool openTcp(const QString& path);

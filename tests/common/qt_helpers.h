@@ -28,3 +28,35 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
 }
 
 } // namespace tovik::test
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
+
+namespace tovik::test {
+
+// One short turn of the event loop, for a peer that waits in the same thread.
+inline void pumpOnce() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Runs the event loop until `done` holds; false once boundMs have passed.
+inline bool pumpUntil(const std::function<bool()>& done, int boundMs = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        pumpOnce();
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+inline void pumpFor(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    pumpUntil([&] { return std::chrono::steady_clock::now() > end; }, ms + 1000);
+}
+
+} // namespace tovik::test

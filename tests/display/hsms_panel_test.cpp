@@ -1,7 +1,8 @@
 // The HSMS pane follows its driver through open, connect, select and close.
 #include "CHsmsPanel.h"
+#include "../common/qt_helpers.h"
 #include "CVeltHsms.h"
-#include "HsmsTestPeer.h"
+#include "hsms_peer.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace hsmstest;
+using tovik::test::pumpUntil;
 
 namespace {
 QStringList labels(const CHsmsPanel& panel) {
@@ -38,17 +40,17 @@ TEST(HsmsPanel, ShowsModeEndpointAndStateAsTheLinkChanges) {
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Listening")));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("port %1").arg(port)));
 
-    RawPeer peer;
-    ASSERT_TRUE(peer.connectTo(port));
+    RawHost peer;
+    ASSERT_TRUE(peer.connect(port, 1));
     ASSERT_TRUE(pumpUntil([&] { return driver.GetState() == CVeltHsms::Connected; }));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("Connected, not selected")));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("1 connected")));
 
     // A second host, then the first speaks: the pane names it.
-    RawPeer second;
-    ASSERT_TRUE(second.connectTo(port));
+    RawHost second;
+    ASSERT_TRUE(second.connect(port, 1));
     ASSERT_TRUE(pumpUntil([&] { return labels(panel).contains(QStringLiteral("2 connected")); }));
-    peer.send(framed("ffff0000000100000001"));
+    peer.send("ffff0000000100000001");
     const QString last = QStringLiteral("127.0.0.1(%1)").arg(peer.localPort());
     ASSERT_TRUE(pumpUntil([&] { return labels(panel).contains(last); }));
     EXPECT_TRUE(labels(panel).contains(QStringLiteral("2 connected")));

@@ -79,7 +79,7 @@ inline std::optional<std::string> recvPumping(RawHost& host, int ms = 5000) {
 
 // Accepts while the engine runs; -1 when nobody came.
 inline int acceptPumping(RawListener& listener) {
-    return listener.accept([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }, 5000);
+    return listener.accept(5000, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
 }
 
 } // namespace harness

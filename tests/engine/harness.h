@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the engine tests: temporary documents and settings, the
-// tovik executable run headless, and a host of our own on raw sockets that
-// speaks HSMS with hand-built frames.
+// tovik executable run headless, and the raw HSMS peer of tests/common.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,12 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "hsms_peer.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,47 +19,7 @@
 
 namespace harness {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes fromHex(const std::string& hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-inline std::string toHex(const Bytes& b, std::size_t from = 0, std::size_t count = std::string::npos) {
-    static const char d[] = "0123456789abcdef";
-    std::string s;
-    for (std::size_t i = from; i < b.size() && i - from < count; ++i) {
-        s += d[b[i] >> 4];
-        s += d[b[i] & 15];
-    }
-    return s;
-}
-
-// Length field, then the message given as hex.
-inline Bytes frame(const std::string& hex) {
-    const Bytes msg = fromHex(hex);
-    Bytes out(4 + msg.size());
-    for (std::size_t i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(msg.size() >> (24 - 8 * i));
-    std::copy(msg.begin(), msg.end(), out.begin() + 4);
-    return out;
-}
-
-// A port nobody listens on right now (the kernel hands out a fresh one).
-inline int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using namespace hsmstest;
 
 inline void writeFile(const QString& path, const std::string& text) {
     QFile f(path);
@@ -231,135 +185,5 @@ private:
 };
 
 #endif
-
-// An HSMS host of our own: blocking socket, frames built by hand.
-class RawHost {
-public:
-    ~RawHost() { close(); }
-    bool connect(int port, int attempts = 300) {
-        for (int i = 0; i < attempts; ++i) {
-            m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-                int one = 1;
-                ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                return true;
-            }
-            ::close(m_fd);
-            m_fd = -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-    void adopt(int fd) {
-        close();
-        m_fd = fd;
-        m_closed = false;
-    }
-    void close() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        m_in.clear();
-    }
-    bool sendRaw(const Bytes& b) {
-        return ::send(m_fd, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size());
-    }
-    // Length field, then the header and body given as hex.
-    bool send(const std::string& headerHex, const std::string& bodyHex = {}) {
-        return sendRaw(frame(headerHex + bodyHex));
-    }
-    // The next whole message (header and body) as hex; nothing on timeout or
-    // when the peer closed.
-    std::optional<std::string> recv(int ms = 5000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            if (m_in.size() >= 4) {
-                const std::size_t len = (std::size_t(m_in[0]) << 24) | (std::size_t(m_in[1]) << 16) |
-                                        (std::size_t(m_in[2]) << 8) | m_in[3];
-                if (m_in.size() >= 4 + len) {
-                    std::string hex = toHex(m_in, 4, len);
-                    m_in.erase(m_in.begin(), m_in.begin() + static_cast<long>(4 + len));
-                    return hex;
-                }
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0)
-                return std::nullopt;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left)) <= 0)
-                return std::nullopt;
-            uint8_t buf[65536];
-            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                m_closed = true;
-                return std::nullopt;
-            }
-            m_in.insert(m_in.end(), buf, buf + n);
-        }
-    }
-    // True when the peer closes the connection within ms.
-    bool waitClosed(int ms = 5000) {
-        while (recv(ms))
-            ;
-        return m_closed;
-    }
-    bool closed() const { return m_closed; }
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-    bool m_closed = false;
-    Bytes m_in;
-};
-
-// A passive peer of our own for Tovik's active side. `idle` runs between
-// polls, so an engine in this process keeps working while we wait.
-struct RawListener {
-    int fd = -1;
-    int port = 0;
-    RawListener() {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~RawListener() { ::close(fd); }
-    RawListener(const RawListener&) = delete;
-    RawListener& operator=(const RawListener&) = delete;
-    // The accepted connection; -1 when nobody came within ms.
-    template <class Idle> int accept(Idle idle, int ms = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 5) == 1)
-                return ::accept(fd, nullptr, nullptr);
-            idle();
-        }
-        return -1;
-    }
-    int accept() {
-        return accept([] {});
-    }
-};
-
-// A header as hex: session/device, stream byte (W-bit in bit 7), function,
-// PType, SType, system bytes.
-inline std::string header(unsigned session, unsigned streamW, unsigned function, unsigned system,
-                          unsigned stype = 0) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04x%02x%02x00%02x%08x", session, streamW, function, stype, system);
-    return buf;
-}
 
 } // namespace harness

@@ -19,7 +19,7 @@ struct ActiveHost : ::testing::Test {
     RawHost host;
     void start() {
         s.server = false;
-        s.port = peer.port;
+        s.port = peer.port();
         e.start(s);
         host.adopt(acceptPumping(peer));
         ASSERT_GE(host.fd(), 0);
@@ -191,7 +191,7 @@ TEST_F(ActiveHost, LinkWithoutSelectStillServesLongAfterT7AndClosesWithOneLine) 
     e.view->OnConnect();
     EXPECT_FALSE(recvPumping(host));
     EXPECT_TRUE(host.closed());
-    EXPECT_EQ(e.count("Disconnected with 127.0.0.1(" + std::to_string(peer.port) + ")"), 1u);
+    EXPECT_EQ(e.count("Disconnected with 127.0.0.1(" + std::to_string(peer.port()) + ")"), 1u);
 }
 
 // Two hosts on the passive port: automatic replies reach only the host that

@@ -175,7 +175,7 @@ TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     auto event = recvPumping(host);
     ASSERT_TRUE(event);
     EXPECT_EQ(event->substr(4, 4), "6363"); // S99F99 without W-bit
-    EXPECT_NE(event->find(toHex(Bytes(linktest.begin(), linktest.end()))), std::string::npos)
+    EXPECT_NE(event->find(hexOf(Bytes(linktest.begin(), linktest.end()))), std::string::npos)
         << "the report names the message written";
 
     // A data message for another device goes through too: no S9F1 in a bridge.
@@ -267,7 +267,7 @@ TEST(BridgeSessionActive, SelectsTheHostAndKeepsControlMessagesOffTheLine) {
     Settings s;
     s.protocol = 3;
     s.server = false;
-    s.port = listener.port;
+    s.port = listener.port();
     s.devicePath = line.tovikSide.slavePath;
     s.hsmsExtra = "BridgeSession=1\n";
     Engine e;

@@ -183,7 +183,7 @@ TEST(ActiveSide, ConnectsSelectsAndAnswersThePassivePeer) {
     RawListener listener;
     Settings s;
     s.server = false;
-    s.port = listener.port;
+    s.port = listener.port();
     Tovik t(s);
     RawHost peer;
     peer.adopt(listener.accept());

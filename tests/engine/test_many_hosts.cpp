@@ -11,15 +11,8 @@ using namespace harness;
 
 namespace {
 
-int localPort(const RawHost& h) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    ::getsockname(h.fd(), reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 std::string peerText(const RawHost& h) {
-    return "127.0.0.1(" + std::to_string(localPort(h)) + ")";
+    return "127.0.0.1(" + std::to_string(h.localPort()) + ")";
 }
 
 struct Hosts : ::testing::Test {
@@ -86,21 +79,6 @@ TEST_F(Hosts, TenAtOnceEachGetOnlyItsOwnReplies) {
         EXPECT_EQ(tovik->count("Connected with " + peerText(*h)), 1u);
 }
 
-// Connect, select, S1F1, close, and again at once: nothing waits for Tovik
-// to notice the previous connection go.
-TEST_F(Hosts, HundredImmediateReconnectsAreAllAnswered) {
-    settings.showDateTime = false;
-    start();
-    for (unsigned i = 0; i < 100; ++i) {
-        RawHost h;
-        ASSERT_TRUE(h.connect(settings.localPort, 1)) << "cycle " << i;
-        ASSERT_NO_FATAL_FAILURE(select(h, 0x100 + i)) << "cycle " << i;
-        ASSERT_NO_FATAL_FAILURE(exchange(h, 0x200 + i)) << "cycle " << i;
-    }
-    EXPECT_TRUE(tovik->waitDisconnects(100));
-    EXPECT_EQ(tovik->countPrefix("Connected with "), 100u);
-}
-
 TEST_F(Hosts, WithMaxClientsOneTheNewcomerIsRefusedWithTheReason) {
     settings.hsmsExtra = "MaxClients=1\n";
     start();
@@ -112,12 +90,6 @@ TEST_F(Hosts, WithMaxClientsOneTheNewcomerIsRefusedWithTheReason) {
     EXPECT_TRUE(tovik->waitLine("Refused " + peerText(second) +
                                 ": 1 host(s) already connected (MaxClients=1)"));
     exchange(first, 2);
-    first.close();
-    ASSERT_TRUE(tovik->waitDisconnects(1));
-    RawHost third;
-    ASSERT_TRUE(third.connect(settings.localPort));
-    select(third, 3);
-    exchange(third, 4);
 }
 
 // T7 closes a passive link that nobody selects; a link that was selected
@@ -135,7 +107,7 @@ TEST_F(Hosts, OnlyANeverSelectedLinkRunsOutT7) {
     EXPECT_TRUE(idle.waitClosed());
     ASSERT_TRUE(tovik->waitLine("Error : T7 time out."));
     EXPECT_EQ(tovik->count("Error (-8) with " + peerText(idle)), 1u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000)); // several times T7
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // three times T7
     exchange(kept, 3);
     EXPECT_EQ(tovik->count("Error : T7 time out."), 1u);
     EXPECT_EQ(tovik->countPrefix("Disconnected with "), 1u);

@@ -33,7 +33,7 @@ std::string U4(uint32_t v) {
     std::snprintf(buf, sizeof buf, "b104%08x", v);
     return buf;
 }
-std::string A(const std::string& text) { return "41" + hex8(static_cast<unsigned>(text.size())) + toHex(Bytes(text.begin(), text.end())); }
+std::string A(const std::string& text) { return "41" + hex8(static_cast<unsigned>(text.size())) + hexOf(Bytes(text.begin(), text.end())); }
 std::string B(unsigned code) { return "2101" + hex8(code); }
 std::string F4(const char* bitsHex) { return std::string("9104") + bitsHex; }
 const std::string kTrue = "250101";
@@ -157,7 +157,7 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
     ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
     const auto time = host.recv();
     ASSERT_TRUE(time);
-    EXPECT_EQ(time->substr(0, 24 + 2 * 10), header(0, 2, 18, system) + "4110" + toHex(Bytes{'2', '0', '3', '0', '0', '1', '0', '1', '1', '2'}));
+    EXPECT_EQ(time->substr(0, 24 + 2 * 10), header(0, 2, 18, system) + "4110" + hexOf(Bytes{'2', '0', '3', '0', '0', '1', '0', '1', '1', '2'}));
 
     request(10, 3, L(2) + B(0) + A("hello"), B(0));
     EXPECT_TRUE(tovik->waitLine("Terminal: hello"));

@@ -32,7 +32,7 @@ std::size_t lineAt(const std::vector<std::string>& lines, const std::string& lin
 
 // One byte of an ASCII text as hex digits.
 std::string asciiHex(const std::string& text) {
-    return toHex(Bytes(text.begin(), text.end()));
+    return hexOf(Bytes(text.begin(), text.end()));
 }
 
 struct Script : ::testing::Test {
