@@ -64,13 +64,12 @@ TEST_F(Program, OneShotOptionsAndTheirExitCodes) {
 }
 
 // Without a display it runs headless, the log on standard output; SIGINT
-// ends the run with status 0 and the process end closes the port, unlogged.
+// ends the run with status 0.
 TEST_F(Program, WithoutADisplayItRunsHeadlessUntilSigint) {
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
     EXPECT_EQ(run({doc()}, writeLine(), SIGINT), 0);
     EXPECT_TRUE(out.contains("HSMS port has been opened successfully.\n"));
-    EXPECT_FALSE(out.contains("Closed HSMS port"));
     EXPECT_TRUE(err.contains("running headless"));
 }
 
