@@ -53,8 +53,8 @@ bool CHDocCommands::Save() {
 
 bool CHDocCommands::SaveAs() {
     const QString current = m_doc.GetPathName();
-    QString path =
-        m_prompts.chooseFile(true, current.isEmpty() ? m_doc.GetTitle() + QStringLiteral(".tvkm") : current);
+    QString path = m_prompts.chooseFile(
+        true, current.isEmpty() ? m_doc.GetTitle() + QStringLiteral(".tvkm") : current);
     if (path.isEmpty())
         return false;
     if (QFileInfo(path).suffix().isEmpty())
@@ -77,7 +77,8 @@ bool CHDocCommands::OpenRecent(int index) {
 
 QString CHDocCommands::DroppedDocument(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
+        if (url.isLocalFile() &&
+            url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
             return url.toLocalFile();
     }
     return {};

@@ -22,8 +22,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QToolBar>
@@ -154,6 +154,30 @@ QString formatNow(std::time_t when, const char* format) {
 
 const QString kBarSection = QStringLiteral("CMainFrame");
 
+// The document commands' questions, as the window asks them.
+CHDocPrompts dialogPrompts(QWidget* parent) {
+    CHDocPrompts prompts;
+    prompts.askSave = [parent](const QString& text) {
+        switch (QMessageBox::question(parent, QStringLiteral("Tovik"), text,
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+        case QMessageBox::Yes:
+            return CHDocPrompts::Answer::Yes;
+        case QMessageBox::No:
+            return CHDocPrompts::Answer::No;
+        default:
+            return CHDocPrompts::Answer::Cancel;
+        }
+    };
+    prompts.chooseFile = [parent](bool save, const QString& start) {
+        if (save)
+            return QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"), start,
+                                                QStringLiteral("Tovik Files (*.tvkm)"));
+        return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), start,
+                                            QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
+    };
+    return prompts;
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, QWidget* parent)
@@ -162,26 +186,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     m_form = new CTovikarForm(view, doc, this);
     setCentralWidget(m_form);
     m_tray = new CHTrayIcon(this);
-    m_docs = new CHDocCommands(
-        doc,
-        {[this](const QString& text) {
-             switch (QMessageBox::question(this, QStringLiteral("Tovik"), text,
-                                           QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
-             case QMessageBox::Yes:
-                 return CHDocPrompts::Answer::Yes;
-             case QMessageBox::No:
-                 return CHDocPrompts::Answer::No;
-             default:
-                 return CHDocPrompts::Answer::Cancel;
-             }
-         },
-         [this](bool save, const QString& start) {
-             return save ? QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), start,
-                                                        QStringLiteral("Tovik Files (*.tvkm)"))
-                         : QFileDialog::getOpenFileName(this, QStringLiteral("Open"), start,
-                                                        QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
-         }},
-        this);
+    m_docs = new CHDocCommands(doc, dialogPrompts(this), this);
 
     createActions();
     createMenus();

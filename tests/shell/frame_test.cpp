@@ -107,7 +107,7 @@ TEST_F(Frame, DropOpensAndCloseAsksAboutChanges) {
     EXPECT_EQ(asked, QStringList{QStringLiteral("Save changes to ") + path("other.tvkm") + QStringLiteral("?")});
     answer = CHDocPrompts::Answer::No;
     EXPECT_TRUE(f.close());
-    EXPECT_FALSE(read(ini()).contains("WindowRight=900")); // written whatever the setting says
+    EXPECT_FALSE(readAll(ini()).contains("WindowRight=900")); // written whatever the setting says
 }
 
 // The commands' states follow the engine, the selection and the clipboard;

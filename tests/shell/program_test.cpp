@@ -77,7 +77,7 @@ TEST_F(Program, WithoutADisplayItRunsHeadlessUntilSigint) {
 TEST_F(Program, WindowedStartOpensThePortAndWritesTheWindowAtTheEnd) {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     EXPECT_EQ(run({QStringLiteral("--no-splash"), doc()}, writeLine(), SIGTERM), 0);
-    EXPECT_TRUE(read(ini()).contains("WindowRight="));
+    EXPECT_TRUE(readAll(ini()).contains("WindowRight="));
 }
 
 } // namespace

@@ -51,7 +51,6 @@ protected:
     static void write(const QString& file, const QByteArray& text) {
         ASSERT_TRUE(writeAll(file, text)) << file.toStdString();
     }
-    static QByteArray read(const QString& file) { return readAll(file); }
     // line.tvkm and its settings file, a passive HSMS equipment on a free
     // port (returned) with the extra preferences given.
     int writeLine(const QByteArray& preferences = {}) {
