@@ -31,7 +31,7 @@ class CHOneMsg;
 class CTovikarView : public QObject {
     Q_OBJECT
 public:
-    // Command identifiers, as the menus and accelerators know them.
+    // The engine's command identifiers; the main frame's menus and keys use these.
     enum Command {
         ID_CONNECT = 32771,
         ID_OPTION = 32772,

@@ -1,6 +1,7 @@
 #include "CMainFrame.h"
 
 #include "CAboutDlg.h"
+#include "CHDocCommands.h"
 #include "CHKeyIndicators.h"
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QToolBar>
@@ -152,6 +154,30 @@ QString formatNow(std::time_t when, const char* format) {
 
 const QString kBarSection = QStringLiteral("CMainFrame");
 
+// The document commands' questions, as the window asks them.
+CHDocPrompts dialogPrompts(QWidget* parent) {
+    CHDocPrompts prompts;
+    prompts.askSave = [parent](const QString& text) {
+        switch (QMessageBox::question(parent, QStringLiteral("Tovik"), text,
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+        case QMessageBox::Yes:
+            return CHDocPrompts::Answer::Yes;
+        case QMessageBox::No:
+            return CHDocPrompts::Answer::No;
+        default:
+            return CHDocPrompts::Answer::Cancel;
+        }
+    };
+    prompts.chooseFile = [parent](bool save, const QString& start) {
+        if (save)
+            return QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"), start,
+                                                QStringLiteral("Tovik Files (*.tvkm)"));
+        return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), start,
+                                            QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
+    };
+    return prompts;
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, QWidget* parent)
@@ -160,6 +186,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     m_form = new CTovikarForm(view, doc, this);
     setCentralWidget(m_form);
     m_tray = new CHTrayIcon(this);
+    m_docs = new CHDocCommands(doc, dialogPrompts(this), this);
 
     createActions();
     createMenus();
@@ -168,8 +195,8 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     LoadBarState();
     CSplashWnd::ShowSplashScreen(this);
 
-    m_recent.ReadList(m_app.profile());
-    RebuildRecentFileMenu();
+    m_docs->RecentFiles().ReadList(m_app.profile());
+    rebuildRecentFileMenu();
 
     connect(&view, &CTovikarView::TrayIconChanged, m_tray, &CHTrayIcon::Update);
     connect(&view, &CTovikarView::HideRequested, this, &CMainFrame::HideToTray);
@@ -179,14 +206,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this,
             &CMainFrame::UpdateCommandStates);
     connect(&doc, &CTovikarDoc::titleChanged, this, &CMainFrame::updateTitle);
-    connect(&doc, &CTovikarDoc::documentOpened, this, [this](const QString& path) {
-        m_recent.Add(path);
-        RebuildRecentFileMenu();
-    });
-    connect(&doc, &CTovikarDoc::documentSaved, this, [this](const QString& path) {
-        m_recent.Add(path);
-        RebuildRecentFileMenu();
-    });
+    connect(m_docs, &CHDocCommands::recentFilesChanged, this, &CMainFrame::rebuildRecentFileMenu);
 
     // States change with the selection, the engine and the clipboard; the
     // timer catches whatever reports nothing.
@@ -464,26 +484,16 @@ void CMainFrame::onCommand(int command) {
         m_view.ApplySettings(m_app.settings());
         break;
     case ID_FILE_NEW:
-        NewDocument();
+        m_docs->New();
         break;
-    case ID_FILE_OPEN: {
-        const QString path =
-            m_fileChooser ? m_fileChooser(this, false, m_doc.GetPathName())
-                          : QFileDialog::getOpenFileName(
-                                this, QStringLiteral("Open"), QFileInfo(m_doc.GetPathName()).path(),
-                                QStringLiteral("Tovik Files (*.tvkm);;All Files (*)"));
-        if (!path.isEmpty())
-            OpenDocumentFile(path);
+    case ID_FILE_OPEN:
+        m_docs->Open();
         break;
-    }
     case ID_FILE_SAVE:
-        if (m_doc.GetPathName().isEmpty())
-            saveAs();
-        else
-            SaveDocument(m_doc.GetPathName());
+        m_docs->Save();
         break;
     case ID_FILE_SAVE_AS:
-        saveAs();
+        m_docs->SaveAs();
         break;
     case ID_APP_EXIT:
         close();
@@ -532,83 +542,19 @@ void CMainFrame::updateTitle() {
     setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
 }
 
-bool CMainFrame::SaveModified() {
-    if (!m_doc.IsModified())
-        return true;
-    const QString name = m_doc.GetPathName().isEmpty() ? m_doc.GetTitle() : m_doc.GetPathName();
-    const QString text = QStringLiteral("Save changes to %1?").arg(name);
-    const QMessageBox::StandardButton answer =
-        m_saveQuestion
-            ? m_saveQuestion(this, text)
-            : QMessageBox::question(this, QStringLiteral("Tovik"), text,
-                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    switch (answer) {
-    case QMessageBox::Yes:
-        if (m_doc.GetPathName().isEmpty())
-            return saveAs();
-        return SaveDocument(m_doc.GetPathName());
-    case QMessageBox::No:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CMainFrame::NewDocument() {
-    if (!SaveModified())
-        return false;
-    return m_doc.OnNewDocument();
-}
-
-bool CMainFrame::OpenDocumentFile(const QString& path) {
-    if (!SaveModified())
-        return false;
-    return m_doc.OnOpenDocument(path); // the recent files follow documentOpened
-}
-
-bool CMainFrame::SaveDocument(const QString& path) {
-    return m_doc.OnSaveDocument(path);
-}
-
-bool CMainFrame::saveAs() {
-    QString path =
-        m_fileChooser
-            ? m_fileChooser(this, true, m_doc.GetPathName())
-            : QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
-                                           m_doc.GetPathName().isEmpty()
-                                               ? m_doc.GetTitle() + QStringLiteral(".tvkm")
-                                               : m_doc.GetPathName(),
-                                           QStringLiteral("Tovik Files (*.tvkm)"));
-    if (path.isEmpty())
-        return false;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".tvkm");
-    return SaveDocument(path);
-}
-
-void CMainFrame::RebuildRecentFileMenu() {
+void CMainFrame::rebuildRecentFileMenu() {
     for (QAction* a : m_recentActions) {
         m_fileMenu->removeAction(a);
-        delete a;
+        a->deleteLater(); // the list can change while one of these is being triggered
     }
     m_recentActions.clear();
-    const QStringList& files = m_recent.Files();
-    m_recentAnchor->setVisible(files.isEmpty());
-    for (int i = 0; i < files.size(); ++i) {
-        auto* action = new QAction(m_recent.MenuText(i), this);
+    const CHRecentFileList& recent = m_docs->RecentFiles();
+    m_recentAnchor->setVisible(recent.Files().isEmpty());
+    for (int i = 0; i < recent.Files().size(); ++i) {
+        auto* action = new QAction(recent.MenuText(i), this);
         action->setData(ID_FILE_MRU_FILE1 + i);
         action->setStatusTip(QStringLiteral("Open this document"));
-        connect(action, &QAction::triggered, this, [this, path = files[i]] {
-            if (OpenDocumentFile(path))
-                return;
-            // A document that cannot be opened leaves the list, unless the
-            // user only cancelled the save question.
-            if (!m_doc.IsModified()) {
-                const int at = m_recent.Files().indexOf(path);
-                m_recent.Remove(at);
-                RebuildRecentFileMenu();
-            }
-        });
+        connect(action, &QAction::triggered, m_docs, [this, i] { m_docs->OpenRecent(i); });
         m_fileMenu->insertAction(m_recentAnchor, action);
         m_recentActions.append(action);
     }
@@ -634,7 +580,7 @@ void CMainFrame::SaveWindowState() {
                               static_cast<int>(toolBarArea(m_toolBar))) &&
         store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"),
                               statusBar()->isHidden() ? 0 : 1))
-        m_recent.WriteList(store);
+        m_docs->RecentFiles().WriteList(store);
 }
 
 void CMainFrame::LoadBarState() {
@@ -663,7 +609,7 @@ void CMainFrame::HideToTray() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (!SaveModified()) {
+    if (!m_docs->SaveModified()) {
         event->ignore();
         return;
     }
@@ -671,31 +617,17 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-QString CMainFrame::DroppedDocument(const QList<QUrl>& urls) {
-    for (const QUrl& url : urls) {
-        if (url.isLocalFile() &&
-            url.toLocalFile().endsWith(QStringLiteral(".tvkm"), Qt::CaseInsensitive))
-            return url.toLocalFile();
-    }
-    return {};
-}
-
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !DroppedDocument(event->mimeData()->urls()).isEmpty())
+    if (event->mimeData()->hasUrls() &&
+        !CHDocCommands::DroppedDocument(event->mimeData()->urls()).isEmpty())
         event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
-    const QString path =
-        event->mimeData()->hasUrls() ? DroppedDocument(event->mimeData()->urls()) : QString();
-    if (path.isEmpty())
+    if (!event->mimeData()->hasUrls() || !m_docs->Drop(event->mimeData()->urls()))
         return;
     event->acceptProposedAction();
     activateWindow();
-    // Opened once the drop is over, so a save question or an error box does
-    // not run inside the drag and drop loop.
-    QMetaObject::invokeMethod(
-        this, [this, path] { OpenDocumentFile(path); }, Qt::QueuedConnection);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {

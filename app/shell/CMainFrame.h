@@ -8,14 +8,13 @@
 // function sets all enabled and checked states, run when what they depend on
 // changes (the engine's connection and awaited reply, the selection, the
 // editing commands) and on a short timer besides.
-#include "CHRecentFileList.h"
+#include "CHMsgCommands.h"
+#include "CTovikarView.h"
 
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <ctime>
-#include <functional>
 #include <map>
 #include <utility>
 
@@ -26,24 +25,20 @@ class QToolBar;
 
 namespace tovik {
 
+class CHDocCommands;
 class CHScriptEngine;
 class CHTrayIcon;
 class CTovikarDoc;
 class CTovikarForm;
-class CTovikarView;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // The commands the frame handles itself or passes on.
+    // The commands the frame handles itself or passes on: the engine's and
+    // the editing commands are theirs, the rest the frame's own.
+    using enum CTovikarView::Command;
+    using enum CHMsgCommands::Command;
     enum Command {
-        ID_CONNECT = 32771,
-        ID_OPTION = 32772,
-        ID_SEND_MESSAGE = 32775,
-        ID_MESSAGE_PROPERTY = 32776,
-        ID_ADD_NEW_MESSAGE = 32777,
-        ID_DELETE_MESSAGE = 32778,
-        ID_DISCONNECT = 32779,
         ID_RECORD = 32780,
         ID_FILE_NEW = 57600,
         ID_FILE_OPEN = 57601,
@@ -53,9 +48,6 @@ public:
         ID_FILE_PRINT = 57607,
         ID_FILE_PRINT_PREVIEW = 57609,
         ID_FILE_MRU_FILE1 = 57616, // to ID_FILE_MRU_FILE1 + 3
-        ID_EDIT_COPY = 57634,
-        ID_EDIT_CUT = 57635,
-        ID_EDIT_PASTE = 57637,
         ID_EDIT_UNDO = 57643,
         ID_APP_ABOUT = 57664,
         ID_APP_EXIT = 57665,
@@ -81,24 +73,10 @@ public:
     void UpdateCommandStates();
 
     // ---- Documents ----
-    // Asks to save a modified document; false when the user cancelled (or
-    // the save failed) and the current document must stay.
-    bool SaveModified();
-    // Opens path after SaveModified; on success it joins the recent files.
-    bool OpenDocumentFile(const QString& path);
-    bool NewDocument();
-    bool SaveDocument(const QString& path);
-    // The question of SaveModified; tests answer it instead of a person.
-    using SaveQuestion =
-        std::function<QMessageBox::StandardButton(QWidget* parent, const QString& text)>;
-    void SetSaveQuestion(SaveQuestion question) { m_saveQuestion = std::move(question); }
-    // File dialogs; tests give their own. save: the Save As dialog.
-    using FileChooser = std::function<QString(QWidget* parent, bool save, const QString& current)>;
-    void SetFileChooser(FileChooser chooser) { m_fileChooser = std::move(chooser); }
-
-    CHRecentFileList& RecentFiles() { return m_recent; }
+    // New, Open, Save, Save As, the recent files and dropped documents, with
+    // the frame's dialogs as their questions.
+    CHDocCommands& Documents() { return *m_docs; }
     QMenu* FileMenu() const { return m_fileMenu; }
-    void RebuildRecentFileMenu();
 
     // ---- Window state ----
     // What a close writes: the window rectangle (always, whatever
@@ -127,9 +105,6 @@ public:
     QToolBar* ToolBar() const { return m_toolBar; }
     CHTrayIcon& Tray() const { return *m_tray; }
 
-    // Whether a drop of these URLs would open a document: local .tvkm files.
-    static QString DroppedDocument(const QList<QUrl>& urls);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -144,7 +119,7 @@ private:
     void onCommand(int command);
     void onEngineStateChanged();
     void updateTitle();
-    bool saveAs();
+    void rebuildRecentFileMenu();
     void cyclePane(int step);
     void showAbout();
 
@@ -167,9 +142,7 @@ private:
     QTimer m_updateTimer;
     // The engine's inputs to the command states when they were last set.
     std::pair<bool, bool> m_engineStates{false, false};
-    CHRecentFileList m_recent;
-    SaveQuestion m_saveQuestion;
-    FileChooser m_fileChooser;
+    CHDocCommands* m_docs;
 };
 
 } // namespace tovik

@@ -1,5 +1,7 @@
-// The real tovik executable: its one-shot options, and a windowed start on
-// the offscreen platform that opens the port of its settings file.
+// The real tovik executable as users start it: its one-shot options and exit
+// codes, a headless run ended by SIGINT, and a windowed start on the offscreen
+// platform ended by SIGTERM. (SIGHUP's reload is tested with a peer in
+// tests/engine.)
 #include "shell_fixture.h"
 
 #include <QElapsedTimer>
@@ -7,101 +9,75 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <csignal>
+
 namespace tovik::test {
 namespace {
 
 class Program : public ShellFixture {
 protected:
-    // Runs tovik to its end; returns its exit code, output in out.
-    int run(const QStringList& args,
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
+    // Runs tovik to its end; given a port, stops it with sig once the port
+    // serves. Returns the exit code (-1 when it did not end normally),
+    // output in out and err.
+    int run(const QStringList& args, int port = 0, int sig = 0) {
+        env.insert(QStringLiteral("HOME"), dir.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path()); // or Qt warns on stderr
         QProcess p;
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TOVIK_EXE), args);
-        if (!p.waitForFinished(30000)) {
-            p.kill();
-            p.waitForFinished();
-            return -1;
-        }
-        out = p.readAllStandardOutput();
-        err = p.readAllStandardError();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    }
-    // Starts tovik on line.tvkm, waits for its port, stops it as a desktop
-    // does; out and err hold what it wrote.
-    bool servesThenStops(QProcessEnvironment env, const QStringList& options) {
-        const int port = writeLine();
-        env.insert(QStringLiteral("HOME"), dir.path());
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setStandardOutputFile(path("out.txt"));
-        p.setStandardErrorFile(path("err.txt"));
-        p.start(QStringLiteral(TOVIK_EXE), options + QStringList{doc()});
-        bool served = false;
         QElapsedTimer t;
         t.start();
-        p.waitForStarted();
-        while (!served && t.elapsed() < 20000 && p.state() == QProcess::Running) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-            served = socket.waitForConnected(500);
-            QThread::msleep(served ? 0 : 50);
-        }
-        p.terminate();
-        const bool stopped = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit;
-        out = read(path("out.txt"));
-        err = read(path("err.txt"));
-        EXPECT_TRUE(served) << err.toStdString();
-        return served && stopped && p.exitCode() == 0;
+        while (port && !serves(port) && t.elapsed() < 20000 && p.state() != QProcess::NotRunning)
+            QThread::msleep(50);
+        if (port)
+            ::kill(static_cast<pid_t>(p.processId()), sig);
+        const bool ended = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit;
+        if (!ended)
+            p.kill();
+        out = p.readAllStandardOutput();
+        err = p.readAllStandardError();
+        return ended ? p.exitCode() : -1;
     }
+    static bool serves(int port) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        return socket.waitForConnected(500);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     QByteArray out, err;
 };
 
-TEST_F(Program, VersionPrintsTheBuildVersion) {
+TEST_F(Program, OneShotOptionsAndTheirExitCodes) {
     EXPECT_EQ(run({QStringLiteral("--version")}), 0);
     EXPECT_EQ(out, QByteArray("tovik ") + TOVIK_VERSION_EXPECTED + "\n");
-}
-
-TEST_F(Program, HelpNamesEveryOption) {
     EXPECT_EQ(run({QStringLiteral("--help")}), 0);
-    for (const char* option : {"--headless", "--windowed", "--no-splash", "--version", "DOCUMENT"})
+    for (const char* option : {"--headless", "--windowed", "--no-splash", "--script", "--version", "DOCUMENT"})
         EXPECT_TRUE(out.contains(option)) << option;
-}
-
-TEST_F(Program, UnknownOptionIsRefused) {
     EXPECT_EQ(run({QStringLiteral("--frobnicate")}), 2);
     EXPECT_TRUE(err.contains("unknown option '--frobnicate'"));
-}
-
-TEST_F(Program, WindowedStartOpensThePortAndWritesTheWindowAtTheEnd) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
-    ASSERT_TRUE(servesThenStops(env, {QStringLiteral("--no-splash")}));
-    // Windowed: the log is on screen, not on standard output.
-    EXPECT_FALSE(out.contains("HSMS port has been opened"));
-    EXPECT_TRUE(read(ini()).contains("WindowRight="));
-}
-
-TEST_F(Program, MissingDocumentEndsTheRunWithOneLine) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), dir.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path()); // or Qt warns on stderr
-    EXPECT_EQ(run({QStringLiteral("--headless"), path("gone.tvkm")}, env), 1);
+    // A document that is not there: one line, and no settings file beside
+    // the wrong path.
+    EXPECT_EQ(run({QStringLiteral("--headless"), path("gone.tvkm")}), 1);
     EXPECT_EQ(err, "tovik: Cannot open " + path("gone.tvkm").toUtf8() + ": No such file or directory\n");
-    EXPECT_EQ(out, "");
     EXPECT_FALSE(QFile::exists(path("gone.ini")));
 }
 
-TEST_F(Program, WithoutADisplayItRunsHeadless) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+// Without a display it runs headless, the log on standard output; SIGINT
+// ends the run with status 0.
+TEST_F(Program, WithoutADisplayItRunsHeadlessUntilSigint) {
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));
-    ASSERT_TRUE(servesThenStops(env, {}));
+    EXPECT_EQ(run({doc()}, writeLine(), SIGINT), 0);
     EXPECT_TRUE(out.contains("HSMS port has been opened successfully.\n"));
-    EXPECT_FALSE(out.contains("Closed HSMS port")); // the process end closes it, unlogged
     EXPECT_TRUE(err.contains("running headless"));
+}
+
+// As a desktop ends a session: SIGTERM, and the window still writes its rectangle.
+TEST_F(Program, WindowedStartOpensThePortAndWritesTheWindowAtTheEnd) {
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    EXPECT_EQ(run({QStringLiteral("--no-splash"), doc()}, writeLine(), SIGTERM), 0);
+    EXPECT_TRUE(readAll(ini()).contains("WindowRight="));
 }
 
 } // namespace

@@ -4,12 +4,10 @@
 // settings files written into it, message boxes caught, and a free port.
 #include "../common/qt_helpers.h"
 #include "CHAppInstance.h"
-#include "CTovikarApp.h"
 #include "messagebox.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -53,18 +51,14 @@ protected:
     static void write(const QString& file, const QByteArray& text) {
         ASSERT_TRUE(writeAll(file, text)) << file.toStdString();
     }
-    static QByteArray read(const QString& file) { return readAll(file); }
-    // A passive HSMS equipment on port, with the extra lines given.
-    static QByteArray settings(int port, const QByteArray& extra = {}) {
-        return "[Preferences]\nProtocol=0\nDeviceID=7\n" + extra +
-               "\n[HSMS]\nServer=1\nIPAddress=127.0.0.1\nPortNumber=0\nLocalPortNumber=" +
-               QByteArray::number(port) + "\n";
-    }
-    // line.tvkm and its settings file on a free port, which is returned.
+    // line.tvkm and its settings file, a passive HSMS equipment on a free
+    // port (returned) with the extra preferences given.
     int writeLine(const QByteArray& preferences = {}) {
         const int port = freePort();
         write(doc(), kDocument);
-        write(ini(), settings(port, preferences));
+        write(ini(), "[Preferences]\nProtocol=0\nDeviceID=7\n" + preferences +
+                         "\n[HSMS]\nServer=1\nIPAddress=127.0.0.1\nPortNumber=0\nLocalPortNumber=" +
+                         QByteArray::number(port) + "\n");
         return port;
     }
     std::unique_ptr<CHAppInstance> start(const QString& document = {}, bool windowed = false,
