@@ -1,12 +1,10 @@
 // tovik --headless as passive HSMS equipment, driven by a host of our own
-// over raw sockets: what only the running program shows (its first lines,
-// signals, a broken document, a host that leaves and comes back, a long run
-// of requests).
+// over raw sockets: what only the running program shows (its first lines, a
+// signal, a broken document). Hosts that misbehave are in tests/abuse, many
+// hosts at once in test_many_hosts.
 #include "harness.h"
 
 #include <gtest/gtest.h>
-
-#include <set>
 
 using namespace harness;
 
@@ -30,60 +28,6 @@ struct Equipment : ::testing::Test {
 };
 
 } // namespace
-
-TEST_F(Equipment, SeparateDropsTheLinkAndTheHostCanComeBack) {
-    start();
-    select();
-    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 0x50, 9)));
-    EXPECT_TRUE(host.waitClosed());
-    ASSERT_TRUE(tovik->waitLine("Received Separate.Req "));
-    host.close();
-    ASSERT_TRUE(tovik->waitDisconnects(1));
-    ASSERT_TRUE(host.connect(settings.localPort));
-    select(0x51);
-    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x52)));
-    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 0x52) + kS1F2Body);
-}
-
-TEST_F(Equipment, HostVanishingMidMessageLeavesTheNextOneServed) {
-    start();
-    select(0x60);
-    // Half a frame, then the host vanishes mid-transaction (impossible length
-    // fields are tried in tests/abuse).
-    ASSERT_TRUE(host.sendRaw({0, 0, 0, 20, 0, 0, 0x81, 1}));
-    host.close();
-    // Tovik sees the half frame go with its connection.
-    ASSERT_TRUE(tovik->waitDisconnects(1));
-
-    ASSERT_TRUE(host.connect(settings.localPort));
-    select(0x61);
-    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x62)));
-    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 0x62) + kS1F2Body);
-    EXPECT_EQ(tovik->proc.state(), QProcess::Running);
-}
-
-TEST_F(Equipment, KeepsSixteenOutstandingRequestsInOrder) {
-    settings.showDateTime = false;
-    start();
-    select();
-    const unsigned total = 3000;
-    unsigned sent = 0, got = 0;
-    std::set<unsigned> seen;
-    unsigned expect = 0x10000;
-    while (got < total) {
-        while (sent < total && sent - got < 16)
-            ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x10000 + sent++)));
-        const auto reply = host.recv();
-        ASSERT_TRUE(reply) << "after " << got << " replies";
-        const unsigned system = static_cast<unsigned>(std::stoul(reply->substr(12, 8), nullptr, 16));
-        ASSERT_EQ(system, expect) << "replies out of order or lost";
-        ASSERT_TRUE(seen.insert(system).second) << "duplicate reply";
-        ASSERT_EQ(*reply, header(0, 0x01, 2, system) + kS1F2Body);
-        ++expect;
-        ++got;
-    }
-    EXPECT_FALSE(host.recv(200)) << "more replies than requests";
-}
 
 TEST_F(Equipment, BannerAndPortFirstThenSigtermStopsWithoutClosingLines) {
     start();
