@@ -1,10 +1,8 @@
-// The engine over SECS-I on pseudo-terminals, with a second SECS-I driver
-// playing the host, and the HSMS=SECS bridge with a raw HSMS host on the
-// other side.
+// The engine over SECS-I on a pseudo-terminal, with the test playing the host
+// block by block on the other end, and the HSMS=SECS bridge with a raw HSMS
+// host on the other side.
 #include "engine_fixture.h"
 #include "pty_pair.h"
-
-#include "CVeltSecsI.h"
 
 #include <gtest/gtest.h>
 
@@ -18,62 +16,35 @@ std::string bigDocument() {
            "'>\r\nEnd List\r\n\r\n";
 }
 
+// The host's end of the line: a pty whose other end Tovik opens, spoken to
+// block by block while the engine runs.
 struct SecsLine {
-    RawPty tovikSide, hostSide;
-    std::unique_ptr<PtyRelay> relay;
-    CVeltSecsI host;
-    std::vector<std::string> received;
-    std::vector<std::string> completed;
-
+    RawPty pty;
+    PtyPeer peer{-1, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }, {}};
     SecsLine() {
         qtApp();
-        EXPECT_TRUE(tovikSide.open());
-        EXPECT_TRUE(hostSide.open());
-        relay = std::make_unique<PtyRelay>(tovikSide.master, hostSide.master);
-        QObject::connect(&host, &CVeltSecsI::MessageReceived,
-                         [this](const QString& hex) { received.push_back(hex.toStdString()); });
-        QObject::connect(&host, &CVeltSecsI::SendCompleted, [this](const QString& hex, bool ok) {
-            completed.push_back(hex.toStdString() + (ok ? " ok" : " failed"));
-        });
-        host.SetDevicePath(QString::fromStdString(hostSide.slavePath));
-        host.SetMasterMode(false); // Tovik is master by default
-        host.SetDevice(0);
-        host.SetBaud(115200);
-        host.SetT1Timeout(300);
-        host.SetT2Timeout(1000);
-        host.SetT4Timeout(2000);
-        host.SetRetryCount(2);
+        EXPECT_TRUE(pty.open());
+        peer.fd = pty.master;
     }
-    bool open() {
-        host.SetPortOpen(true);
-        return host.GetPortOpen();
-    }
-    std::optional<std::string> next(int ms = 8000) {
-        if (!QTest::qWaitFor([&] { return !received.empty(); }, ms))
-            return std::nullopt;
-        std::string m = received.front();
-        received.erase(received.begin());
-        return m;
-    }
+    bool send(const std::string& hex, bool rBit = false) { return peer.send(bytesOf(hex), rBit); }
+    // The next message as hex, its header as it stood on the line.
+    std::string next(int ms = 8000) { return hexOf(peer.receive(ms)); }
 };
-
 // Tovik on one end of the line, the host driver open on the other.
 void startSecs(SecsLine& line, Engine& e, Settings& s, const std::string& document = kDocument) {
     s.protocol = 1;
-    s.devicePath = line.tovikSide.slavePath;
+    s.devicePath = line.pty.slavePath;
     e.start(s, document);
     ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
 }
 
 // Tovik as the bridge between the line and a raw HSMS host of ours.
 void startBridge(SecsLine& line, Engine& e, Settings& s, RawHost& host) {
     s.protocol = 3;
-    s.devicePath = line.tovikSide.slavePath;
+    s.devicePath = line.pty.slavePath;
     s.localPort = freePort();
     e.start(s);
     ASSERT_TRUE(e.waitLine("HSMS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
     ASSERT_TRUE(host.connect(s.localPort));
 }
 
@@ -88,26 +59,36 @@ TEST(SecsI, AnswersAutomaticallyIncludingManyBlockMessages) {
     Engine e;
     ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s, bigDocument()));
 
-    line.host.SendHex(QString::fromStdString(header(0, 0x81, 1, 0x21)));
-    auto reply = line.next();
-    ASSERT_TRUE(reply);
     // Tovik is the master (the equipment): R-bit set on what it sends.
-    EXPECT_EQ(secsKey(*reply), secsKey(header(0x8000, 0x01, 2, 0x21)));
-    EXPECT_EQ(reply->substr(20), kS1F2Body);
+    ASSERT_TRUE(line.send(header(0, 0x81, 1, 0x21)));
+    EXPECT_EQ(line.next(), "80000102800100000021" + std::string(kS1F2Body));
 
-    // 600 bytes of text do not fit one block: the reply comes in several.
-    line.host.SendHex(QString::fromStdString(header(0, 0x81, 3, 0x22)));
-    reply = line.next();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(secsKey(*reply), secsKey(header(0x8000, 0x01, 4, 0x22)));
-    EXPECT_EQ(reply->substr(20, 6), "420258"); // ASCII, 2 length bytes, 600
-    EXPECT_EQ(reply->size(), 20u + 6u + 1200u);
+    // 600 bytes of text do not fit one block: the reply comes in three.
+    ASSERT_TRUE(line.send(header(0, 0x81, 3, 0x22)));
+    const std::string reply = line.next();
+    EXPECT_EQ(reply.substr(0, 26), "80000104800300000022" "420258"); // ASCII, 600
+    EXPECT_EQ(reply.size(), 20u + 6u + 1200u);
 
     // A many-block primary from the host is joined and answered.
-    line.host.SendHex(QString::fromStdString(header(0, 0x85, 5, 0x23) + "2202bc" + std::string(1400, 'a')));
-    reply = line.next();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(secsKey(*reply), secsKey(header(0x8000, 0x05, 6, 0x23)));
+    ASSERT_TRUE(line.send(header(0, 0x85, 5, 0x23) + "2202bc" + std::string(1400, 'a')));
+    EXPECT_EQ(line.next().substr(0, 20), "80000506800100000023");
+}
+
+// The device id is the low 15 bits: the R-bit a master sets plays no part,
+// a wrong id gets S9F1 carrying the header as it came.
+TEST(SecsI, DeviceIdCheckIgnoresTheRBitAndAnswersAWrongIdWithS9F1) {
+    SecsLine line;
+    Settings s;
+    s.master = false;
+    s.deviceId = 5;
+    Engine e;
+    ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s));
+    ASSERT_TRUE(line.send(header(5, 0x81, 1, 0x31), true));
+    EXPECT_EQ(line.next(), "00050102800100000031" + std::string(kS1F2Body));
+    ASSERT_TRUE(line.send(header(6, 0x81, 1, 0x32), true));
+    const std::string s9f1 = line.next();
+    EXPECT_EQ(s9f1.substr(0, 12), "000509018001");
+    EXPECT_EQ(s9f1.substr(20), "210a" "80068101800100000032");
 }
 
 TEST(SecsI, SentPrimaryIsRecordedWhenTheLineTookItAndSettledByTheReply) {
@@ -119,12 +100,12 @@ TEST(SecsI, SentPrimaryIsRecordedWhenTheLineTookItAndSettledByTheReply) {
 
     e.send(QStringLiteral("S1F1 Are You There"));
     EXPECT_TRUE(e.view->SentPrimaries.IsEmpty()); // not before the line took it
-    const auto s1f1 = line.next();
-    ASSERT_TRUE(s1f1);
+    const std::string s1f1 = line.next();
+    ASSERT_EQ(s1f1.substr(0, 12), "800081018001");
     ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->GetAwaitingReply(); }, 5000));
     EXPECT_EQ(e.view->SentPrimaries.GetCount(), 1u);
 
-    line.host.SendHex(QString::fromStdString("000001020000" + s1f1->substr(12, 8)));
+    ASSERT_TRUE(line.send("000001020000" + s1f1.substr(12, 8)));
     ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->SentPrimaries.IsEmpty(); }, 5000));
     EXPECT_FALSE(e.view->GetAwaitingReply());
 
@@ -141,6 +122,23 @@ TEST(SecsI, SentPrimaryIsRecordedWhenTheLineTookItAndSettledByTheReply) {
         sawEnq = sawEnq || bytes.rfind(" 05", 0) == 0 || bytes.rfind(" 04", 0) == 0;
     }
     EXPECT_TRUE(sawEnq);
+}
+
+TEST(SecsI, UnansweredPrimaryEndsWithT3EntryAndS9F9OnTheLine) {
+    SecsLine line;
+    Settings s;
+    s.t3 = 300;
+    Engine e;
+    ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s));
+    e.send(QStringLiteral("S1F1 Are You There"));
+    const std::string s1f1 = line.next();
+    ASSERT_EQ(s1f1.substr(0, 12), "800081018001");
+    const std::string s9f9 = line.next(5000);
+    EXPECT_EQ(s9f9.substr(0, 12), "800009098001");
+    // Its body: the header as Tovik wrote it, before the line added the R-bit.
+    EXPECT_EQ(s9f9.substr(20), "210a0000" + s1f1.substr(4, 16));
+    EXPECT_EQ(e.count("T3 time out "), 1u);
+    EXPECT_TRUE(e.view->SentPrimaries.IsEmpty());
 }
 
 TEST(SecsI, MissingLineIsReported) {
@@ -166,9 +164,7 @@ TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     // A control message is relayed, not answered.
     const std::string linktest = header(0xffff, 0, 0, 0x0102, 5);
     ASSERT_TRUE(host.send(linktest));
-    auto relayed = line.next();
-    ASSERT_TRUE(relayed);
-    EXPECT_EQ(secsKey(*relayed), secsKey(linktest));
+    EXPECT_EQ(secsKey(line.next()), secsKey(linktest));
     EXPECT_EQ(e.count("Received LinkTest.Req "), 1u);
 
     // The line took it: the host hears of it in an event message.
@@ -181,14 +177,11 @@ TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     // A data message for another device goes through too: no S9F1 in a bridge.
     const std::string primary = header(7, 0x81, 1, 0x0304);
     ASSERT_TRUE(host.send(primary, "a100"));
-    relayed = line.next();
-    ASSERT_TRUE(relayed);
-    EXPECT_EQ(secsKey(*relayed), secsKey(header(0x8007, 0x81, 1, 0x0304))); // Tovik is master
-    EXPECT_EQ(relayed->substr(20), "a100");
+    EXPECT_EQ(line.next(), "80078101800100000304" "a100"); // Tovik is master
     ASSERT_TRUE(recvPumping(host)); // its write report
 
     // From the line to the host: bytes 4-5 become PType 0, SType 0.
-    line.host.SendHex(QString::fromStdString(header(0, 0x01, 2, 0x0304) + "2100"));
+    ASSERT_TRUE(line.send(header(0, 0x01, 2, 0x0304) + "2100"));
     auto back = recvPumping(host);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, header(0, 0x01, 2, 0x0304) + "2100");
@@ -206,8 +199,6 @@ class BridgeLink : public ::testing::TestWithParam<bool> {};
 TEST_P(BridgeLink, StaysUpAndCarriesHeadersByEachStandard) {
     const bool session = GetParam();
     SecsLine line;
-    line.host.SetMasterMode(true); // the equipment
-    line.host.SetDevice(5);
     Settings s;
     s.master = false;
     s.deviceId = 5;
@@ -226,22 +217,18 @@ TEST_P(BridgeLink, StaysUpAndCarriesHeadersByEachStandard) {
         if (session) {
             EXPECT_EQ(recvPumping(host), header(0xffff, 0, 0, c.system, c.sType + 1));
         } else {
-            const auto relayed = line.next();
-            ASSERT_TRUE(relayed);
-            EXPECT_EQ(secsKey(*relayed), secsKey(header(0x7fff, 0, 0, c.system))) << "R-bit 0 from the slave";
+            EXPECT_EQ(secsKey(line.next()), secsKey(header(0x7fff, 0, 0, c.system))) << "R-bit 0 from the slave";
         }
     }
     EXPECT_EQ(e.count("Received Select.Req "), 1u);
     QTest::qWait(1000); // several times T7
     EXPECT_FALSE(recvPumping(host, 50)) << "nothing else reached the host";
-    EXPECT_TRUE(line.received.empty()) << "control messages cross only without BridgeSession";
+    EXPECT_TRUE(line.peer.collect(0).empty()) << "control messages cross only without BridgeSession";
 
     // Data both ways on the same link.
     ASSERT_TRUE(host.send(header(5, 0x81, 1, 0x0021)));
-    const auto primary = line.next();
-    ASSERT_TRUE(primary);
-    EXPECT_EQ(secsKey(*primary), secsKey(header(5, 0x81, 1, 0x0021)));
-    line.host.SendHex(QString::fromStdString(header(5, 0x01, 2, 0x0021) + "2100"));
+    EXPECT_EQ(secsKey(line.next()), secsKey(header(5, 0x81, 1, 0x0021)));
+    ASSERT_TRUE(line.send(header(5, 0x01, 2, 0x0021) + "2100", true)); // the equipment is master
     // On the line it carried the master's R-bit: 0x8005. On HSMS the session
     // id is the device id alone, with PType and SType 0.
     EXPECT_EQ(recvPumping(host), header(5, 0x01, 2, 0x0021) + "2100");
@@ -268,12 +255,11 @@ TEST(BridgeSessionActive, SelectsTheHostAndKeepsControlMessagesOffTheLine) {
     s.protocol = 3;
     s.server = false;
     s.port = listener.port();
-    s.devicePath = line.tovikSide.slavePath;
+    s.devicePath = line.pty.slavePath;
     s.hsmsExtra = "BridgeSession=1\n";
     Engine e;
     e.start(s);
     ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
-    ASSERT_TRUE(line.open());
     RawHost host;
     host.adopt(acceptPumping(listener));
     ASSERT_GE(host.fd(), 0);
@@ -284,5 +270,5 @@ TEST(BridgeSessionActive, SelectsTheHostAndKeepsControlMessagesOffTheLine) {
     ASSERT_TRUE(host.send(header(0xffff, 0, 0, 0x31, 5)));
     EXPECT_EQ(recvPumping(host), header(0xffff, 0, 0, 0x31, 6));
     ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->Hsms().GetState() == CVeltHsms::Selected; }, 2000));
-    EXPECT_FALSE(line.next(300)) << "no control message reached the line";
+    EXPECT_TRUE(line.peer.collect(300).empty()) << "no control message reached the line";
 }

@@ -34,43 +34,29 @@ struct Lists : ::testing::Test {
 
 } // namespace
 
-TEST(HeaderRecord, ReadsSecsFieldsFromAnyHeader) {
+TEST(HeaderRecord, ReadsSecsFieldsFromAnyHeaderWithDefaultsForShortText) {
     const CHMsgHeader control("ffff0000000200000000");
     EXPECT_EQ(control.DeviceID, 32767);
     EXPECT_EQ(control.RBit, 1u);
-    EXPECT_EQ(control.WBit, 0u);
-    EXPECT_EQ(control.EBit, 0u);
+    EXPECT_EQ(control.WBit + control.EBit, 0u);
     EXPECT_EQ(control.BlockNumber, 2);
-
-    const CHMsgHeader data("0001810100000000002a" "0102");
-    EXPECT_EQ(data.DeviceID, 1);
-    EXPECT_EQ(data.WBit, 1u);
-    EXPECT_EQ(data.Stream, 1);
-    EXPECT_EQ(data.Function, 1);
-    EXPECT_EQ(data.SystemHigh, 0);
-    EXPECT_EQ(data.SystemLow, 42);
-
-    const CHMsgHeader upper("8005860CFFFF1234ABCD");
+    const CHMsgHeader upper("8005860CFFFF1234ABCD" "0102");
     EXPECT_EQ(upper.RBit, 1u);
     EXPECT_EQ(upper.DeviceID, 5);
+    EXPECT_EQ(upper.WBit, 1u);
     EXPECT_EQ(upper.Stream, 6);
     EXPECT_EQ(upper.Function, 12);
     EXPECT_EQ(upper.EBit, 1u);
     EXPECT_EQ(upper.BlockNumber, 0x7fff);
     EXPECT_EQ(upper.SystemHigh, 0x1234);
     EXPECT_EQ(upper.SystemLow, 0xabcd);
-}
-
-TEST(HeaderRecord, WithoutTextAndWithShortText) {
     const CHMsgHeader none;
     EXPECT_EQ(none.DeviceID, 1);
-    EXPECT_EQ(none.WBit, 1u);
-    EXPECT_EQ(none.EBit, 1u);
+    EXPECT_EQ(none.WBit + none.EBit, 2u);
     EXPECT_EQ(none.BlockNumber, 1);
     const CHMsgHeader shortText("0001810");
     EXPECT_EQ(shortText.Stream, 1);
-    EXPECT_EQ(shortText.Function, 0);
-    EXPECT_EQ(shortText.SystemLow, 0);
+    EXPECT_EQ(shortText.Function + shortText.SystemLow, 0);
 }
 
 TEST_F(Lists, OnlyPrimariesExpectingAReplyAreRecorded) {
@@ -99,9 +85,8 @@ TEST_F(Lists, ReplyNeedsStreamNextFunctionAndSystemBytes) {
     // An abort answers any function of the stream.
     EXPECT_NE(list.FindAnswered(header(0, 0x01, 0, 0x00010002), false), nullptr);
     EXPECT_EQ(list.FindAnswered(header(0, 0x01, 0, 0x5), false), nullptr);
-}
-
-TEST_F(Lists, KeysMustMatchExactly) {
+    // Keys, when given, must match exactly.
+    list.RemoveAll();
     list.AddPrimary(header(0, 0x81, 1, 1), "a", 1);
     EXPECT_EQ(list.FindAnswered(header(0, 1, 2, 1), false), nullptr);
     EXPECT_EQ(list.FindAnswered(header(0, 1, 2, 1), false, "a", 2), nullptr);
@@ -120,11 +105,8 @@ TEST_F(Lists, S9ReportCarryingTheHeaderSettlesIt) {
     EXPECT_EQ(list.FindAnswered(header(0, 9, 7, 1), false), nullptr);
     EXPECT_TRUE(list.RemoveAnswered(s9Report(7, sent)));
     EXPECT_TRUE(list.IsEmpty());
-}
-
-TEST_F(Lists, HeaderComparisonKeepsTheCaseOfTheStoredText) {
-    const std::string sent = "0001860BFFFF0000002A";
-    list.AddPrimary(sent);
+    // The header is compared as the stored text stands, case included.
+    list.AddPrimary("0001860BFFFF0000002A");
     EXPECT_EQ(list.FindAnswered(s9Report(7, "0001860bffff0000002a"), false), nullptr);
 }
 
