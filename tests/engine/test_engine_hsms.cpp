@@ -72,6 +72,16 @@ TEST_F(ActiveHost, UnreachableServerIsReported) {
     EXPECT_TRUE(e.waitLine("Disconnected with 127.0.0.1(" + std::to_string(s.port) + ")"));
 }
 
+// A second Tovik (or anything else) already holds the port.
+TEST(PassivePort, TakenPortIsReported) {
+    RawListener taken;
+    Settings s;
+    s.localPort = taken.port();
+    Engine e;
+    e.start(s);
+    EXPECT_TRUE(e.waitLine("Error : Cannot open HSMS port."));
+}
+
 struct Passive : ::testing::Test {
     Settings s;
     Engine e;
