@@ -1,18 +1,15 @@
 // The document over real files: open, save, the hooks the settings code
 // listens to, the "Syntax error" box, and the lookups of the exchange engine.
-#include "../common/qt_helpers.h"
+#include "../common/files.h"
 #include "CHVeltSecsII.h"
 #include "CTovikarDoc.h"
 #include "MsgFileFormat.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 using namespace tovik;
 
@@ -21,11 +18,11 @@ namespace {
 const QString kExamples = QStringLiteral(TOVIK_EXAMPLES_DIR);
 
 std::string readAll(const QString& p) {
-    return test::readAll(p).toStdString();
+    return test::readFile(p.toStdString());
 }
 
 void writeAll(const QString& p, const std::string& bytes) {
-    test::writeAll(p, QByteArray::fromStdString(bytes));
+    ASSERT_TRUE(test::writeFile(p.toStdString(), bytes)) << p.toStdString();
 }
 
 std::unique_ptr<CHOneMsg> makeMsg(std::string name, std::string sml) {
@@ -77,17 +74,22 @@ TEST(DocumentOpen, ExampleOpensDecodesAndAnswersLookups) {
     EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 0);
 
     CHVeltSecsII scratch;
+    d.doc.AddMessage(makeMsg("second S1F2", "s1f2{}"));
     d.doc.DecodeStreamFunctions(scratch);
     EXPECT_FALSE(d.doc.m_bRefreshList);
-    ASSERT_EQ(d.doc.FindByStreamFunction(1, 2, found), 1);
-    EXPECT_EQ(found[0]->m_strName, "S1F2 On Line Data");
+    // All matches in list order, appended to what the caller's list held.
+    found = {nullptr};
+    ASSERT_EQ(d.doc.FindByStreamFunction(1, 2, found), 2);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[1]->m_strName, "S1F2 On Line Data");
+    EXPECT_EQ(found[2]->m_strName, "second S1F2");
     found.clear();
     ASSERT_EQ(d.doc.FindByStreamFunction(10, 2, found), 1);
     EXPECT_FALSE(found[0]->m_bStructure);
     EXPECT_EQ(d.doc.FindByName("S6F12 Event Report Ack")->m_nFunction, 12);
 }
 
-TEST(DocumentOpen, SyntaxErrorShowsOneBoxAndKeepsTheDefinitionsBefore) {
+TEST(DocumentOpen, SyntaxErrorShowsOneBoxSayingWhere) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("broken.tvkm"));
     writeAll(path, "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n'b'\r\nBegin List\r\ns1f3w\r\n");
@@ -97,7 +99,6 @@ TEST(DocumentOpen, SyntaxErrorShowsOneBoxAndKeepsTheDefinitionsBefore) {
     EXPECT_EQ(d.boxes, QStringList{QStringLiteral("Syntax error")});
     // The detail tells the user where to look.
     EXPECT_EQ(d.details, QStringList{QStringLiteral("broken.tvkm, line 8\n(8) parse error\nLast token was \"\"")});
-    EXPECT_EQ(names(d.doc), std::vector<std::string>{"a"});
     EXPECT_EQ(opened.count(), 1);
     EXPECT_TRUE(d.doc.m_bRefreshList);
 }
@@ -143,21 +144,6 @@ TEST(DocumentOpen, UnreadableFileLeavesTheDocumentAsItWas) {
     EXPECT_EQ(d.doc.GetTitle(), QStringLiteral("host.tvkm"));
 }
 
-TEST(DocumentOpen, HighBytesAndTheReadLimitApply) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("big.tvkm"));
-    std::string text = "'caf\xe9'\r\nBegin List\r\n<a'\xe9'>\r\nEnd List\r\n";
-    text.append(kMsgFileReadLimit - text.size(), '\n');
-    text += "junk that is never read";
-    writeAll(path, text);
-    Doc d;
-    ASSERT_TRUE(d.doc.OnOpenDocument(path));
-    EXPECT_TRUE(d.boxes.isEmpty());
-    ASSERT_EQ(d.doc.m_msgList.size(), 1u);
-    EXPECT_EQ(d.doc.m_msgList[0]->m_strName, "caf\xe9");
-    EXPECT_EQ(d.doc.m_msgList[0]->m_strText, "<a'\xe9'>\r\n");
-}
-
 TEST(DocumentSave, WritesTheStoredFormAndRunsTheHooksInOrder) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("line.tvkm"));
@@ -183,35 +169,23 @@ TEST(DocumentSave, WritesTheStoredFormAndRunsTheHooksInOrder) {
     EXPECT_EQ(names(again.doc), std::vector<std::string>{"S1F1"});
 }
 
-TEST(DocumentSave, FailedWriteKeepsTheModifiedFlag) {
+// A failed write keeping the old file byte for byte is tested by the
+// interrupted-save test; here the document's side of it.
+TEST(DocumentSave, FailedWriteIsReportedAndKeepsTheModifiedFlag) {
     QTemporaryDir dir;
     Doc d;
     d.doc.AddMessage(makeMsg("x", "s1f1w\r\n"));
     d.doc.SetModifiedFlag();
     QSignalSpy saved(&d.doc, &CTovikarDoc::documentSaved);
-    EXPECT_FALSE(d.doc.OnSaveDocument(dir.filePath(QStringLiteral("missing/line.tvkm"))));
+    // A folder that is a file: refused even to root.
+    const QString notAFolder = dir.filePath(QStringLiteral("file"));
+    writeAll(notAFolder, "x");
+    EXPECT_FALSE(d.doc.OnSaveDocument(notAFolder + QStringLiteral("/line.tvkm")));
     EXPECT_TRUE(d.doc.IsModified());
     EXPECT_EQ(saved.count(), 0);
-    EXPECT_EQ(d.boxes.size(), 1);
+    ASSERT_EQ(d.boxes.size(), 1);
+    EXPECT_TRUE(d.boxes[0].startsWith(QStringLiteral("Cannot save ") + notAFolder)) << d.boxes[0].toStdString();
     EXPECT_EQ(d.doc.GetPathName(), QString());
-}
-
-TEST(DocumentSave, RefusedWriteLeavesTheOldFileIntact) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop root from writing";
-    QTemporaryDir dir;
-    Doc d;
-    d.doc.AddMessage(makeMsg("x", "s1f1w\r\n"));
-    d.doc.SetModifiedFlag();
-    const QString sub = dir.filePath(QStringLiteral("ro"));
-    ASSERT_TRUE(QDir().mkdir(sub));
-    const QString path = sub + QStringLiteral("/line.tvkm");
-    writeAll(path, "old");
-    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    EXPECT_FALSE(d.doc.OnSaveDocument(path));
-    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(readAll(path), "old");
-    EXPECT_TRUE(d.doc.IsModified());
 }
 
 TEST(DocumentLookups, DuplicateNamesResolveToTheFirstInFileOrder) {
@@ -238,21 +212,6 @@ TEST(DocumentLookups, DuplicateNamesResolveToTheFirstInFileOrder) {
     EXPECT_EQ(second->m_strText, "s1f13w\r\n");
     EXPECT_EQ(names(d.doc), std::vector<std::string>{"A"});
     EXPECT_EQ(changed.count(), 2);
-}
-
-TEST(DocumentLookups, AllMatchesOfAStreamAndFunctionInListOrder) {
-    Doc d;
-    d.doc.AddMessage(makeMsg("r1", "s1f2<a'x'>"));
-    d.doc.AddMessage(makeMsg("other", "s1f4<a'x'>"));
-    d.doc.AddMessage(makeMsg("r2", "s1f2{}"));
-    d.doc.AddMessage(makeMsg("never confirmed", ""));
-    CHVeltSecsII scratch;
-    d.doc.DecodeStreamFunctions(scratch);
-    std::vector<CHOneMsg*> found{nullptr}; // the caller's list is appended to
-    EXPECT_EQ(d.doc.FindByStreamFunction(1, 2, found), 2);
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_EQ(found[1]->m_strName, "r1");
-    EXPECT_EQ(found[2]->m_strName, "r2");
 }
 
 TEST(DocumentLifecycle, NewAndCloseEmptyTheList) {
