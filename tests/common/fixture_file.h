@@ -50,10 +50,8 @@ inline std::vector<std::string> fixtureLines(const std::filesystem::path& path) 
 }
 
 inline std::vector<std::filesystem::path> fixtureFiles(const std::filesystem::path& dir) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path().extension() == ".fixture")
-            files.push_back(e.path());
+    std::vector<std::filesystem::path> files(std::filesystem::directory_iterator(dir), {});
+    std::erase_if(files, [](const auto& p) { return p.extension() != ".fixture"; });
     std::sort(files.begin(), files.end());
     return files;
 }

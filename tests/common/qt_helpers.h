@@ -2,7 +2,6 @@
 // One application object per test binary, and the file helpers on Qt paths.
 #include "files.h"
 
-#include <QByteArray>
 #include <QString>
 
 namespace tovik::test {

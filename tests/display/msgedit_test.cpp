@@ -39,12 +39,7 @@ TEST(EditHexDump, DigitCountsAndCharacters) {
 }
 
 TEST(EditHexDump, LayoutIsTenBytesPerLineEachWithABlank) {
-    std::string digits;
-    for (int i = 0; i < 12; ++i) {
-        digits += "0123456789abcdef"[i];
-        digits += "0123456789abcdef"[15 - i];
-    }
-    EXPECT_EQ(LayoutHexDump(digits), "0f 1e 2d 3c 4b 5a 69 78 87 96 \r\na5 b4 ");
+    EXPECT_EQ(LayoutHexDump("0f1e2d3c4b5a69788796a5b4"), "0f 1e 2d 3c 4b 5a 69 78 87 96 \r\na5 b4 ");
     EXPECT_EQ(LayoutHexDump(std::string(20, '1')), "11 11 11 11 11 11 11 11 11 11 ");
 }
 
@@ -59,11 +54,6 @@ TEST(EditConvert, HexDumpToSmlAndBackOrLeftAsItWas) {
     // as the page shows dumps.
     EXPECT_EQ(text.substr(6, 6), "81 01 ");
     EXPECT_EQ(text.find_first_not_of("0123456789abcdef \r\n"), std::string::npos);
-
-    text = "s1f2\r\n{\r\n\t<a'TOVIK'>\r\n\t<a'1.0'>\r\n}\r\n";
-    ASSERT_TRUE(ConvertMessageText(text, 1, 0, codec, error)) << error;
-    ASSERT_TRUE(ConvertMessageText(text, 0, 1, codec, error)) << error;
-    EXPECT_EQ(text, "s1f2\r\n{\r\n\t<a'TOVIK'>\r\n\t<a'1.0'>\r\n}"); // as the codec prints it
 
     text = "00 01 81 01 zz";
     EXPECT_FALSE(ConvertMessageText(text, 0, 1, codec, error));

@@ -47,25 +47,14 @@ TEST(CodecLengths, FewestLengthBytesUpToSixteenMebibytes) {
     EXPECT_EQ(back.GetHexMessage(), hex);
 }
 
-TEST(CodecNesting, DeepestListsLoadAndOneLevelMoreFailsInBothForms) {
+// The levels either side of the limit are fixture cases; here the extremes.
+TEST(CodecNesting, DeepestListsLoadAndAMillionLevelsFailWithoutExhaustingAnything) {
     CVeltSecsII c;
     c.SetSmlText(std::string(128, '{') + "<u1 1>" + std::string(128, '}'));
-    ASSERT_EQ(c.GetLastError(), "");
     ASSERT_EQ(hexError(c, c.GetHexMessage()), "");
     EXPECT_EQ(c.BodySize(), 128u * 2 + 3);
-
-    std::string body;
-    for (int i = 0; i < 128; ++i)
-        body += "0101";
-    // An empty list one level down is refused by both forms alike, so what
-    // the hex form loads always prints as SML that loads again.
-    EXPECT_EQ(hexError(c, kHeader + body + "0100"), "hex: lists nested deeper than 128 levels at body byte 256");
-    EXPECT_EQ(c.BodySize(), 0u);
-    c.SetSmlText(std::string(128, '{') + "{}" + std::string(128, '}'));
-    EXPECT_EQ(c.GetLastError(), "SML line 1, column 129: lists nested deeper than 128 levels");
     c.SetSmlText(std::string(100000, '{'));
     EXPECT_EQ(c.GetLastError(), "SML line 1, column 129: lists nested deeper than 128 levels");
-    // A million levels fail the same way, without exhausting anything.
     std::string deep;
     for (int i = 0; i < 1000000; ++i)
         deep += "0101";
@@ -98,7 +87,6 @@ TEST(CodecHeader, FieldsReadAndWrittenAsTheExchangeUsesThem) {
     EXPECT_EQ(c.GetHexMessage().substr(0, 4), "8007") << "the R-bit stays";
     c.SetHexMessage("000106070000123456780100");
     EXPECT_TRUE(c.GetHsmsFormat());
-    EXPECT_EQ(c.GetStream() * 1000 + c.GetFunction(), 6007);
     EXPECT_FALSE(c.GetWBit());
     EXPECT_EQ(c.GetSourceID(), 0x1234);
     EXPECT_EQ(c.GetTransactionID(), 0x5678);
@@ -163,32 +151,6 @@ TEST(CodecItemPath, ValuesOfArraysListsAndLongLengthFields) {
     EXPECT_EQ(at("[0]"), "not found") << "no body addresses nothing";
 }
 
-// Whatever bytes a text holds, short or long enough for the printer's and
-// parser's block paths, its printed SML loads back to them and prints the
-// same again.
-TEST(CodecSmlPrint, AnyTextSurvivesPrintParsePrint) {
-    const std::string alphabet = std::string("\\'\" <>{}ax\r\n\0\x5c\x95\x83\xff", 17);
-    uint32_t seed = 12345;
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<uint8_t> bytes(round % 9 + (round % 100 == 0 ? 700 : 0));
-        for (auto& b : bytes) {
-            seed = seed * 1103515245u + 12345u;
-            b = static_cast<uint8_t>(alphabet[(seed >> 16) % alphabet.size()]);
-        }
-        char head[9];
-        std::snprintf(head, sizeof head, bytes.size() > 255 ? "42%04zx" : "41%02zx", bytes.size());
-        const std::string body = head + tovik::toHex(bytes);
-        CVeltSecsII c;
-        c.SetHexMessage(kHeader + body);
-        ASSERT_EQ(c.GetLastError(), "");
-        CVeltSecsII back;
-        back.SetSmlText(c.GetSmlText());
-        ASSERT_EQ(back.GetLastError(), "") << c.GetSmlText();
-        ASSERT_EQ(back.GetHexMessage().substr(20), body) << c.GetSmlText();
-        ASSERT_EQ(back.GetSmlText(), c.GetSmlText());
-    }
-}
-
 TEST(CodecSmlPrint, LongNumberArrayPrintsEveryValue) {
     // Far more values than one write of the printer holds.
     std::string sml = "s6f11\n<i4", body;
@@ -208,54 +170,46 @@ TEST(CodecSmlPrint, LongNumberArrayPrintsEveryValue) {
 
 // Hex text is read and written in 16-byte blocks: every byte value in every
 // block position, whole blocks, a block and a tail, less than one, blanks
-// anywhere between pairs.
-TEST(HexText, EveryByteInEveryBlockPositionBothWays) {
+// anywhere between pairs, upper-case digits, and a fault anywhere named by
+// its position.
+TEST(HexText, EveryByteAndEveryFaultInEveryBlockPosition) {
     std::vector<uint8_t> bytes;
     std::string reference, dump;
     for (int i = 0; i < 512; ++i) {
         bytes.push_back(static_cast<uint8_t>(i < 256 ? i : 511 - i));
-        char two[3];
+        char two[3], upper[3];
         std::snprintf(two, sizeof two, "%02x", bytes.back());
+        std::snprintf(upper, sizeof upper, "%02X", bytes.back());
         reference += two;
-        dump += std::string(two) + (i % 16 == 15 ? "\r\n" : i % 7 == 3 ? "  " : " ");
+        dump += std::string(upper) + (i % 16 == 15 ? "\r\n" : i % 7 == 3 ? "  " : " ");
     }
+    std::vector<uint8_t> back;
     for (std::size_t size : {0, 1, 15, 16, 17, 31, 33, 507}) {
         for (std::size_t shift : {0, 5}) {
             const std::vector<uint8_t> part(bytes.begin() + shift, bytes.begin() + shift + size);
             const std::string hex = tovik::toHex(part);
             ASSERT_EQ(hex, reference.substr(2 * shift, 2 * size)) << size;
-            std::string upper = hex;
-            for (auto& ch : upper)
-                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-            std::vector<uint8_t> back;
-            ASSERT_TRUE(tovik::fromHex(upper, back));
+            ASSERT_TRUE(tovik::fromHex(hex, back));
             EXPECT_EQ(back, part);
         }
     }
-    std::vector<uint8_t> back;
     ASSERT_TRUE(tovik::fromHex(dump, back));
     EXPECT_EQ(back, bytes);
-}
 
-TEST(HexText, FaultsInsideLongTextNameTheirPosition) {
-    std::vector<uint8_t> bytes(512);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(i * 7);
-    const std::string hex = tovik::toHex(bytes);
-    const auto error = [](const std::string& text) {
-        std::vector<uint8_t> out{1, 2, 3};
+    const auto error = [&back](const std::string& text) {
         std::string e;
-        EXPECT_FALSE(tovik::fromHex(text, out, &e));
-        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(tovik::fromHex(text, back, &e));
+        EXPECT_TRUE(back.empty());
         return e;
     };
-    for (std::size_t at : {std::size_t{3}, std::size_t{31}, std::size_t{32}, std::size_t{700}, hex.size() - 1}) {
+    for (std::size_t at : {std::size_t{3}, std::size_t{31}, std::size_t{32}, std::size_t{700}, reference.size() - 1}) {
         for (char bad : {'g', 'G', '/', ':', '@', '`', '\x80', '\0'}) {
-            std::string text = hex;
+            std::string text = reference;
             text[at] = bad;
+            back = {1, 2, 3};
             EXPECT_EQ(error(text), "bad hex digit '" + std::string(1, bad) + "' at position " + std::to_string(at));
         }
     }
-    EXPECT_EQ(error(hex + "a"), "odd number of hex digits");
-    EXPECT_EQ(error(hex.substr(0, 41) + " " + hex.substr(41)), "odd number of hex digits");
+    EXPECT_EQ(error(reference + "a"), "odd number of hex digits");
+    EXPECT_EQ(error(reference.substr(0, 41) + " " + reference.substr(41)), "odd number of hex digits");
 }
