@@ -149,8 +149,8 @@ TEST_F(MsgListCommands, WithoutASelectionOrADefinitionCommandsOnlyLog) {
 }
 
 TEST_F(MsgListCommands, PropertyEditStoresDecodesAndResortsTheRow) {
+    add("m", "s1f2"); // the document's order is not the list's
     add("a", "s1f1w\r\n<a'x'>\r\n");
-    add("m", "s1f2");
     add("z", "s1f3");
     ASSERT_TRUE(select("a"));
     actions.push_back([](CMsgProperty1&) { return true; });
@@ -168,7 +168,7 @@ TEST_F(MsgListCommands, PropertyEditStoresDecodesAndResortsTheRow) {
     cmds.OnMessageProperty();
     const CHOneMsg* msg = doc.FindByName("n reply");
     ASSERT_NE(msg, nullptr);
-    EXPECT_EQ(doc.m_msgList[1].get(), msg); // keeps its place in the document
+    EXPECT_EQ(doc.m_msgList[0].get(), msg); // keeps its place in the document
     EXPECT_EQ(msg->m_strText, "s6f12\r\n<b 0x00>");
     EXPECT_EQ(msg->m_strComment, "line 1\r\nline 2");
     EXPECT_EQ(msg->m_nStream * 100 + msg->m_nFunction, 612);
