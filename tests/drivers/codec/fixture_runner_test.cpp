@@ -2,8 +2,8 @@
 //   sml TEXT => BODY HEX        SML in, the message body out
 //   msg TEXT => MESSAGE HEX     SML in, header and body out
 //   hex MESSAGE HEX => SML      hex in, the printed SML out
-// An expected "error: ..." is the codec's error; byte markers as in
-// fixture_file.h. Every case that loads is also printed and loaded again: the
+// Hex may be grouped by blanks. An expected "error: ..." is the codec's
+// error; byte markers as in fixture_file.h. Every case that loads is also printed and loaded again: the
 // printed SML must give the same bytes and print the same again.
 #include "CVeltSecsII.h"
 
