@@ -1,7 +1,7 @@
 #pragma once
-// One application object per test binary, and whole-file helpers on Qt paths.
-#include <QByteArray>
-#include <QFile>
+// One application object per test binary, and the file helpers on Qt paths.
+#include "files.h"
+
 #include <QString>
 
 namespace tovik::test {
@@ -18,13 +18,11 @@ template <class App> App& testApp() {
 }
 
 inline QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return QByteArray::fromStdString(readFile(path.toStdString()));
 }
 
 inline bool writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    return writeFile(path.toStdString(), bytes.toStdString());
 }
 
 } // namespace tovik::test

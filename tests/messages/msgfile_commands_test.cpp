@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "../common/scratch.h"
+#include "../common/files.h"
 
 namespace fs = std::filesystem;
 using namespace tovik;
@@ -18,23 +18,18 @@ const fs::path kExamples = TOVIK_EXAMPLES_DIR;
 
 struct CommandRun {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 using Command = int (*)(const std::string&, std::ostream&, std::ostream&);
 
-CommandRun run(Command command, const fs::path& p) {
+template <Command command> CommandRun run(const fs::path& p) {
     std::ostringstream out, err;
     const int status = command(p.string(), out, err);
     return {status, out.str(), err.str()};
 }
-CommandRun list(const fs::path& p) {
-    return run(RunListCommand, p);
-}
-CommandRun format(const fs::path& p) {
-    return run(RunFormatCommand, p);
-}
+const auto list = run<RunListCommand>;
+const auto format = run<RunFormatCommand>;
 
 // A message file in a scratch folder of its own.
 struct TempFile {
@@ -45,7 +40,7 @@ struct TempFile {
 
 } // namespace
 
-TEST(ListCommand, EquipmentExampleListsEveryReplyDecoded) {
+TEST(ListCommand, ExamplesListEveryDefinitionDecoded) {
     const CommandRun r = list(kExamples / "equipment.tvkm");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
@@ -61,55 +56,33 @@ TEST(ListCommand, EquipmentExampleListsEveryReplyDecoded) {
                      "S5F2 Alarm Report Ack\tS5F2\tSML\n"
                      "S6F12 Event Report Ack\tS6F12\tHEX\n"
                      "S10F2 Terminal Display Ack\tS10F2\tHEX\n");
+    EXPECT_EQ(list(kExamples / "handwritten.tvkm").out, "S1F1 Are You There\tS1F1\tSML\n"
+                                                        "S1F2 On Line Data\tS1F2\tSML\n"
+                                                        "S10F2 Terminal Display Ack\tS10F2\tHEX\n");
 }
 
-TEST(ListCommand, HostExampleHoldsThePrimariesOfTheReplies) {
-    const CommandRun host = list(kExamples / "host.tvkm");
-    const CommandRun equipment = list(kExamples / "equipment.tvkm");
-    ASSERT_EQ(host.status, 0);
-    // Every equipment reply S<s>F<f> has its primary S<s>F<f-1> in the host document.
-    std::istringstream lines(equipment.out);
-    int replies = 0;
-    for (std::string line; std::getline(lines, line); ++replies) {
-        const auto first = line.find('\t');
-        const std::string sf = line.substr(first + 1, line.find('\t', first + 1) - first - 1);
-        const auto f = sf.find('F');
-        const std::string primary = sf.substr(0, f + 1) + std::to_string(std::stoi(sf.substr(f + 1)) - 1);
-        EXPECT_NE(host.out.find('\t' + primary + '\t'), std::string::npos) << primary;
-    }
-    EXPECT_EQ(replies, 12);
-}
-
-TEST(ListCommand, HandWrittenExampleLoadsWithoutError) {
-    const CommandRun r = list(kExamples / "handwritten.tvkm");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "S1F1 Are You There\tS1F1\tSML\n"
-                     "S1F2 On Line Data\tS1F2\tSML\n"
-                     "S10F2 Terminal Display Ack\tS10F2\tHEX\n");
-}
-
-TEST(ListCommand, SyntaxErrorListsWhatCameBeforeAndFails) {
-    TempFile f("'good'\nBegin List\ns1f1w\nEnd List\n'bad'\nBegin Lst\nEnd List\n'never'\nBegin "
-               "List\nEnd List\n");
-    const CommandRun r = list(f.path());
+// The parser's report, then the file and line as a compiler gives them.
+TEST(ListCommand, SyntaxErrorIsReportedWithFileAndLineAndFails) {
+    TempFile f("'good'\nBegin List\ns1f1w\nEnd List\n'bad'\nBegin Lst\nEnd List\n");
+    CommandRun r = list(f.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "good\tS1F1\tSML\n");
     EXPECT_EQ(r.err, "(6) parse error\nLast token was \"B\"\n" + f.path().string() + ":6: Syntax error\n");
+    r = format(f.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "") << "no partial document";
+    EXPECT_EQ(r.err, "(6) parse error\nLast token was \"B\"\n" + f.path().string() + ":6: Syntax error\n");
 }
 
-TEST(ListCommand, UndecodableTextStillListsWithWhatTheCodecReports) {
+TEST(ListCommand, UndecodableTextsListAsTheCodecReadsThemAnUnreadableFileFails) {
     TempFile f("'junk'\nBegin List\nnot sml at all\nEnd List\n'short'\nBegin Msg\n0001\nEnd Msg\n");
-    const CommandRun r = list(f.path());
+    CommandRun r = list(f.path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "junk\tS0F0\tSML\nshort\tS0F0\tHEX\n");
-}
-
-TEST(ListCommand, UnreadableFileIsBadInput) {
-    const fs::path missing = fs::temp_directory_path() / "tovik no such file.tvkm";
-    const CommandRun r = list(missing);
+    r = list(f.dir / "no such file.tvkm");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind(missing.string() + ": cannot read: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind((f.dir / "no such file.tvkm").string() + ": cannot read: ", 0), 0u) << r.err;
 }
 
 TEST(FormatCommand, ShippedDocumentsAreInTheStoredForm) {
@@ -125,18 +98,9 @@ TEST(FormatCommand, HandWrittenFileComesOutInTheStoredForm) {
                "01 /* x */\nEND MSG");
     const CommandRun r = format(f.path());
     EXPECT_EQ(r.status, 0);
-    CHOneMsgList none;
-    EXPECT_EQ(r.out, StoreMsgFile(none) + "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
-                                          "'b'\r\n/**\r\n why\r\n*/\r\nBegin Msg\r\n00000101\r\nEnd Msg\r\n\r\n");
+    EXPECT_EQ(r.out, StoreMsgFile({}) + "'a'\r\nBegin List\r\ns1f1w\r\nEnd List\r\n\r\n"
+                                    "'b'\r\n/**\r\n why\r\n*/\r\nBegin Msg\r\n00000101\r\nEnd Msg\r\n\r\n");
     // The stored form is a fixed point.
     TempFile again(r.out);
     EXPECT_EQ(format(again.path()).out, r.out);
-}
-
-TEST(FormatCommand, SyntaxErrorPrintsNothingToStdout) {
-    TempFile f("'a'\nBegin List\ns1f1\n");
-    const CommandRun r = format(f.path());
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "(4) parse error\nLast token was \"\"\n" + f.path().string() + ":4: Syntax error\n");
 }

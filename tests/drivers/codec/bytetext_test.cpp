@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <random>
 
 using tovik::BytesToUtf16;
 using tovik::Utf16ToBytes;
@@ -21,15 +21,12 @@ TEST(ByteText, EveryByteStringComesBack) {
             ASSERT_EQ(Utf16ToBytes(BytesToUtf16(s)), s) << a << ' ' << b;
         }
     }
-    const unsigned char pool[] = {'a', 0x00, 0x5c, 0x7f, 0x80, 0xbf, 0xc0, 0xc2, 0xdf, 0xe0,
-                                  0xed, 0xee, 0xef, 0xf0, 0xf4, 0xf5, 0xff, 0xa0, 0x9f, 0x8f};
-    uint32_t seed = 7;
+    const std::string pool("a\0\x5c\x7f\x80\xbf\xc0\xc2\xdf\xe0\xed\xee\xef\xf0\xf4\xf5\xff\xa0\x9f\x8f", 20);
+    std::mt19937 rng(7);
     for (int round = 0; round < 20000; ++round) {
-        std::string s;
-        for (int i = 0; i < 1 + round % 7; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            s += static_cast<char>(pool[(seed >> 24) % sizeof pool]);
-        }
+        std::string s(1 + round % 7, '\0');
+        for (char& c : s)
+            c = pool[rng() % pool.size()];
         ASSERT_EQ(Utf16ToBytes(BytesToUtf16(s)), s);
     }
 }
