@@ -1,6 +1,7 @@
 // Saves that fail half-way: a child process whose file size limit stops the
 // write leaves the file from before untouched on disk, and no scraps beside it.
 // Runs as root too, where a read-only folder would not stop the write.
+#include "../common/qt_helpers.h"
 #include "CTovikarApp.h"
 #include "CTovikarDoc.h"
 
@@ -20,16 +21,8 @@ using namespace tovik;
 
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
+using test::readAll;
+using test::writeAll;
 
 // Runs `save` in a child whose files may not grow past `limit` bytes (0: no
 // limit); the child's exit code is 0 when the save said it worked.

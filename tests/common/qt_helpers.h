@@ -1,8 +1,14 @@
 #pragma once
-// One application object per test binary, and the file helpers on Qt paths.
+// One application object per test binary, the file helpers on Qt paths, and
+// event-loop pumps for a peer that waits in the test's own thread.
 #include "files.h"
 
+#include <QCoreApplication>
 #include <QString>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
 
 namespace tovik::test {
 
@@ -25,15 +31,6 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
     return writeFile(path.toStdString(), bytes.toStdString());
 }
 
-} // namespace tovik::test
-
-#include <QCoreApplication>
-#include <QThread>
-
-#include <chrono>
-#include <functional>
-
-namespace tovik::test {
 
 // One short turn of the event loop, for a peer that waits in the same thread.
 inline void pumpOnce() {

@@ -15,11 +15,7 @@
 namespace harness {
 
 inline QCoreApplication& qtApp() {
-    static int argc = 1;
-    static char name[] = "test_engine";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
+    return tovik::test::testApp<QCoreApplication>();
 }
 
 struct Engine {

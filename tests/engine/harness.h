@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "../common/files.h"
+#include "../common/qt_helpers.h"
 #include "hsms_peer.h"
 
 #include <chrono>
@@ -22,9 +24,7 @@ namespace harness {
 using namespace hsmstest;
 
 inline void writeFile(const QString& path, const std::string& text) {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(text.data(), static_cast<qint64>(text.size()));
+    tovik::test::writeFile(path.toStdString(), text);
 }
 
 // Settings text with the values a test changes; the rest keep their defaults.

@@ -2,6 +2,7 @@
 // A scratch installation per test: a program path and a user configuration
 // folder of its own (so no real settings file is touched), documents and
 // settings files written into it, message boxes caught, and a free port.
+#include "../common/frames.h"
 #include "../common/qt_helpers.h"
 #include "CHAppInstance.h"
 #include "messagebox.h"
@@ -20,11 +21,7 @@ namespace tovik::test {
 // A document with one reply, so an opened document is told from a new one.
 inline const char* kDocument = "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n<a'EQ'>\r\nEnd List\r\n\r\n";
 
-inline int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
+using hsmstest::freePort;
 
 class ShellFixture : public ::testing::Test {
 protected:

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "../../common/scratch.h"
+#include "../../common/files.h"
 #include "secsi_line.h"
 #include "secsi_ports.h"
 
