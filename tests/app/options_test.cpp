@@ -24,14 +24,8 @@
 
 namespace {
 
-// Destroyed at exit (unlike the shared helper's) so that fontconfig's caches
-// are released and the leak checker stays quiet: no window here outlives it.
 QApplication& qapp() {
-    static int argc = 1;
-    static char name[] = "options_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    return tovik::test::testApp<QApplication>();
 }
 
 struct OptionsTest : ::testing::Test {
