@@ -34,7 +34,7 @@ void CHMsgCommands::OnMessageProperty() {
     }
     CHOneMsg* msg = m_doc.FindByName(BytesFromText(name));
     if (msg == nullptr) {
-        m_log.AddText(QStringLiteral("Cannot find specified message '") + name + QStringLiteral("'."));
+        m_log.AddText(QStringLiteral("Cannot find specified message '%1'."), name);
         return;
     }
 
@@ -93,7 +93,7 @@ std::unique_ptr<CHOneMsg> CHMsgCommands::takeSelected() {
     }
     std::unique_ptr<CHOneMsg> removed = m_doc.RemoveByName(BytesFromText(name));
     if (!removed)
-        m_log.AddText(QStringLiteral("Cannot delete specified message '") + name + QStringLiteral("'."));
+        m_log.AddText(QStringLiteral("Cannot delete specified message '%1'."), name);
     return removed;
 }
 

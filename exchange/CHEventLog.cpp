@@ -67,13 +67,17 @@ void CHEventLog::AddText(const QString& text) {
         slot.resize(raw);
         char16_t* out = reinterpret_cast<char16_t*>(slot.data());
         char16_t* const first = out;
+        bool control = false;
         for (const QChar* c = p; c != lineEnd; ++c) {
             const char16_t u = c->unicode();
             *out = u;
             out += u != u'\r';
+            control |= IsControlChar(u) && u != u'\r' && u != u'\t';
         }
         if (out - first != raw)
             slot.truncate(out - first);
+        if (control)
+            slot = EscapedText(slot, true);
         ++added;
         for (const auto& sink : m_sinks)
             sink.second(slot);

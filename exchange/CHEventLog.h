@@ -7,11 +7,21 @@
 #include <QString>
 #include <QStringList>
 
+#include "qbytetext.h"
+
 #include <functional>
 #include <utility>
 #include <vector>
 
 namespace tovik {
+
+// A line of the program's own words with outside text (a name, a file name, a
+// script's words) put in for %1, %2...: the outside text's control characters
+// are escaped, line feeds included, so it can add no line of its own.
+template <typename... More>
+QString FillOutside(const QString& format, const QString& outside, const More&... more) {
+    return format.arg(EscapedText(outside), EscapedText(more)...);
+}
 
 class CHEventLog : public QObject {
     Q_OBJECT
@@ -27,8 +37,13 @@ public:
 
     // Appends a text that may hold several lines: split at LF, CR dropped,
     // the text after the last LF is a line even when empty. An empty text
-    // empties the log instead.
+    // empties the log instead. Other control characters but tabs are escaped
+    // (see EscapeControls): no line reaches a terminal with an escape sequence.
     void AddText(const QString& text);
+    template <typename... More>
+    void AddText(const QString& format, const QString& outside, const More&... more) {
+        AddText(FillOutside(format, outside, more...));
+    }
     CHEventLog& operator<<(const QString& text) {
         AddText(text);
         return *this;

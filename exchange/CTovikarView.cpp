@@ -138,7 +138,7 @@ void CTovikarView::loadDefinition(const CHOneMsg& def) {
     }
     // What goes out is whatever the codec kept; the user learns why first.
     if (!m_working.GetLastError().empty())
-        AddText(QStringLiteral("Cannot load message '") + TextFromBytes(def.m_strName) + QStringLiteral("': ") +
+        AddText(QStringLiteral("Cannot load message '%1': %2"), TextFromBytes(def.m_strName),
                 TextFromBytes(m_working.GetLastError()));
 }
 

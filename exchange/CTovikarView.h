@@ -7,6 +7,7 @@
 // Everything runs on the thread that owns the view; driver events arrive as
 // queued or direct signals on that thread, one at a time. No operation lets
 // an exception out.
+#include "CHEventLog.h"
 #include "CHPrimaryMsg.h"
 #include "CHVeltHsms.h"
 #include "CHVeltSecsI.h"
@@ -101,6 +102,12 @@ public:
     void LogMessage(const QString& label, CHVeltSecsII* codec = nullptr,
                     const std::string* hex = nullptr);
     void AddText(const QString& text);
+    // Outside text put in for %1, %2... with its control characters escaped
+    // (FillOutside): a name or a script's words add no line of their own.
+    template <typename... More>
+    void AddText(const QString& format, const QString& outside, const More&... more) {
+        AddText(FillOutside(format, outside, more...));
+    }
     // Lines added while a batch is open reach the event log as one text when
     // the outermost batch closes: one log update per message handled instead
     // of one per line. Handlers open one; nesting is allowed.

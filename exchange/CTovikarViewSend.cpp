@@ -84,7 +84,7 @@ void CTovikarView::OnSendMessage() {
     }
     const CHOneMsg* def = m_doc.FindByName(BytesFromText(name));
     if (!def) {
-        AddText(QStringLiteral("Cannot find specified message '") + name + QStringLiteral("'."));
+        AddText(QStringLiteral("Cannot find specified message '%1'."), name);
         return;
     }
     loadDefinition(*def);

@@ -1,6 +1,7 @@
 #include "CHSmlYacc.h"
 
 #include "MsgFileText.h"
+#include "bytetext.h"
 #include "hex.h"
 
 #include <iostream>
@@ -16,7 +17,7 @@ void CHSmlYacc::reportError(const CHSmlLex::Token& token) {
     m_errorLine = m_lex.Line();
     m_lastToken = std::string(token.text);
     m_diag << '(' << m_errorLine << ") parse error\n"
-           << "Last token was \"" << m_lastToken << "\"\n";
+           << "Last token was \"" << EscapeControlBytes(m_lastToken) << "\"\n";
 }
 
 bool CHSmlYacc::Parse() {

@@ -61,12 +61,12 @@ bool CTovikarDoc::OnNewDocument() {
 bool CTovikarDoc::OnOpenDocument(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessageBox(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()));
+        ShowMessageBox(QStringLiteral("Cannot open %1: %2").arg(EscapedText(path), file.errorString()));
         return false;
     }
     const QByteArray bytes = file.read(static_cast<qint64>(kMsgFileReadLimit));
     if (file.error() != QFileDevice::NoError) {
-        ShowMessageBox(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        ShowMessageBox(QStringLiteral("Cannot read %1: %2").arg(EscapedText(path), file.errorString()));
         return false;
     }
     const MsgFileLoad load =
@@ -83,7 +83,7 @@ bool CTovikarDoc::OnOpenDocument(const QString& path) {
         m_truncatedPath = path;
         ShowMessageBox(QStringLiteral("Syntax error"),
                        QStringLiteral("%1, line %2\n%3")
-                           .arg(QFileInfo(path).fileName(), QString::number(load.parse.errorLine),
+                           .arg(EscapedText(QFileInfo(path).fileName()), QString::number(load.parse.errorLine),
                                 TextFromBytes(load.diagnostics).trimmed()));
     }
     Q_EMIT documentOpened(path);
@@ -97,7 +97,8 @@ bool CTovikarDoc::OnSaveDocument(const QString& path) {
         backup = path + QStringLiteral(".bak");
         QFile::remove(backup);
         if (!QFile::copy(path, backup)) {
-            ShowMessageBox(QStringLiteral("Cannot save %1: cannot keep the file as %2").arg(path, backup));
+            ShowMessageBox(QStringLiteral("Cannot save %1: cannot keep the file as %2")
+                               .arg(EscapedText(path), EscapedText(backup)));
             return false;
         }
     }
@@ -117,7 +118,7 @@ bool CTovikarDoc::OnSaveDocument(const QString& path) {
     else
         file.cancelWriting();
     if (!ok) {
-        ShowMessageBox(QStringLiteral("Cannot save %1: %2").arg(path, file.errorString()));
+        ShowMessageBox(QStringLiteral("Cannot save %1: %2").arg(EscapedText(path), file.errorString()));
         return false;
     }
     setPath(path);

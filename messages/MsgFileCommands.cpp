@@ -3,6 +3,7 @@
 #include "CVeltSecsII.h"
 #include "MsgDecode.h"
 #include "MsgFileFormat.h"
+#include "bytetext.h"
 
 #include <ostream>
 
@@ -22,7 +23,7 @@ Status loadForCommand(const std::string& path, CHOneMsgList& list, MsgFileLoad& 
     std::string bytes;
     std::string error;
     if (!ReadMsgFile(path, bytes, error)) {
-        err << path << ": cannot read: " << error << '\n';
+        err << EscapeControlBytes(path) << ": cannot read: " << error << '\n';
         return kUnreadable;
     }
     load = LoadMsgFileText(bytes, list);
@@ -30,7 +31,7 @@ Status loadForCommand(const std::string& path, CHOneMsgList& list, MsgFileLoad& 
 }
 
 void reportSyntaxError(const std::string& path, const MsgFileLoad& load, std::ostream& err) {
-    err << load.diagnostics << path << ':' << load.parse.errorLine << ": Syntax error\n";
+    err << load.diagnostics << EscapeControlBytes(path) << ':' << load.parse.errorLine << ": Syntax error\n";
     err.flush();
 }
 
@@ -45,7 +46,8 @@ int RunListCommand(const std::string& path, std::ostream& out, std::ostream& err
     CVeltSecsII scratch;
     for (const auto& msg : list) {
         DecodeStreamFunction(*msg, scratch);
-        out << msg->m_strName << "\tS" << msg->m_nStream << 'F' << msg->m_nFunction << '\t'
+        // A tab or line break in a name would forge a column or a line.
+        out << EscapeControlBytes(msg->m_strName) << "\tS" << msg->m_nStream << 'F' << msg->m_nFunction << '\t'
             << (msg->m_bStructure ? "SML" : "HEX") << '\n';
     }
     out.flush();

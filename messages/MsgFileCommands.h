@@ -5,7 +5,8 @@
 // tovik-codec list FILE
 //   stdout, one line per definition in file order:
 //     <name> TAB S<stream>F<function> TAB SML|HEX LF
-//   (name as loaded, stream and function as the codec decodes the text).
+//   (name as loaded, its control characters escaped as \xHH; stream and
+//   function as the codec decodes the text).
 //   Exit 0. On a syntax error the lines of the definitions before it are
 //   printed, then on stderr the parser's two lines and
 //     <FILE>:<line>: Syntax error LF

@@ -124,7 +124,7 @@ void CHScriptEngine::load() {
     const QString name = QFileInfo(m_path).fileName();
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_view.AddText(QStringLiteral("Script error: %1: cannot read the file").arg(name));
+        m_view.AddText(QStringLiteral("Script error: %1: cannot read the file"), name);
         setStatus(QStringLiteral("script error"));
         return;
     }
@@ -138,7 +138,7 @@ void CHScriptEngine::load() {
         setStatus(QStringLiteral("script error"));
         return;
     }
-    m_view.AddText(QStringLiteral("Script loaded: ") + name);
+    m_view.AddText(QStringLiteral("Script loaded: %1"), name);
     // Handlers see received messages; replies settle the script's sends.
     m_view.SetReceiveHook([this](int port, const std::string& hex) {
         return m_host && m_host->OnReceived(port, hex);

@@ -54,10 +54,8 @@ QString CHScriptHost::ErrorText(const QJSValue& error) const {
                        .fileName();
         line = error.property(QStringLiteral("lineNumber")).toInt();
     }
-    QString text = QStringLiteral("Script error: ") + file;
-    if (line > 0)
-        text += QStringLiteral(" line ") + QString::number(line);
-    return text + QStringLiteral(": ") + error.toString();
+    const QString where = line > 0 ? QStringLiteral(" line ") + QString::number(line) : QString();
+    return FillOutside(QStringLiteral("Script error: %1%2: %3"), file, where, error.toString());
 }
 
 void CHScriptHost::error(const QJSValue& error) {
@@ -102,7 +100,7 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
             m_view.SendWorkingMessage(port, &hex);
             return true;
         }
-        m_view.AddText(QStringLiteral("Script error: %1: the reply %2").arg(m_name, problem));
+        m_view.AddText(QStringLiteral("Script error: %1: the reply %2"), m_name, problem);
     }
     // The dispatch goes on with the received message, whatever the handlers sent.
     if (m_workingLoads != loadsBefore)
@@ -228,7 +226,8 @@ void CHScriptHost::cancel(int id) {
 }
 
 void CHScriptHost::log(const QString& text) {
-    m_view.AddText(text);
+    // One line, whatever the script gives: it cannot write the program's lines.
+    m_view.AddText(QStringLiteral("%1"), text);
 }
 
 QJSValue CHScriptHost::definition(const QString& name) {

@@ -57,7 +57,7 @@ std::optional<QString> CHFileLog::append(const Config& config, const QString& te
         if (m_reported)
             return std::nullopt;
         m_reported = true;
-        return QStringLiteral("Error : Cannot write log file %1.").arg(m_config.path);
+        return QStringLiteral("Error : Cannot write log file %1.").arg(tovik::EscapedText(m_config.path));
     };
 
     if (m_config.path.isEmpty())

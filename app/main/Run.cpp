@@ -3,6 +3,7 @@
 #include "CMainFrame.h"
 #include "COptionSheet.h"
 #include "messagebox.h"
+#include "qbytetext.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -35,10 +36,15 @@ int Run(const CHStartOptions& options) {
         installWidgetMessageBoxes();
     else // no window to show a box in: every box text goes to standard error
         setMessageBoxHandler([](QWidget*, const QString& text, const QString& detail) {
-            // One line per box, the detail's lines included.
-            QString line = text;
-            if (!detail.isEmpty())
-                line += QStringLiteral(": ") + detail.split(QLatin1Char('\n')).join(QStringLiteral("; "));
+            // One line per box, the detail's lines included; a file name in
+            // a box cannot break that line.
+            QString line = EscapedText(text);
+            if (!detail.isEmpty()) {
+                QStringList lines = detail.split(QLatin1Char('\n'));
+                for (QString& l : lines)
+                    l = EscapedText(l);
+                line += QStringLiteral(": ") + lines.join(QStringLiteral("; "));
+            }
             printError(line);
         });
 

@@ -85,8 +85,8 @@ bool CHAppInstance::InitInstance() {
     m_view = std::make_unique<CTovikarView>(*m_doc);
     CTovikarView* view = m_view.get();
     QObject::connect(m_doc.get(), &CTovikarDoc::backupKept, [view](const QString&, const QString& backup) {
-        view->AddText(QStringLiteral("The file as it was before the save is kept as ") + backup +
-                      QStringLiteral(" (it had a syntax error)."));
+        view->AddText(QStringLiteral("The file as it was before the save is kept as %1 (it had a syntax error)."),
+                      backup);
     });
     m_script = std::make_unique<CHScriptEngine>(*m_view);
     // A scenario's tovik.exit ends the run; the log is written out on the way.

@@ -11,6 +11,8 @@
 // otherwise.
 #include "message.h"
 
+#include "hex.h"
+
 #include <array>
 #include <cstring>
 
@@ -55,10 +57,7 @@ char* escaped(char* p, unsigned c) {
         *p++ = '\\';
         *p++ = '\\';
     } else if (c <= 0xff) {
-        *p++ = '\\';
-        *p++ = 'x';
-        *p++ = kDigits[(c >> 4) & 15];
-        *p++ = kDigits[c & 15];
+        p = PutByteEscape(p, c);
     } else {
         *p++ = '\\';
         *p++ = 'u';

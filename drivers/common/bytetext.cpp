@@ -1,5 +1,7 @@
 #include "bytetext.h"
 
+#include "hex.h"
+
 namespace tovik {
 
 namespace {
@@ -108,6 +110,28 @@ std::string Utf16ToBytes(std::u16string_view text) {
         }
     }
     return out;
+}
+
+std::u16string EscapeControls(std::u16string_view text, bool keepTabs) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (const char16_t c : text) {
+        if (!IsControlChar(c) || (keepTabs && c == u'\t')) {
+            out += c;
+            continue;
+        }
+        std::string utf8;
+        put(utf8, c);
+        for (const char b : utf8) {
+            char16_t buf[4];
+            out.append(buf, PutByteEscape(buf, static_cast<unsigned char>(b)));
+        }
+    }
+    return out;
+}
+
+std::string EscapeControlBytes(std::string_view bytes) {
+    return Utf16ToBytes(EscapeControls(BytesToUtf16(bytes)));
 }
 
 } // namespace tovik

@@ -30,4 +30,17 @@ inline int hexDigitValue(char c) {
     return -1;
 }
 
+// "\x" and the byte's two lower-case hex digits, written at `p`; returns the
+// end. How a byte that must not stand as itself is shown: in SML text items
+// and in outside text on a log line alike.
+template <typename Char>
+Char* PutByteEscape(Char* p, unsigned byte) {
+    constexpr char digits[] = "0123456789abcdef";
+    *p++ = Char('\\');
+    *p++ = Char('x');
+    *p++ = Char(digits[(byte >> 4) & 15]);
+    *p++ = Char(digits[byte & 15]);
+    return p;
+}
+
 } // namespace tovik

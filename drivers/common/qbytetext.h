@@ -21,6 +21,20 @@ inline std::string BytesFromText(const QString& text) {
         std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())));
 }
 
+// EscapeControls over a QString; a text without control characters, nearly
+// every one, comes back shared, not copied.
+inline QString EscapedText(const QString& text, bool keepTabs = false) {
+    const std::u16string_view in(reinterpret_cast<const char16_t*>(text.utf16()),
+                                 static_cast<std::size_t>(text.size()));
+    bool plain = true;
+    for (const char16_t c : in)
+        plain = plain && (!IsControlChar(c) || (keepTabs && c == u'\t'));
+    if (plain)
+        return text;
+    const std::u16string out = EscapeControls(in, keepTabs);
+    return QString(reinterpret_cast<const QChar*>(out.data()), static_cast<qsizetype>(out.size()));
+}
+
 inline QByteArray asByteArray(const std::vector<uint8_t>& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
 }

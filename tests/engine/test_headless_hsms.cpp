@@ -57,3 +57,57 @@ TEST_F(Equipment, SyntaxErrorKeepsTheDefinitionsBeforeIt) {
     EXPECT_EQ(host.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
 }
 
+
+#ifdef TOVIK_CODEC_EXE
+// Outside text on each path to a terminal: its control characters escaped
+// as \xHH, no line of its own. The program: a definition's name (CR LF and
+// ESC, from the file's \x escapes), a script's file name with a line feed,
+// the script's tovik.log words. tovik-codec list: that name, a file name with
+// a line feed and an ESC as the parser's last token.
+TEST(OutsideText, IsEscapedAndAddsNoLine) {
+    const std::string definition = "'bad\\x0d\\x0aSend\\x1b[2J'\r\nBegin List\r\ns1f1w\r\n<x>\r\nEnd List\r\n\r\n";
+    QTemporaryDir scripts;
+    const QString script = scripts.filePath(QStringLiteral("s\nReceived.js"));
+    writeFile(script, "try { tovik.send(tovik.definition('bad\\r\\nSend\\x1b[2J')); } catch (e) {}\n"
+                      "tovik.log('said\\r\\nReceived'); tovik.exit(0);\n");
+    Settings settings;
+    settings.localPort = freePort();
+    Tovik tovik(settings, definition, true, {}, {QStringLiteral("--script"), script});
+    ASSERT_EQ(tovik.exitCode(), 0) << tovik.err();
+
+    const QString odd = tovik.dir.filePath(QStringLiteral("odd\nSend.tvkm"));
+    writeFile(odd, definition + "\x1b[2J\r\n");
+    QProcess codec;
+    codec.start(QStringLiteral(TOVIK_CODEC_EXE), {QStringLiteral("list"), odd});
+    ASSERT_TRUE(codec.waitForFinished());
+    const std::string listed = codec.readAllStandardOutput().toStdString();
+    const std::string listErr = codec.readAllStandardError().toStdString();
+
+    struct Row {
+        const char* path;
+        std::string output;
+        std::string line;   // the escaped line, whole or its start
+        std::string forged; // the start of the line a break would have made
+    };
+    const Row rows[] = {
+        {"definition name", tovik.out(), "Cannot load message 'bad\\x0d\\x0aSend\\x1b[2J': ", "Send"},
+        {"script file name", tovik.out(), "Script loaded: s\\x0aReceived.js", "Received"},
+        {"tovik.log", tovik.out(), "said\\x0d\\x0aReceived", "Received"},
+        {"codec list name", listed, "bad\\x0d\\x0aSend\\x1b[2J\tS1F1\tSML", "Send"},
+        {"codec file name", listErr, tovik.dir.filePath(QStringLiteral("odd\\x0aSend.tvkm:")).toStdString(), "Send"},
+        {"codec last token", listErr, "Last token was \"\\x1b\"", "\x1b"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(row.output.find_first_of("\r\x1b"), std::string::npos) << row.output;
+        bool found = false;
+        std::size_t at = 0;
+        for (std::size_t nl; (nl = row.output.find('\n', at)) != std::string::npos; at = nl + 1) {
+            const std::string line = row.output.substr(at, nl - at);
+            found = found || line.rfind(row.line, 0) == 0;
+            EXPECT_NE(line.rfind(row.forged, 0), 0u) << line;
+        }
+        EXPECT_TRUE(found) << row.output;
+    }
+}
+#endif
