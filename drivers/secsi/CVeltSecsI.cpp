@@ -173,7 +173,10 @@ void CVeltSecsI::attach(QIODevice* device, const QString& path) {
         connect(port, &QSerialPort::errorOccurred, this, [this, port, path](QSerialPort::SerialPortError e) {
             if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || m_io != port)
                 return;
-            if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError)
+            // A tty that hangs up (unplugged, its pty master gone) reads as
+            // end of file or EIO: Qt says resource or read error.
+            if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+                e == QSerialPort::ReadError)
                 lineLost(DeviceRemoved, QStringLiteral("%1: device removed (%2)").arg(path, port->errorString()));
             else
                 lineLost(LineFailed, QStringLiteral("%1: %2").arg(path, port->errorString()));
