@@ -31,6 +31,7 @@ CTovikarView::CTovikarView(CTovikarDoc& doc, QObject* parent)
             [this](const QByteArray& message) { OnMessageReceived(PortSecs, QString(), 0, message); });
     connect(&m_secs, &CVeltSecsI::SendCompleted, this, &CTovikarView::OnSecsSendCompleted);
     connect(&m_secs, &CVeltSecsI::ErrorOccurred, this, &CTovikarView::OnSecsError);
+    connect(&m_secs, &CVeltSecsI::LineRestored, this, &CTovikarView::OnSecsRestored);
     connect(&m_secs, &CVeltSecsI::ByteTraced, this, &CTovikarView::OnSecsByte);
 
     m_timer.setInterval(55);

@@ -87,6 +87,8 @@ public:
     void OnHsmsRefused(const QString& address, int port, int limit);
     void OnSecsSendCompleted(const QString& hex, bool success);
     void OnSecsError(short code, const QString& detail);
+    // The line lost earlier came back by itself.
+    void OnSecsRestored(const QString& device);
     void OnSecsByte(short character, bool received);
     static QString SecsErrorText(int code);
 
@@ -170,6 +172,8 @@ Q_SIGNALS:
     void SentPrimaryExpired(const QString& keyText, uint keyNumber);
     // After each HSMS connection change has been handled.
     void HsmsConnectionChanged(const QString& address, int port, bool connected);
+    // Connect could not open a port; its error lines are logged.
+    void PortOpenFailed();
 
 private:
     // What each port is opened with, read from the settings.

@@ -118,6 +118,11 @@ void CTovikarView::OnSecsError(short code, const QString& detail) {
     }
 }
 
+void CTovikarView::OnSecsRestored(const QString& device) {
+    LogBatch batch(*this);
+    AddText(QStringLiteral("SECS port has been opened again (%1).").arg(device));
+}
+
 void CTovikarView::sendEventMessage(const std::string& sml) {
     m_working.SetSml(sml);
     SendWorkingMessage(PortHsms, nullptr);
@@ -148,6 +153,11 @@ QString CTovikarView::SecsErrorText(int code) {
     case 11: return QStringLiteral("T1 time out");
     case 12: return QStringLiteral("T3 time out");
     case 13: return QStringLiteral("Invalid device ID");
+    // The line itself, each cause its own code.
+    case 14: return QStringLiteral("Cannot open port");
+    case 15: return QStringLiteral("Connection closed by the peer");
+    case 16: return QStringLiteral("Device removed");
+    case 17: return QStringLiteral("Line failure");
     default: return QStringLiteral("Unknown error");
     }
 }

@@ -143,6 +143,7 @@ bool CTovikarView::OpenHsmsPort(bool open) {
     AddText(m_hsms.GetServerMode() ? QStringLiteral("Error : Cannot open HSMS port.")
                                    : QStringLiteral("Error : Cannot connect to HSMS server."));
     OpenHsmsPort(false);
+    Q_EMIT PortOpenFailed();
     return false;
 }
 
@@ -164,6 +165,7 @@ bool CTovikarView::OpenSecsPort(bool open) {
     m_secs.SetT2Timeout(values.t2);
     m_secs.SetT3Timeout(values.t3);
     m_secs.SetT4Timeout(values.t4);
+    m_secs.SetReconnectInterval(m_settings.ReconnectInterval > 0 ? m_settings.ReconnectInterval * 1000 : 0);
     m_secs.SetPortOpen(true);
     SentPrimaries.Timeout = m_settings.T3;
     ReceivedPrimaries.Timeout = m_settings.T3;
@@ -173,6 +175,7 @@ bool CTovikarView::OpenSecsPort(bool open) {
     }
     AddText(QStringLiteral("Error : Cannot open SECS port."));
     OpenSecsPort(false);
+    Q_EMIT PortOpenFailed();
     return false;
 }
 

@@ -58,8 +58,9 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 7> kReadOnly{{
+const std::array<SettingRef, 8> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
+    {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
     {"HSMS", "BridgeSession", &Settings::BridgeSession},
     {"HSMS", "LinktestInterval", &Settings::LinktestInterval},

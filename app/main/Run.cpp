@@ -2,6 +2,7 @@
 
 #include "CMainFrame.h"
 #include "COptionSheet.h"
+#include "CTovikarView.h"
 #include "messagebox.h"
 #include "qbytetext.h"
 
@@ -86,6 +87,19 @@ int Run(const CHStartOptions& options) {
         stopper.setEnabled(false);
         if (!instance.InitInstance())
             return 1;
+        // Headless, a port the start's Connect cannot open ends the run with
+        // status 1, so that a service manager or a CI script sees it. The
+        // check ends with that first Connect (queued before this), so later
+        // failures (a reload, a lost line) never end the run.
+        QMetaObject::Connection portCheck;
+        if (!options.windowed && !options.keepGoing) {
+            portCheck = QObject::connect(&instance.View(), &CTovikarView::PortOpenFailed, [] {
+                printError(QStringLiteral("a port could not be opened; ending (--keep-going runs on)"));
+                QCoreApplication::exit(1);
+            });
+            QMetaObject::invokeMethod(
+                &instance.View(), [&portCheck] { QObject::disconnect(portCheck); }, Qt::QueuedConnection);
+        }
         stopper.setEnabled(true);
 
         code = QCoreApplication::exec();

@@ -1,6 +1,6 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]
 //   tovik --version | --help
 #include "Run.h"
 #include "tovik_version.h"
@@ -16,7 +16,7 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--script FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -34,6 +34,8 @@ const char kUsage[] =
     "               connections whose settings did not change.\n"
     "  --windowed   open the main window even where no display was detected\n"
     "  --no-splash  start without the start-up picture\n"
+    "  --keep-going headless: run on when a port cannot be opened at start\n"
+    "               (without it the run ends with status 1 after the error lines)\n"
     "  --script FILE\n"
     "               run this reply script (JavaScript) instead of NAME.js beside\n"
     "               NAME.tvkm or the File value of the [Script] settings\n"
@@ -58,6 +60,7 @@ bool displayPresent() {
 int main(int argc, char* argv[]) {
     enum class Mode { Automatic, Headless, Windowed } mode = Mode::Automatic;
     bool splash = true;
+    bool keepGoing = false;
     QString document;
     QString script;
     for (int i = 1; i < argc; ++i) {
@@ -76,6 +79,8 @@ int main(int argc, char* argv[]) {
             mode = Mode::Windowed;
         } else if (std::strcmp(arg, "--no-splash") == 0) {
             splash = false;
+        } else if (std::strcmp(arg, "--keep-going") == 0) {
+            keepGoing = true;
         } else if (std::strcmp(arg, "--script") == 0) {
             if (i + 1 == argc) {
                 std::fprintf(stderr, "tovik: --script needs a FILE\n%s", kUsage);
@@ -103,6 +108,7 @@ int main(int argc, char* argv[]) {
     options.scriptPath = script;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
+    options.keepGoing = keepGoing;
     options.logToStdout = !options.windowed;
     if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");

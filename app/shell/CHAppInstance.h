@@ -25,6 +25,7 @@ struct CHStartOptions {
     bool windowed = false;    // the main frame; needs a QApplication
     bool splash = false;      // the start-up picture (windowed only)
     bool logToStdout = false; // every event-log line on standard output
+    bool keepGoing = false;   // headless: run on when the start cannot open a port
     QString executablePath;   // empty: the running program (tests give their own)
     QString userConfigDir;    // empty: the user's configuration folder
 };

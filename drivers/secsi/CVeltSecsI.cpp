@@ -16,14 +16,25 @@ CVeltSecsI::CVeltSecsI(QObject* parent) : QObject(parent), m_core(m_cfg) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CVeltSecsI::onTimer);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CVeltSecsI::retryOpen);
 }
 
 CVeltSecsI::~CVeltSecsI() {
     // No signals from a dying driver: just let go of the line.
-    if (m_io) {
-        m_io->disconnect(this);
-        m_io->close();
+    for (QIODevice* io : {m_io, m_attempt}) {
+        if (io) {
+            io->disconnect(this);
+            io->close();
+        }
     }
+}
+
+void CVeltSecsI::SetReconnectInterval(int ms) {
+    m_reconnectMs = std::max(0, ms);
+    if (m_reconnecting && m_reconnectMs == 0)
+        SetPortOpen(false);
+    else if (m_reconnecting)
+        m_retryTimer.start(m_reconnectMs);
 }
 
 void CVeltSecsI::applyConfig() {
@@ -68,7 +79,7 @@ QStringList CVeltSecsI::SerialDevices() {
 }
 
 QString CVeltSecsI::GetDeviceName() const {
-    if (m_io)
+    if (GetPortOpen())
         return m_openName;
     if (!m_devicePath.trimmed().isEmpty())
         return m_devicePath.trimmed();
@@ -77,11 +88,12 @@ QString CVeltSecsI::GetDeviceName() const {
 }
 
 bool CVeltSecsI::GetPortOpen() const {
-    return m_io != nullptr;
+    return m_io != nullptr || m_reconnecting;
 }
 
 void CVeltSecsI::SetPortOpen(bool open) {
     if (!open) {
+        stopReconnecting();
         if (!m_io)
             return;
         closeLine();
@@ -90,64 +102,54 @@ void CVeltSecsI::SetPortOpen(bool open) {
         setStateText(QStringLiteral("Closed"));
         return;
     }
-    if (m_io)
+    if (GetPortOpen())
         return;
 
     QString path = m_devicePath.trimmed();
     if (path.isEmpty()) {
         const QStringList devices = SerialDevices();
         if (m_portIndex < 0 || m_portIndex >= devices.size()) {
-            Q_EMIT ErrorOccurred(PortFault, QStringLiteral("no serial device for port index %1 (%2 found: %3)")
-                                                .arg(m_portIndex)
-                                                .arg(devices.size())
-                                                .arg(devices.join(QStringLiteral(", "))));
+            Q_EMIT ErrorOccurred(OpenFailed, QStringLiteral("no serial device for port index %1 (%2 found: %3)")
+                                                 .arg(m_portIndex)
+                                                 .arg(devices.size())
+                                                 .arg(devices.join(QStringLiteral(", "))));
             return;
         }
         path = devices.at(m_portIndex);
     }
-    const bool ok = path.startsWith(QStringLiteral("tcp:")) ? openTcp(path) : openSerial(path);
-    if (!ok)
+    QString why;
+    QIODevice* io = path.startsWith(QStringLiteral("tcp:")) ? openTcp(path, why) : openSerial(path, why);
+    if (!io) {
+        Q_EMIT ErrorOccurred(OpenFailed, why);
         return;
-    m_openName = path;
-    applyConfig();
-    m_core.abort(); // a fresh line: nothing half-done from before
-    m_core.takeEvents();
-    setStateText(QString::fromLatin1(lineStateText(m_core.state())));
+    }
+    attach(io, path);
 }
 
-bool CVeltSecsI::openSerial(const QString& path) {
+QIODevice* CVeltSecsI::openSerial(const QString& path, QString& why) {
     auto* port = new QSerialPort(this);
     port->setPortName(path);
     if (!port->open(QIODevice::ReadWrite)) {
-        Q_EMIT ErrorOccurred(PortFault, QStringLiteral("cannot open %1: %2").arg(path, port->errorString()));
+        why = QStringLiteral("cannot open %1: %2").arg(path, port->errorString());
         delete port;
-        return false;
+        return nullptr;
     }
     if (!port->setBaudRate(m_baud) || !port->setDataBits(QSerialPort::Data8) ||
         !port->setParity(QSerialPort::NoParity) || !port->setStopBits(QSerialPort::OneStop) ||
         !port->setFlowControl(QSerialPort::NoFlowControl)) {
-        Q_EMIT ErrorOccurred(PortFault, QStringLiteral("cannot set %1 to %2 baud 8N1: %3")
-                                            .arg(path)
-                                            .arg(m_baud)
-                                            .arg(port->errorString()));
+        why = QStringLiteral("cannot set %1 to %2 baud 8N1: %3").arg(path).arg(m_baud).arg(port->errorString());
         port->close();
         delete port;
-        return false;
+        return nullptr;
     }
-    connect(port, &QSerialPort::errorOccurred, this, [this, port, path](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || m_io != port)
-            return;
-        lineFault(QStringLiteral("%1: %2").arg(path, port->errorString()));
-    });
-    attach(port);
-    return true;
+    return port;
 }
 
-bool CVeltSecsI::openTcp(const QString& path) {
+QIODevice* CVeltSecsI::openTcp(const QString& path, QString& why) {
     const auto target = parseTcpTarget(path.toStdString());
     if (!target) {
-        Q_EMIT ErrorOccurred(PortFault, QStringLiteral("%1 is not tcp:HOST:PORT").arg(path));
-        return false;
+        why = QStringLiteral("%1 is not tcp:HOST:PORT").arg(path);
+        return nullptr;
     }
     auto* socket = new QTcpSocket(this);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -155,25 +157,48 @@ bool CVeltSecsI::openTcp(const QString& path) {
     // The caller reads PortOpen right after writing it, so the connect is
     // awaited here: up to T2, never more than 5 s.
     if (!socket->waitForConnected(std::clamp(m_cfg.t2Ms, 1000, 5000))) {
-        Q_EMIT ErrorOccurred(PortFault, QStringLiteral("cannot connect to %1: %2").arg(path, socket->errorString()));
+        why = QStringLiteral("cannot connect to %1: %2").arg(path, socket->errorString());
         delete socket;
-        return false;
+        return nullptr;
     }
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket, path] {
-        if (m_io == socket)
-            lineFault(QStringLiteral("%1: connection closed by the peer").arg(path));
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket, path](QAbstractSocket::SocketError) {
-        if (m_io == socket)
-            lineFault(QStringLiteral("%1: %2").arg(path, socket->errorString()));
-    });
-    attach(socket);
-    return true;
+    return socket;
 }
 
-void CVeltSecsI::attach(QIODevice* device) {
+void CVeltSecsI::attach(QIODevice* device, const QString& path) {
     m_io = device;
+    m_openName = path;
     connect(device, &QIODevice::readyRead, this, &CVeltSecsI::onReadyRead);
+    // Each way of losing the line reports its own cause.
+    if (auto* port = qobject_cast<QSerialPort*>(device)) {
+        connect(port, &QSerialPort::errorOccurred, this, [this, port, path](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || m_io != port)
+                return;
+            // A tty that hangs up (unplugged, its pty master gone) reads as
+            // end of file or EIO: Qt says resource or read error.
+            if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError ||
+                e == QSerialPort::ReadError)
+                lineLost(DeviceRemoved, QStringLiteral("%1: device removed (%2)").arg(path, port->errorString()));
+            else
+                lineLost(LineFailed, QStringLiteral("%1: %2").arg(path, port->errorString()));
+        });
+    } else if (auto* socket = qobject_cast<QTcpSocket*>(device)) {
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket, path] {
+            if (m_io == socket)
+                lineLost(PeerClosed, QStringLiteral("%1: connection closed by the peer").arg(path));
+        });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket, path](QAbstractSocket::SocketError e) {
+            if (m_io != socket)
+                return;
+            if (e == QAbstractSocket::RemoteHostClosedError)
+                lineLost(PeerClosed, QStringLiteral("%1: connection closed by the peer").arg(path));
+            else
+                lineLost(LineFailed, QStringLiteral("%1: %2").arg(path, socket->errorString()));
+        });
+    }
+    applyConfig();
+    m_core.abort(); // a fresh line: nothing half-done from before
+    m_core.takeEvents();
+    setStateText(QString::fromLatin1(lineStateText(m_core.state())));
 }
 
 void CVeltSecsI::closeLine() {
@@ -187,12 +212,74 @@ void CVeltSecsI::closeLine() {
     io->deleteLater(); // may be inside one of its own signals
 }
 
-void CVeltSecsI::lineFault(const QString& detail) {
+void CVeltSecsI::lineLost(short code, const QString& detail) {
     closeLine();
     m_core.abort();
-    Q_EMIT ErrorOccurred(PortFault, detail);
+    // Set before the report, so that a listener closing the port ends it.
+    if (m_reconnectMs > 0) {
+        m_reconnecting = true;
+        m_retryTimer.start(m_reconnectMs);
+    }
+    Q_EMIT ErrorOccurred(code, detail);
     pump();
-    setStateText(QStringLiteral("Closed"));
+    if (!m_io)
+        setStateText(QStringLiteral("Closed"));
+}
+
+void CVeltSecsI::retryOpen() {
+    // An attempt still hanging after a whole interval gives way to a new one.
+    dropAttempt();
+    const QString path = m_openName;
+    if (!path.startsWith(QStringLiteral("tcp:"))) {
+        QString why;
+        if (QIODevice* port = openSerial(path, why))
+            lineRestored(port);
+        return;
+    }
+    // Not awaited: a peer that does not answer must not stall the program.
+    const auto target = parseTcpTarget(path.toStdString());
+    if (!target)
+        return;
+    auto* socket = new QTcpSocket(this);
+    m_attempt = socket;
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        if (m_attempt != socket)
+            return;
+        m_attempt = nullptr;
+        socket->disconnect(this);
+        lineRestored(socket);
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+        if (m_attempt != socket)
+            return;
+        m_attempt = nullptr;
+        socket->disconnect(this);
+        socket->deleteLater();
+    });
+    socket->connectToHost(QString::fromStdString(target->host), target->port);
+}
+
+void CVeltSecsI::lineRestored(QIODevice* device) {
+    const QString path = m_openName;
+    stopReconnecting();
+    attach(device, path);
+    Q_EMIT LineRestored(path);
+}
+
+void CVeltSecsI::stopReconnecting() {
+    m_reconnecting = false;
+    m_retryTimer.stop();
+    dropAttempt();
+}
+
+void CVeltSecsI::dropAttempt() {
+    if (!m_attempt)
+        return;
+    m_attempt->disconnect(this);
+    m_attempt->close();
+    m_attempt->deleteLater();
+    m_attempt = nullptr;
 }
 
 void CVeltSecsI::SendHex(const QString& hex) {
@@ -216,7 +303,8 @@ void CVeltSecsI::SendMessage(const QByteArray& message) {
 
 void CVeltSecsI::sendBytes(std::vector<uint8_t> bytes, const QString& hex) {
     if (!m_io) {
-        Q_EMIT ErrorOccurred(PortFault, QStringLiteral("cannot send: the port is not open"));
+        Q_EMIT ErrorOccurred(LineFailed, m_reconnecting ? QStringLiteral("cannot send: %1 is down").arg(m_openName)
+                                                        : QStringLiteral("cannot send: the port is not open"));
         Q_EMIT SendCompleted(hex, false);
         return;
     }

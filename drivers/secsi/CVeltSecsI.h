@@ -48,9 +48,17 @@ public:
     QString GetDevicePath() const { return m_devicePath; }
     void SetDevicePath(const QString& path) { m_devicePath = path; }
 
+    // After an open line is lost (the TCP peer closed, the serial device
+    // vanished, a read or write failed) the driver tries to open it again
+    // every `ms`, quietly, until it is back (LineRestored) or the port is
+    // closed; meanwhile the port reads back open. 0: a lost line stays closed.
+    int GetReconnectInterval() const { return m_reconnectMs; }
+    void SetReconnectInterval(int ms);
+
     bool GetPortOpen() const;
     // Opening reads back true only when the line is usable; a failure raises
-    // ErrorOccurred naming the device.
+    // ErrorOccurred(OpenFailed) naming the device. Opening is one attempt:
+    // only a line that was open is tried again.
     void SetPortOpen(bool open);
 
     void SendHex(const QString& hex);
@@ -74,15 +82,21 @@ Q_SIGNALS:
     // "Receiving", "Discarding", "Wait Block".
     void StateChanged(const QString& state);
     void ByteTraced(short character, bool received);
+    // The line lost earlier is open again.
+    void LineRestored(const QString& device);
 
 private:
     void sendBytes(std::vector<uint8_t> bytes, const QString& hex);
     void applyConfig();
-    bool openSerial(const QString& path);
-    bool openTcp(const QString& path);
-    void attach(QIODevice* device);
+    QIODevice* openSerial(const QString& path, QString& why);
+    QIODevice* openTcp(const QString& path, QString& why);
+    void attach(QIODevice* device, const QString& path);
     void closeLine();
-    void lineFault(const QString& detail);
+    void lineLost(short code, const QString& detail);
+    void retryOpen();
+    void lineRestored(QIODevice* device);
+    void stopReconnecting();
+    void dropAttempt();
     void onReadyRead();
     void onTimer();
     void pump();
@@ -97,7 +111,11 @@ private:
     QString m_devicePath;
 
     QIODevice* m_io = nullptr; // a child of this driver
-    QString m_openName;
+    QString m_openName;        // the line open, or the one being reopened
+    int m_reconnectMs = 0;
+    bool m_reconnecting = false;
+    QTimer m_retryTimer;
+    QIODevice* m_attempt = nullptr; // a TCP connect under way while reconnecting
     QElapsedTimer m_clock;
     QTimer m_timer;
     struct Pending {

@@ -25,7 +25,7 @@ enum ErrorCode : short {
     UnexpectedChar = 1,
     InvalidLength = 2,
     BadChecksum = 3,
-    PortFault = 4, // reported as "Parity error": any fault of the line itself
+    ParityError = 4, // kept for its text; an 8N1 line raises none
     InvalidMultiBlock = 5,
     InvalidBlockNumber = 6,
     ReceivedNak = 7,
@@ -35,6 +35,11 @@ enum ErrorCode : short {
     T1Expired = 11,
     T3Expired = 12,
     InvalidDeviceId = 13,
+    // Faults of the line itself, each with its own cause.
+    OpenFailed = 14,    // the device or the TCP peer cannot be opened
+    PeerClosed = 15,    // the TCP peer closed the connection
+    DeviceRemoved = 16, // the serial device vanished
+    LineFailed = 17,    // any other read or write failure; a send while the line is down
 };
 
 // Sum of the bytes, modulo 65536; sent high byte first after the block.

@@ -212,8 +212,9 @@ TEST_F(SettingsTest, ReadOnlyValuesAreReadButNeverWritten) {
     EXPECT_EQ(fresh.LinktestInterval, 0);
     EXPECT_EQ(fresh.T6, 5000);
     EXPECT_EQ(fresh.T7, 10000);
+    EXPECT_EQ(fresh.ReconnectInterval, 5);
 
-    const QByteArray text = "[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\n"
+    const QByteArray text = "[Script]\nFile=a.js\n[SECS]\nDevicePath=/dev/ttyUSB0\nReconnectInterval=0\n"
                             "[TimeOut]\nT6=250\nT7=0\n[HSMS]\nMaxClients=1\nBridgeSession=1\n"
                             "LinktestInterval=30\n";
     writeAll(path("x.ini"), text);
@@ -226,6 +227,8 @@ TEST_F(SettingsTest, ReadOnlyValuesAreReadButNeverWritten) {
     EXPECT_EQ(app.LinktestInterval, 30);
     EXPECT_EQ(app.T6, 250);
     EXPECT_EQ(app.T7, 0);
+    EXPECT_EQ(app.ReconnectInterval, 0);
+    app.ReconnectInterval = 9;
     app.DevicePath = QStringLiteral("/dev/other");
     app.ScriptFile = QStringLiteral("b.js");
     app.MaxClients = 4;
@@ -233,7 +236,8 @@ TEST_F(SettingsTest, ReadOnlyValuesAreReadButNeverWritten) {
     const QByteArray after = readAll(path("x.ini"));
     EXPECT_TRUE(after.startsWith(text.left(text.indexOf("[TimeOut]")))) << after.constData();
     EXPECT_TRUE(after.contains("MaxClients=1\n"));
-    EXPECT_FALSE(after.contains("b.js") || after.contains("other") || after.contains("MaxClients=4"));
+    EXPECT_FALSE(after.contains("b.js") || after.contains("other") || after.contains("MaxClients=4") ||
+                 after.contains("ReconnectInterval=9"));
     EXPECT_EQ(after.count("T6="), 1);
 }
 

@@ -135,9 +135,11 @@ bool RawHost::waitClosed(int ms) {
     return m_closed;
 }
 
-RawListener::RawListener() {
+RawListener::RawListener(int port) {
     m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
+    const int on = 1;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = loopback(port);
     ::bind(m_fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
     ::listen(m_fd, 8);
     socklen_t len = sizeof a;

@@ -54,7 +54,8 @@ private:
 
 class RawListener {
 public:
-    RawListener();
+    // On `port` (0: any free one), taken again at once after a listener closed.
+    explicit RawListener(int port = 0);
     ~RawListener();
     RawListener(const RawListener&) = delete;
     RawListener& operator=(const RawListener&) = delete;

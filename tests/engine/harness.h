@@ -48,6 +48,7 @@ struct Settings {
     // Extra values, as "Name=value\n" lines of their section.
     std::string hsmsExtra;
     std::string timeOutExtra;
+    std::string secsExtra;
 
     std::string text() const {
         auto b = [](bool v) { return v ? "1" : "0"; };
@@ -65,6 +66,7 @@ struct Settings {
         s += "[SECS]\nCommPort=1\nBaudRate=115200\nRetry=2\nMaster=" + std::string(b(master)) + "\n";
         if (!devicePath.empty())
             s += "DevicePath=" + devicePath + "\n";
+        s += secsExtra;
         s += "[Log]\nLogVerbose=" + std::string(b(verbose)) + "\n";
         s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
         if (!scriptFile.empty())

@@ -153,6 +153,40 @@ TEST(SecsI, MissingLineIsReported) {
     EXPECT_TRUE(e.view->GetConnected());
 }
 
+// The far end of a tcp: line hangs up and listens again, twice: each time
+// the log gives the cause, Tovik opens the line again by itself (attempts
+// meanwhile fail quietly) and serves on it.
+TEST(SecsI, TcpLineClosedByThePeerIsOpenedAgainAndServes) {
+    qtApp();
+    auto listener = std::make_unique<RawListener>();
+    const int port = listener->port();
+    Settings s;
+    s.protocol = 1;
+    s.devicePath = "tcp:127.0.0.1:" + std::to_string(port);
+    s.secsExtra = "ReconnectInterval=1\n";
+    Engine e;
+    e.start(s);
+    ASSERT_TRUE(e.waitLine("SECS port has been opened successfully."));
+    for (unsigned round = 0; round < 3; ++round) {
+        const int fd = acceptPumping(*listener);
+        ASSERT_GE(fd, 0) << "round " << round;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        PtyPeer peer{fd, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); }, {}};
+        ASSERT_TRUE(peer.send(bytesOf(header(0, 0x81, 1, 0x30 + round))));
+        const std::string s1f2 = header(0x8000, 0x01, 0x02, 0x30 + round); // R-bit: Tovik is the master
+        EXPECT_EQ(hexOf(peer.receive()).substr(0, 20), s1f2.substr(0, 8) + "8001" + s1f2.substr(12));
+        ::close(fd);
+        if (round == 2)
+            break;
+        listener.reset();
+        ASSERT_TRUE(e.waitLine("Error (15) Connection closed by the peer", round + 1));
+        QTest::qWait(1300);
+        listener = std::make_unique<RawListener>(port);
+        ASSERT_TRUE(e.waitLine("SECS port has been opened again (" + s.devicePath + ").", round + 1));
+    }
+    EXPECT_EQ(e.count("Closed SECS port."), 0u);
+}
+
 TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     SecsLine line;
     Settings s;

@@ -111,3 +111,19 @@ TEST(OutsideText, IsEscapedAndAddsNoLine) {
     }
 }
 #endif
+
+// A port the start cannot open ends the headless run at once with status 1,
+// after the usual lines; --keep-going runs on until SIGTERM.
+TEST(BusyPort, EndsTheStartWithStatusOneUnlessKeepGoing) {
+    RawListener taken;
+    Settings s;
+    s.localPort = taken.port();
+    Tovik failing(s);
+    EXPECT_EQ(failing.exitCode(2000), 1) << failing.out(); // about 0.2 s, the start included
+    EXPECT_EQ(failing.count("Error : Cannot open HSMS port."), 1u) << failing.out();
+
+    Tovik going(s, kDocument, true, {}, {QStringLiteral("--keep-going")});
+    ASSERT_TRUE(going.waitLine("Error : Cannot open HSMS port.")) << going.err();
+    EXPECT_FALSE(going.proc.waitForFinished(500));
+    EXPECT_EQ(going.terminate(), 0);
+}

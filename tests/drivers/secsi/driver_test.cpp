@@ -169,7 +169,7 @@ TEST_F(SecsiDriver, VanishingPortFailsTheSendAndKeepsWhatArrived) {
     ASSERT_EQ(peer.read(1), Bytes{kEnq});
     pty.close();
     ASSERT_TRUE(rec.waitEvents(3));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{received(kS1F1Bytes), "error 4", kSentFailed}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{received(kS1F1Bytes), "error 16", kSentFailed}));
     EXPECT_FALSE(driver.GetPortOpen());
     EXPECT_EQ(rec.states.back(), "Closed");
     driver.SendHex(kS1F1); // closed: fails at once, no crash
@@ -188,7 +188,7 @@ TEST(SecsiOpen, MissingDeviceReadsBackClosedAndNamesIt) {
     CVeltSecsI d;
     QStringList details;
     QObject::connect(&d, &CVeltSecsI::ErrorOccurred, [&](short code, const QString& detail) {
-        EXPECT_EQ(code, 4);
+        EXPECT_EQ(code, 14);
         details << detail;
     });
     d.SetDevicePath(QStringLiteral("/dev/tovik-no-such-tty"));
@@ -227,6 +227,6 @@ TEST(SecsiTcp, BlocksTravelOverATcpLineAndAHangUpClosesIt) {
     ASSERT_TRUE(rec.waitEvents(1));
     peer->close();
     ASSERT_TRUE(rec.waitEvents(2));
-    EXPECT_EQ(rec.events, (std::vector<std::string>{kSentOk, "error 4"}));
+    EXPECT_EQ(rec.events, (std::vector<std::string>{kSentOk, "error 15"}));
     EXPECT_FALSE(d.GetPortOpen());
 }
