@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 7> kReadOnly{{
+const std::array<SettingRef, 8> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"HSMS", "MaxClients", &Settings::MaxClients},
     {"HSMS", "BridgeSession", &Settings::BridgeSession},
@@ -66,6 +66,7 @@ const std::array<SettingRef, 7> kReadOnly{{
     {"TimeOut", "T6", &Settings::T6},
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},
+    {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

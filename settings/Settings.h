@@ -57,6 +57,7 @@ struct Settings {
     int LinktestInterval = 0;   // HSMS/LinktestInterval: seconds of silence before a linktest, 0 off
     int T6 = 5000;              // TimeOut/T6: control transaction reply, milliseconds, 0 off
     int T7 = 10000;             // TimeOut/T7: passive link never selected, milliseconds, 0 off
+    int ScriptMemoryLimitMB = 512; // Script/MemoryLimitMB: a script growing the program more is stopped, 0 off
 
     bool operator==(const Settings&) const = default;
 };
