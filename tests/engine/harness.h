@@ -48,6 +48,7 @@ struct Settings {
     // Extra values, as "Name=value\n" lines of their section.
     std::string hsmsExtra;
     std::string timeOutExtra;
+    std::string scriptExtra;
 
     std::string text() const {
         auto b = [](bool v) { return v ? "1" : "0"; };
@@ -67,8 +68,8 @@ struct Settings {
             s += "DevicePath=" + devicePath + "\n";
         s += "[Log]\nLogVerbose=" + std::string(b(verbose)) + "\n";
         s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
-        if (!scriptFile.empty())
-            s += "[Script]\nFile=" + scriptFile + "\n";
+        if (!scriptFile.empty() || !scriptExtra.empty())
+            s += "[Script]\n" + (scriptFile.empty() ? "" : "File=" + scriptFile + "\n") + scriptExtra;
         return s;
     }
 };
