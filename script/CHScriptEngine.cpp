@@ -137,11 +137,7 @@ void CHScriptEngine::load() {
     m_dataFiles.clear(); // the script reads what it needs again
     m_stopping = false;
     m_busy = {};
-    // The ceiling counts from what the program holds without the script.
-    constexpr std::size_t kMB = 1024 * 1024;
-    m_watchdog.SetMemoryCeiling(m_memoryLimitMB > 0 ? CHScriptWatchdog::ResidentBytes() +
-                                                          std::size_t(m_memoryLimitMB) * kMB
-                                                    : 0);
+    m_measureBase = true;
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
     if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {
@@ -187,6 +183,15 @@ void CHScriptEngine::Enter(const char* what) {
     // program runs: short jobs that follow one another without end, holding
     // the engine more than a third of the time, run out of time.
     m_busy = std::max(m_busy - (now - m_leftAt) / 2, std::chrono::steady_clock::duration{});
+    if (m_measureBase) {
+        // The limit counts from the program with the engine made, before
+        // the script's own first run.
+        m_measureBase = false;
+        constexpr std::size_t kMB = 1024 * 1024;
+        m_watchdog.SetMemoryCeiling(m_memoryLimitMB > 0 ? CHScriptWatchdog::ResidentBytes() +
+                                                              std::size_t(m_memoryLimitMB) * kMB
+                                                        : 0);
+    }
     m_running = what;
     m_enteredAt = now;
     m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);

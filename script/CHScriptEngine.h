@@ -99,7 +99,8 @@ private:
     int m_depth = 0;
     const char* m_running = "";
     int m_memoryLimitMB = kDefaultMemoryLimitMB;
-    bool m_stopping = false; // stopped: no more entries, unloaded soon
+    bool m_stopping = false;    // stopped: no more entries, unloaded soon
+    bool m_measureBase = false; // the memory ceiling is set at the first entry
     // Time the script held the engine lately: it grows while the script
     // runs and drains while the rest of the program does.
     std::chrono::steady_clock::duration m_busy{};
