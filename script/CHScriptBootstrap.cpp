@@ -11,20 +11,21 @@ const handlers = [];
 const connectionHandlers = [];
 const selectHandlers = [];
 
-// Everything that enters the script from the event loop runs under the same
-// time limit as a handler; promise reactions are queued by the engine itself,
-// so their callbacks are wrapped where they are registered.
-const limited = (fn) => function (...args) {
-    host.enter();
-    try { return fn.apply(this, args); } finally { host.leave(); }
-};
-const then = Promise.prototype.then;
-Object.defineProperty(Promise.prototype, 'then', {
+// Array.prototype.fill of the engine runs to the end without looking at the
+// watchdog (new Array(1e9).fill(0) would grow until the program dies); done
+// here it can be stopped like any other loop.
+Object.defineProperty(Array.prototype, 'fill', {
     configurable: true, writable: true,
-    value: function (onFulfilled, onRejected) {
-        return then.call(this,
-                         typeof onFulfilled === 'function' ? limited(onFulfilled) : onFulfilled,
-                         typeof onRejected === 'function' ? limited(onRejected) : onRejected);
+    value: function fill(value, start, end) {
+        const o = Object(this);
+        const len = Math.min(Math.max(Math.trunc(o.length) || 0, 0), Number.MAX_SAFE_INTEGER);
+        const at = (x, otherwise) => {
+            const n = x === undefined ? otherwise : Math.trunc(x) || 0;
+            return n < 0 ? Math.max(len + n, 0) : Math.min(n, len);
+        };
+        for (let k = at(start, 0), last = at(end, len); k < last; ++k)
+            o[k] = value;
+        return o;
     }
 });
 

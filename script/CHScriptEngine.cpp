@@ -3,7 +3,9 @@
 #include "CHScriptHost.h"
 #include "CTovikarView.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,6 +19,8 @@ CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
           QMetaObject::invokeMethod(
               this, [this] { recover(); }, Qt::QueuedConnection);
       }) {
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
     m_settle.setSingleShot(true);
     m_settle.setInterval(150);
     connect(&m_settle, &QTimer::timeout, this, &CHScriptEngine::fileTouched);
@@ -131,6 +135,9 @@ void CHScriptEngine::load() {
     m_loadedText = file.readAll();
     m_everRead = true;
     m_dataFiles.clear(); // the script reads what it needs again
+    m_stopping = false;
+    m_busy = {};
+    m_measureBase = true;
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
     if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {
@@ -141,7 +148,7 @@ void CHScriptEngine::load() {
     m_view.AddText(QStringLiteral("Script loaded: %1"), name);
     // Handlers see received messages; replies settle the script's sends.
     m_view.SetReceiveHook([this](int port, const std::string& hex) {
-        return m_host && m_host->OnReceived(port, hex);
+        return m_host && !m_stopping && m_host->OnReceived(port, hex);
     });
     setStatus(name);
 }
@@ -150,6 +157,7 @@ void CHScriptEngine::unload() {
     m_view.SetReceiveHook({});
     m_watchdog.Disarm();
     m_depth = 0;
+    m_stopping = false;
     if (m_host) {
         m_host->Js().setInterrupted(false);
         m_host.reset();
@@ -168,19 +176,68 @@ void CHScriptEngine::setStatus(const QString& text) {
 }
 
 void CHScriptEngine::Enter(const char* what) {
-    if (m_depth++ == 0 && m_host) {
-        m_running = what;
-        m_watchdog.Arm(&m_host->Js());
+    if (m_depth++ != 0 || !m_host)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    // What the script held lately drains at half the pace the rest of the
+    // program runs: short jobs that follow one another without end, holding
+    // the engine more than a third of the time, run out of time.
+    m_busy = std::max(m_busy - (now - m_leftAt) / 2, std::chrono::steady_clock::duration{});
+    if (m_measureBase) {
+        // The limit counts from the program with the engine made, before
+        // the script's own first run.
+        m_measureBase = false;
+        constexpr std::size_t kMB = 1024 * 1024;
+        m_watchdog.SetMemoryCeiling(m_memoryLimitMB > 0 ? CHScriptWatchdog::ResidentBytes() +
+                                                              std::size_t(m_memoryLimitMB) * kMB
+                                                        : 0);
     }
+    m_running = what;
+    m_enteredAt = now;
+    m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);
 }
 
 void CHScriptEngine::Leave() {
-    if (m_depth > 0 && --m_depth == 0 && m_watchdog.Disarm())
-        interrupted();
+    if (m_depth <= 0 || --m_depth != 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto ran = now - m_enteredAt;
+    m_busy += ran;
+    m_leftAt = now;
+    switch (m_watchdog.Disarm()) {
+    case CHScriptWatchdog::Cause::None:
+        break;
+    case CHScriptWatchdog::Cause::Memory:
+        stop(QStringLiteral("went past its memory limit of %1 MB").arg(m_memoryLimitMB));
+        break;
+    case CHScriptWatchdog::Cause::Time:
+        // One entry that ran on is interrupted and the script goes on; many
+        // short ones that left the program no time stop it.
+        if (ran >= kTimeLimit / 2)
+            interrupted();
+        else
+            stop(QStringLiteral("kept the engine busy for more than 1 s in total"));
+        break;
+    }
+}
+
+bool CHScriptEngine::eventFilter(QObject* watched, QEvent* event) {
+    // The engine queues its promise jobs (reactions, and the then() of a
+    // thenable it resolves with) as events to an object of its own; they run
+    // here as entries into the script.
+    if (event->type() < QEvent::User || !m_host ||
+        qstrcmp(watched->metaObject()->className(), "QV4::Promise::ReactionHandler") != 0)
+        return false;
+    if (m_stopping)
+        return true; // a stopped script's work is dropped
+    Entry entry(*this, "a promise reaction");
+    watched->event(event);
+    return true;
 }
 
 void CHScriptEngine::recover() {
-    // An interrupted promise reaction never reached its Leave.
+    // The watchdog fired while the GUI thread turned an event loop inside an
+    // entry: the entry ends there.
     if (m_depth > 0 && m_watchdog.Fired()) {
         m_depth = 0;
         m_watchdog.Disarm();
@@ -189,10 +246,30 @@ void CHScriptEngine::recover() {
 }
 
 void CHScriptEngine::interrupted() {
+    m_busy = {};
     if (m_host)
         m_host->Js().setInterrupted(false);
     m_view.AddText(QStringLiteral("Script interrupted: %1 ran longer than 1 s.")
                        .arg(QLatin1String(m_running)));
+}
+
+void CHScriptEngine::stop(const QString& why) {
+    if (m_stopping || !m_host)
+        return;
+    m_stopping = true;
+    // Left interrupted, nothing of it runs again before it goes; it goes
+    // once the call that led here has unwound.
+    m_host->Js().setInterrupted(true);
+    m_view.AddText(QStringLiteral("Script stopped: %1 %2; it is loaded again when its file changes."),
+                   QFileInfo(m_path).fileName(), why);
+    setStatus(QStringLiteral("script stopped"));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_stopping)
+                unload();
+        },
+        Qt::QueuedConnection);
 }
 
 void CHScriptEngine::RequestExit(int code) {

@@ -2,7 +2,10 @@
 // Reply scripts: finds the script that belongs to the document, loads it
 // after the document, loads it again when its file changes, and hooks the
 // loaded one into the view. A script that fails to load leaves the program
-// as it is without one. Every entry into a script runs under a 1 s limit.
+// as it is without one. Every entry into a script, the engine's own promise
+// jobs included, runs under a 1 s limit; a script that keeps the engine busy
+// for longer in total, or passes its memory limit, is stopped and unloaded
+// until its file changes.
 #include "CHScriptWatchdog.h"
 
 #include <QFileSystemWatcher>
@@ -11,6 +14,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 namespace tovik {
@@ -22,6 +26,7 @@ class CHScriptEngine : public QObject {
     Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds kTimeLimit{1000};
+    static constexpr int kDefaultMemoryLimitMB = 512;
 
     explicit CHScriptEngine(CTovikarView& view, QObject* parent = nullptr);
     ~CHScriptEngine() override;
@@ -32,6 +37,9 @@ public:
     static QString ChooseScript(const QString& commandLine, const QString& setting,
                                 const QString& documentPath);
 
+    // Memory the program may grow by while a script runs, from the size it
+    // had when the script was loaded; 0: no limit. Taken at the next load.
+    void SetMemoryLimit(int megabytes) { m_memoryLimitMB = megabytes; }
     // Loads the file and watches it; an empty path unloads.
     void Start(const QString& path);
     // Loads the watched file again (the Tools menu, or a change on disk).
@@ -44,8 +52,8 @@ public:
     // The loaded script's file name, "script error", or empty without a script.
     QString StatusText() const;
 
-    // Entry into the script from C++ or from a queued promise reaction:
-    // the outermost one arms the watchdog.
+    // Entry into the script from C++ or from one of the engine's promise
+    // jobs: the outermost one arms the watchdog.
     void Enter(const char* what);
     void Leave();
     class Entry {
@@ -62,6 +70,10 @@ public:
     // From the script's tovik.exit: asked once the current work is done.
     void RequestExit(int code);
 
+protected:
+    // Runs the engine's promise jobs (reactions, thenables) as entries.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 Q_SIGNALS:
     void StatusChanged(const QString& text);
     void ExitRequested(int code);
@@ -71,6 +83,7 @@ private:
     void unload();
     void fileTouched();
     void interrupted();
+    void stop(const QString& why);
     void recover();
     void setStatus(const QString& text);
 
@@ -85,6 +98,14 @@ private:
     QTimer m_settle; // editors write in steps: load once they are done
     int m_depth = 0;
     const char* m_running = "";
+    int m_memoryLimitMB = kDefaultMemoryLimitMB;
+    bool m_stopping = false;    // stopped: no more entries, unloaded soon
+    bool m_measureBase = false; // the memory ceiling is set at the first entry
+    // Time the script held the engine lately: it grows while the script
+    // runs and drains while the rest of the program does.
+    std::chrono::steady_clock::duration m_busy{};
+    std::chrono::steady_clock::time_point m_enteredAt;
+    std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
 };
 

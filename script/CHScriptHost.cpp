@@ -32,11 +32,8 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
     }
     m_js.globalObject().setProperty(QStringLiteral("tovik"),
                                     internals.property(QStringLiteral("tovik")));
-    QJSValue result;
-    {
-        CHScriptEngine::Entry entry(m_owner, "the script");
-        result = m_js.evaluate(program, fileName, 1);
-    }
+    CHScriptEngine::Entry entry(m_owner, "the script");
+    const QJSValue result = m_js.evaluate(program, fileName, 1);
     if (result.isError()) {
         m_view.AddText(ErrorText(result));
         return false;
@@ -87,21 +84,25 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
         return false;
 
     const uint64_t loadsBefore = m_workingLoads;
-    QJSValue result;
+    bool answered = false;
+    QString problem;
     {
+        // Reading the result may run the script too (a getter, a Proxy).
         CHScriptEngine::Entry entry(m_owner, "a handler");
-        result = m_dispatch.call(msgArguments(port, hex));
-    }
-    if (result.isNull())
-        return true; // deliberately silent
-    if (!result.isUndefined() && !result.isError()) {
-        const QString problem = loadWorking(result);
-        if (problem.isEmpty()) {
-            m_view.SendWorkingMessage(port, &hex);
-            return true;
+        const QJSValue result = m_dispatch.call(msgArguments(port, hex));
+        if (result.isNull())
+            return true; // deliberately silent
+        if (!result.isUndefined() && !result.isError()) {
+            problem = loadWorking(result);
+            answered = problem.isEmpty();
         }
-        m_view.AddText(QStringLiteral("Script error: %1: the reply %2"), m_name, problem);
     }
+    if (answered) {
+        m_view.SendWorkingMessage(port, &hex);
+        return true;
+    }
+    if (!problem.isEmpty())
+        m_view.AddText(QStringLiteral("Script error: %1: the reply %2"), m_name, problem);
     // The dispatch goes on with the received message, whatever the handlers sent.
     if (m_workingLoads != loadsBefore)
         m_view.WorkingCodec().SetHexMessage(hex);
@@ -156,7 +157,9 @@ void CHScriptHost::settle(int port, const std::string& hex) {
         if (m_view.SentPrimaries.RemoveAnswered(hex, kRecordKey, it->first)) {
             const QJSValue resolve = it->second.resolve;
             m_pending.erase(it);
-            // Resolving only queues the reactions: nothing runs here.
+            // Resolving queues the reactions, but makes the message and
+            // looks for its then() at once.
+            CHScriptEngine::Entry entry(m_owner, "a promise reaction");
             resolve.call({makeMsg(port, hex)});
             return;
         }
@@ -171,6 +174,7 @@ void CHScriptHost::OnExpired(const QString& keyText, uint keyNumber) {
         return;
     const QJSValue reject = it->second.reject;
     m_pending.erase(it);
+    CHScriptEngine::Entry entry(m_owner, "a promise reaction");
     reject.call({m_js.newErrorObject(QJSValue::GenericError, QStringLiteral("T3"))});
 }
 
@@ -249,14 +253,6 @@ bool CHScriptHost::connected() const {
 
 void CHScriptHost::exit(int code) {
     m_owner.RequestExit(code);
-}
-
-void CHScriptHost::enter() {
-    m_owner.Enter("a promise reaction");
-}
-
-void CHScriptHost::leave() {
-    m_owner.Leave();
 }
 
 QJSValue CHScriptHost::body(const QString& hex) {

@@ -60,8 +60,6 @@ public:
     Q_INVOKABLE QJSValue definition(const QString& name);
     Q_INVOKABLE bool connected() const;
     Q_INVOKABLE void exit(int code);
-    Q_INVOKABLE void enter();
-    Q_INVOKABLE void leave();
     Q_INVOKABLE void error(const QJSValue& error);
     Q_INVOKABLE void watch() { m_watching = true; }
     Q_INVOKABLE QJSValue body(const QString& hex);

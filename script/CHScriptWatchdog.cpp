@@ -2,6 +2,9 @@
 
 #include <QJSEngine>
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace tovik {
 
 CHScriptWatchdog::CHScriptWatchdog(std::chrono::milliseconds limit, std::function<void()> onFire)
@@ -17,43 +20,69 @@ CHScriptWatchdog::~CHScriptWatchdog() {
 }
 
 void CHScriptWatchdog::Arm(QJSEngine* engine) {
+    Arm(engine, m_limit);
+}
+
+void CHScriptWatchdog::Arm(QJSEngine* engine, std::chrono::nanoseconds budget) {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_engine = engine;
-        m_deadline = std::chrono::steady_clock::now() + m_limit;
+        m_deadline = std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
         m_armed = true;
-        m_fired = false;
+        m_fired = Cause::None;
     }
     // No wake-up: the watchdog looks every kPoll, so an entry into the
     // script costs two uncontended locks and no thread switch.
 }
 
-bool CHScriptWatchdog::Disarm() {
-    bool fired;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        fired = m_fired;
-        m_armed = false;
-        m_fired = false;
-        m_engine = nullptr;
-    }
+void CHScriptWatchdog::SetMemoryCeiling(std::size_t bytes) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_ceiling = bytes;
+}
+
+CHScriptWatchdog::Cause CHScriptWatchdog::Disarm() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const Cause fired = m_fired;
+    m_armed = false;
+    m_fired = Cause::None;
+    m_engine = nullptr;
     return fired;
 }
 
 bool CHScriptWatchdog::Fired() const {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_fired;
+    return m_fired != Cause::None;
+}
+
+std::size_t CHScriptWatchdog::ResidentBytes() {
+    // statm: total and resident size in pages.
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return 0;
+    unsigned long total = 0;
+    unsigned long resident = 0;
+    const int read = std::fscanf(statm, "%lu %lu", &total, &resident);
+    std::fclose(statm);
+    return read == 2 ? resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
 void CHScriptWatchdog::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
         m_wake.wait_for(lock, kPoll, [&] { return m_stop; });
-        if (m_stop || !m_armed || m_fired || std::chrono::steady_clock::now() < m_deadline)
+        if (m_stop || !m_armed || m_fired != Cause::None)
+            continue;
+        Cause cause = Cause::None;
+        if (std::chrono::steady_clock::now() >= m_deadline)
+            cause = Cause::Time;
+        else if (m_ceiling != 0 && ResidentBytes() > m_ceiling)
+            cause = Cause::Memory;
+        if (cause == Cause::None)
             continue;
         // The engine is only reached under the lock, so Disarm makes it safe to delete.
         m_engine->setInterrupted(true);
-        m_fired = true;
+        m_fired = cause;
         if (m_onFire)
             m_onFire();
     }

@@ -1,9 +1,11 @@
 #pragma once
-// Interrupts a script that runs too long. The script runs on the GUI thread,
-// so only another thread can stop it: armed on entry into the script and
-// disarmed on the way out, it interrupts the engine once the limit passes.
+// Stops a script that runs too long or grows too big. The script runs on the
+// GUI thread, so only another thread can stop it: armed on entry into the
+// script and disarmed on the way out, it interrupts the engine once the time
+// given passes or the program's memory passes its ceiling.
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -14,8 +16,10 @@ namespace tovik {
 
 class CHScriptWatchdog {
 public:
-    // How often the watchdog looks: the limit is kept to within this.
+    // How often the watchdog looks: the limits are kept to within this.
     static constexpr std::chrono::milliseconds kPoll{50};
+
+    enum class Cause { None, Time, Memory };
 
     // onFire runs on the watchdog's thread right after the interrupt.
     CHScriptWatchdog(std::chrono::milliseconds limit, std::function<void()> onFire);
@@ -23,11 +27,18 @@ public:
     CHScriptWatchdog(const CHScriptWatchdog&) = delete;
     CHScriptWatchdog& operator=(const CHScriptWatchdog&) = delete;
 
+    // Arms for the limit, or for `budget` when given (what is left of it).
     void Arm(QJSEngine* engine);
-    // True when the limit passed since Arm (the engine is then interrupted
-    // and the caller must re-enable it). After Disarm the engine may go.
-    bool Disarm();
+    void Arm(QJSEngine* engine, std::chrono::nanoseconds budget);
+    // Resident memory above which an armed engine is stopped; 0: none.
+    void SetMemoryCeiling(std::size_t bytes);
+    // Why the engine was interrupted since Arm (it must then be re-enabled),
+    // or None. After Disarm the engine may go.
+    Cause Disarm();
     bool Fired() const;
+
+    // The program's resident memory now, in bytes (0 when unknown).
+    static std::size_t ResidentBytes();
 
 private:
     void run();
@@ -38,8 +49,9 @@ private:
     std::condition_variable m_wake;
     QJSEngine* m_engine = nullptr;
     std::chrono::steady_clock::time_point m_deadline;
+    std::size_t m_ceiling = 0;
     bool m_armed = false;
-    bool m_fired = false;
+    Cause m_fired = Cause::None;
     bool m_stop = false;
     std::thread m_thread; // last: starts once the rest is set
 };

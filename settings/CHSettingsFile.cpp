@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 8> kReadOnly{{
+const std::array<SettingRef, 9> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -67,6 +67,7 @@ const std::array<SettingRef, 8> kReadOnly{{
     {"TimeOut", "T6", &Settings::T6},
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},
+    {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

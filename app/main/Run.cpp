@@ -10,19 +10,40 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace tovik {
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
+int g_stopPipe[2] = {-1, -1};
 
 // Only async-signal-safe work here: the event loop reads the signal's
 // number from the pipe.
 void onSignal(int signal) {
     const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    if (signal != SIGHUP) {
+        [[maybe_unused]] const ssize_t m = ::write(g_stopPipe[1], &byte, 1);
+    }
+}
+
+// A script stuck in one of the engine's own routines keeps the event loop
+// from ever reading the signal: whatever holds the GUI thread, the program
+// ends 1.5 s after SIGINT or SIGTERM.
+void startStopBackstop() {
+    if (::pipe(g_stopPipe) != 0)
+        return;
+    std::thread([] {
+        char byte = 0;
+        if (::read(g_stopPipe[0], &byte, 1) != 1)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::_exit(0);
+    }).detach();
 }
 
 void printError(const QString& text) {
@@ -54,6 +75,7 @@ int Run(const CHStartOptions& options) {
         return 1;
     }
 
+    startStopBackstop();
     int code = 0;
     {
         CHAppInstance instance(options);

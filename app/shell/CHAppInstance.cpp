@@ -120,6 +120,7 @@ bool CHAppInstance::InitInstance() {
     // After the document and the settings, before the ports open.
     if (m_frame)
         m_frame->AttachScript(*m_script);
+    m_script->SetMemoryLimit(m_app->ScriptMemoryLimitMB);
     m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
                                                  m_doc->GetPathName()));
     if (!m_frame)

@@ -49,6 +49,7 @@ struct Settings {
     std::string hsmsExtra;
     std::string timeOutExtra;
     std::string secsExtra;
+    std::string scriptExtra;
 
     std::string text() const {
         auto b = [](bool v) { return v ? "1" : "0"; };
@@ -69,8 +70,8 @@ struct Settings {
         s += secsExtra;
         s += "[Log]\nLogVerbose=" + std::string(b(verbose)) + "\n";
         s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
-        if (!scriptFile.empty())
-            s += "[Script]\nFile=" + scriptFile + "\n";
+        if (!scriptFile.empty() || !scriptExtra.empty())
+            s += "[Script]\n" + (scriptFile.empty() ? "" : "File=" + scriptFile + "\n") + scriptExtra;
         return s;
     }
 };

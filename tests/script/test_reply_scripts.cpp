@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -221,6 +222,54 @@ tovik.on('S1F1', () => "s1f2 <a'OK'>");
     ASSERT_TRUE(tovik->waitLine("Script interrupted: a promise reaction ran longer than 1 s."));
     EXPECT_TRUE(tovik->waitLine("reaction"));
     exchange(header(0, 0x81, 1, 5), "", header(0, 0x01, 2, 5) + "4102" + asciiHex("OK"));
+}
+
+// Scripts that would hold the program for good: each is stopped, a host is
+// answered within 2 s of the trigger, and SIGTERM still ends the run at once.
+TEST_F(Script, NoScriptHangsOrKillsTheProgram) {
+    using Clock = std::chrono::steady_clock;
+    const std::string ok = header(0, 0x01, 2, 2) + "4102" + asciiHex("OK");
+    const std::string document = header(0, 0x01, 2, 2) + "01024102" + asciiHex("EQ") + "4101" + asciiHex("1");
+    struct Case {
+        const char* trigger; // S2F13's handler
+        bool answered;       // the document answers S2F13 itself
+        bool stopped;        // unloaded: the document answers S1F1 from then on
+        const char* line;    // what the log says of it
+    };
+    const Case cases[] = {
+        {"() => Promise.resolve({ then() { for (;;) {} } })", true, false,
+         "Script interrupted: a promise reaction ran longer than 1 s."},
+        {"() => new Proxy({}, { get() { for (;;) {} } })", true, false,
+         "Script interrupted: a handler ran longer than 1 s."},
+        {"() => { const f = () => Promise.resolve().then(f); f(); return null; }", false, true,
+         "Script stopped: equipment.js kept the engine busy for more than 1 s in total; "
+         "it is loaded again when its file changes."},
+        {"() => { new Array(1e9).fill(0); return \"s2f14 <b 1>\"; }", true, true,
+         "Script stopped: equipment.js went past its memory limit of 16 MB; "
+         "it is loaded again when its file changes."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trigger);
+        // A small limit for the huge array, so that memory stops it before time does.
+        settings.scriptExtra = c.stopped && c.answered ? "MemoryLimitMB=16\n" : "";
+        start(std::string("tovik.on('S1F1', () => \"s1f2 <a'OK'>\");\ntovik.on('S2F13', ") + c.trigger + ");\n");
+        const auto t0 = Clock::now();
+        ASSERT_TRUE(host.send(header(0, 0x82, 13, 1)));
+        ASSERT_TRUE(host.send(header(0, 0x81, 1, 2)));
+        if (c.answered) {
+            EXPECT_EQ(host.recv(), header(0, 0x02, 14, 1) + "210100");
+        }
+        // A runaway chain still lets the script answer; past a memory limit
+        // the document does.
+        EXPECT_EQ(host.recv(), c.stopped && c.answered ? document : ok);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(2));
+        ASSERT_TRUE(tovik->waitLine(c.line)) << tovik->out();
+        exchange(header(0, 0x81, 1, 2), "", c.stopped ? document : ok);
+        const auto t1 = Clock::now();
+        EXPECT_EQ(tovik->terminate(), 0);
+        EXPECT_LT(Clock::now() - t1, std::chrono::seconds(2));
+        host.close();
+    }
 }
 
 TEST_F(Script, ReloadsOnChangeAndABrokenScriptLeavesTheDocumentAnswering) {

@@ -14,6 +14,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Cause = tovik::CHScriptWatchdog::Cause;
 
 TEST(ScriptWatchdog, InterruptsARunawayScriptOnlyWhileArmed) {
     int argc = 1;
@@ -29,14 +30,14 @@ TEST(ScriptWatchdog, InterruptsARunawayScriptOnlyWhileArmed) {
     EXPECT_EQ(
         js.evaluate(QStringLiteral("let n = 0; for (let i = 0; i < 1000; ++i) n += i; n")).toInt(),
         499500);
-    EXPECT_FALSE(watchdog.Disarm());
+    EXPECT_EQ(watchdog.Disarm(), Cause::None);
 
     // A loop that never ends is stopped, and says so.
     watchdog.Arm(&js);
     const QJSValue stopped = js.evaluate(QStringLiteral("for (;;) {}"));
     EXPECT_TRUE(stopped.isError());
     EXPECT_TRUE(watchdog.Fired());
-    EXPECT_TRUE(watchdog.Disarm());
+    EXPECT_EQ(watchdog.Disarm(), Cause::Time);
     EXPECT_EQ(fired.load(), 1);
     js.setInterrupted(false);
 
@@ -45,6 +46,15 @@ TEST(ScriptWatchdog, InterruptsARunawayScriptOnlyWhileArmed) {
     std::this_thread::sleep_for(300ms + tovik::CHScriptWatchdog::kPoll);
     EXPECT_EQ(fired.load(), 1);
     EXPECT_FALSE(js.isInterrupted());
+
+    // A script that grows past the memory ceiling is stopped before its time.
+    watchdog.SetMemoryCeiling(tovik::CHScriptWatchdog::ResidentBytes() + 64 * 1024 * 1024);
+    watchdog.Arm(&js, 60s);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(js.evaluate(QStringLiteral("const a = []; for (;;) a.push('x'.repeat(4096) + a.length);"))
+                    .isError());
+    EXPECT_EQ(watchdog.Disarm(), Cause::Memory);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
 }
 
 } // namespace
