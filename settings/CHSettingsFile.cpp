@@ -58,11 +58,12 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 7> kReadOnly{{
+const std::array<SettingRef, 8> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"HSMS", "MaxClients", &Settings::MaxClients},
     {"HSMS", "BridgeSession", &Settings::BridgeSession},
     {"HSMS", "LinktestInterval", &Settings::LinktestInterval},
+    {"HSMS", "MaxPartialMB", &Settings::MaxPartialMB},
     {"TimeOut", "T6", &Settings::T6},
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},
