@@ -82,9 +82,6 @@ void CTovikarView::postCommand(int command) {
     case ID_CONNECT:
         QMetaObject::invokeMethod(this, &CTovikarView::OnConnect, Qt::QueuedConnection);
         break;
-    case ID_DISCONNECT:
-        QMetaObject::invokeMethod(this, &CTovikarView::OnDisconnect, Qt::QueuedConnection);
-        break;
     default:
         break;
     }

@@ -187,6 +187,7 @@ private:
         int t6 = 0;
         int linktestInterval = 0; // milliseconds, 0 off
         int maxClients = 0;
+        int maxPartialMB = 0;
         bool operator==(const HsmsValues&) const = default;
     };
     struct SecsValues {

@@ -15,6 +15,10 @@ void CTovikarView::OnHsmsError(const QString& address, int port, short code, con
     AddText(QStringLiteral("Error (%1) with %2(%3)").arg(code).arg(address).arg(port));
     const QString detailLine = detail.isEmpty() ? QStringLiteral("No additional info.") : detail;
     switch (code) {
+    case -9:
+        AddText(QStringLiteral("Error : Partial messages over MaxPartialMB=%1.").arg(m_settings.MaxPartialMB));
+        AddText(detailLine);
+        break;
     case -8:
         AddText(QStringLiteral("Error : T7 time out."));
         break;

@@ -132,6 +132,7 @@ bool CTovikarView::OpenHsmsPort(bool open) {
     m_hsms.SetT6Timeout(values.t6);
     m_hsms.SetLinktestInterval(values.linktestInterval);
     m_hsms.SetMaxClients(values.maxClients);
+    m_hsms.SetMaxPartialBytes(std::uint64_t(std::max(0, values.maxPartialMB)) * 1024 * 1024);
     m_hsms.SetPortOpen(true);
     SentPrimaries.Timeout = m_settings.T3;
     ReceivedPrimaries.Timeout = m_settings.T3;
@@ -191,7 +192,8 @@ CTovikarView::HsmsValues CTovikarView::hsmsValues() const {
             m_settings.Protocol == 0 ? m_settings.T7 : 0,
             m_settings.T6,
             m_settings.LinktestInterval > 0 ? m_settings.LinktestInterval * 1000 : 0,
-            m_settings.MaxClients};
+            m_settings.MaxClients,
+            m_settings.MaxPartialMB};
 }
 
 CTovikarView::SecsValues CTovikarView::secsValues() const {

@@ -119,8 +119,22 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
         SendWorkingMessage(port, &text);
         return true;
     case 9:
-        if (m_settings.DisconnectAtSeparateReq)
-            postCommand(m_settings.Server ? ID_DISCONNECT : ID_CONNECT);
+        if (m_settings.DisconnectAtSeparateReq && port == PortHsms) {
+            // The close waits for the event loop (the log of this message
+            // comes first), so it names the connection the request came on:
+            // other hosts may speak before it runs.
+            const quint64 link = m_hsms.TargetLink();
+            const bool server = m_settings.Server;
+            QMetaObject::invokeMethod(
+                this,
+                [this, link, server] {
+                    if (server)
+                        m_hsms.DisconnectLink(link);
+                    else if (m_connected && m_hsms.HasLink(link))
+                        OnConnect();
+                },
+                Qt::QueuedConnection);
+        }
         return true;
     default:
         return bridgeSession(); // no other control message crosses the bridge

@@ -58,12 +58,13 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 9> kReadOnly{{
+const std::array<SettingRef, 10> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
     {"HSMS", "BridgeSession", &Settings::BridgeSession},
     {"HSMS", "LinktestInterval", &Settings::LinktestInterval},
+    {"HSMS", "MaxPartialMB", &Settings::MaxPartialMB},
     {"TimeOut", "T6", &Settings::T6},
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},

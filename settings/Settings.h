@@ -55,6 +55,7 @@ struct Settings {
     int MaxClients = 16;        // HSMS/MaxClients: hosts served at once in passive mode
     bool BridgeSession = false; // HSMS/BridgeSession: the bridge answers the host's control messages
     int LinktestInterval = 0;   // HSMS/LinktestInterval: seconds of silence before a linktest, 0 off
+    int MaxPartialMB = 64;      // HSMS/MaxPartialMB: MiB all hosts may hold in partial messages, 0 no cap
     int T6 = 5000;              // TimeOut/T6: control transaction reply, milliseconds, 0 off
     int T7 = 10000;             // TimeOut/T7: passive link never selected, milliseconds, 0 off
     int ReconnectInterval = 5;  // SECS/ReconnectInterval: seconds between attempts to reopen a lost line, 0 off

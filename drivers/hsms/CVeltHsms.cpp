@@ -66,6 +66,8 @@ struct CVeltHsms::Link {
     bool passive = false;
     bool announcePending = false;
     quint64 spokeAt = 0; // m_spoken when it last delivered a message
+    quint64 partialSince = 0;  // m_partialStarts when its partial message began
+    std::uint64_t framesSeen = 0;
     LinkCore core;
 };
 
@@ -318,7 +320,14 @@ void CVeltHsms::readAvailable(quint64 id) {
         if (n <= 0)
             break;
         link->core.receive(m_readBuffer.data(), static_cast<std::size_t>(n), nowMs());
-        if (!deliver(id))
+        // A partial message left after messages completed is a new one.
+        const std::uint64_t completed = link->core.framesCompleted();
+        if (link->core.partialBytes() == 0)
+            link->partialSince = 0;
+        else if (link->partialSince == 0 || completed != link->framesSeen)
+            link->partialSince = ++m_partialStarts;
+        link->framesSeen = completed;
+        if (!deliver(id) || !enforcePartialCap(id))
             return;
         link = find(id);
     }
@@ -380,6 +389,33 @@ void CVeltHsms::emitMessage(const QString& address, int port, const std::vector<
                                          static_cast<qsizetype>(message.size())));
     if (isSignalConnected(QMetaMethod::fromSignal(&CVeltHsms::MessageReceived)))
         Q_EMIT MessageReceived(address, port, hexText(message));
+}
+
+// Drops connections, oldest partial message first, until what all of them
+// hold in partial messages is within the cap; false when `reading` went.
+bool CVeltHsms::enforcePartialCap(quint64 reading) {
+    while (m_maxPartial > 0) {
+        std::uint64_t total = 0;
+        Link* oldest = nullptr;
+        for (const auto& link : m_links) {
+            if (link->partialSince == 0 || link->core.partialBytes() == 0)
+                continue;
+            total += link->core.partialBytes();
+            if (!oldest || link->partialSince < oldest->partialSince)
+                oldest = link.get();
+        }
+        if (total <= m_maxPartial || !oldest)
+            break;
+        const quint64 id = oldest->id;
+        raise(oldest, ErrorPartialCap,
+              QStringLiteral("partial messages hold %1 bytes across connections, above the "
+                             "cap of %2; this connection's started first (%3 bytes of it had arrived)")
+                  .arg(total)
+                  .arg(m_maxPartial)
+                  .arg(oldest->core.partialBytes()));
+        dropLink(id, false);
+    }
+    return find(reading) != nullptr;
 }
 
 void CVeltHsms::onSocketGone(quint64 id) {
@@ -604,6 +640,18 @@ bool CVeltHsms::writeOutput(Link& link) {
         return false;
     armTimer();
     updateState();
+    return true;
+}
+
+quint64 CVeltHsms::TargetLink() const {
+    const Link* link = sendTarget();
+    return link ? link->id : 0;
+}
+
+bool CVeltHsms::DisconnectLink(quint64 id) {
+    if (!find(id))
+        return false;
+    dropLink(id, true);
     return true;
 }
 

@@ -26,10 +26,16 @@
 //   link that was silent for LinktestInterval (off by default); that request
 //   and its reply are not delivered.
 // - T7 watches only passive connections that were never selected. T6, T7 and
-//   T8 expiries drop the connection after ErrorOccurred; nothing else closes
-//   a link on the driver's own account.
+//   T8 expiries drop the connection after ErrorOccurred, and so does the cap
+//   on partial messages; nothing else closes a link on the driver's own account.
+// - A partial message's buffer grows with what has arrived. The bytes held in
+//   partial messages across all connections are capped (MaxPartialBytes,
+//   default 64 MiB): over it, the connection whose partial message started
+//   first is dropped (-9), so stalled senders cannot pile up memory until T8.
 //
 // ErrorOccurred codes:
+//   -9 partial: the partial messages of all connections held more than
+//      MaxPartialBytes; the one whose partial message started first is dropped
 //   -8 T7: a passive connection not selected within T7 of its start
 //   -7 T6: a control request sent through SendHex got no reply within T6
 //   -4 T8: a message stalled mid-way for longer than T8
@@ -62,6 +68,7 @@ public:
     Q_ENUM(State)
 
     enum ErrorCode : short {
+        ErrorPartialCap = -9,
         ErrorT7 = -8,
         ErrorT6 = -7,
         ErrorT5 = -6,
@@ -99,6 +106,9 @@ public:
     // Longest message (header and body) accepted in either direction; default 16 MiB.
     std::uint32_t GetMaxMessageLength() const { return m_maxLength; }
     void SetMaxMessageLength(std::uint32_t bytes);
+    // Bytes all connections may hold in partial messages together; 0 no cap.
+    std::uint64_t GetMaxPartialBytes() const { return m_maxPartial; }
+    void SetMaxPartialBytes(std::uint64_t bytes) { m_maxPartial = bytes; }
     // Bound of the wait for an active connect and for ResolveAddress.
     int GetConnectTimeout() const { return m_connectTimeoutMs; }
     void SetConnectTimeout(int ms) { m_connectTimeoutMs = ms; }
@@ -128,6 +138,13 @@ public:
     QString ResolveAddress(const QString& host);
     // Drops the connection of the peer at that address and port; the others stay.
     bool DisconnectClient(const QString& address, int port);
+    // A connection's own id, never reused: what SendHex would write to now
+    // (0 for none). A close decided for one connection names it by this id,
+    // so it closes that one whoever speaks meanwhile.
+    quint64 TargetLink() const;
+    bool HasLink(quint64 id) const { return find(id) != nullptr; }
+    // Drops that connection after its queued sends; false when it is gone.
+    bool DisconnectLink(quint64 id);
 
 Q_SIGNALS:
     void MessageReceived(const QString& address, int port, const QString& hex);
@@ -152,6 +169,7 @@ private:
     void readAvailable(quint64 id);
     bool deliver(quint64 id);
     void emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message);
+    bool enforcePartialCap(quint64 reading);
     void onSocketGone(quint64 id);
     void dropLink(quint64 id, bool graceful);
     void closeServer();
@@ -172,6 +190,8 @@ private:
     bool m_serverMode = false;
     int m_connectTimeoutMs = 3000;
     std::uint32_t m_maxLength = tovik::hsms::kDefaultMaxMessageLength;
+    std::uint64_t m_maxPartial = std::uint64_t{64} * 1024 * 1024;
+    quint64 m_partialStarts = 0; // orders partial messages by their start
     tovik::hsms::Timeouts m_timeouts;
 
     int m_maxClients = 16;

@@ -11,6 +11,7 @@ void FrameReader::reset() {
     m_need = 0;
     m_frame = {};
     m_consumed = 0;
+    m_completed = 0;
     m_failed = false;
 }
 
@@ -43,12 +44,14 @@ std::optional<Error> FrameReader::feed(const std::uint8_t* data, std::size_t siz
             m_inBody = true;
             m_need = length;
             m_frame.clear();
-            // The length is checked against the cap, but a peer may still stall
-            // after announcing a large one: reserve at most 1 MiB up front and
-            // grow with what actually arrives.
-            m_frame.reserve(std::min<std::size_t>(length, std::size_t{1} << 20));
         }
+        // A peer may announce a large message and stall: the buffer grows with
+        // what arrives (doubling, never past the announced length) instead of
+        // being sized by the length field.
         const std::size_t take = std::min<std::size_t>(m_need - m_frame.size(), size - pos);
+        if (m_frame.size() + take > m_frame.capacity())
+            m_frame.reserve(std::min<std::size_t>(
+                m_need, std::max(m_frame.size() + take, 2 * m_frame.capacity())));
         m_frame.insert(m_frame.end(), data + pos, data + pos + take);
         pos += take;
         if (m_frame.size() == m_need) {
@@ -56,6 +59,7 @@ std::optional<Error> FrameReader::feed(const std::uint8_t* data, std::size_t siz
             m_frame = {};
             m_inBody = false;
             m_consumed += 4 + std::uint64_t{m_need};
+            ++m_completed;
             m_need = 0;
         }
     }

@@ -35,6 +35,11 @@ public:
     bool midFrame() const { return m_lengthHave > 0 || m_inBody; }
     // Bytes of the unfinished message received so far, its length field included.
     std::size_t pendingBytes() const { return m_inBody ? 4 + m_frame.size() : m_lengthHave; }
+    // Messages completed since the last reset, so a caller can tell a new
+    // partial message from the one it saw before.
+    std::uint64_t framesCompleted() const { return m_completed; }
+    // Bytes reserved for the unfinished message's body.
+    std::size_t bufferCapacity() const { return m_frame.capacity(); }
     bool failed() const { return m_failed; }
     // Forgets any partial message and a previous failure (a new connection).
     void reset();
@@ -47,6 +52,7 @@ private:
     std::uint32_t m_need = 0;
     std::vector<std::uint8_t> m_frame;
     std::uint64_t m_consumed = 0; // stream offset, for error reports
+    std::uint64_t m_completed = 0;
     bool m_failed = false;
 };
 

@@ -68,6 +68,11 @@ public:
     std::vector<std::uint8_t> takeOutput();
     bool hasOutput() const { return !m_out.empty(); }
 
+    // Bytes of the unfinished message held so far (length field included), and
+    // the count of messages completed, which tells a new partial one from the last.
+    std::size_t partialBytes() const { return m_failed ? 0 : m_reader.pendingBytes(); }
+    std::uint64_t framesCompleted() const { return m_reader.framesCompleted(); }
+
     LinkState state() const { return m_session.state(); }
     bool failed() const { return m_failed; }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace harness;
@@ -139,4 +140,94 @@ TEST_F(Hosts, SilentHostIsFoundByTheLinktest) {
     exchange(alive, 3);
     EXPECT_EQ(tovik->countPrefix("Disconnected with "), 1u);
     EXPECT_EQ(tovik->count("Received LinkTest.Rsp "), 0u) << "the driver's own linktests stay out of the log";
+}
+
+// A Separate.req closes the connection it came on, however busy the others
+// are: every other host keeps 16 requests outstanding throughout and gets
+// every reply; only the separating hosts are closed, and the log names them.
+TEST_F(Hosts, SeparateClosesOnlyTheHostThatAskedUnderLoad) {
+    settings.showBody = false;
+    settings.showDateTime = false;
+    start();
+    for (const int loaded : {1, 9}) {
+        std::vector<std::unique_ptr<RawHost>> hosts;
+        for (int i = 0; i < loaded; ++i) {
+            hosts.push_back(std::make_unique<RawHost>());
+            ASSERT_TRUE(hosts.back()->connect(settings.localPort));
+            select(*hosts.back(), 0xfff00000u + static_cast<unsigned>(i));
+        }
+        std::atomic<bool> stop{false};
+        std::vector<std::string> faults(hosts.size());
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            threads.emplace_back([&, i] {
+                RawHost& h = *hosts[i];
+                const unsigned base = static_cast<unsigned>(i + 1) << 20;
+                unsigned sent = 0, got = 0;
+                while (!stop || got < sent) {
+                    while (!stop && sent - got < 16)
+                        h.send(header(0, 0x81, 1, base + sent++));
+                    const auto reply = h.recv(10000);
+                    if (reply != header(0, 0x01, 2, base + got) + kS1F2Body) {
+                        faults[i] = "reply " + std::to_string(got) + ": " + reply.value_or("none");
+                        return;
+                    }
+                    ++got;
+                }
+            });
+        }
+        const std::size_t before = tovik->countPrefix("Disconnected with ");
+        constexpr int kRounds = 4;
+        std::vector<std::string> names;
+        for (int round = 0; round < kRounds; ++round) {
+            RawHost a;
+            ASSERT_TRUE(a.connect(settings.localPort));
+            const std::string name = peerText(a);
+            select(a, 0xffe00000u + static_cast<unsigned>(round));
+            for (unsigned k = 0; k < 4; ++k)
+                ASSERT_TRUE(a.send(header(0, 0x81, 1, 0xf0000000u + k)));
+            ASSERT_TRUE(a.send(header(0xffff, 0, 0, 0xf1000000u, 9)));
+            EXPECT_TRUE(a.waitClosed()) << "round " << round;
+            names.push_back(name);
+        }
+        stop = true;
+        for (auto& t : threads)
+            t.join();
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            EXPECT_EQ(faults[i], "") << loaded << " loaded, host " << i;
+        ASSERT_TRUE(tovik->waitLine("Disconnected with " + names.back()));
+        EXPECT_EQ(tovik->countPrefix("Disconnected with "), before + kRounds) << "a loaded host was closed";
+        for (const auto& name : names)
+            EXPECT_EQ(tovik->count("Disconnected with " + name), 1u);
+        hosts.clear();
+        ASSERT_TRUE(tovik->waitDisconnects(before + kRounds + static_cast<std::size_t>(loaded)));
+    }
+}
+
+// Partial messages across hosts are capped: the host whose partial message
+// started first is closed with a line saying why; the other finishes its
+// message and is answered.
+TEST_F(Hosts, PartialMessagesOverTheCapCloseTheOldest) {
+    settings.hsmsExtra = "MaxPartialMB=1\n";
+    settings.showBody = false;
+    start();
+    // S1F1 W with a <B> item of 699996 bytes: 700010 bytes after the length field.
+    const Bytes whole = framed(header(0, 0x81, 1, 7) + "230aae5c" + std::string(2 * 699996, '1'));
+    const Bytes first(whole.begin(), whole.begin() + 600000);
+    RawHost oldest, newer;
+    ASSERT_TRUE(oldest.connect(settings.localPort));
+    select(oldest, 1);
+    ASSERT_TRUE(newer.connect(settings.localPort));
+    select(newer, 2);
+    ASSERT_TRUE(oldest.sendRaw(first));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // read before the newer one's
+    exchange(newer, 3);
+    ASSERT_TRUE(newer.sendRaw(first));
+    EXPECT_TRUE(oldest.waitClosed());
+    ASSERT_TRUE(tovik->waitLine("Disconnected with " + peerText(oldest)));
+    EXPECT_EQ(tovik->count("Error (-9) with " + peerText(oldest)), 1u);
+    EXPECT_EQ(tovik->count("Error : Partial messages over MaxPartialMB=1."), 1u);
+    ASSERT_TRUE(newer.sendRaw(Bytes(whole.begin() + 600000, whole.end())));
+    EXPECT_EQ(newer.recv(), header(0, 0x01, 2, 7) + kS1F2Body);
+    EXPECT_EQ(tovik->countPrefix("Disconnected with "), 1u);
 }

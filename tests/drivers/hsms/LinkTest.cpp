@@ -215,3 +215,22 @@ TEST(HsmsLink, EachMessageIsSeenAfterTheAnswerToTheOneBefore) {
     EXPECT_EQ(t.link.state(), LinkState::NotSelected);
     EXPECT_FALSE(t.link.nextDeadline());
 }
+
+// A stalled sender costs what it sent, not what its length field announced;
+// the message still comes whole when the rest arrives.
+TEST(HsmsLink, PartialMessageHoldsOnlyWhatArrived) {
+    FrameReader reader;
+    std::vector<std::vector<std::uint8_t>> frames;
+    const Bytes start = concat({{0x01, 0, 0, 0}, bytesOf("00018101000000000001"), Bytes(4096, 0x5a)});
+    ASSERT_FALSE(reader.feed(start.data(), start.size(), frames));
+    EXPECT_EQ(reader.pendingBytes(), start.size());
+    EXPECT_LE(reader.bufferCapacity(), 2 * start.size()) << "sized by the length field";
+    const Bytes rest(0x01000000 - 4096 - 10, 0xa5);
+    ASSERT_FALSE(reader.feed(rest.data(), rest.size(), frames));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].size(), 0x01000000u);
+    EXPECT_EQ(frames[0][10 + 4095], 0x5a);
+    EXPECT_EQ(frames[0].back(), 0xa5);
+    EXPECT_EQ(reader.framesCompleted(), 1u);
+    EXPECT_EQ(reader.pendingBytes(), 0u);
+}
