@@ -26,6 +26,7 @@
 namespace tovik {
 
 class CHEventLog;
+class CHRecording;
 class CTovikarDoc;
 class CHOneMsg;
 
@@ -161,6 +162,16 @@ public:
     CHPrimaryMsgList SentPrimaries;
     CHPrimaryMsgList ReceivedPrimaries;
 
+    // ---- Recording proxy ----
+    // From the next Connect on, the passive HSMS port is the host's side of a
+    // proxy to the equipment at host:port, reached over an active link of its
+    // own (Select.req at connect, T5 between attempts). Each side keeps its own
+    // session; data messages are relayed unchanged both ways and added to
+    // `recording`; nothing is answered from the document or a script.
+    void StartRecording(const QString& host, int port, CHRecording& recording);
+    bool IsRecording() const { return m_recording != nullptr; }
+    CHVeltHsms* Upstream() { return m_upstream.get(); }
+
 Q_SIGNALS:
     void PortPanelShown(int tab);
     void TrayIconChanged(int action, bool connected);
@@ -211,8 +222,15 @@ private:
     // gets one event-log line with the codec's error.
     void loadDefinition(const CHOneMsg& def);
     bool toHsms(int port) const;
-    // Bridge mode in which the HSMS side keeps its own session with the host.
+    // Bridge mode in which the HSMS side keeps its own session with the host,
+    // and the recording proxy, whose host side always does.
     bool bridgeSession() const;
+    void relayFromHost(const QByteArray& message);
+    void onUpstreamMessage(const QString& address, int port, const QByteArray& message);
+    void onUpstreamConnection(const QString& address, int port, bool connected);
+    void connectUpstream();
+    void closeUpstream();
+    void upstreamDown(const QString& why);
     // Answers or acts on an HSMS control request as the equipment does;
     // true when the dispatch ends there.
     bool answerControlMessage(int port, const std::string& text);
@@ -245,6 +263,18 @@ private:
     QString m_batch;
     QString m_batchSpare; // the previous batch's storage, emptied
     static constexpr qsizetype kKeptBatchChars = 16384;
+
+    // The recording proxy's equipment side; the log names its peer while
+    // m_logUpstream is set.
+    CHRecording* m_recording = nullptr;
+    std::unique_ptr<CHVeltHsms> m_upstream;
+    QString m_upstreamHost;
+    int m_upstreamPort = 0;
+    QTimer m_upstreamRetry;
+    bool m_upstreamSelected = false;
+    bool m_equipmentOutageTold = false;
+    bool m_hostOutageTold = false;
+    bool m_logUpstream = false;
 
     // LogDateTime's text, rebuilt only when the second changes.
     long long m_stampSecond = -1;

@@ -57,9 +57,10 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
     bool lineBroken = false;
     if (m_settings.ShowConnection && hsmsSide) {
         text += QLatin1Char('\n');
-        text += m_hsms.GetRemoteAddress();
+        const CVeltHsms& side = m_logUpstream && m_upstream ? *m_upstream : m_hsms;
+        text += side.GetRemoteAddress();
         text += QLatin1Char('(');
-        text += QString::number(m_hsms.GetRemotePort());
+        text += QString::number(side.GetRemotePort());
         text += QLatin1String(")\n");
         lineBroken = true;
     }

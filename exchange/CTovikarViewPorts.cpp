@@ -78,6 +78,10 @@ void CTovikarView::OnConnect() {
     switch (m_settings.Protocol) {
     case 0:
         OpenHsmsPort(m_connected);
+        if (m_upstream && m_connected)
+            QMetaObject::invokeMethod(this, &CTovikarView::connectUpstream, Qt::QueuedConnection);
+        else if (m_upstream)
+            closeUpstream();
         break;
     case 1:
     case 2:

@@ -34,6 +34,13 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     const std::string text = toHex(bytes, static_cast<std::size_t>(message.size()));
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
+    if (m_recording && port == PortHsms) {
+        if (m_working.IsControlMessage())
+            answerControlMessage(port, text);
+        else
+            relayFromHost(message);
+        return;
+    }
     if (m_settings.Protocol == 3) {
         if (port == PortHsms && bridgeSession() && m_working.IsControlMessage()) {
             answerControlMessage(port, text);
@@ -98,7 +105,9 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     Q_EMIT CommandStatesChanged();
 }
 
-bool CTovikarView::bridgeSession() const { return m_settings.Protocol == 3 && m_settings.BridgeSession; }
+bool CTovikarView::bridgeSession() const {
+    return (m_settings.Protocol == 3 && m_settings.BridgeSession) || m_recording;
+}
 
 bool CTovikarView::answerControlMessage(int port, const std::string& text) {
     switch (m_working.GetSType()) {

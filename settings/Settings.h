@@ -59,6 +59,7 @@ struct Settings {
     int T6 = 5000;              // TimeOut/T6: control transaction reply, milliseconds, 0 off
     int T7 = 10000;             // TimeOut/T7: passive link never selected, milliseconds, 0 off
     int ReconnectInterval = 5;  // SECS/ReconnectInterval: seconds between attempts to reopen a lost line, 0 off
+    int T5 = 10000;             // TimeOut/T5: milliseconds between attempts to reach a recorded equipment
     int ScriptMemoryLimitMB = 512; // Script/MemoryLimitMB: a script growing the program more is stopped, 0 off
 
     bool operator==(const Settings&) const = default;

@@ -89,9 +89,15 @@ int Run(const CHStartOptions& options) {
             char byte = 0;
             [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
             if (byte == SIGHUP) {
-                instance.Reload();
+                // A recording writes its files and goes on recording.
+                if (instance.IsRecording())
+                    instance.WriteRecording();
+                else
+                    instance.Reload();
                 return;
             }
+            if (instance.IsRecording())
+                instance.WriteRecording();
             stopper.setEnabled(false);
             if (CMainFrame* frame = instance.Frame())
                 frame->SaveWindowState();

@@ -1,7 +1,10 @@
 // tovik: the HSMS/SECS simulator.
 //
 //   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]
+//   tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]
+//   tovik --replay-from NAME.jsonl DIR [--force]
 //   tovik --version | --help
+#include "CHRecording.h"
 #include "Run.h"
 #include "tovik_version.h"
 
@@ -17,6 +20,8 @@
 namespace {
 const char kUsage[] =
     "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
+    "       tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]\n"
+    "       tovik --replay-from NAME.jsonl DIR [--force]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -39,8 +44,42 @@ const char kUsage[] =
     "  --script FILE\n"
     "               run this reply script (JavaScript) instead of NAME.js beside\n"
     "               NAME.tvkm or the File value of the [Script] settings\n"
+    "  --record DIR\n"
+    "               record a real equipment: relay between the host (passive, as\n"
+    "               the settings say) and the equipment at --upstream HOST:PORT,\n"
+    "               then write DIR/NAME.tvkm, .js, .ini and .jsonl (NAME: the last\n"
+    "               element of DIR) at SIGINT/SIGTERM (and on SIGHUP, going on)\n"
+    "  --upstream HOST:PORT\n"
+    "               the equipment a recording connects to\n"
+    "  --force      replace files of a recording that exist already (without it\n"
+    "               the run ends with status 1)\n"
+    "  --replay-from NAME.jsonl DIR\n"
+    "               make DIR's document, script and settings again from a\n"
+    "               recording's journal, without any connection\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
+
+// --replay-from: the journal's files again, beside nothing but the journal.
+int replayFromJournal(int& argc, char* argv[], const QString& journal, const QString& dir, bool force) {
+    QCoreApplication app(argc, argv);
+    tovik::CHRecording recording(dir);
+    QStringList existing = recording.existingFiles(false);
+    existing.removeAll(recording.path("jsonl"));
+    if (!existing.isEmpty() && !force) {
+        std::fprintf(stderr, "tovik: files exist already (--force replaces them): %s\n",
+                     existing.join(QStringLiteral(", ")).toLocal8Bit().constData());
+        return 1;
+    }
+    QString error;
+    if (!recording.load(journal, error) || !recording.write(tovik::Settings{}, true, error)) {
+        std::fprintf(stderr, "tovik: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("tovik: %zu message(s) from %s made %s, %s and %s\n", recording.journal().size(),
+                journal.toLocal8Bit().constData(), recording.path("tvkm").toLocal8Bit().constData(),
+                recording.path("js").toLocal8Bit().constData(), recording.path("ini").toLocal8Bit().constData());
+    return 0;
+}
 
 bool gtkThemeInstalled() {
     const QDir themes(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platformthemes"));
@@ -63,6 +102,17 @@ int main(int argc, char* argv[]) {
     bool keepGoing = false;
     QString document;
     QString script;
+    QString recordDir;
+    QString upstream;
+    QString replayFrom;
+    bool force = false;
+    auto value = [&](int& i) -> const char* {
+        if (i + 1 == argc) {
+            std::fprintf(stderr, "tovik: %s needs a value\n%s", argv[i], kUsage);
+            std::exit(2);
+        }
+        return argv[++i];
+    };
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -87,6 +137,14 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             script = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--record") == 0) {
+            recordDir = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--upstream") == 0) {
+            upstream = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--replay-from") == 0) {
+            replayFrom = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--force") == 0) {
+            force = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -96,6 +154,27 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "tovik: only one document can be given\n%s", kUsage);
             return 2;
         }
+    }
+    if (!replayFrom.isEmpty()) {
+        // The document argument is the folder the files go to.
+        if (document.isEmpty()) {
+            std::fprintf(stderr, "tovik: --replay-from needs a DIR\n%s", kUsage);
+            return 2;
+        }
+        return replayFromJournal(argc, argv, replayFrom, document, force);
+    }
+    QString upstreamHost;
+    int upstreamPort = 0;
+    if (!recordDir.isEmpty() || !upstream.isEmpty()) {
+        const qsizetype colon = upstream.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        if (colon > 0)
+            upstreamPort = upstream.mid(colon + 1).toInt(&ok);
+        if (recordDir.isEmpty() || !ok || upstreamPort <= 0 || upstreamPort > 65535) {
+            std::fprintf(stderr, "tovik: --record DIR needs --upstream HOST:PORT\n%s", kUsage);
+            return 2;
+        }
+        upstreamHost = upstream.left(colon);
     }
     if (mode == Mode::Automatic) {
         mode = displayPresent() ? Mode::Windowed : Mode::Headless;
@@ -109,6 +188,10 @@ int main(int argc, char* argv[]) {
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;
+    options.recordDir = recordDir;
+    options.upstreamHost = upstreamHost;
+    options.upstreamPort = upstreamPort;
+    options.force = force;
     options.logToStdout = !options.windowed;
     if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,6 +1,7 @@
 #include "CHAppInstance.h"
 
 #include "CHEventLog.h"
+#include "CHRecording.h"
 #include "CHLogStreamWriter.h"
 #include "CHScriptEngine.h"
 #include "CHWindowPlacement.h"
@@ -115,13 +116,30 @@ bool CHAppInstance::InitInstance() {
         return false;
 
     m_app->LoadSettings();
-    m_view->ApplySettings(m_app->settings());
+    Settings settings = m_app->settings();
+    if (!m_options.recordDir.isEmpty()) {
+        m_recording = std::make_unique<CHRecording>(m_options.recordDir);
+        const QStringList existing = m_recording->existingFiles(false);
+        if (!existing.isEmpty() && !m_options.force) {
+            showMessageBox(QStringLiteral("The recording would replace files that exist (--force replaces them)"),
+                           m_frame.get(), existing.join(QLatin1Char('\n')));
+            return false;
+        }
+        // A proxy: the host's passive side as the settings say, nothing
+        // answered but the session.
+        settings.Protocol = 0;
+        settings.Server = true;
+        settings.CheckDeviceID = false;
+        m_view->StartRecording(m_options.upstreamHost, m_options.upstreamPort, *m_recording);
+    }
+    m_view->ApplySettings(settings);
     m_view->OnInitialUpdate();
     // After the document and the settings, before the ports open.
     if (m_frame)
         m_frame->AttachScript(*m_script);
     m_script->SetMemoryLimit(m_app->ScriptMemoryLimitMB);
-    m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
+    if (!m_recording)
+        m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
                                                  m_doc->GetPathName()));
     if (!m_frame)
         return true;
@@ -153,6 +171,19 @@ void CHAppInstance::attachFileLog() {
                 view, [view, text] { view->AddText(text); }, Qt::QueuedConnection);
         }
     });
+}
+
+bool CHAppInstance::WriteRecording() {
+    if (!m_recording)
+        return false;
+    QString error;
+    if (!m_recording->write(m_view->GetSettings(), false, error)) {
+        m_view->AddText(QStringLiteral("Recording not written: %1"), error);
+        return false;
+    }
+    m_view->AddText(QStringLiteral("Recording written to %1 (%2 messages)."), m_recording->dir(),
+                    QString::number(m_recording->journal().size()));
+    return true;
 }
 
 void CHAppInstance::ExitInstance() {

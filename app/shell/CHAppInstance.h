@@ -14,6 +14,7 @@ class CTovikarApp;
 namespace tovik {
 
 class CHLogStreamWriter;
+class CHRecording;
 class CHScriptEngine;
 class CMainFrame;
 class CTovikarDoc;
@@ -28,6 +29,12 @@ struct CHStartOptions {
     bool keepGoing = false;   // headless: run on when the start cannot open a port
     QString executablePath;   // empty: the running program (tests give their own)
     QString userConfigDir;    // empty: the user's configuration folder
+    // Recording proxy: the folder the recording goes to, the equipment's
+    // HOST:PORT, and whether files already there may be replaced.
+    QString recordDir;
+    QString upstreamHost;
+    int upstreamPort = 0;
+    bool force = false;
 };
 
 class CHAppInstance {
@@ -46,6 +53,10 @@ public:
     // The headless reload: reads the document from its file and the settings
     // file again; ports whose values did not change keep their connections.
     void Reload();
+    // Writes the recording's files (a recording run only); false with the
+    // reason told on the log.
+    bool WriteRecording();
+    bool IsRecording() const { return m_recording != nullptr; }
 
     CTovikarApp& App() { return *m_app; }
     CTovikarDoc& Doc() { return *m_doc; }
@@ -66,6 +77,7 @@ private:
     std::unique_ptr<CHLogStreamWriter> m_stdout;
     std::unique_ptr<CHScriptEngine> m_script;
     std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<CHRecording> m_recording;
     QString m_startDocument;
     bool m_ownsTheApp = false;
 };

@@ -1,0 +1,227 @@
+// tovik --record between a raw host and a raw equipment of our own, then the
+// recording replayed by tovik --headless on its own files.
+#include "harness.h"
+
+#include "MsgFileFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+
+using namespace harness;
+
+namespace {
+
+// Bodies encoded by hand: L n = 01 n, A = 41 len, U4 = b1 04, B = 21 01.
+const std::string kSvid1 = "0101b10400000001";
+const std::string kSvid2 = "0101b10400000002";
+const std::string kSvid9 = "0101b10400000009";
+
+struct Request {
+    unsigned stream, function;
+    std::string body;
+};
+// Ten S,F; S1F3 asked three times, by two bodies.
+const std::vector<Request> kRequests = {
+    {1, 1, ""},          {1, 3, kSvid1},       {1, 3, kSvid2},         {1, 3, kSvid1},
+    {1, 13, "0100"},     {1, 11, "0100"},      {2, 13, "0100"},        {2, 17, ""},
+    {2, 29, "0100"},     {5, 5, "0100"},       {7, 19, ""},            {2, 41, "010241055354415254" "0100"},
+};
+
+// What the equipment answers: by S,F and, for S1F3, by the SVID asked for.
+std::string equipmentReply(unsigned stream, unsigned function, const std::string& body) {
+    if (stream == 1 && function == 3)
+        return body == kSvid2 ? "0101b104000000c8" : "0101b10400000064";
+    static const std::map<std::pair<unsigned, unsigned>, std::string> replies = {
+        {{1, 1}, "0102" "41044d444c4e" "4103312e30"},
+        {{1, 13}, "0102" "210100" "0100"},
+        {{1, 11}, "0101" "0103" "b10400000001" "4103" "544d50" "41014b"},
+        {{2, 13}, "0100"},
+        {{2, 17}, "410e" "3230323631323037303230303030"},
+        {{2, 29}, "0100"},
+        {{5, 5}, "0100"},
+        {{7, 19}, "0101" "4104" "52435031"},
+        {{2, 41}, "0102" "210100" "0100"},
+    };
+    const auto it = replies.find({stream, function});
+    return it == replies.end() ? "" : it->second;
+}
+const std::string kS6F11 = "0103" "b10400000007" "b10400000bb9" "0100"; // DATAID 7, CEID 3001
+const std::string kS5F1 = "0103" "210104" "b10400000005" "4104" "484f4f54";  // ALCD 4, ALID 5
+
+// An equipment from the HSMS standard on raw sockets: answers Select.req
+// and the table above; after S2F41 it sends S6F11 and S5F1 on its own.
+class RawEquipment {
+public:
+    RawEquipment() : m_thread([this] { run(); }) {}
+    ~RawEquipment() {
+        m_stop = true;
+        m_thread.join();
+    }
+    int port() const { return m_listener.port(); }
+    bool selected() const { return m_selected; }
+
+private:
+    void run() {
+        int fd = -1;
+        while (fd < 0 && !m_stop)
+            fd = m_listener.accept(200);
+        if (fd < 0)
+            return;
+        m_link.adopt(fd);
+        while (!m_stop) {
+            const std::optional<std::string> m = m_link.recv(100);
+            if (!m)
+                continue;
+            handle(*m);
+        }
+    }
+    void handle(const std::string& m) {
+        const Bytes b = bytesOf(m.substr(0, 20));
+        const std::string system = m.substr(12, 8);
+        if (b[0] == 0xff) {
+            if (b[5] == 1) {
+                m_link.send("ffff00000002" + system);
+                m_selected = true;
+            } else if (b[5] == 5) {
+                m_link.send("ffff00000006" + system);
+            }
+            return;
+        }
+        const unsigned stream = b[2] & 0x7f, function = b[3];
+        if (!(function & 1) || !(b[2] & 0x80))
+            return;
+        m_link.send(m.substr(0, 4) + hexByte(stream) + hexByte(function + 1) + "0000" + system,
+                    equipmentReply(stream, function, m.substr(20)));
+        if (stream == 2 && function == 41) {
+            m_link.send(header(0, 0x86, 11, 0x00e00001), kS6F11);
+            m_link.send(header(0, 0x85, 1, 0x00e00002), kS5F1);
+        }
+    }
+    static std::string hexByte(unsigned v) {
+        char buf[3];
+        std::snprintf(buf, sizeof buf, "%02x", v & 0xff);
+        return buf;
+    }
+
+    RawListener m_listener;
+    RawHost m_link;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_selected{false};
+    std::thread m_thread;
+};
+
+std::string readText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+// Sends every request with its own system bytes; the reply bodies in order.
+std::vector<std::string> ask(RawHost& host, unsigned systemBase) {
+    std::vector<std::string> bodies;
+    unsigned system = systemBase;
+    for (const Request& r : kRequests) {
+        EXPECT_TRUE(host.send(header(0, 0x80 | r.stream, r.function, ++system), r.body));
+        const std::optional<std::string> reply = host.recv();
+        if (!reply) {
+            ADD_FAILURE() << "no reply to S" << r.stream << "F" << r.function;
+            bodies.emplace_back();
+            continue;
+        }
+        EXPECT_EQ(reply->substr(0, 20), header(0, r.stream, r.function + 1, system)) << *reply;
+        bodies.push_back(reply->substr(20));
+    }
+    return bodies;
+}
+
+} // namespace
+
+TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
+    RawEquipment equipment;
+    QTemporaryDir parent;
+    const QString dir = parent.filePath(QStringLiteral("line7"));
+    Settings s;
+    s.localPort = freePort();
+    std::vector<std::string> recorded;
+    {
+        Tovik recorder(s, kDocument, true, {},
+                       {QStringLiteral("--record"), dir, QStringLiteral("--upstream"),
+                        QStringLiteral("127.0.0.1:%1").arg(equipment.port())});
+        ASSERT_TRUE(recorder.waitLine("HSMS port has been opened successfully.")) << recorder.err();
+        // The equipment's Select.rsp reached Tovik before the host speaks.
+        ASSERT_TRUE(Tovik::waitFor([&] { return recorder.countPrefix("ffff00000002") >= 1; })) << recorder.out();
+        RawHost host;
+        ASSERT_TRUE(host.connect(s.localPort));
+        ASSERT_TRUE(host.send(header(0xffff, 0, 0, 0x77, 1)));
+        EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 0x77, 2)); // Tovik's own session, not relayed
+        recorded = ask(host, 0x100);
+        // The equipment's own messages arrive with its system bytes; the host answers them.
+        EXPECT_EQ(host.recv(), header(0, 0x86, 11, 0x00e00001) + kS6F11);
+        EXPECT_EQ(host.recv(), header(0, 0x85, 1, 0x00e00002) + kS5F1);
+        ASSERT_TRUE(host.send(header(0, 6, 12, 0x00e00001), "210100"));
+        ASSERT_TRUE(host.send(header(0, 5, 2, 0x00e00002), "210100"));
+        ASSERT_TRUE(Tovik::waitFor([&] { return recorder.countPrefix("00000502") >= 2; })) << recorder.out();
+        EXPECT_EQ(recorder.terminate(), 0);
+        EXPECT_NE(recorder.out().find("Recording written to"), std::string::npos) << recorder.out();
+    }
+    ASSERT_EQ(recorded.size(), kRequests.size());
+    for (std::size_t i = 0; i < kRequests.size(); ++i)
+        EXPECT_EQ(recorded[i], equipmentReply(kRequests[i].stream, kRequests[i].function, kRequests[i].body));
+
+    // The journal: every data message both ways, in order.
+    const std::string journal = readText(dir + QStringLiteral("/line7.jsonl"));
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), long(2 * kRequests.size() + 4));
+    EXPECT_NE(journal.find("\"direction\":\"equipment->host\",\"hex\":\"000086"), std::string::npos);
+    EXPECT_NE(journal.find("\"S\":6"), std::string::npos);
+
+    // The document: the replies, the most frequent S1F4 first, and the equipment's own messages.
+    tovik::CHOneMsgList defs;
+    ASSERT_TRUE(tovik::LoadMsgFileText(readText(dir + QStringLiteral("/line7.tvkm")), defs).parse.ok);
+    std::vector<std::string> names;
+    for (const auto& d : defs)
+        names.push_back(d->m_strName);
+    const std::vector<std::string> expected = {"S1F2", "S1F4", "S1F4 #2", "S1F12", "S1F14", "S2F14", "S2F18",
+                                               "S2F30", "S2F42", "S5F6", "S7F20", "S5F1 ALID 5", "S6F11 CEID 3001"};
+    EXPECT_EQ(std::multiset<std::string>(names.begin(), names.end()),
+              std::multiset<std::string>(expected.begin(), expected.end()));
+    const auto first = std::find(names.begin(), names.end(), "S1F4");
+    const auto second = std::find(names.begin(), names.end(), "S1F4 #2");
+    EXPECT_LT(first, second);
+    if (first != names.end())
+        EXPECT_NE(defs[first - names.begin()]->m_strText.find("<u4 100>"), std::string::npos)
+            << defs[first - names.begin()]->m_strText;
+    EXPECT_NE(readText(dir + QStringLiteral("/line7.js")).find("const SEND_RECORDED_PRIMARIES = false;"),
+              std::string::npos);
+    const std::string ini = readText(dir + QStringLiteral("/line7.ini"));
+    EXPECT_NE(ini.find("LocalPortNumber=" + std::to_string(s.localPort)), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Server=1"), std::string::npos) << ini;
+
+    // A second recording into the same folder stops at once without --force.
+    {
+        Tovik again(s, kDocument, true, {},
+                    {QStringLiteral("--record"), dir, QStringLiteral("--upstream"), QStringLiteral("127.0.0.1:1")});
+        EXPECT_EQ(again.exitCode(), 1);
+        EXPECT_NE(again.err().find("line7.tvkm"), std::string::npos) << again.err();
+    }
+
+    // The replay: the same requests with other system bytes get the same bodies.
+    QProcess replay;
+    replay.setStandardOutputFile(parent.filePath(QStringLiteral("replay.txt")));
+    replay.setStandardErrorFile(parent.filePath(QStringLiteral("replay.err")));
+    replay.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--headless"), dir + QStringLiteral("/line7.tvkm")});
+    RawHost host;
+    ASSERT_TRUE(host.connect(s.localPort)) << readText(parent.filePath(QStringLiteral("replay.err")));
+    ASSERT_TRUE(Tovik::waitFor([&] {
+        return readText(parent.filePath(QStringLiteral("replay.txt"))).find("Script loaded: line7.js") !=
+               std::string::npos;
+    })) << readText(parent.filePath(QStringLiteral("replay.txt")));
+    EXPECT_EQ(ask(host, 0x5000), recorded);
+    // A body never seen gets its S,F's most frequent reply.
+    ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x6000), kSvid9));
+    EXPECT_EQ(host.recv(), header(0, 1, 4, 0x6000) + "0101b10400000064");
+    replay.terminate();
+    replay.waitForFinished();
+}
