@@ -168,9 +168,10 @@ bool ParseJournalLine(const QByteArray& line, CHRecordedMessage& out, QString& e
 CHRecordingFiles MakeRecordingFiles(const std::vector<CHRecordedMessage>& journal, const QString& name,
                                     const Settings& base) {
     CHRecordingFiles files;
-    files.settings = base;
-    files.settings.Protocol = 0;
+    // The defaults, passive, with the reply timers the recording ran with.
     files.settings.Server = true;
+    files.settings.T3 = base.T3;
+    files.settings.T8 = base.T8;
 
     // Requests by system bytes until their reply comes.
     std::map<QByteArray, const CHRecordedMessage*> open;

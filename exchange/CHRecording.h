@@ -29,8 +29,9 @@ struct CHRecordedMessage {
 QByteArray JournalLine(const CHRecordedMessage& m);
 bool ParseJournalLine(const QByteArray& line, CHRecordedMessage& out, QString& error);
 
-// The texts a recording writes besides the journal; the settings are `base`
-// with the host's port, device id and passive mode.
+// The texts a recording writes besides the journal; the settings are the
+// defaults with passive mode, the host's port and device id, and the reply
+// timers of `base`.
 struct CHRecordingFiles {
     std::string document; // message file bytes
     QString script;

@@ -16,6 +16,7 @@ using namespace harness;
 namespace {
 
 // Bodies encoded by hand: L n = 01 n, A = 41 len, U4 = b1 04, B = 21 01.
+const unsigned kDevice = 3; // the host's device id, kept by the replay's settings
 const std::string kSvid1 = "0101b10400000001";
 const std::string kSvid2 = "0101b10400000002";
 const std::string kSvid9 = "0101b10400000009";
@@ -24,9 +25,9 @@ struct Request {
     unsigned stream, function;
     std::string body;
 };
-// Ten S,F; S1F3 asked three times, by two bodies.
+// Ten S,F; S1F3 asked three times, by two bodies, the less frequent first.
 const std::vector<Request> kRequests = {
-    {1, 1, ""},          {1, 3, kSvid1},       {1, 3, kSvid2},         {1, 3, kSvid1},
+    {1, 1, ""},          {1, 3, kSvid2},       {1, 3, kSvid1},         {1, 3, kSvid1},
     {1, 13, "0100"},     {1, 11, "0100"},      {2, 13, "0100"},        {2, 17, ""},
     {2, 29, "0100"},     {5, 5, "0100"},       {7, 19, ""},            {2, 41, "010241055354415254" "0100"},
 };
@@ -124,14 +125,14 @@ std::vector<std::string> ask(RawHost& host, unsigned systemBase) {
     std::vector<std::string> bodies;
     unsigned system = systemBase;
     for (const Request& r : kRequests) {
-        EXPECT_TRUE(host.send(header(0, 0x80 | r.stream, r.function, ++system), r.body));
+        EXPECT_TRUE(host.send(header(kDevice, 0x80 | r.stream, r.function, ++system), r.body));
         const std::optional<std::string> reply = host.recv();
         if (!reply) {
             ADD_FAILURE() << "no reply to S" << r.stream << "F" << r.function;
             bodies.emplace_back();
             continue;
         }
-        EXPECT_EQ(reply->substr(0, 20), header(0, r.stream, r.function + 1, system)) << *reply;
+        EXPECT_EQ(reply->substr(0, 20), header(kDevice, r.stream, r.function + 1, system)) << *reply;
         bodies.push_back(reply->substr(20));
     }
     return bodies;
@@ -145,6 +146,7 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     const QString dir = parent.filePath(QStringLiteral("line7"));
     Settings s;
     s.localPort = freePort();
+    s.t3 = 30000;
     std::vector<std::string> recorded;
     {
         Tovik recorder(s, kDocument, true, {},
@@ -190,14 +192,16 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     const auto first = std::find(names.begin(), names.end(), "S1F4");
     const auto second = std::find(names.begin(), names.end(), "S1F4 #2");
     EXPECT_LT(first, second);
-    if (first != names.end())
-        EXPECT_NE(defs[first - names.begin()]->m_strText.find("<u4 100>"), std::string::npos)
-            << defs[first - names.begin()]->m_strText;
+    if (first != names.end()) {
+        const std::string& text = defs[first - names.begin()]->m_strText;
+        EXPECT_NE(text.find("<u4 100>"), std::string::npos) << text;
+    }
     EXPECT_NE(readText(dir + QStringLiteral("/line7.js")).find("const SEND_RECORDED_PRIMARIES = false;"),
               std::string::npos);
     const std::string ini = readText(dir + QStringLiteral("/line7.ini"));
     EXPECT_NE(ini.find("LocalPortNumber=" + std::to_string(s.localPort)), std::string::npos) << ini;
-    EXPECT_NE(ini.find("Server=1"), std::string::npos) << ini;
+    for (const char* line : {"Server=1", "DeviceID=3", "T3=30000", "IPAddress=\n"})
+        EXPECT_NE(ini.find(line), std::string::npos) << line << ini;
 
     // A second recording into the same folder stops at once without --force.
     {
@@ -220,8 +224,8 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     })) << readText(parent.filePath(QStringLiteral("replay.txt")));
     EXPECT_EQ(ask(host, 0x5000), recorded);
     // A body never seen gets its S,F's most frequent reply.
-    ASSERT_TRUE(host.send(header(0, 0x81, 3, 0x6000), kSvid9));
-    EXPECT_EQ(host.recv(), header(0, 1, 4, 0x6000) + "0101b10400000064");
+    ASSERT_TRUE(host.send(header(kDevice, 0x81, 3, 0x6000), kSvid9));
+    EXPECT_EQ(host.recv(), header(kDevice, 1, 4, 0x6000) + "0101b10400000064");
     replay.terminate();
     replay.waitForFinished();
 }
