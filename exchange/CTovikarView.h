@@ -171,6 +171,8 @@ public:
     void StartRecording(const QString& host, int port, CHRecording& recording);
     bool IsRecording() const { return m_recording != nullptr; }
     CHVeltHsms* Upstream() { return m_upstream.get(); }
+    // Every HSMS frame of both sides goes to this capture file too (null: none).
+    void SetCapture(capture::PcapngWriter* capture);
 
 Q_SIGNALS:
     void PortPanelShown(int tab);
@@ -267,6 +269,7 @@ private:
     // The recording proxy's equipment side; the log names its peer while
     // m_logUpstream is set.
     CHRecording* m_recording = nullptr;
+    capture::PcapngWriter* m_capture = nullptr;
     std::unique_ptr<CHVeltHsms> m_upstream;
     QString m_upstreamHost;
     int m_upstreamPort = 0;

@@ -30,6 +30,7 @@ void CTovikarView::StartRecording(const QString& host, int port, CHRecording& re
     m_upstreamHost = host;
     m_upstreamPort = port;
     m_upstream = std::make_unique<CHVeltHsms>();
+    m_upstream->SetCapture(m_capture);
     connect(m_upstream.get(), &CVeltHsms::MessageArrived, this, &CTovikarView::onUpstreamMessage);
     connect(m_upstream.get(), &CVeltHsms::ConnectionChanged, this, &CTovikarView::onUpstreamConnection);
     connect(m_upstream.get(), &CVeltHsms::ErrorOccurred, this,
@@ -38,6 +39,13 @@ void CTovikarView::StartRecording(const QString& host, int port, CHRecording& re
             });
     m_upstreamRetry.setSingleShot(true);
     connect(&m_upstreamRetry, &QTimer::timeout, this, &CTovikarView::connectUpstream);
+}
+
+void CTovikarView::SetCapture(capture::PcapngWriter* capture) {
+    m_capture = capture;
+    m_hsms.SetCapture(capture);
+    if (m_upstream)
+        m_upstream->SetCapture(capture);
 }
 
 void CTovikarView::connectUpstream() {

@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 11> kReadOnly{{
+const std::array<SettingRef, 12> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -70,6 +70,7 @@ const std::array<SettingRef, 11> kReadOnly{{
     {"Script", "File", &Settings::ScriptFile},
     {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
     {"TimeOut", "T5", &Settings::T5},
+    {"Capture", "CaptureFile", &Settings::CaptureFile},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

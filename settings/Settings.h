@@ -60,6 +60,7 @@ struct Settings {
     int T7 = 10000;             // TimeOut/T7: passive link never selected, milliseconds, 0 off
     int ReconnectInterval = 5;  // SECS/ReconnectInterval: seconds between attempts to reopen a lost line, 0 off
     int T5 = 10000;             // TimeOut/T5: milliseconds between attempts to reach a recorded equipment
+    QString CaptureFile;        // Capture/CaptureFile: every HSMS frame and SECS-I block also goes to this pcapng file
     int ScriptMemoryLimitMB = 512; // Script/MemoryLimitMB: a script growing the program more is stopped, 0 off
 
     bool operator==(const Settings&) const = default;

@@ -1,6 +1,6 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE] [DOCUMENT]
 //   tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]
 //   tovik --replay-from NAME.jsonl DIR [--force]
 //   tovik --version | --help
@@ -19,7 +19,7 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE] [DOCUMENT]\n"
     "       tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]\n"
     "       tovik --replay-from NAME.jsonl DIR [--force]\n"
     "       tovik --version | --help\n"
@@ -51,6 +51,8 @@ const char kUsage[] =
     "               element of DIR) at SIGINT/SIGTERM (and on SIGHUP, going on)\n"
     "  --upstream HOST:PORT\n"
     "               the equipment a recording connects to\n"
+    "  --capture FILE\n"
+    "               write every HSMS frame and SECS-I block to FILE (pcapng) too\n"
     "  --force      replace files of a recording that exist already (without it\n"
     "               the run ends with status 1)\n"
     "  --replay-from NAME.jsonl DIR\n"
@@ -105,6 +107,7 @@ int main(int argc, char* argv[]) {
     QString recordDir;
     QString upstream;
     QString replayFrom;
+    QString capture;
     bool force = false;
     auto value = [&](int& i) -> const char* {
         if (i + 1 == argc) {
@@ -143,6 +146,8 @@ int main(int argc, char* argv[]) {
             upstream = QString::fromLocal8Bit(value(i));
         } else if (std::strcmp(arg, "--replay-from") == 0) {
             replayFrom = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--capture") == 0) {
+            capture = QString::fromLocal8Bit(value(i));
         } else if (std::strcmp(arg, "--force") == 0) {
             force = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
@@ -192,6 +197,7 @@ int main(int argc, char* argv[]) {
     options.upstreamHost = upstreamHost;
     options.upstreamPort = upstreamPort;
     options.force = force;
+    options.capturePath = capture;
     options.logToStdout = !options.windowed;
     if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");

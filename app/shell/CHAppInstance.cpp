@@ -13,6 +13,7 @@
 #include "messagebox.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include <clocale>
@@ -42,6 +43,8 @@ CHAppInstance::~CHAppInstance() {
     // The frame's form refers to the view and the document: it goes first.
     m_frame.reset();
     m_script.reset();
+    if (m_view)
+        m_view->SetCapture(nullptr);
     m_stdout.reset();
     m_view.reset();
     m_doc.reset();
@@ -119,18 +122,35 @@ bool CHAppInstance::InitInstance() {
     Settings settings = m_app->settings();
     if (!m_options.recordDir.isEmpty()) {
         m_recording = std::make_unique<CHRecording>(m_options.recordDir);
-        const QStringList existing = m_recording->existingFiles(false);
+        const QStringList existing = m_recording->existingFiles(true);
         if (!existing.isEmpty() && !m_options.force) {
             showMessageBox(QStringLiteral("The recording would replace files that exist (--force replaces them)"),
                            m_frame.get(), existing.join(QLatin1Char('\n')));
             return false;
         }
+        QDir().mkpath(m_options.recordDir);
         // A proxy: the host's passive side as the settings say, nothing
         // answered but the session.
         settings.Protocol = 0;
         settings.Server = true;
         settings.CheckDeviceID = false;
         m_view->StartRecording(m_options.upstreamHost, m_options.upstreamPort, *m_recording);
+    }
+    // The capture: the command line's, else the recording's, else the settings'.
+    QString capturePath = m_options.capturePath;
+    if (capturePath.isEmpty() && m_recording)
+        capturePath = m_recording->path("pcapng");
+    if (capturePath.isEmpty())
+        capturePath = settings.CaptureFile;
+    if (!capturePath.isEmpty()) {
+        m_capture = std::make_unique<capture::PcapngWriter>();
+        std::string error;
+        if (!m_capture->open(capturePath.toStdString(), error)) {
+            showMessageBox(QStringLiteral("Cannot write the capture file %1").arg(capturePath), m_frame.get(),
+                           QString::fromStdString(error));
+            return false;
+        }
+        m_view->SetCapture(m_capture.get());
     }
     m_view->ApplySettings(settings);
     m_view->OnInitialUpdate();
@@ -181,6 +201,8 @@ bool CHAppInstance::WriteRecording() {
         m_view->AddText(QStringLiteral("Recording not written: %1"), error);
         return false;
     }
+    if (m_capture)
+        m_capture->flush();
     m_view->AddText(QStringLiteral("Recording written to %1 (%2 messages)."), m_recording->dir(),
                     QString::number(m_recording->journal().size()));
     return true;

@@ -5,6 +5,8 @@
 // engine and its first initial update, and, when windowed, the main frame
 // with its splash and the saved window rectangle. The window is the only
 // difference between the two.
+#include "pcapng.h"
+
 #include <QString>
 
 #include <memory>
@@ -35,6 +37,7 @@ struct CHStartOptions {
     QString upstreamHost;
     int upstreamPort = 0;
     bool force = false;
+    QString capturePath; // --capture FILE, or empty
 };
 
 class CHAppInstance {
@@ -78,6 +81,7 @@ private:
     std::unique_ptr<CHScriptEngine> m_script;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<CHRecording> m_recording;
+    std::unique_ptr<capture::PcapngWriter> m_capture;
     QString m_startDocument;
     bool m_ownsTheApp = false;
 };

@@ -319,6 +319,8 @@ void CVeltHsms::readAvailable(quint64 id) {
                                       static_cast<qint64>(m_readBuffer.size()));
         if (n <= 0)
             break;
+        if (m_capture)
+            capture(*link, true, m_readBuffer.data(), static_cast<std::size_t>(n));
         link->core.receive(m_readBuffer.data(), static_cast<std::size_t>(n), nowMs());
         // A partial message left after messages completed is a new one.
         const std::uint64_t completed = link->core.framesCompleted();
@@ -436,6 +438,8 @@ void CVeltHsms::dropLink(quint64 id, bool graceful) {
             return;
     }
     const bool wasNamed = sendTarget() == link;
+    if (m_capture)
+        capture(*link, false, nullptr, 0, true);
     const auto at = std::find_if(m_links.begin(), m_links.end(),
                                  [&](const auto& l) { return l.get() == link; });
     const std::unique_ptr<Link> gone = std::move(*at);
@@ -630,6 +634,8 @@ bool CVeltHsms::writeOutput(Link& link) {
               QStringLiteral("the socket refused the message: %1").arg(socket->errorString()));
         return false;
     }
+    if (m_capture)
+        capture(link, false, out.data(), out.size());
     const quint64 id = link.id;
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
@@ -641,6 +647,20 @@ bool CVeltHsms::writeOutput(Link& link) {
     armTimer();
     updateState();
     return true;
+}
+
+void CVeltHsms::capture(const Link& link, bool received, const std::uint8_t* data, std::size_t size, bool closed) {
+    using tovik::capture::Endpoint;
+    const Endpoint local{link.socket->localAddress().toIPv4Address(), link.socket->localPort()};
+    const Endpoint peer{QHostAddress(link.address).toIPv4Address(), static_cast<quint16>(link.port)};
+    // The side that connected is the TCP client.
+    const Endpoint& client = link.passive ? peer : local;
+    const Endpoint& server = link.passive ? local : peer;
+    const std::int64_t now = tovik::capture::PcapngWriter::nowMicros();
+    if (closed)
+        m_capture->tcpClosed(client, server, now);
+    else
+        m_capture->tcp(client, server, received == link.passive, data, size, now);
 }
 
 quint64 CVeltHsms::TargetLink() const {

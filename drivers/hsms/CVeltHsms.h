@@ -48,6 +48,7 @@
 //   -6 T5 and -5 T3 are not raised by this driver (no reconnection, and reply
 //      supervision belongs to the program).
 #include "hsms_link.h"
+#include "pcapng.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -145,6 +146,9 @@ public:
     bool HasLink(quint64 id) const { return find(id) != nullptr; }
     // Drops that connection after its queued sends; false when it is gone.
     bool DisconnectLink(quint64 id);
+    // Every byte each connection reads and writes also goes to this capture
+    // (null: none); the caller keeps it alive while the driver has it.
+    void SetCapture(tovik::capture::PcapngWriter* capture) { m_capture = capture; }
 
 Q_SIGNALS:
     void MessageReceived(const QString& address, int port, const QString& hex);
@@ -183,6 +187,7 @@ private:
     tovik::hsms::LinkConfig configFor(bool passive) const;
     static short failureCode(tovik::hsms::LinkEvent::Failure failure);
     void raise(const Link* link, short code, const QString& detail);
+    void capture(const Link& link, bool received, const std::uint8_t* data, std::size_t size, bool closed = false);
 
     QString m_remoteAddress;
     int m_remotePort = 5000;
@@ -196,6 +201,7 @@ private:
 
     int m_maxClients = 16;
 
+    tovik::capture::PcapngWriter* m_capture = nullptr;
     QTcpServer* m_server = nullptr;
     // Open connections; a link's id is never reused, so a handler that
     // raised an event looks its link up again to learn whether it survived.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QStandardPaths>
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -138,6 +140,41 @@ std::vector<std::string> ask(RawHost& host, unsigned systemBase) {
     return bodies;
 }
 
+// tshark's view of a capture with HSMS decoded on the given ports: the
+// fields asked for, one line per packet; nothing when tshark is not installed.
+std::optional<std::string> tshark(const QString& file, const std::vector<int>& ports, const QString& filter,
+                                  const QStringList& fields) {
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (exe.isEmpty())
+        return std::nullopt;
+    QStringList args{QStringLiteral("-r"), file, QStringLiteral("-Y"), filter, QStringLiteral("-T"),
+                     QStringLiteral("fields"), QStringLiteral("-E"), QStringLiteral("occurrence=a")};
+    for (int port : ports)
+        args << QStringLiteral("-d") << QStringLiteral("tcp.port==%1,hsms").arg(port);
+    for (const QString& f : fields)
+        args << QStringLiteral("-e") << f;
+    QProcess p;
+    p.start(exe, args);
+    p.waitForFinished(60000);
+    return p.readAllStandardOutput().toStdString();
+}
+
+// The values tshark printed, commas and line ends alike separating them.
+std::vector<std::string> values(const std::string& text) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : text) {
+        if (c == ',' || c == '\n') {
+            if (!cur.empty())
+                out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
@@ -202,6 +239,21 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     EXPECT_NE(ini.find("LocalPortNumber=" + std::to_string(s.localPort)), std::string::npos) << ini;
     for (const char* line : {"Server=1", "DeviceID=3", "T3=30000", "IPAddress=\n"})
         EXPECT_NE(ini.find(line), std::string::npos) << line << ini;
+
+    // The capture: both links, every data message decoded, nothing malformed
+    // and no TCP sequence trouble.
+    const QString pcap = dir + QStringLiteral("/line7.pcapng");
+    if (const auto bad = tshark(pcap, {s.localPort, equipment.port()}, QStringLiteral("_ws.malformed || tcp.analysis.flags"),
+                                {QStringLiteral("frame.number")})) {
+        EXPECT_EQ(*bad, "");
+        const auto data = tshark(pcap, {s.localPort, equipment.port()}, QStringLiteral("hsms"),
+                                 {QStringLiteral("hsms.header.stype")});
+        const std::vector<std::string> stypes = values(*data);
+        EXPECT_EQ(std::count(stypes.begin(), stypes.end(), "0"), long(2 * (2 * kRequests.size() + 4))) << *data;
+    } else {
+        std::printf("tshark is not installed: the capture is not decoded\n");
+        EXPECT_GT(QFileInfo(pcap).size(), 1000);
+    }
 
     // A second recording into the same folder stops at once without --force.
     {
