@@ -250,6 +250,11 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
                                  {QStringLiteral("hsms.header.stype")});
         const std::vector<std::string> stypes = values(*data);
         EXPECT_EQ(std::count(stypes.begin(), stypes.end(), "0"), long(2 * (2 * kRequests.size() + 4))) << *data;
+        // The host's S1F1 goes to Tovik's port, then to the equipment's.
+        const auto s1f1 = tshark(pcap, {s.localPort, equipment.port()},
+                                 QStringLiteral("hsms.header.stream == 1 && hsms.header.function == 1"),
+                                 {QStringLiteral("tcp.dstport")});
+        EXPECT_EQ(values(*s1f1), (std::vector<std::string>{std::to_string(s.localPort), std::to_string(equipment.port())}));
     } else {
         std::printf("tshark is not installed: the capture is not decoded\n");
         EXPECT_GT(QFileInfo(pcap).size(), 1000);
