@@ -44,6 +44,7 @@ void CTovikarView::StartRecording(const QString& host, int port, CHRecording& re
 void CTovikarView::SetCapture(capture::PcapngWriter* capture) {
     m_capture = capture;
     m_hsms.SetCapture(capture);
+    m_secs.SetCapture(capture);
     if (m_upstream)
         m_upstream->SetCapture(capture);
 }

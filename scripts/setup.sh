@@ -14,6 +14,8 @@ packages=(
     libgl-dev libxkbcommon-dev libx11-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth
+    # recordings' capture files are read back by tshark in the tests
+    tshark
 )
 source scripts/packages.sh
 install_missing "${packages[@]}"

@@ -343,6 +343,10 @@ void CVeltSecsI::pump() {
             for (uint8_t b : out)
                 Q_EMIT ByteTraced(static_cast<short>(b), false);
         }
+        if (m_capture)
+            for (const auto& block : m_core.takeBlocks())
+                m_capture->secsBlock(block.received, block.bytes.data(), block.bytes.size(),
+                                     tovik::capture::PcapngWriter::nowMicros());
         for (LineEvent& ev : m_core.takeEvents()) {
             switch (ev.kind) {
             case LineEvent::Kind::MessageReceived:

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 
+#include "pcapng.h"
 #include "secsi_line.h"
 
 class QIODevice;
@@ -54,6 +55,11 @@ public:
     // closed; meanwhile the port reads back open. 0: a lost line stays closed.
     int GetReconnectInterval() const { return m_reconnectMs; }
     void SetReconnectInterval(int ms);
+    // Every block also goes to this capture (null: none); the caller keeps it alive.
+    void SetCapture(tovik::capture::PcapngWriter* capture) {
+        m_capture = capture;
+        m_core.setKeepBlocks(capture != nullptr);
+    }
 
     bool GetPortOpen() const;
     // Opening reads back true only when the line is usable; a failure raises
@@ -105,6 +111,7 @@ private:
 
     tovik::secsi::LineConfig m_cfg;
     tovik::secsi::LineCore m_core;
+    tovik::capture::PcapngWriter* m_capture = nullptr;
     int m_t3Ms = 45000;
     short m_portIndex = 0;
     int m_baud = 9600;

@@ -257,6 +257,8 @@ void LineCore::sendEnq(Millis now) {
 void LineCore::sendBlock(Millis now) {
     const std::vector<uint8_t> frame = frameBlock(m_queue.front().message, m_blockIndex, m_cfg.master);
     m_out.insert(m_out.end(), frame.begin(), frame.end());
+    if (m_keepBlocks)
+        m_blocks.push_back({false, std::vector<uint8_t>(frame.begin() + 1, frame.end() - 2)});
     setState(LineState::WaitAck, now + m_cfg.t2Ms);
 }
 
@@ -325,6 +327,8 @@ void LineCore::blockComplete(Millis now) {
         put(kNak);
     } else {
         put(kAck);
+        if (m_keepBlocks)
+            m_blocks.push_back({true, std::vector<uint8_t>(m_block.begin(), m_block.begin() + m_blockLength)});
         acceptBlock(m_block.data(), m_blockLength, now);
     }
     m_block.clear();

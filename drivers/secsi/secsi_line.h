@@ -7,6 +7,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "secsi_block.h"
@@ -78,6 +79,15 @@ public:
 
     std::vector<uint8_t> takeOutput();
     std::vector<LineEvent> takeEvents();
+    // Blocks (header and data, without length byte and checksum) as they
+    // crossed the line, received ones once they checked good; kept only while
+    // switched on.
+    struct BlockRecord {
+        bool received;
+        std::vector<uint8_t> bytes;
+    };
+    void setKeepBlocks(bool on) { m_keepBlocks = on; }
+    std::vector<BlockRecord> takeBlocks() { return std::exchange(m_blocks, {}); }
 
     LineState state() const { return m_state; }
     std::size_t pendingSends() const { return m_queue.size(); }
@@ -133,6 +143,8 @@ private:
     bool m_noiseReported = false;
 
     std::vector<uint8_t> m_out;
+    bool m_keepBlocks = false;
+    std::vector<BlockRecord> m_blocks;
     std::vector<LineEvent> m_events;
 };
 
