@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QStandardPaths>
+
 using namespace harness;
 
 namespace {
@@ -191,9 +194,17 @@ TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     SecsLine line;
     Settings s;
     s.invokeEvent = true;
+    // Both sides also go to a capture file (it outlives the engine), read
+    // back by tshark at the end.
+    QTemporaryDir captureDir;
+    const QString file = captureDir.filePath(QStringLiteral("bridge.pcapng"));
+    tovik::capture::PcapngWriter capture;
+    std::string error;
+    ASSERT_TRUE(capture.open(file.toStdString(), error)) << error;
     Engine e;
     RawHost host;
     ASSERT_NO_FATAL_FAILURE(startBridge(line, e, s, host));
+    e.view->SetCapture(&capture);
 
     // A control message is relayed, not answered.
     const std::string linktest = header(0xffff, 0, 0, 0x0102, 5);
@@ -221,6 +232,23 @@ TEST(Bridge, RelaysBothWaysUnchangedWithEventMessages) {
     EXPECT_EQ(*back, header(0, 0x01, 2, 0x0304) + "2100");
     EXPECT_TRUE(e.view->SentPrimaries.IsEmpty());
     EXPECT_TRUE(e.view->ReceivedPrimaries.IsEmpty());
+
+    capture.flush();
+    const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+    if (tshark.isEmpty()) {
+        std::printf("tshark is not installed: the bridge's capture is not decoded\n");
+        return;
+    }
+    // Each SECS-I block one USER0 record: direction byte, then the block.
+    QProcess p;
+    p.start(tshark, {QStringLiteral("-r"), file, QStringLiteral("-d"),
+                     QStringLiteral("tcp.port==%1,hsms").arg(s.localPort), QStringLiteral("-V")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const std::string out = p.readAllStandardOutput().toStdString();
+    EXPECT_EQ(out.find("Malformed"), std::string::npos) << out;
+    EXPECT_NE(out.find("System Bytes: 772"), std::string::npos) << out; // the HSMS side decoded
+    EXPECT_NE(out.find("Data: 0180078101800100000304a100\n"), std::string::npos) << out; // sent block
+    EXPECT_NE(out.find("Data: 00000001028001000003042100\n"), std::string::npos) << out; // received block
 }
 
 // Tovik between a standard HSMS host and SECS-I equipment: Tovik is the
