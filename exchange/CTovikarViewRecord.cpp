@@ -112,7 +112,6 @@ void CTovikarView::onUpstreamConnection(const QString& address, int port, bool c
 }
 
 void CTovikarView::relayFromHost(const QByteArray& message) {
-    m_recording->add({QDateTime::currentDateTimeUtc(), true, m_hsms.GetListeningPort(), message});
     if (!m_upstreamSelected) {
         if (!m_equipmentOutageTold) {
             m_equipmentOutageTold = true;
@@ -121,6 +120,7 @@ void CTovikarView::relayFromHost(const QByteArray& message) {
         }
         return;
     }
+    m_recording->add({QDateTime::currentDateTimeUtc(), true, m_hsms.GetListeningPort(), message});
     UpstreamSide side(m_logUpstream);
     m_upstream->SendMessage(message);
     LogMessage(QStringLiteral("Send"));

@@ -8,6 +8,8 @@
 
 #include <QStandardPaths>
 
+#include <csignal>
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -59,7 +61,7 @@ const std::string kS5F1 = "0103" "210104" "b10400000005" "4104" "484f4f54";  // 
 // and the table above; after S2F41 it sends S6F11 and S5F1 on its own.
 class RawEquipment {
 public:
-    RawEquipment() : m_thread([this] { run(); }) {}
+    explicit RawEquipment(int port = 0) : m_listener(port), m_thread([this] { run(); }) {}
     ~RawEquipment() {
         m_stop = true;
         m_thread.join();
@@ -285,4 +287,60 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     EXPECT_EQ(host.recv(), header(kDevice, 1, 4, 0x6000) + "0101b10400000064");
     replay.terminate();
     replay.waitForFinished();
+}
+
+// The equipment missing at first: the host's messages get nothing, the log
+// says so once, and the recording goes on when the equipment comes; a host
+// that leaves and comes back finds the equipment's link as it was. SIGHUP
+// writes the files and goes on; --replay-from makes them again from the journal.
+TEST(Record, OutageIsToldOnceThenRelayResumesAndReplayFromRemakesTheFiles) {
+    const int equipmentPort = freePort();
+    QTemporaryDir parent;
+    const QString dir = parent.filePath(QStringLiteral("late"));
+    Settings s;
+    s.localPort = freePort();
+    s.timeOutExtra = "T5=100\n";
+    Tovik recorder(s, kDocument, true, {},
+                   {QStringLiteral("--record"), dir, QStringLiteral("--upstream"),
+                    QStringLiteral("localhost:%1").arg(equipmentPort)});
+    ASSERT_TRUE(recorder.waitLine("HSMS port has been opened successfully.")) << recorder.err();
+    {
+        RawHost host;
+        ASSERT_TRUE(host.connect(s.localPort));
+        ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x11)));
+        EXPECT_FALSE(host.recv(600)); // several attempts meanwhile
+    }
+    EXPECT_EQ(recorder.countPrefix("Recording: the equipment"), 1u) << recorder.out();
+
+    RawEquipment equipment(equipmentPort);
+    ASSERT_TRUE(recorder.waitLine("Recording: the equipment is back; relaying again.")) << recorder.out();
+    RawHost host;
+    ASSERT_TRUE(host.connect(s.localPort));
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x12)));
+    EXPECT_EQ(host.recv(), header(0, 1, 2, 0x12) + equipmentReply(1, 1, ""));
+    EXPECT_EQ(recorder.countPrefix("Connected with 127.0.0.1(" + std::to_string(equipmentPort) + ") (equipment)"), 1u);
+
+    ::kill(static_cast<pid_t>(recorder.proc.processId()), SIGHUP);
+    ASSERT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (2 messages).")) << recorder.out();
+    const std::string tvkm = readText(dir + QStringLiteral("/late.tvkm"));
+    EXPECT_NE(tvkm.find("'S1F2'"), std::string::npos) << tvkm;
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x13)));
+    EXPECT_EQ(host.recv(), header(0, 1, 2, 0x13) + equipmentReply(1, 1, ""));
+    EXPECT_EQ(recorder.terminate(), 0);
+    EXPECT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (4 messages)."));
+
+    // The journal alone makes the same document again, only with --force.
+    QFile::remove(dir + QStringLiteral("/late.tvkm"));
+    QFile::copy(dir + QStringLiteral("/late.jsonl"), parent.filePath(QStringLiteral("edited.jsonl")));
+    QProcess replay;
+    replay.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--replay-from"), parent.filePath(QStringLiteral("edited.jsonl")), dir});
+    ASSERT_TRUE(replay.waitForFinished(20000));
+    EXPECT_EQ(replay.exitCode(), 1) << "late.js and late.ini exist";
+    replay.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--replay-from"), parent.filePath(QStringLiteral("edited.jsonl")), dir,
+                                             QStringLiteral("--force")});
+    ASSERT_TRUE(replay.waitForFinished(20000));
+    EXPECT_EQ(replay.exitCode(), 0) << replay.readAllStandardError().toStdString();
+    const std::string again = readText(dir + QStringLiteral("/late.tvkm"));
+    EXPECT_NE(again.find("'S1F2'"), std::string::npos) << again;
+    EXPECT_NE(again.find("seen 2 time(s)"), std::string::npos) << again;
 }
