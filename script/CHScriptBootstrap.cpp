@@ -35,13 +35,10 @@ const caught = (fn) => function (...args) {
 };
 
 function parsePattern(pattern) {
-    const text = String(pattern).toUpperCase();
-    if (text === '*')
-        return { stream: -1, func: -1 };
-    const m = /^S(\d+|\*)F(\d+|\*)$/.exec(text);
-    if (!m)
+    const p = host.pattern(String(pattern));
+    if (p === null)
         throw new Error(`bad message pattern "${pattern}" (S1F1, S6F*, S*F* or *)`);
-    return { stream: m[1] === '*' ? -1 : Number(m[1]), func: m[2] === '*' ? -1 : Number(m[2]) };
+    return p;
 }
 
 const msgPrototype = {

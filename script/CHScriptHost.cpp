@@ -1,5 +1,7 @@
 #include "CHScriptHost.h"
 
+#include "CHMessagePattern.h"
+
 #include "CHMsgHeader.h"
 #include "CHScriptEngine.h"
 #include "CTovikarDoc.h"
@@ -258,6 +260,16 @@ void CHScriptHost::exit(int code) {
 QJSValue CHScriptHost::body(const QString& hex) {
     m_codec.SetHexMessage(hex.toStdString());
     return ScriptBody(m_js, m_codec);
+}
+
+QJSValue CHScriptHost::pattern(const QString& text) {
+    const std::optional<CHMessagePattern> p = CHMessagePattern::Parse(text);
+    if (!p)
+        return QJSValue(QJSValue::NullValue);
+    QJSValue o = m_js.newObject();
+    o.setProperty(QStringLiteral("stream"), p->stream);
+    o.setProperty(QStringLiteral("func"), p->function);
+    return o;
 }
 
 QString CHScriptHost::sml(const QString& hex) {

@@ -3,7 +3,7 @@
 // `tovik` object (Q_INVOKABLE methods the bootstrap calls as `host.*`), its
 // timers and the sends that still wait for a reply. Reloading makes a new
 // host, so nothing of an old script survives.
-#include "CVeltSecsII.h"
+#include "CHItemTree.h"
 
 #include <QJSEngine>
 #include <QJSValue>
@@ -23,11 +23,6 @@ class CHScriptEngine;
 class CTovikarView;
 
 // The codec with its message open to reading, for the item tree.
-class CHScriptCodec : public CVeltSecsII {
-public:
-    using CVeltSecsII::message;
-};
-
 class CHScriptHost : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +59,8 @@ public:
     Q_INVOKABLE void watch() { m_watching = true; }
     Q_INVOKABLE QJSValue body(const QString& hex);
     Q_INVOKABLE QString sml(const QString& hex);
+    // {stream, func} with -1 for any, or null: the same patterns as the control API's.
+    Q_INVOKABLE QJSValue pattern(const QString& text);
     // The text of a file in the document's folder, for tovik.readJson;
     // throws for a name that leads out of it or a file that cannot be read.
     Q_INVOKABLE QString readText(const QString& name);
