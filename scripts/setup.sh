@@ -14,6 +14,7 @@ packages=(
     libgl-dev libxkbcommon-dev libx11-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth
+    qt6-httpserver-dev qt6-websockets-dev python3-websocket
 )
 source scripts/packages.sh
 install_missing "${packages[@]}"

@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 10> kReadOnly{{
+const std::array<SettingRef, 14> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -69,6 +69,10 @@ const std::array<SettingRef, 10> kReadOnly{{
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},
     {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
+    {"Api", "Port", &Settings::ApiPort},
+    {"Api", "Address", &Settings::ApiAddress},
+    {"Api", "TokenFile", &Settings::ApiTokenFile},
+    {"Api", "JournalSize", &Settings::ApiJournalSize},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

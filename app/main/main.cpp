@@ -16,7 +16,8 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE]\n"
+    "             [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -39,6 +40,12 @@ const char kUsage[] =
     "  --script FILE\n"
     "               run this reply script (JavaScript) instead of NAME.js beside\n"
     "               NAME.tvkm or the File value of the [Script] settings\n"
+    "  --api [ADDRESS:]PORT\n"
+    "               serve the HTTP/JSON control API on PORT (0: any free port,\n"
+    "               named on the event log) at ADDRESS (default 127.0.0.1)\n"
+    "  --api-token-file FILE\n"
+    "               every API request must carry \"Authorization: Bearer TOKEN\"\n"
+    "               with the token in FILE; needed for a non-loopback ADDRESS\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -63,6 +70,8 @@ int main(int argc, char* argv[]) {
     bool keepGoing = false;
     QString document;
     QString script;
+    QString api;
+    QString apiTokenFile;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -87,6 +96,12 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             script = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--api") == 0 || std::strcmp(arg, "--api-token-file") == 0) {
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "tovik: %s needs a value\n%s", arg, kUsage);
+                return 2;
+            }
+            (arg[5] == '\0' ? api : apiTokenFile) = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -106,6 +121,8 @@ int main(int argc, char* argv[]) {
     tovik::CHStartOptions options;
     options.documentPath = document;
     options.scriptPath = script;
+    options.api = api;
+    options.apiTokenFile = apiTokenFile;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;

@@ -1,0 +1,382 @@
+#include "CHApiServer.h"
+
+#include "CHApiJson.h"
+#include "CHItemTree.h"
+#include "CHMessagePattern.h"
+#include "CHScriptEngine.h"
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+#include "message.h"
+#include "qbytetext.h"
+
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace tovik {
+
+namespace {
+QByteArray methodName(QHttpServerRequest::Method method) {
+    switch (method) {
+    case QHttpServerRequest::Method::Get: return "GET";
+    case QHttpServerRequest::Method::Put: return "PUT";
+    case QHttpServerRequest::Method::Delete: return "DELETE";
+    case QHttpServerRequest::Method::Post: return "POST";
+    case QHttpServerRequest::Method::Head: return "HEAD";
+    case QHttpServerRequest::Method::Options: return "OPTIONS";
+    case QHttpServerRequest::Method::Patch: return "PATCH";
+    default: return "OTHER";
+    }
+}
+
+QByteArray header(const QHttpServerRequest& request, const QByteArray& name) {
+    for (const auto& [key, value] : request.headers())
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+// A whole decimal number from a query value, or nothing.
+std::optional<qint64> number(const QUrlQuery& query, const QString& key) {
+    if (!query.hasQueryItem(key))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = query.queryItemValue(key).toLongLong(&ok);
+    if (!ok || v < 0)
+        return -1;
+    return v;
+}
+} // namespace
+
+void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
+    if (answered)
+        return;
+    answered = true;
+    if (!socket)
+        return; // the client went away while we waited
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    responder.write(doc.toJson(QJsonDocument::Compact), QByteArrayLiteral("application/json"), status);
+}
+
+CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
+    : QAbstractHttpServer(parent), m_view(view), m_script(script) {
+    m_routes = routes();
+    connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
+    connect(&view, &CTovikarView::SentPrimaryTimedOut, this, &CHApiServer::onTimedOut);
+}
+
+CHApiServer::~CHApiServer() {
+    for (Waiter& w : m_waiters)
+        delete w.timer;
+}
+
+std::vector<CHApiServer::Route> CHApiServer::routes() {
+    auto bind = [this](void (CHApiServer::*fn)(const CallPtr&)) {
+        return [this, fn](const CallPtr& call) { (this->*fn)(call); };
+    };
+    return {
+        {"GET", QStringLiteral("/api/status"), bind(&CHApiServer::status)},
+        {"GET", QStringLiteral("/api/messages"), bind(&CHApiServer::messages)},
+        {"DELETE", QStringLiteral("/api/messages"), bind(&CHApiServer::clearMessages)},
+        {"GET", QStringLiteral("/api/messages/count"), bind(&CHApiServer::countMessages)},
+        {"GET", QStringLiteral("/api/messages/wait"), bind(&CHApiServer::waitMessage)},
+        {"POST", QStringLiteral("/api/send"), bind(&CHApiServer::send)},
+    };
+}
+
+QStringList CHApiServer::RouteNames() const {
+    QStringList names;
+    for (const Route& r : m_routes)
+        names << QString::fromLatin1(r.method) + QLatin1Char(' ') + r.path;
+    return names;
+}
+
+bool CHApiServer::Start(const QHostAddress& address, quint16 port, QString* error) {
+    m_port = listen(address, port);
+    if (m_port == 0) {
+        if (error)
+            *error = QStringLiteral("cannot listen on %1:%2").arg(address.toString()).arg(port);
+        return false;
+    }
+    m_view.AddText(QStringLiteral("API listening on %1:%2").arg(address.toString()).arg(m_port));
+    return true;
+}
+
+bool CHApiServer::matchPath(const QString& pattern, const QString& path, QStringList& args) {
+    const QStringList want = pattern.split(QLatin1Char('/'));
+    const QStringList have = path.split(QLatin1Char('/'));
+    if (want.size() != have.size())
+        return false;
+    QStringList found;
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        if (want[i].startsWith(QLatin1Char('{'))) {
+            if (have[i].isEmpty())
+                return false;
+            found << have[i];
+        } else if (want[i] != have[i]) {
+            return false;
+        }
+    }
+    args = found;
+    return true;
+}
+
+bool CHApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    auto call = std::make_shared<Call>(Call{makeResponder(request, socket), socket, {}, request.query(), {}});
+    if (!m_token.isEmpty() && header(request, "Authorization") != "Bearer " + m_token) {
+        call->fail(Status::Unauthorized, QStringLiteral("missing or wrong bearer token"));
+        return true;
+    }
+    if (request.body().size() > kMaxBody) {
+        call->fail(Status::PayloadTooLarge, QStringLiteral("request body over 16 MiB"));
+        return true;
+    }
+    call->body = request.body();
+    const QString path = request.url().path();
+    const QByteArray method = methodName(request.method());
+    bool pathKnown = false;
+    for (const Route& r : m_routes) {
+        QStringList args;
+        if (!matchPath(r.path, path, args))
+            continue;
+        pathKnown = true;
+        if (r.method != method)
+            continue;
+        call->args = args;
+        r.handler(call);
+        return true;
+    }
+    if (pathKnown)
+        call->fail(Status::MethodNotAllowed, QStringLiteral("method not allowed here"));
+    else
+        call->fail(Status::NotFound, QStringLiteral("no such resource"));
+    return true;
+}
+
+void CHApiServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+    makeResponder(request, socket)
+        .write(QByteArrayLiteral("{\"error\":\"no such resource\"}"), QByteArrayLiteral("application/json"),
+               Status::NotFound);
+}
+
+bool CHApiServer::objectFrom(const CallPtr& call, QJsonObject& object) {
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(call->body, &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject()) {
+        call->fail(Status::BadRequest, err.error != QJsonParseError::NoError
+                                           ? QStringLiteral("malformed JSON: %1").arg(err.errorString())
+                                           : QStringLiteral("a JSON object was expected"));
+        return false;
+    }
+    object = doc.object();
+    return true;
+}
+
+bool CHApiServer::filterFrom(const CallPtr& call, quint64& since, CHMessageJournal::Match& match) {
+    const QUrlQuery& q = call->query;
+    since = 0;
+    if (const auto v = number(q, QStringLiteral("since"))) {
+        if (*v < 0) {
+            call->fail(Status::BadRequest, QStringLiteral("since: a whole number was expected"));
+            return false;
+        }
+        since = static_cast<quint64>(*v);
+    }
+    std::optional<CHMessagePattern> sf;
+    if (q.hasQueryItem(QStringLiteral("sf"))) {
+        sf = CHMessagePattern::Parse(q.queryItemValue(QStringLiteral("sf")));
+        if (!sf) {
+            call->fail(Status::BadRequest, QStringLiteral("sf: S1F1, S6F*, S*F* or * was expected"));
+            return false;
+        }
+    }
+    int dir = -1;
+    if (q.hasQueryItem(QStringLiteral("dir"))) {
+        const QString d = q.queryItemValue(QStringLiteral("dir"));
+        dir = d == QStringLiteral("in") ? CHJournalEntry::In : d == QStringLiteral("out") ? CHJournalEntry::Out : -2;
+        if (dir == -2) {
+            call->fail(Status::BadRequest, QStringLiteral("dir: in or out was expected"));
+            return false;
+        }
+    }
+    int port = -1;
+    if (const auto v = number(q, QStringLiteral("port"))) {
+        if (*v < 0 || *v > 1) {
+            call->fail(Status::BadRequest, QStringLiteral("port: 0 (SECS-I) or 1 (HSMS) was expected"));
+            return false;
+        }
+        port = static_cast<int>(*v);
+    }
+    match = [sf, dir, port](const CHJournalEntry& e) {
+        return (!sf || (e.sType() == 0 && sf->Matches(e.stream(), e.function()))) &&
+               (dir < 0 || e.direction == dir) && (port < 0 || e.port == port);
+    };
+    return true;
+}
+
+void CHApiServer::status(const CallPtr& call) {
+    call->answer(StatusJson(m_view, m_script));
+}
+
+void CHApiServer::messages(const CallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!filterFrom(call, since, match))
+        return;
+    std::size_t limit = 0;
+    if (const auto v = number(call->query, QStringLiteral("limit"))) {
+        if (*v < 0)
+            return call->fail(Status::BadRequest, QStringLiteral("limit: a whole number was expected"));
+        limit = static_cast<std::size_t>(*v);
+    }
+    QJsonArray list;
+    for (const CHJournalEntry* e : m_view.Journal().Find(since, match, limit))
+        list.append(JournalEntryJson(*e));
+    call->answer(list);
+}
+
+void CHApiServer::countMessages(const CallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!filterFrom(call, since, match))
+        return;
+    call->answer(QJsonObject{{QStringLiteral("count"), static_cast<qint64>(m_view.Journal().Count(since, match))}});
+}
+
+void CHApiServer::clearMessages(const CallPtr& call) {
+    const auto dropped = static_cast<qint64>(m_view.Journal().Size());
+    m_view.Journal().Clear();
+    call->answer(QJsonObject{{QStringLiteral("deleted"), dropped}});
+}
+
+void CHApiServer::waitMessage(const CallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!filterFrom(call, since, match))
+        return;
+    int timeout = kDefaultWaitMs;
+    if (const auto v = number(call->query, QStringLiteral("timeout"))) {
+        if (*v < 0 || *v > kMaxWaitMs)
+            return call->fail(Status::BadRequest, QStringLiteral("timeout: 0 to %1 ms was expected").arg(kMaxWaitMs));
+        timeout = static_cast<int>(*v);
+    }
+    const auto found = m_view.Journal().Find(since, match, 1);
+    if (!found.empty())
+        return call->answer(JournalEntryJson(*found.front()));
+    Waiter w;
+    w.call = call;
+    w.match = std::move(match);
+    addWaiter(std::move(w), timeout, QStringLiteral("no matching message within %1 ms").arg(timeout));
+}
+
+void CHApiServer::send(const CallPtr& call) {
+    QJsonObject in;
+    if (!objectFrom(call, in))
+        return;
+    int port = CTovikarView::PortActiveTab;
+    if (in.contains(QStringLiteral("port"))) {
+        const QJsonValue p = in.value(QStringLiteral("port"));
+        if (!p.isDouble() || (p.toInt(-1) != 0 && p.toInt(-1) != 1))
+            return call->fail(Status::BadRequest, QStringLiteral("port: 0 (SECS-I) or 1 (HSMS) was expected"));
+        port = p.toInt();
+    }
+    CHOneMsg def;
+    if (in.value(QStringLiteral("definition")).isString()) {
+        const QString name = in.value(QStringLiteral("definition")).toString();
+        const CHOneMsg* found = m_view.Document().FindByName(BytesFromText(name));
+        if (!found)
+            return call->fail(Status::NotFound, FillOutside(QStringLiteral("no definition '%1'"), name));
+        def = *found;
+    } else if (in.value(QStringLiteral("sml")).isString()) {
+        def.m_strText = BytesFromText(in.value(QStringLiteral("sml")).toString());
+    } else {
+        return call->fail(Status::BadRequest, QStringLiteral("\"definition\" or \"sml\" was expected"));
+    }
+    if (def.m_bStructure) {
+        // Checked before anything goes: a text that does not load is not sent.
+        CHScriptCodec codec;
+        codec.SetSmlText(def.m_strText);
+        if (!codec.GetLastError().empty())
+            return call->fail(Status::BadRequest, TextFromBytes(codec.GetLastError()));
+        if (!codec.message().hasStreamFunction)
+            return call->fail(Status::BadRequest, QStringLiteral("the message has no stream and function"));
+    }
+    const bool hsms = m_view.GetSettings().Protocol == 0 ||
+                      (m_view.GetSettings().Protocol == 3 && port != CTovikarView::PortSecs);
+    if (hsms ? m_view.Hsms().GetState() < CVeltHsms::Connected : !m_view.SecsI().GetPortOpen())
+        return call->fail(Status::Conflict, QStringLiteral("the port is not connected"));
+    const quint64 id = m_view.SendDefinition(def, port);
+    const auto sent = m_view.Journal().Find(id ? id - 1 : m_view.Journal().LastId(), {}, 1);
+    if (id == 0 || sent.empty())
+        return call->fail(Status::Conflict, QStringLiteral("nothing was sent"));
+    const CHJournalEntry& out = *sent.front();
+    const bool wait = in.value(QStringLiteral("wait")).toBool(false);
+    if (!wait || !out.wbit() || out.function() % 2 == 0)
+        return call->answer(JournalEntryJson(out));
+    Waiter w;
+    w.call = call;
+    const quint32 system = out.systemBytes();
+    const int stream = out.stream();
+    const int function = out.function() + 1;
+    w.match = [system, stream, function](const CHJournalEntry& e) {
+        return e.direction == CHJournalEntry::In && e.systemBytes() == system && e.stream() == stream &&
+               e.function() == function;
+    };
+    w.expirySystemBytes = system;
+    w.expiryWatched = true;
+    // T3 answers first; the deadline only guards against a reply that never settles.
+    addWaiter(std::move(w), std::max(m_view.GetSettings().T3, 0) + 5000, QStringLiteral("no reply"));
+}
+
+void CHApiServer::addWaiter(Waiter waiter, int timeoutMs, const QString& timeoutError) {
+    auto* timer = new QTimer;
+    timer->setSingleShot(true);
+    waiter.timer = timer;
+    m_waiters.push_back(std::move(waiter));
+    connect(timer, &QTimer::timeout, this, [this, timer, timeoutError] {
+        for (auto it = m_waiters.begin(); it != m_waiters.end(); ++it) {
+            if (it->timer == timer) {
+                it->call->fail(Status::GatewayTimeout, timeoutError);
+                finishWaiter(it);
+                return;
+            }
+        }
+    });
+    timer->start(timeoutMs);
+}
+
+void CHApiServer::finishWaiter(std::list<Waiter>::iterator it) {
+    it->timer->deleteLater();
+    m_waiters.erase(it);
+}
+
+void CHApiServer::onAppended(const CHJournalEntry& entry) {
+    for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+        if (it->match && it->match(entry)) {
+            it->call->answer(JournalEntryJson(entry));
+            auto done = it++;
+            finishWaiter(done);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void CHApiServer::onTimedOut(const QString& hex) {
+    bool ok = false;
+    const quint32 system = hex.mid(12, 8).toUInt(&ok, 16);
+    if (!ok)
+        return;
+    for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+        if (it->expiryWatched && it->expirySystemBytes == system) {
+            it->call->fail(Status::GatewayTimeout, QStringLiteral("T3 time out: no reply"));
+            auto done = it++;
+            finishWaiter(done);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace tovik
