@@ -1,0 +1,197 @@
+// The control API of the running program, over real sockets: HTTP from the
+// test, a raw host on the HSMS port at the same time.
+#include "../engine/harness.h"
+#include "http_client.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+using namespace harness;
+
+namespace {
+
+QJsonValue json(const httptest::Response& r) {
+    const QJsonDocument d = QJsonDocument::fromJson(QByteArray::fromStdString(r.body));
+    return d.isArray() ? QJsonValue(d.array()) : QJsonValue(d.object());
+}
+
+struct Api : ::testing::Test {
+    Settings settings;
+    std::unique_ptr<Tovik> tovik;
+    RawHost host;
+    int api = 0;
+
+    void start(const QStringList& options = {QStringLiteral("--api"), QStringLiteral("0")}) {
+        settings.localPort = freePort();
+        tovik = std::make_unique<Tovik>(settings, kDocument, true, Tovik::Files{}, options);
+        const std::string prefix = "API listening on 127.0.0.1:";
+        ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix(prefix) == 1; })) << tovik->err();
+        for (const auto& l : tovik->lines())
+            if (l.rfind(prefix, 0) == 0)
+                api = std::stoi(l.substr(prefix.size()));
+        ASSERT_TRUE(tovik->waitLine("HSMS port has been opened successfully."));
+        ASSERT_TRUE(host.connect(settings.localPort));
+        ASSERT_TRUE(host.send(header(0xffff, 0, 0, 0x1001, 1)));
+        ASSERT_EQ(host.recv(), header(0xffff, 0, 0, 0x1001, 2));
+    }
+    httptest::Response get(const std::string& path, const std::string& headers = {}) {
+        return httptest::request(api, "GET", path, {}, headers);
+    }
+    httptest::Response post(const std::string& path, const std::string& body) {
+        return httptest::request(api, "POST", path, body);
+    }
+    QJsonArray messages(const std::string& query = {}) {
+        const auto r = get("/api/messages" + query);
+        EXPECT_EQ(r.status, 200) << r.body;
+        return json(r).toArray();
+    }
+};
+
+} // namespace
+
+TEST_F(Api, JournalHoldsBothWaysInOrderWithFiltersCountsWaitsAndDelete) {
+    start();
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
+    ASSERT_EQ(host.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
+
+    const QJsonArray all = messages();
+    ASSERT_EQ(all.size(), 4) << QJsonDocument(all).toJson().toStdString();
+    const char* dirs[] = {"in", "out", "in", "out"};
+    const int stypes[] = {1, 2, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const QJsonObject e = all[i].toObject();
+        EXPECT_EQ(e[QStringLiteral("direction")].toString().toStdString(), dirs[i]) << i;
+        EXPECT_EQ(e[QStringLiteral("sType")].toInt(), stypes[i]) << i;
+        EXPECT_EQ(e[QStringLiteral("port")].toInt(), 1);
+        if (i) {
+            EXPECT_GT(e[QStringLiteral("id")].toInteger(), all[i - 1].toObject()[QStringLiteral("id")].toInteger());
+        }
+    }
+    const QJsonObject primary = all[2].toObject();
+    EXPECT_EQ(primary[QStringLiteral("hex")].toString().toStdString(), header(0, 0x81, 1, 4));
+    EXPECT_EQ(primary[QStringLiteral("peer")].toString().toStdString(), "127.0.0.1:" + std::to_string(host.localPort()));
+    EXPECT_TRUE(primary[QStringLiteral("w")].toBool());
+    EXPECT_EQ(primary[QStringLiteral("systemBytes")].toInt(), 4);
+    EXPECT_TRUE(primary[QStringLiteral("time")].toString().endsWith(QLatin1Char('Z')));
+    const QJsonObject reply = all[3].toObject();
+    EXPECT_EQ(reply[QStringLiteral("hex")].toString().toStdString(), header(0, 0x01, 2, 4) + kS1F2Body);
+    const QJsonObject body = reply[QStringLiteral("body")].toObject();
+    EXPECT_EQ(body[QStringLiteral("type")].toString(), QStringLiteral("L"));
+    EXPECT_EQ(body[QStringLiteral("items")].toArray()[0].toObject()[QStringLiteral("value")].toString(), QStringLiteral("EQ"));
+    EXPECT_TRUE(reply[QStringLiteral("sml")].toString().contains(QStringLiteral("EQ")));
+
+    // Filters: the patterns leave control messages out; since, limit.
+    EXPECT_EQ(messages("?sf=S1F*&dir=out").size(), 1);
+    EXPECT_EQ(messages("?sf=s*f*").size(), 2);
+    EXPECT_EQ(messages("?dir=in&port=1").size(), 2);
+    EXPECT_EQ(messages("?port=0").size(), 0);
+    const qint64 second = all[1].toObject()[QStringLiteral("id")].toInteger();
+    const QJsonArray after = messages("?since=" + std::to_string(second) + "&limit=1");
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].toObject()[QStringLiteral("id")].toInteger(), all[2].toObject()[QStringLiteral("id")].toInteger());
+    EXPECT_EQ(json(get("/api/messages/count?sf=S1F2")).toObject()[QStringLiteral("count")].toInt(), 1);
+    EXPECT_EQ(get("/api/messages?sf=S1").status, 400);
+    EXPECT_EQ(get("/api/messages?dir=up").status, 400);
+
+    // A wait answered by a message that arrives after it began.
+    const std::string last = std::to_string(all[3].toObject()[QStringLiteral("id")].toInteger());
+    httptest::Call wait(api, "GET", "/api/messages/wait?sf=S1F3&dir=in&since=" + last + "&timeout=8000");
+    EXPECT_EQ(wait.finish(300).status, 0);
+    ASSERT_TRUE(host.send(header(0, 0x81, 3, 5)));
+    const auto waited = wait.finish();
+    ASSERT_EQ(waited.status, 200) << waited.body;
+    EXPECT_EQ(json(waited).toObject()[QStringLiteral("systemBytes")].toInt(), 5);
+    ASSERT_TRUE(host.recv()); // the automatic reply
+    // One already there answers at once; none within the timeout is 504.
+    EXPECT_EQ(get("/api/messages/wait?sf=S1F1").status, 200);
+    EXPECT_EQ(get("/api/messages/wait?sf=S7F1&timeout=200").status, 504);
+
+    const QJsonObject status = json(get("/api/status")).toObject();
+    const QJsonObject hsms = status[QStringLiteral("ports")].toObject()[QStringLiteral("hsms")].toObject();
+    EXPECT_TRUE(hsms[QStringLiteral("selected")].toBool());
+    ASSERT_EQ(hsms[QStringLiteral("hosts")].toArray().size(), 1);
+    EXPECT_EQ(hsms[QStringLiteral("hosts")].toArray()[0].toObject()[QStringLiteral("port")].toInt(), host.localPort());
+    const QJsonObject counters = status[QStringLiteral("counters")].toObject();
+    EXPECT_EQ(counters[QStringLiteral("messagesIn")].toInt(), 3);
+    EXPECT_EQ(counters[QStringLiteral("messagesOut")].toInt(), 3);
+    EXPECT_EQ(counters[QStringLiteral("repliesSent")].toInt(), 2);
+
+    EXPECT_EQ(httptest::request(api, "DELETE", "/api/messages").status, 200);
+    EXPECT_EQ(json(get("/api/messages/count")).toObject()[QStringLiteral("count")].toInt(), 0);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 6)));
+    ASSERT_TRUE(host.recv());
+    const QJsonArray fresh = messages();
+    ASSERT_EQ(fresh.size(), 2);
+    EXPECT_GT(fresh[0].toObject()[QStringLiteral("id")].toInteger(), all[3].toObject()[QStringLiteral("id")].toInteger());
+}
+
+TEST_F(Api, SendsByDefinitionOrSmlAndWaitsForTheReplyOrT3) {
+    settings.t3 = 1000;
+    start();
+    {
+        httptest::Call send(api, "POST", "/api/send", R"({"definition": "S1F1 Are You There", "wait": true})");
+        const auto sent = host.recv();
+        ASSERT_TRUE(sent);
+        ASSERT_EQ(sent->substr(4, 4), "8101");
+        const unsigned system = std::stoul(sent->substr(12, 8), nullptr, 16);
+        EXPECT_EQ(send.finish(300).status, 0);
+        ASSERT_TRUE(host.send(header(0, 0x01, 2, system), "0100"));
+        const auto r = send.finish();
+        ASSERT_EQ(r.status, 200) << r.body;
+        const QJsonObject reply = json(r).toObject();
+        EXPECT_EQ(reply[QStringLiteral("direction")].toString(), QStringLiteral("in"));
+        EXPECT_EQ(reply[QStringLiteral("f")].toInt(), 2);
+        EXPECT_EQ(reply[QStringLiteral("systemBytes")].toInteger(), system);
+    }
+    {
+        // No reply: T3 ends it with 504 and S9F9 naming the primary goes to the host.
+        httptest::Call send(api, "POST", "/api/send", R"({"sml": "s2f17w", "wait": true, "port": 1})");
+        const auto sent = host.recv();
+        ASSERT_TRUE(sent);
+        const auto r = send.finish();
+        EXPECT_EQ(r.status, 504) << r.body;
+        const auto s9f9 = host.recv();
+        ASSERT_TRUE(s9f9);
+        EXPECT_EQ(s9f9->substr(4, 4), "0909");
+        EXPECT_EQ(s9f9->substr(20), "210a" + sent->substr(0, 20));
+    }
+    const auto plain = post("/api/send", R"({"sml": "s6f11 <u4 7>"})");
+    ASSERT_EQ(plain.status, 200) << plain.body;
+    EXPECT_EQ(json(plain).toObject()[QStringLiteral("direction")].toString(), QStringLiteral("out"));
+    const auto s6f11 = host.recv();
+    ASSERT_TRUE(s6f11);
+    EXPECT_EQ(s6f11->substr(4, 4) + s6f11->substr(20), "060bb10400000007");
+
+    // Refused before anything goes out.
+    const qint64 before = json(get("/api/status")).toObject()[QStringLiteral("lastId")].toInteger();
+    const auto bad = post("/api/send", R"({"sml": "s1f1w <l"})");
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_NE(json(bad).toObject()[QStringLiteral("error")].toString().toStdString().find("missing"), std::string::npos) << bad.body;
+    EXPECT_EQ(post("/api/send", R"({"definition": "No Such"})").status, 404);
+    EXPECT_EQ(post("/api/send", R"({"sml": "s1f1w", "port": 7})").status, 400);
+    EXPECT_EQ(post("/api/send", R"({"sml": )").status, 400);
+    EXPECT_EQ(post("/api/send", std::string(16 * 1024 * 1024 + 1, ' ')).status, 413);
+    EXPECT_FALSE(host.recv(300));
+    EXPECT_EQ(json(get("/api/status")).toObject()[QStringLiteral("lastId")].toInteger(), before);
+    EXPECT_EQ(json(get("/api/status")).toObject()[QStringLiteral("counters")].toObject()[QStringLiteral("t3Expiries")].toInt(), 1);
+}
+
+TEST_F(Api, TokenIsRequiredWhenGivenAndForAnyAddressButLoopback) {
+    QTemporaryDir dir;
+    const QString token = dir.filePath(QStringLiteral("token"));
+    writeFile(token, "s3cret\n");
+    start({QStringLiteral("--api"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--api-token-file"), token});
+    EXPECT_EQ(get("/api/status").status, 401);
+    EXPECT_EQ(get("/api/status", "Authorization: Bearer wrong\r\n").status, 401);
+    EXPECT_EQ(get("/api/status", "Authorization: Bearer s3cret\r\n").status, 200);
+    EXPECT_EQ(get("/api/nothing", "Authorization: Bearer s3cret\r\n").status, 404);
+
+    Settings other;
+    other.localPort = freePort();
+    Tovik open(other, kDocument, true, {}, {QStringLiteral("--api"), QStringLiteral("0.0.0.0:0")});
+    EXPECT_EQ(open.exitCode(), 2);
+    EXPECT_NE(open.err().find("not loopback"), std::string::npos) << open.err();
+}
