@@ -153,6 +153,7 @@ TEST_F(Api, SendsByDefinitionOrSmlAndWaitsForTheReplyOrT3) {
         ASSERT_TRUE(sent);
         const auto r = send.finish();
         EXPECT_EQ(r.status, 504) << r.body;
+        EXPECT_TRUE(json(r).toObject()[QStringLiteral("error")].toString().contains(QStringLiteral("T3"))) << r.body;
         const auto s9f9 = host.recv();
         ASSERT_TRUE(s9f9);
         EXPECT_EQ(s9f9->substr(4, 4), "0909");
