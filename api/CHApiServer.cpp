@@ -6,6 +6,7 @@
 #include "CHScriptEngine.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
+#include "MsgDecode.h"
 #include "message.h"
 #include "qbytetext.h"
 
@@ -82,6 +83,14 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
         {"GET", QStringLiteral("/api/messages/count"), bind(&CHApiServer::countMessages)},
         {"GET", QStringLiteral("/api/messages/wait"), bind(&CHApiServer::waitMessage)},
         {"POST", QStringLiteral("/api/send"), bind(&CHApiServer::send)},
+        {"GET", QStringLiteral("/api/definitions"), bind(&CHApiServer::definitions)},
+        {"GET", QStringLiteral("/api/definitions/{name}"), bind(&CHApiServer::definition)},
+        {"PUT", QStringLiteral("/api/definitions/{name}"), bind(&CHApiServer::putDefinition)},
+        {"DELETE", QStringLiteral("/api/definitions/{name}"), bind(&CHApiServer::deleteDefinition)},
+        {"POST", QStringLiteral("/api/document/save"), bind(&CHApiServer::saveDocument)},
+        {"POST", QStringLiteral("/api/document/reload"), bind(&CHApiServer::reloadDocument)},
+        {"POST", QStringLiteral("/api/connect"), bind(&CHApiServer::connectPorts)},
+        {"POST", QStringLiteral("/api/disconnect"), bind(&CHApiServer::disconnectHost)},
     };
 }
 
@@ -105,7 +114,9 @@ bool CHApiServer::Start(const QHostAddress& address, quint16 port, QString* erro
 
 bool CHApiServer::matchPath(const QString& pattern, const QString& path, QStringList& args) {
     const QStringList want = pattern.split(QLatin1Char('/'));
-    const QStringList have = path.split(QLatin1Char('/'));
+    QStringList have = path.split(QLatin1Char('/'));
+    for (QString& part : have)
+        part = QUrl::fromPercentEncoding(part.toLatin1());
     if (want.size() != have.size())
         return false;
     QStringList found;
@@ -133,7 +144,8 @@ bool CHApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* s
         return true;
     }
     call->body = request.body();
-    const QString path = request.url().path();
+    // Split before decoding: a name may hold an encoded slash.
+    const QString path = request.url().path(QUrl::FullyEncoded);
     const QByteArray method = methodName(request.method());
     bool pathKnown = false;
     for (const Route& r : m_routes) {
@@ -327,6 +339,115 @@ void CHApiServer::send(const CallPtr& call) {
     w.expiryWatched = true;
     // T3 answers first; the deadline only guards against a reply that never settles.
     addWaiter(std::move(w), std::max(m_view.GetSettings().T3, 0) + 5000, QStringLiteral("no reply"));
+}
+
+namespace {
+QJsonObject definitionJson(const CHOneMsg& d) {
+    return QJsonObject{{QStringLiteral("name"), TextFromBytes(d.m_strName)},
+                       {QStringLiteral("type"), d.m_bStructure ? QStringLiteral("sml") : QStringLiteral("hex")},
+                       {QStringLiteral("text"), TextFromBytes(d.m_strText)},
+                       {QStringLiteral("comment"), TextFromBytes(d.m_strComment)},
+                       {QStringLiteral("s"), d.m_nStream},
+                       {QStringLiteral("f"), d.m_nFunction}};
+}
+} // namespace
+
+void CHApiServer::definitions(const CallPtr& call) {
+    QJsonArray list;
+    for (const auto& d : m_view.Document().m_msgList)
+        list.append(definitionJson(*d));
+    call->answer(list);
+}
+
+void CHApiServer::definition(const CallPtr& call) {
+    const CHOneMsg* d = m_view.Document().FindByName(BytesFromText(call->args.value(0)));
+    if (!d)
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("no definition '%1'"), call->args.value(0)));
+    call->answer(definitionJson(*d));
+}
+
+void CHApiServer::putDefinition(const CallPtr& call) {
+    QJsonObject in;
+    if (!objectFrom(call, in))
+        return;
+    if (!in.value(QStringLiteral("text")).isString())
+        return call->fail(Status::BadRequest, QStringLiteral("\"text\" was expected"));
+    const QString type = in.value(QStringLiteral("type")).toString(QStringLiteral("sml"));
+    if (type != QStringLiteral("sml") && type != QStringLiteral("hex"))
+        return call->fail(Status::BadRequest, QStringLiteral("type: sml or hex was expected"));
+    CHOneMsg entered;
+    entered.m_strName = BytesFromText(call->args.value(0));
+    entered.m_bStructure = type == QStringLiteral("sml");
+    entered.m_strText = BytesFromText(in.value(QStringLiteral("text")).toString());
+    entered.m_strComment = BytesFromText(in.value(QStringLiteral("comment")).toString());
+    // A text that does not load is refused, as the window's page refuses it.
+    CHScriptCodec codec;
+    if (entered.m_bStructure) {
+        codec.SetSmlText(entered.m_strText);
+    } else {
+        std::string digits;
+        for (const char c : entered.m_strText)
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+                digits += c;
+        codec.SetHexMessage(digits);
+    }
+    if (!codec.GetLastError().empty())
+        return call->fail(Status::BadRequest, TextFromBytes(codec.GetLastError()));
+
+    CTovikarDoc& doc = m_view.Document();
+    CHOneMsg* record = doc.FindByName(entered.m_strName);
+    const bool added = record == nullptr;
+    if (added) {
+        auto fresh = std::make_unique<CHOneMsg>(entered);
+        record = fresh.get();
+        doc.AddMessage(std::move(fresh));
+    } else {
+        *record = entered;
+    }
+    DecodeStreamFunction(*record, m_view.ScratchCodec());
+    doc.NoteEdited();
+    m_view.RefreshMessageList();
+    call->answer(definitionJson(*record), added ? Status::Created : Status::Ok);
+}
+
+void CHApiServer::deleteDefinition(const CallPtr& call) {
+    CTovikarDoc& doc = m_view.Document();
+    if (!doc.RemoveByName(BytesFromText(call->args.value(0))))
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("no definition '%1'"), call->args.value(0)));
+    doc.NoteEdited();
+    m_view.RefreshMessageList();
+    call->answer(QJsonObject{{QStringLiteral("deleted"), call->args.value(0)}});
+}
+
+void CHApiServer::saveDocument(const CallPtr& call) {
+    CTovikarDoc& doc = m_view.Document();
+    if (doc.GetPathName().isEmpty())
+        return call->fail(Status::Conflict, QStringLiteral("the document has no file yet"));
+    if (!doc.OnSaveDocument(doc.GetPathName()))
+        return call->fail(Status::Conflict, QStringLiteral("the document could not be saved"));
+    call->answer(QJsonObject{{QStringLiteral("path"), doc.GetPathName()}, {QStringLiteral("modified"), doc.IsModified()}});
+}
+
+void CHApiServer::reloadDocument(const CallPtr& call) {
+    CTovikarDoc& doc = m_view.Document();
+    if (doc.GetPathName().isEmpty())
+        return call->fail(Status::Conflict, QStringLiteral("the document has no file to read"));
+    if (!doc.OnOpenDocument(doc.GetPathName()))
+        return call->fail(Status::Conflict, QStringLiteral("the document could not be read"));
+    // Decoded now, so the next automatic reply already sees the file's definitions.
+    m_view.RefreshMessageList();
+    call->answer(QJsonObject{{QStringLiteral("path"), doc.GetPathName()},
+                             {QStringLiteral("definitions"), static_cast<qint64>(doc.m_msgList.size())}});
+}
+
+void CHApiServer::connectPorts(const CallPtr& call) {
+    m_view.OnConnect();
+    call->answer(StatusJson(m_view, m_script));
+}
+
+void CHApiServer::disconnectHost(const CallPtr& call) {
+    m_view.OnDisconnect();
+    call->answer(StatusJson(m_view, m_script));
 }
 
 void CHApiServer::addWaiter(Waiter waiter, int timeoutMs, const QString& timeoutError) {

@@ -90,6 +90,14 @@ private:
     void clearMessages(const CallPtr& call);
     void waitMessage(const CallPtr& call);
     void send(const CallPtr& call);
+    void definitions(const CallPtr& call);
+    void definition(const CallPtr& call);
+    void putDefinition(const CallPtr& call);
+    void deleteDefinition(const CallPtr& call);
+    void saveDocument(const CallPtr& call);
+    void reloadDocument(const CallPtr& call);
+    void connectPorts(const CallPtr& call);
+    void disconnectHost(const CallPtr& call);
 
     // The query's filter (since, sf, dir, port); false with a 400 answered.
     bool filterFrom(const CallPtr& call, quint64& since, CHMessageJournal::Match& match);

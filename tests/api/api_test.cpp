@@ -196,3 +196,51 @@ TEST_F(Api, TokenIsRequiredWhenGivenAndForAnyAddressButLoopback) {
     EXPECT_EQ(open.exitCode(), 2);
     EXPECT_NE(open.err().find("not loopback"), std::string::npos) << open.err();
 }
+
+TEST_F(Api, DefinitionEditsReachTheNextReplyAndTheFileAndPortsFollowConnectCommands) {
+    start();
+    auto put = [&](const std::string& name, const std::string& body) {
+        return httptest::request(api, "PUT", "/api/definitions/" + name, body);
+    };
+    EXPECT_EQ(json(get("/api/definitions")).toArray().size(), 5);
+    EXPECT_EQ(json(get("/api/definitions/S2F18%20Second")).toObject()[QStringLiteral("text")].toString().toStdString(),
+              "s2f18\r\n<a'20250101'>\r\n");
+    EXPECT_EQ(get("/api/definitions/Nope").status, 404);
+
+    // The changed answer goes out on the next S1F1; a new name with a slash is added.
+    EXPECT_EQ(put("S1F2%20Data", R"({"text": "s1f2 <a'NEW'>", "comment": "c"})").status, 200);
+    EXPECT_EQ(put("S7F2%2Fx", R"({"text": "s7f2 <b 1>"})").status, 201);
+    EXPECT_EQ(put("Bad", R"({"text": "s1f2 <a"})").status, 400);
+    EXPECT_EQ(put("Bad", R"({"text": "zz", "type": "hex"})").status, 400);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 4) + "4103" + "4e4557");
+    ASSERT_TRUE(host.send(header(0, 0x87, 1, 5)));
+    EXPECT_EQ(host.recv(), header(0, 0x07, 2, 5) + "210101");
+    EXPECT_TRUE(json(get("/api/status")).toObject()[QStringLiteral("document")].toObject()[QStringLiteral("modified")].toBool());
+    EXPECT_EQ(httptest::request(api, "DELETE", "/api/definitions/S2F18%20First").status, 200);
+    EXPECT_EQ(httptest::request(api, "DELETE", "/api/definitions/S2F18%20First").status, 404);
+
+    ASSERT_EQ(post("/api/document/save", {}).status, 200);
+    QFile saved(tovik->docPath);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QByteArray text = saved.readAll();
+    EXPECT_TRUE(text.contains("'S7F2/x'")) << text.toStdString();
+    EXPECT_TRUE(text.contains("<a'NEW'>"));
+    EXPECT_FALSE(text.contains("S2F18 First"));
+    EXPECT_FALSE(json(get("/api/status")).toObject()[QStringLiteral("document")].toObject()[QStringLiteral("modified")].toBool());
+
+    // Reload reads what is on disk now.
+    writeFile(tovik->docPath, kDocument);
+    ASSERT_EQ(post("/api/document/reload", {}).status, 200);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 6)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 6) + kS1F2Body);
+
+    // Tools > Disconnect drops the host; Connect closes the port, again opens it.
+    EXPECT_EQ(post("/api/disconnect", {}).status, 200);
+    EXPECT_TRUE(host.waitClosed());
+    const QJsonObject closed = json(post("/api/connect", {})).toObject();
+    EXPECT_FALSE(closed[QStringLiteral("ports")].toObject()[QStringLiteral("hsms")].toObject()[QStringLiteral("open")].toBool());
+    EXPECT_TRUE(json(post("/api/connect", {})).toObject()[QStringLiteral("connected")].toBool());
+    RawHost again;
+    EXPECT_TRUE(again.connect(settings.localPort));
+}
