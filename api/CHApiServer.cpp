@@ -1,5 +1,6 @@
 #include "CHApiServer.h"
 
+#include "CHApiEvents.h"
 #include "CHApiJson.h"
 #include "CHItemTree.h"
 #include "CHMessagePattern.h"
@@ -50,6 +51,18 @@ std::optional<qint64> number(const QUrlQuery& query, const QString& key) {
 }
 } // namespace
 
+bool CHApiServer::OriginAllowed(const QByteArray& origin) {
+    if (origin.isEmpty())
+        return true;
+    const QString host = QUrl(QString::fromLatin1(origin)).host();
+    return host == QStringLiteral("localhost") || QHostAddress(host).isLoopback();
+}
+
+void CHApiServer::SetToken(const QByteArray& token) {
+    m_token = token;
+    m_events->SetToken(token);
+}
+
 void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
     if (answered)
         return;
@@ -63,6 +76,7 @@ void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
 CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
     : QAbstractHttpServer(parent), m_view(view), m_script(script) {
     m_routes = routes();
+    m_events = new CHApiEvents(*this, view, this);
     connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
     connect(&view, &CTovikarView::SentPrimaryTimedOut, this, &CHApiServer::onTimedOut);
 }
@@ -91,6 +105,9 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
         {"POST", QStringLiteral("/api/document/reload"), bind(&CHApiServer::reloadDocument)},
         {"POST", QStringLiteral("/api/connect"), bind(&CHApiServer::connectPorts)},
         {"POST", QStringLiteral("/api/disconnect"), bind(&CHApiServer::disconnectHost)},
+        // Reached only without the WebSocket upgrade (CHApiEvents takes those).
+        {"GET", QStringLiteral("/api/events"),
+         [](const CallPtr& call) { call->fail(Status::UpgradeRequired, QStringLiteral("a WebSocket upgrade was expected")); }},
     };
 }
 
@@ -134,18 +151,28 @@ bool CHApiServer::matchPath(const QString& pattern, const QString& path, QString
 }
 
 bool CHApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    // Qt's server goes on with a WebSocket upgrade once a responder for the
+    // request was made and let go unused; CHApiEvents checks those clients.
+    if (header(request, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        makeResponder(request, socket);
+        return true;
+    }
     auto call = std::make_shared<Call>(Call{makeResponder(request, socket), socket, {}, request.query(), {}});
     if (!m_token.isEmpty() && header(request, "Authorization") != "Bearer " + m_token) {
         call->fail(Status::Unauthorized, QStringLiteral("missing or wrong bearer token"));
         return true;
     }
+    if (!OriginAllowed(header(request, "Origin"))) {
+        call->fail(Status::Forbidden, QStringLiteral("requests from web pages are refused"));
+        return true;
+    }
+    const QString path = request.url().path(QUrl::FullyEncoded);
     if (request.body().size() > kMaxBody) {
         call->fail(Status::PayloadTooLarge, QStringLiteral("request body over 16 MiB"));
         return true;
     }
     call->body = request.body();
     // Split before decoding: a name may hold an encoded slash.
-    const QString path = request.url().path(QUrl::FullyEncoded);
     const QByteArray method = methodName(request.method());
     bool pathKnown = false;
     for (const Route& r : m_routes) {

@@ -26,6 +26,7 @@ class QTimer;
 
 namespace tovik {
 
+class CHApiEvents;
 class CHScriptEngine;
 class CTovikarView;
 
@@ -40,7 +41,10 @@ public:
     ~CHApiServer() override;
 
     // Every request must then carry "Authorization: Bearer TOKEN"; empty: none needed.
-    void SetToken(const QByteArray& token) { m_token = token; }
+    void SetToken(const QByteArray& token);
+    // A web page the user visits may not drive the API: browsers name the
+    // page in Origin; other clients send none or a loopback one.
+    static bool OriginAllowed(const QByteArray& origin);
     // Listens and logs "API listening on ADDRESS:PORT"; false with the reason.
     bool Start(const QHostAddress& address, quint16 port, QString* error);
     quint16 Port() const { return m_port; }
@@ -114,6 +118,7 @@ private:
     quint16 m_port = 0;
     std::vector<Route> m_routes;
     std::list<Waiter> m_waiters;
+    CHApiEvents* m_events = nullptr; // a child
 };
 
 } // namespace tovik
