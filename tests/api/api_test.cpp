@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace harness;
 
 namespace {
@@ -243,4 +245,50 @@ TEST_F(Api, DefinitionEditsReachTheNextReplyAndTheFileAndPortsFollowConnectComma
     EXPECT_TRUE(json(post("/api/connect", {})).toObject()[QStringLiteral("connected")].toBool());
     RawHost again;
     EXPECT_TRUE(again.connect(settings.localPort));
+}
+
+TEST_F(Api, EventStreamGivesLogLinesAndEntriesInOrderAndDropsAClientThatDoesNotRead) {
+    start();
+    httptest::WebSocket events(api, "/api/events?since=0");
+    ASSERT_TRUE(events.upgraded());
+    // The journal so far first: Select.req and its answer.
+    for (int stype : {1, 2}) {
+        const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(events.next())).object();
+        EXPECT_EQ(e[QStringLiteral("type")].toString(), QStringLiteral("message"));
+        EXPECT_EQ(e[QStringLiteral("entry")].toObject()[QStringLiteral("sType")].toInt(), stype);
+    }
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
+    ASSERT_TRUE(host.recv());
+    std::vector<std::string> seen; // "in S1F1", log lines, "out S1F2" as they came
+    const auto has = [&](const std::string& what) { return std::find(seen.begin(), seen.end(), what) != seen.end(); };
+    // The entries come as they happen, the log lines of their handling once it is done.
+    while (!has("out 2") || !has("Decoding...")) {
+        const std::string text = events.next();
+        ASSERT_FALSE(text.empty());
+        const QJsonObject e = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+        if (e[QStringLiteral("type")].toString() == QStringLiteral("log")) {
+            seen.push_back(e[QStringLiteral("line")].toString().toStdString());
+        } else {
+            const QJsonObject entry = e[QStringLiteral("entry")].toObject();
+            seen.push_back(entry[QStringLiteral("direction")].toString().toStdString() + " " +
+                           std::to_string(entry[QStringLiteral("f")].toInt()));
+        }
+    }
+    EXPECT_EQ(seen.front(), "in 1");
+    EXPECT_LT(std::find(seen.begin(), seen.end(), "in 1"), std::find(seen.begin(), seen.end(), "out 2"));
+
+    // A client that never reads is dropped with a log line; hosts are served all along.
+    httptest::WebSocket stuck(api, "/api/events", 4096);
+    ASSERT_TRUE(stuck.upgraded());
+    char head[16];
+    std::snprintf(head, sizeof head, "43%06x", 200000u); // <a> of 200000 characters
+    const std::string body = head + std::string(400000, '7');
+    for (unsigned i = 0; i < 60 && tovik->countPrefix("API event client ") == 0; ++i) {
+        ASSERT_TRUE(host.send(header(0, 0x86, 11, 100 + i), body));
+        ASSERT_TRUE(host.recv()) << i;
+        while (!events.next(0).empty()) {
+        }
+    }
+    ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix("API event client 127.0.0.1:") == 1; }));
+    EXPECT_EQ(tovik->countPrefix("API event client 127.0.0.1:" + std::to_string(stuck.localPort()) + " dropped"), 1u);
 }

@@ -97,6 +97,94 @@ private:
     int m_fd = -1;
 };
 
+// A WebSocket client on a plain socket: the upgrade, then one text message
+// at a time (server frames are never masked). receiveBuffer: SO_RCVBUF to
+// set before connecting, 0 to leave it.
+class WebSocket {
+public:
+    WebSocket(int port, const std::string& path, int receiveBuffer = 0) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            return;
+        const std::string req = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                "Sec-WebSocket-Version: 13\r\n\r\n";
+        ::send(m_fd, req.data(), req.size(), MSG_NOSIGNAL);
+        while (m_in.find("\r\n\r\n") == std::string::npos && pull(5000)) {
+        }
+        const std::size_t end = m_in.find("\r\n\r\n");
+        m_upgraded = end != std::string::npos && m_in.rfind("HTTP/1.1 101", 0) == 0;
+        if (end != std::string::npos)
+            m_in.erase(0, end + 4);
+    }
+    ~WebSocket() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    WebSocket(const WebSocket&) = delete;
+    WebSocket& operator=(const WebSocket&) = delete;
+    bool upgraded() const { return m_upgraded; }
+    int localPort() const {
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        return ntohs(a.sin_port);
+    }
+
+    // The next text message; empty when none came within ms or the server closed.
+    std::string next(int ms = 5000) {
+        for (;;) {
+            if (m_in.size() >= 2) {
+                const auto b = [&](std::size_t i) { return static_cast<unsigned char>(m_in[i]); };
+                std::size_t size = b(1) & 0x7f, at = 2;
+                if (size == 126 && m_in.size() >= 4)
+                    size = (std::size_t{b(2)} << 8) | b(3), at = 4;
+                else if (size == 127 && m_in.size() >= 10) {
+                    size = 0;
+                    for (int i = 2; i < 10; ++i)
+                        size = (size << 8) | b(static_cast<std::size_t>(i));
+                    at = 10;
+                } else if (size >= 126)
+                    at = 0;
+                if (at && m_in.size() >= at + size) {
+                    const int opcode = b(0) & 0x0f;
+                    std::string payload = m_in.substr(at, size);
+                    m_in.erase(0, at + size);
+                    if (opcode == 8)
+                        return {};
+                    if (opcode == 1)
+                        return payload;
+                    continue;
+                }
+            }
+            if (!pull(ms))
+                return {};
+        }
+    }
+
+private:
+    bool pull(int ms) {
+        pollfd p{m_fd, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0)
+            return false;
+        char buf[65536];
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return false;
+        m_in.append(buf, static_cast<std::size_t>(n));
+        return true;
+    }
+    int m_fd = -1;
+    bool m_upgraded = false;
+    std::string m_in;
+};
+
 inline Response request(int port, const std::string& method, const std::string& path, const std::string& body = {},
                         const std::string& extraHeaders = {}) {
     Call call(port, method, path, body, extraHeaders);
