@@ -11,10 +11,16 @@
 #include "message.h"
 #include "qbytetext.h"
 
+#include <QFile>
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+
+// The description lives in the static library's resources.
+static void initApiResources() {
+    Q_INIT_RESOURCE(api);
+}
 
 namespace tovik {
 
@@ -75,6 +81,7 @@ void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
 
 CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
     : QAbstractHttpServer(parent), m_view(view), m_script(script) {
+    initApiResources();
     m_routes = routes();
     m_events = new CHApiEvents(*this, view, this);
     connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
@@ -105,6 +112,14 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
         {"POST", QStringLiteral("/api/document/reload"), bind(&CHApiServer::reloadDocument)},
         {"POST", QStringLiteral("/api/connect"), bind(&CHApiServer::connectPorts)},
         {"POST", QStringLiteral("/api/disconnect"), bind(&CHApiServer::disconnectHost)},
+        {"GET", QStringLiteral("/api/openapi.json"),
+         [](const CallPtr& call) {
+             QFile file(QStringLiteral(":/api/openapi.json"));
+             file.open(QIODevice::ReadOnly);
+             call->answered = true;
+             if (call->socket)
+                 call->responder.write(file.readAll(), QByteArrayLiteral("application/json"));
+         }},
         // Reached only without the WebSocket upgrade (CHApiEvents takes those).
         {"GET", QStringLiteral("/api/events"),
          [](const CallPtr& call) { call->fail(Status::UpgradeRequired, QStringLiteral("a WebSocket upgrade was expected")); }},

@@ -3,6 +3,10 @@
 #include "../engine/harness.h"
 #include "http_client.h"
 
+#include "CHApiServer.h"
+#include "CTovikarDoc.h"
+#include "CTovikarView.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -291,4 +295,36 @@ TEST_F(Api, EventStreamGivesLogLinesAndEntriesInOrderAndDropsAClientThatDoesNotR
     }
     ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix("API event client 127.0.0.1:") == 1; }));
     EXPECT_EQ(tovik->countPrefix("API event client 127.0.0.1:" + std::to_string(stuck.localPort()) + " dropped"), 1u);
+}
+
+// The description in the repository names exactly the routes the server has,
+// and the server hands out that file.
+TEST(ApiDescription, NamesEveryRouteTheServerHas) {
+    QFile file(QStringLiteral(TOVIK_SOURCE_DIR "/api/openapi.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    const QJsonObject paths = QJsonDocument::fromJson(text).object()[QStringLiteral("paths")].toObject();
+    QStringList described;
+    for (auto p = paths.begin(); p != paths.end(); ++p)
+        for (const QString& method : p.value().toObject().keys())
+            if (method != QStringLiteral("parameters"))
+                described << method.toUpper() + QLatin1Char(' ') + p.key();
+    tovik::CTovikarDoc doc;
+    tovik::CTovikarView view(doc);
+    tovik::CHApiServer server(view, nullptr);
+    QStringList routes = server.RouteNames();
+    described.sort();
+    routes.sort();
+    EXPECT_EQ(described, routes);
+
+    Settings settings;
+    settings.localPort = freePort();
+    Tovik tovik(settings, kDocument, true, {}, {QStringLiteral("--api"), QStringLiteral("0")});
+    const std::string prefix = "API listening on 127.0.0.1:";
+    ASSERT_TRUE(Tovik::waitFor([&] { return tovik.countPrefix(prefix) == 1; }));
+    int port = 0;
+    for (const auto& l : tovik.lines())
+        if (l.rfind(prefix, 0) == 0)
+            port = std::stoi(l.substr(prefix.size()));
+    EXPECT_EQ(httptest::request(port, "GET", "/api/openapi.json").body, text.toStdString());
 }
