@@ -60,7 +60,7 @@ void CHApiEvents::accept() {
         m_clients.push_back(client);
         const QUrlQuery query(url);
         if (query.hasQueryItem(QStringLiteral("since"))) {
-            const quint64 since = query.queryItemValue(QStringLiteral("since")).toULongLong();
+            const quint64 since = query.queryItemValue(QStringLiteral("since"), QUrl::FullyDecoded).toULongLong();
             for (const CHJournalEntry* e : m_view.Journal().Find(since, {}))
                 if (!sendTo(client, eventText(QStringLiteral("message"), QStringLiteral("entry"), JournalEntryJson(*e))))
                     break;

@@ -50,7 +50,7 @@ std::optional<qint64> number(const QUrlQuery& query, const QString& key) {
     if (!query.hasQueryItem(key))
         return std::nullopt;
     bool ok = false;
-    const qint64 v = query.queryItemValue(key).toLongLong(&ok);
+    const qint64 v = query.queryItemValue(key, QUrl::FullyDecoded).toLongLong(&ok);
     if (!ok || v < 0)
         return -1;
     return v;
@@ -239,7 +239,7 @@ bool CHApiServer::filterFrom(const CallPtr& call, quint64& since, CHMessageJourn
     }
     std::optional<CHMessagePattern> sf;
     if (q.hasQueryItem(QStringLiteral("sf"))) {
-        sf = CHMessagePattern::Parse(q.queryItemValue(QStringLiteral("sf")));
+        sf = CHMessagePattern::Parse(q.queryItemValue(QStringLiteral("sf"), QUrl::FullyDecoded));
         if (!sf) {
             call->fail(Status::BadRequest, QStringLiteral("sf: S1F1, S6F*, S*F* or * was expected"));
             return false;
@@ -247,7 +247,7 @@ bool CHApiServer::filterFrom(const CallPtr& call, quint64& since, CHMessageJourn
     }
     int dir = -1;
     if (q.hasQueryItem(QStringLiteral("dir"))) {
-        const QString d = q.queryItemValue(QStringLiteral("dir"));
+        const QString d = q.queryItemValue(QStringLiteral("dir"), QUrl::FullyDecoded);
         dir = d == QStringLiteral("in") ? CHJournalEntry::In : d == QStringLiteral("out") ? CHJournalEntry::Out : -2;
         if (dir == -2) {
             call->fail(Status::BadRequest, QStringLiteral("dir: in or out was expected"));
