@@ -112,6 +112,9 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
         {"POST", QStringLiteral("/api/document/reload"), bind(&CHApiServer::reloadDocument)},
         {"POST", QStringLiteral("/api/connect"), bind(&CHApiServer::connectPorts)},
         {"POST", QStringLiteral("/api/disconnect"), bind(&CHApiServer::disconnectHost)},
+        // Before the named call: "reload" is no function of the script's.
+        {"POST", QStringLiteral("/api/script/reload"), bind(&CHApiServer::reloadScript)},
+        {"POST", QStringLiteral("/api/script/{name}"), bind(&CHApiServer::callScript)},
         {"GET", QStringLiteral("/api/openapi.json"),
          [](const CallPtr& call) {
              QFile file(QStringLiteral(":/api/openapi.json"));
@@ -490,6 +493,45 @@ void CHApiServer::connectPorts(const CallPtr& call) {
 void CHApiServer::disconnectHost(const CallPtr& call) {
     m_view.OnDisconnect();
     call->answer(StatusJson(m_view, m_script));
+}
+
+void CHApiServer::callScript(const CallPtr& call) {
+    QJsonArray args;
+    if (!call->body.trimmed().isEmpty()) {
+        QJsonParseError err{};
+        const QJsonDocument doc = QJsonDocument::fromJson(call->body, &err);
+        if (err.error != QJsonParseError::NoError || !doc.isArray())
+            return call->fail(Status::BadRequest, QStringLiteral("a JSON array of arguments was expected"));
+        args = doc.array();
+    }
+    if (!m_script)
+        return call->fail(Status::NotFound, QStringLiteral("no script is loaded"));
+    auto timer = std::make_shared<QTimer>();
+    const bool found = m_script->CallExposed(call->args.value(0), args, [call, timer](bool ok, const QJsonValue& result) {
+        timer->stop();
+        if (ok)
+            call->answer(QJsonObject{{QStringLiteral("result"), result}});
+        else
+            call->fail(Status::Conflict, QStringLiteral("script error: %1").arg(result.toString()));
+    });
+    if (!found)
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("the script exposes no '%1'"), call->args.value(0)));
+    if (call->answered)
+        return;
+    // A Promise that never settles: the caller hears so after 30 s.
+    timer->setSingleShot(true);
+    connect(timer.get(), &QTimer::timeout, this, [call] {
+        call->fail(Status::GatewayTimeout, QStringLiteral("the script's result did not come within 30 s"));
+    });
+    timer->start(kScriptCallMs);
+}
+
+void CHApiServer::reloadScript(const CallPtr& call) {
+    CHScriptEngine* script = m_script.data();
+    if (script == nullptr || script->Path().isEmpty())
+        return call->fail(Status::Conflict, QStringLiteral("no script file"));
+    script->Reload();
+    call->answer(QJsonObject{{QStringLiteral("file"), script->Path()}, {QStringLiteral("loaded"), script->IsLoaded()}});
 }
 
 void CHApiServer::addWaiter(Waiter waiter, int timeoutMs, const QString& timeoutError) {

@@ -36,6 +36,7 @@ public:
     static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
     static constexpr int kMaxWaitMs = 600000;
     static constexpr int kDefaultWaitMs = 10000;
+    static constexpr int kScriptCallMs = 30000;
 
     CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent = nullptr);
     ~CHApiServer() override;
@@ -102,6 +103,8 @@ private:
     void reloadDocument(const CallPtr& call);
     void connectPorts(const CallPtr& call);
     void disconnectHost(const CallPtr& call);
+    void callScript(const CallPtr& call);
+    void reloadScript(const CallPtr& call);
 
     // The query's filter (since, sf, dir, port); false with a 400 answered.
     bool filterFrom(const CallPtr& call, quint64& since, CHMessageJournal::Match& match);

@@ -10,6 +10,7 @@ const char* const CHScriptHost::kBootstrap = R"JS((function (host) {
 const handlers = [];
 const connectionHandlers = [];
 const selectHandlers = [];
+const exposed = new Map();
 
 // Array.prototype.fill of the engine runs to the end without looking at the
 // watchdog (new Array(1e9).fill(0) would grow until the program dies); done
@@ -133,7 +134,30 @@ function run(generatorFunction) {
     });
 }
 
+// A call from the control API: the function's result, or what its Promise
+// settles with, goes back through host.settled.
+function callExposed(name, args, id) {
+    const fn = exposed.get(name);
+    if (fn === undefined)
+        return false;
+    const failed = (e) => host.settled(id, false, String(e && e.message !== undefined ? e.message : e));
+    let result;
+    try {
+        result = fn(...args);
+    } catch (e) {
+        failed(e);
+        return true;
+    }
+    Promise.resolve(result).then((v) => host.settled(id, true, v === undefined ? null : v), failed);
+    return true;
+}
+
 const tovik = {
+    expose(name, fn) {
+        if (typeof fn !== 'function')
+            throw new TypeError('tovik.expose needs a function');
+        exposed.set(String(name), fn);
+    },
     on(pattern, handler) {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');
@@ -173,7 +197,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection };
+return { tovik, dispatch, makeMsg, connection, callExposed };
 }))JS";
 
 } // namespace tovik

@@ -9,6 +9,7 @@
 #include "qbytetext.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QTimer>
 
 namespace tovik {
@@ -28,6 +29,7 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
     m_dispatch = internals.property(QStringLiteral("dispatch"));
     m_makeMsg = internals.property(QStringLiteral("makeMsg"));
     m_connection = internals.property(QStringLiteral("connection"));
+    m_callExposed = internals.property(QStringLiteral("callExposed"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -178,6 +180,17 @@ void CHScriptHost::OnExpired(const QString& keyText, uint keyNumber) {
     m_pending.erase(it);
     CHScriptEngine::Entry entry(m_owner, "a promise reaction");
     reject.call({m_js.newErrorObject(QJSValue::GenericError, QStringLiteral("T3"))});
+}
+
+bool CHScriptHost::CallExposed(const QString& name, const QJsonArray& args, int id) {
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "an exposed function");
+    return m_callExposed.call({QJSValue(name), m_js.toScriptValue(args), QJSValue(id)}).toBool();
+}
+
+void CHScriptHost::settled(int id, bool ok, const QJSValue& value) {
+    const QJsonValue json = ok ? QJsonValue::fromVariant(value.toVariant()) : QJsonValue(value.toString());
+    m_owner.Settled(id, ok, json);
 }
 
 void CHScriptHost::OnConnection(const QString& address, int port, bool connected) {

@@ -41,6 +41,9 @@ public:
     bool OnReceived(int port, const std::string& hex);
     void OnExpired(const QString& keyText, uint keyNumber);
     void OnConnection(const QString& address, int port, bool connected);
+    // Calls the function the script exposed under that name; false when there
+    // is none. Its result comes to the owner's Settled under `id`.
+    bool CallExposed(const QString& name, const QJsonArray& args, int id);
     bool Watching() const { return m_watching; }
     QJSEngine& Js() { return m_js; }
     // "Script error: NAME.js line N: message" for a thrown value.
@@ -67,6 +70,7 @@ public:
     // From the first tovik.onSelect: `selected(bool)` is called each time
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
+    Q_INVOKABLE void settled(int id, bool ok, const QJSValue& value);
 
 private:
     struct Timer {
@@ -92,6 +96,7 @@ private:
     QJSValue m_dispatch;
     QJSValue m_makeMsg;
     QJSValue m_connection;
+    QJSValue m_callExposed;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
     std::map<uint32_t, Pending> m_pending;

@@ -30,9 +30,10 @@ struct Api : ::testing::Test {
     RawHost host;
     int api = 0;
 
-    void start(const QStringList& options = {QStringLiteral("--api"), QStringLiteral("0")}) {
+    void start(const QStringList& options = {QStringLiteral("--api"), QStringLiteral("0")},
+               const Tovik::Files& files = {}) {
         settings.localPort = freePort();
-        tovik = std::make_unique<Tovik>(settings, kDocument, true, Tovik::Files{}, options);
+        tovik = std::make_unique<Tovik>(settings, kDocument, true, files, options);
         const std::string prefix = "API listening on 127.0.0.1:";
         ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix(prefix) == 1; })) << tovik->err();
         for (const auto& l : tovik->lines())
@@ -327,4 +328,32 @@ TEST(ApiDescription, NamesEveryRouteTheServerHas) {
         if (l.rfind(prefix, 0) == 0)
             port = std::stoi(l.substr(prefix.size()));
     EXPECT_EQ(httptest::request(port, "GET", "/api/openapi.json").body, text.toStdString());
+}
+
+TEST_F(Api, ScriptFunctionsAreCalledWithTheirArgumentsAndPromisesAwaited) {
+    const std::string script =
+        "tovik.expose('add', (a, b) => a + b);\n"
+        "tovik.expose('later', (x) => tovik.sleep(50).then(() => ({got: x, list: [1, 'two']})));\n"
+        "tovik.expose('boom', () => { throw new Error('no way'); });\n"
+        "tovik.expose('event', (ceid) => tovik.send(`s6f11w <u4 ${ceid}>`).then(() => 'sent'));\n";
+    start({QStringLiteral("--api"), QStringLiteral("0")}, {{QStringLiteral("equipment.js"), script}});
+    EXPECT_EQ(json(post("/api/script/add", "[2, 3]")).toObject()[QStringLiteral("result")].toInt(), 5);
+    const QJsonObject later = json(post("/api/script/later", R"(["x"])")).toObject()[QStringLiteral("result")].toObject();
+    EXPECT_EQ(later[QStringLiteral("got")].toString(), QStringLiteral("x"));
+    EXPECT_EQ(later[QStringLiteral("list")].toArray()[1].toString(), QStringLiteral("two"));
+    const auto boom = post("/api/script/boom", "[]");
+    EXPECT_EQ(boom.status, 409);
+    EXPECT_NE(boom.body.find("no way"), std::string::npos);
+    EXPECT_EQ(post("/api/script/nope", "[]").status, 404);
+    EXPECT_EQ(post("/api/script/add", "{").status, 400);
+
+    // A function that sends: the host sees it, the call waits for its reply.
+    httptest::Call event(api, "POST", "/api/script/event", "[7]");
+    const auto s6f11 = host.recv();
+    ASSERT_TRUE(s6f11);
+    EXPECT_EQ(s6f11->substr(20), "b10400000007");
+    ASSERT_TRUE(host.send(header(0, 0x06, 12, std::stoul(s6f11->substr(12, 8), nullptr, 16)), "210100"));
+    EXPECT_EQ(json(event.finish()).toObject()[QStringLiteral("result")].toString(), QStringLiteral("sent"));
+    EXPECT_EQ(post("/api/script/reload", {}).status, 200);
+    EXPECT_EQ(json(post("/api/script/add", "[1, 1]")).toObject()[QStringLiteral("result")].toInt(), 2);
 }
