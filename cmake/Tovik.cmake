@@ -79,11 +79,11 @@ endmacro()
 # ---- Layers ----
 # Lowest first; each layer's targets may link only targets of its own layer or
 # below, and nothing below display links Qt Widgets.
-set(TOVIK_LAYER_NAMES drivers messages settings exchange script display app)
-set(TOVIK_WIDGETS_LEVEL 6)
+set(TOVIK_LAYER_NAMES drivers messages settings exchange script api display app)
+set(TOVIK_WIDGETS_LEVEL 7)
 
 # tovik_layer(<target> LEVEL <n>)
-# Records the layer of a library target (1 drivers ... 7 app) for
+# Records the layer of a library target (1 drivers ... 8 app) for
 # tovik_check_layers.
 function(tovik_layer target)
     cmake_parse_arguments(L "" "LEVEL" "" ${ARGN})

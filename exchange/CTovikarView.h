@@ -8,6 +8,7 @@
 // queued or direct signals on that thread, one at a time. No operation lets
 // an exception out.
 #include "CHEventLog.h"
+#include "CHMessageJournal.h"
 #include "CHPrimaryMsg.h"
 #include "CHVeltHsms.h"
 #include "CHVeltSecsI.h"
@@ -78,6 +79,10 @@ public:
     // the message being answered, or null for a new primary.
     void SendWorkingMessage(int port, const std::string* primary);
     void OnSendMessage();
+    // The Send command for a given definition and port (PortActiveTab: as the
+    // command does): a secondary answers the primary it belongs to. Returns
+    // the journal id of what went out, 0 when nothing did.
+    quint64 SendDefinition(const CHOneMsg& def, int port);
 
     // ---- Receive dispatch and driver events ----
     void OnMessageReceived(int port, const QString& address, int peerPort, const QByteArray& message);
@@ -145,6 +150,9 @@ public:
     static void SetNextTransactionID(uint16_t id);
 
     CHEventLog& EventLog() { return *m_log; }
+    // Every message sent or received, at the two places they pass.
+    CHMessageJournal& Journal() { return m_journal; }
+    quint64 T3Expiries() const { return m_t3Expiries; }
     CHVeltHsms& Hsms() { return m_hsms; }
     CHVeltSecsI& SecsI() { return m_secs; }
     CHVeltSecsII& WorkingCodec() { return m_working; }
@@ -183,6 +191,8 @@ Q_SIGNALS:
     // A sent primary ended by T3, after its entry and S9F9 and before its
     // record goes; the keys say whose record it was.
     void SentPrimaryExpired(const QString& keyText, uint keyNumber);
+    // The same expiry by the primary's hex text, before its entry is logged.
+    void SentPrimaryTimedOut(const QString& hex);
     // After each HSMS connection change has been handled.
     void HsmsConnectionChanged(const QString& address, int port, bool connected);
     // Connect could not open a port; its error lines are logged.
@@ -239,6 +249,8 @@ private:
     void sendEventMessage(const std::string& sml);
     void flushByteTrace();
     void flushLogBatch();
+    // Journals a message leaving on a port, with the peer it goes to.
+    void journalOut(int port, const std::vector<uint8_t>& bytes);
 
     Settings m_settings;
     CTovikarDoc& m_doc;
@@ -253,6 +265,8 @@ private:
     std::string m_lastDefinitionText;
     bool m_lastDefinitionValid = false;
     QTimer m_timer;
+    CHMessageJournal m_journal;
+    quint64 m_t3Expiries = 0;
     std::function<QString()> m_selection;
     ReceiveHook m_receiveHook;
 

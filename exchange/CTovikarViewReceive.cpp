@@ -29,6 +29,9 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     }
     AddText(QStringLiteral("Decoding..."));
     const auto* bytes = reinterpret_cast<const uint8_t*>(message.constData());
+    m_journal.Append(CHJournalEntry::In, port,
+                     port == PortHsms ? QStringLiteral("%1:%2").arg(address).arg(peerPort) : address, bytes,
+                     static_cast<std::size_t>(message.size()));
     m_working.SetMessage(bytes, static_cast<std::size_t>(message.size()));
     // The log, the open transactions and the scripts know a message by its hex text.
     const std::string text = toHex(bytes, static_cast<std::size_t>(message.size()));
@@ -49,9 +52,11 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         // Bridge: relay what the working codec holds, control messages
         // included; nothing else.
         if (port == PortHsms) {
+            journalOut(PortSecs, m_working.GetMessage());
             m_secs.SendFromCodec(m_working);
             LogMessage(QStringLiteral("Send"));
         } else if (port == PortSecs) {
+            journalOut(PortHsms, m_working.GetMessage());
             m_hsms.SendFromCodec(m_working);
             LogMessage(QStringLiteral("Send"));
         }

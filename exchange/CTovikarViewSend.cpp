@@ -47,6 +47,7 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
     const std::vector<uint8_t> bytes = m_working.GetMessage();
     const std::string hex = toHex(bytes);
     LogMessage(QStringLiteral("Send"), &m_working, &hex);
+    journalOut(toHsms(port) ? PortHsms : PortSecs, bytes);
 
     switch (m_settings.Protocol) {
     case 0:
@@ -87,14 +88,20 @@ void CTovikarView::OnSendMessage() {
         AddText(QStringLiteral("Cannot find specified message '%1'."), name);
         return;
     }
-    loadDefinition(*def);
+    SendDefinition(*def, PortActiveTab);
+}
+
+quint64 CTovikarView::SendDefinition(const CHOneMsg& def, int port) {
+    LogBatch batch(*this);
+    loadDefinition(def);
+    const quint64 before = m_journal.LastId();
 
     bool sent = false;
     if (m_working.GetStream() != 0 && (m_working.GetFunction() & 1) == 0) {
         const std::string hex = m_working.GetHexMessage();
         if (CHPrimaryMsg* r = ReceivedPrimaries.FindAnswered(hex, true)) {
             const std::string primary = r->Message;
-            SendWorkingMessage(PortActiveTab, &primary);
+            SendWorkingMessage(port, &primary);
             ReceivedPrimaries.RemoveRecord(r);
             sent = true;
         } else {
@@ -102,14 +109,25 @@ void CTovikarView::OnSendMessage() {
         }
     }
     if (!sent)
-        SendWorkingMessage(PortActiveTab, nullptr);
+        SendWorkingMessage(port, nullptr);
 
-    if (m_settings.Protocol == 0 || (m_settings.Protocol == 3 && m_activeTab == 1)) {
+    if (m_settings.Protocol == 0 || (m_settings.Protocol == 3 && toHsms(port))) {
         if ((m_working.GetFunction() & 1) && m_working.GetWBit() &&
             SentPrimaries.AddPrimary(m_working.GetHexMessage()))
             m_awaitingReply = true;
     }
     Q_EMIT CommandStatesChanged();
+    return m_journal.LastId() > before ? m_journal.LastId() : 0;
+}
+
+void CTovikarView::journalOut(int port, const std::vector<uint8_t>& bytes) {
+    QString peer;
+    if (port == PortHsms)
+        peer = QStringLiteral("%1:%2").arg(m_hsms.GetRemoteAddress()).arg(m_hsms.GetRemotePort());
+    else
+        peer = m_settings.DevicePath.isEmpty() ? QStringLiteral("COM%1").arg(m_settings.CommPort)
+                                               : m_settings.DevicePath;
+    m_journal.Append(CHJournalEntry::Out, port, peer, bytes.data(), bytes.size());
 }
 
 } // namespace tovik

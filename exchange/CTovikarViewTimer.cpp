@@ -26,6 +26,8 @@ void CTovikarView::OnTimer() {
     // one by one rather than stalling a tick.
     if (CHPrimaryMsg* r = SentPrimaries.FindExpired()) {
         const std::string message = r->Message;
+        ++m_t3Expiries;
+        Q_EMIT SentPrimaryTimedOut(QString::fromStdString(message));
         m_scratch.SetHexMessage(message);
         LogMessage(QStringLiteral("T3 time out"), &m_scratch);
         if (m_settings.Protocol == 0 || m_settings.Protocol == 1) {

@@ -53,6 +53,12 @@ public:
     int FindByStreamFunction(uint16_t stream, uint16_t function, std::vector<CHOneMsg*>& found) const;
     // Appends at the tail; editing commands mark the document modified.
     void AddMessage(std::unique_ptr<CHOneMsg> msg);
+    // Records changed from outside the window (the control API): the
+    // document is modified and its list is rebuilt as after an open.
+    void NoteEdited() {
+        SetModifiedFlag(true);
+        listReplaced();
+    }
 
     // Decodes every record's stream and function through the scratch codec
     // and clears m_bRefreshList (what the view does when it rebuilds).

@@ -10,6 +10,7 @@ const char* const CHScriptHost::kBootstrap = R"JS((function (host) {
 const handlers = [];
 const connectionHandlers = [];
 const selectHandlers = [];
+const exposed = new Map();
 
 // Array.prototype.fill of the engine runs to the end without looking at the
 // watchdog (new Array(1e9).fill(0) would grow until the program dies); done
@@ -35,13 +36,10 @@ const caught = (fn) => function (...args) {
 };
 
 function parsePattern(pattern) {
-    const text = String(pattern).toUpperCase();
-    if (text === '*')
-        return { stream: -1, func: -1 };
-    const m = /^S(\d+|\*)F(\d+|\*)$/.exec(text);
-    if (!m)
+    const p = host.pattern(String(pattern));
+    if (p === null)
         throw new Error(`bad message pattern "${pattern}" (S1F1, S6F*, S*F* or *)`);
-    return { stream: m[1] === '*' ? -1 : Number(m[1]), func: m[2] === '*' ? -1 : Number(m[2]) };
+    return p;
 }
 
 const msgPrototype = {
@@ -136,7 +134,30 @@ function run(generatorFunction) {
     });
 }
 
+// A call from the control API: the function's result, or what its Promise
+// settles with, goes back through host.settled.
+function callExposed(name, args, id) {
+    const fn = exposed.get(name);
+    if (fn === undefined)
+        return false;
+    const failed = (e) => host.settled(id, false, String(e && e.message !== undefined ? e.message : e));
+    let result;
+    try {
+        result = fn(...args);
+    } catch (e) {
+        failed(e);
+        return true;
+    }
+    Promise.resolve(result).then((v) => host.settled(id, true, v === undefined ? null : v), failed);
+    return true;
+}
+
 const tovik = {
+    expose(name, fn) {
+        if (typeof fn !== 'function')
+            throw new TypeError('tovik.expose needs a function');
+        exposed.set(String(name), fn);
+    },
     on(pattern, handler) {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');
@@ -176,7 +197,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection };
+return { tovik, dispatch, makeMsg, connection, callExposed };
 }))JS";
 
 } // namespace tovik

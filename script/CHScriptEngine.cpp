@@ -164,6 +164,26 @@ void CHScriptEngine::unload() {
     }
 }
 
+bool CHScriptEngine::CallExposed(const QString& name, const QJsonArray& args, ExposedDone done) {
+    if (!m_host || m_stopping)
+        return false;
+    const int id = m_nextCall++;
+    m_exposedCalls[id] = std::move(done);
+    if (m_host && m_host->CallExposed(name, args, id))
+        return true;
+    m_exposedCalls.erase(id);
+    return false;
+}
+
+void CHScriptEngine::Settled(int id, bool ok, const QJsonValue& result) {
+    const auto it = m_exposedCalls.find(id);
+    if (it == m_exposedCalls.end())
+        return;
+    const ExposedDone done = std::move(it->second);
+    m_exposedCalls.erase(it);
+    done(ok, result);
+}
+
 QString CHScriptEngine::StatusText() const {
     return m_status;
 }

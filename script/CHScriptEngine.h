@@ -9,12 +9,16 @@
 #include "CHScriptWatchdog.h"
 
 #include <QFileSystemWatcher>
+#include <QJsonArray>
+#include <QJsonValue>
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <memory>
 
 namespace tovik {
@@ -67,6 +71,13 @@ public:
         CHScriptEngine& m_engine;
     };
 
+    // Calls a function the script registered with tovik.expose; `done` gets
+    // its JSON result (ok) or the error's text, also for a Promise that
+    // settles later. False, and `done` dropped, without such a function.
+    using ExposedDone = std::function<void(bool ok, const QJsonValue& result)>;
+    bool CallExposed(const QString& name, const QJsonArray& args, ExposedDone done);
+    void Settled(int id, bool ok, const QJsonValue& result);
+
     // From the script's tovik.exit: asked once the current work is done.
     void RequestExit(int code);
 
@@ -107,6 +118,8 @@ private:
     std::chrono::steady_clock::time_point m_enteredAt;
     std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
+    std::map<int, ExposedDone> m_exposedCalls;
+    int m_nextCall = 1;
 };
 
 } // namespace tovik

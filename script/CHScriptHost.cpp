@@ -1,5 +1,7 @@
 #include "CHScriptHost.h"
 
+#include "CHMessagePattern.h"
+
 #include "CHMsgHeader.h"
 #include "CHScriptEngine.h"
 #include "CTovikarDoc.h"
@@ -7,6 +9,7 @@
 #include "qbytetext.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QTimer>
 
 namespace tovik {
@@ -26,6 +29,7 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
     m_dispatch = internals.property(QStringLiteral("dispatch"));
     m_makeMsg = internals.property(QStringLiteral("makeMsg"));
     m_connection = internals.property(QStringLiteral("connection"));
+    m_callExposed = internals.property(QStringLiteral("callExposed"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -178,6 +182,17 @@ void CHScriptHost::OnExpired(const QString& keyText, uint keyNumber) {
     reject.call({m_js.newErrorObject(QJSValue::GenericError, QStringLiteral("T3"))});
 }
 
+bool CHScriptHost::CallExposed(const QString& name, const QJsonArray& args, int id) {
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "an exposed function");
+    return m_callExposed.call({QJSValue(name), m_js.toScriptValue(args), QJSValue(id)}).toBool();
+}
+
+void CHScriptHost::settled(int id, bool ok, const QJSValue& value) {
+    const QJsonValue json = ok ? QJsonValue::fromVariant(value.toVariant()) : QJsonValue(value.toString());
+    m_owner.Settled(id, ok, json);
+}
+
 void CHScriptHost::OnConnection(const QString& address, int port, bool connected) {
     CTovikarView::LogBatch batch(m_view);
     CHScriptEngine::Entry entry(m_owner, "a connection handler");
@@ -258,6 +273,16 @@ void CHScriptHost::exit(int code) {
 QJSValue CHScriptHost::body(const QString& hex) {
     m_codec.SetHexMessage(hex.toStdString());
     return ScriptBody(m_js, m_codec);
+}
+
+QJSValue CHScriptHost::pattern(const QString& text) {
+    const std::optional<CHMessagePattern> p = CHMessagePattern::Parse(text);
+    if (!p)
+        return QJSValue(QJSValue::NullValue);
+    QJSValue o = m_js.newObject();
+    o.setProperty(QStringLiteral("stream"), p->stream);
+    o.setProperty(QStringLiteral("func"), p->function);
+    return o;
 }
 
 QString CHScriptHost::sml(const QString& hex) {

@@ -3,7 +3,7 @@
 // `tovik` object (Q_INVOKABLE methods the bootstrap calls as `host.*`), its
 // timers and the sends that still wait for a reply. Reloading makes a new
 // host, so nothing of an old script survives.
-#include "CVeltSecsII.h"
+#include "CHItemTree.h"
 
 #include <QJSEngine>
 #include <QJSValue>
@@ -23,11 +23,6 @@ class CHScriptEngine;
 class CTovikarView;
 
 // The codec with its message open to reading, for the item tree.
-class CHScriptCodec : public CVeltSecsII {
-public:
-    using CVeltSecsII::message;
-};
-
 class CHScriptHost : public QObject {
     Q_OBJECT
 public:
@@ -46,6 +41,9 @@ public:
     bool OnReceived(int port, const std::string& hex);
     void OnExpired(const QString& keyText, uint keyNumber);
     void OnConnection(const QString& address, int port, bool connected);
+    // Calls the function the script exposed under that name; false when there
+    // is none. Its result comes to the owner's Settled under `id`.
+    bool CallExposed(const QString& name, const QJsonArray& args, int id);
     bool Watching() const { return m_watching; }
     QJSEngine& Js() { return m_js; }
     // "Script error: NAME.js line N: message" for a thrown value.
@@ -64,12 +62,15 @@ public:
     Q_INVOKABLE void watch() { m_watching = true; }
     Q_INVOKABLE QJSValue body(const QString& hex);
     Q_INVOKABLE QString sml(const QString& hex);
+    // {stream, func} with -1 for any, or null: the same patterns as the control API's.
+    Q_INVOKABLE QJSValue pattern(const QString& text);
     // The text of a file in the document's folder, for tovik.readJson;
     // throws for a name that leads out of it or a file that cannot be read.
     Q_INVOKABLE QString readText(const QString& name);
     // From the first tovik.onSelect: `selected(bool)` is called each time
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
+    Q_INVOKABLE void settled(int id, bool ok, const QJSValue& value);
 
 private:
     struct Timer {
@@ -95,6 +96,7 @@ private:
     QJSValue m_dispatch;
     QJSValue m_makeMsg;
     QJSValue m_connection;
+    QJSValue m_callExposed;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
     std::map<uint32_t, Pending> m_pending;

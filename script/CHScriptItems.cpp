@@ -1,6 +1,10 @@
 // The item tree a script sees: one object per item, with the format's SML
 // code in upper case as its type.
+#include "CHItemTree.h"
 #include "CHScriptHost.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include "message.h"
 
@@ -27,79 +31,85 @@ QString typeName(Format f) {
 }
 
 // Integers beyond 2^53 would lose digits as numbers: they come as text.
-QJSValue integer(int64_t v) {
+QJsonValue integer(int64_t v) {
     constexpr int64_t kExact = int64_t{1} << 53;
     if (v > kExact || v < -kExact)
-        return QJSValue(QString::number(v));
-    return QJSValue(static_cast<double>(v));
+        return QJsonValue(QString::number(v));
+    return QJsonValue(static_cast<double>(v));
 }
-QJSValue unsignedInteger(uint64_t v) {
+QJsonValue unsignedInteger(uint64_t v) {
     if (v > (uint64_t{1} << 53))
-        return QJSValue(QString::number(v));
-    return QJSValue(static_cast<double>(v));
+        return QJsonValue(QString::number(v));
+    return QJsonValue(static_cast<double>(v));
 }
 
-QJSValue element(const uint8_t* p, Format f) {
+QJsonValue element(const uint8_t* p, Format f) {
     switch (f) {
     case Format::Boolean:
-        return QJSValue(p[0] != 0);
+        return QJsonValue(p[0] != 0);
     case Format::I1:
-        return QJSValue(static_cast<int>(static_cast<int8_t>(p[0])));
+        return QJsonValue(static_cast<int>(static_cast<int8_t>(p[0])));
     case Format::I2:
-        return QJSValue(static_cast<int>(static_cast<int16_t>(readBigEndian(p, 2))));
+        return QJsonValue(static_cast<int>(static_cast<int16_t>(readBigEndian(p, 2))));
     case Format::I4:
-        return QJSValue(static_cast<int>(static_cast<int32_t>(readBigEndian(p, 4))));
+        return QJsonValue(static_cast<int>(static_cast<int32_t>(readBigEndian(p, 4))));
     case Format::I8:
         return integer(static_cast<int64_t>(readBigEndian(p, 8)));
     case Format::F4:
-        return QJSValue(
+        return QJsonValue(
             static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4)))));
     case Format::F8:
-        return QJSValue(std::bit_cast<double>(readBigEndian(p, 8)));
+        return QJsonValue(std::bit_cast<double>(readBigEndian(p, 8)));
     default: // binary and unsigned
         return unsignedInteger(readBigEndian(p, secs2::elementSize(f)));
     }
 }
 
-QJSValue item(QJSEngine& js, const secs2::Message& msg, std::size_t index) {
+QJsonObject item(const secs2::Message& msg, std::size_t index) {
     const secs2::Item& it = msg.items[index];
-    QJSValue o = js.newObject();
-    o.setProperty(QStringLiteral("type"), typeName(it.format));
+    QJsonObject o;
+    o.insert(QStringLiteral("type"), typeName(it.format));
     const uint8_t* data = msg.data.data() + it.offset;
     if (it.format == Format::List) {
-        QJSValue items = js.newArray(it.size);
+        QJsonArray items;
         std::size_t child = index + 1;
         for (uint32_t i = 0; i < it.size && child < msg.items.size(); ++i) {
-            items.setProperty(i, item(js, msg, child));
+            items.append(item(msg, child));
             child = msg.items[child].end;
         }
-        o.setProperty(QStringLiteral("items"), items);
+        o.insert(QStringLiteral("items"), items);
     } else if (secs2::isTextFormat(it.format)) {
-        o.setProperty(QStringLiteral("value"),
-                      QString::fromLatin1(reinterpret_cast<const char*>(data), it.size));
+        o.insert(QStringLiteral("value"), QString::fromLatin1(reinterpret_cast<const char*>(data), it.size));
     } else if (it.format == Format::Unicode) {
         QString text(static_cast<qsizetype>(it.size / 2), QChar());
         for (uint32_t i = 0; i + 1 < it.size; i += 2)
             text[i / 2] = QChar(static_cast<char16_t>((data[i] << 8) | data[i + 1]));
-        o.setProperty(QStringLiteral("value"), text);
+        o.insert(QStringLiteral("value"), text);
     } else {
         const std::size_t size = secs2::elementSize(it.format);
         const uint32_t count = static_cast<uint32_t>(it.size / size);
-        QJSValue values = js.newArray(count);
+        QJsonArray values;
         for (uint32_t i = 0; i < count; ++i)
-            values.setProperty(i, element(data + i * size, it.format));
-        o.setProperty(QStringLiteral("values"), values);
+            values.append(element(data + i * size, it.format));
+        o.insert(QStringLiteral("values"), values);
     }
     return o;
 }
 
 } // namespace
 
+QJsonValue ItemTree(const CHScriptCodec& codec) {
+    const secs2::Message& msg = codec.message();
+    if (msg.items.empty())
+        return QJsonValue(QJsonValue::Undefined);
+    return item(msg, 0);
+}
+
 QJSValue ScriptBody(QJSEngine& js, const CHScriptCodec& codec) {
     const secs2::Message& msg = codec.message();
     if (msg.items.empty())
         return QJSValue(QJSValue::UndefinedValue);
-    return item(js, msg, 0);
+    return js.toScriptValue(item(msg, 0));
 }
 
 } // namespace tovik

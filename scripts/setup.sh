@@ -16,6 +16,7 @@ packages=(
     xvfb xauth
     # recordings' capture files are read back by tshark in the tests
     tshark
+    qt6-httpserver-dev qt6-websockets-dev python3-websocket
 )
 source scripts/packages.sh
 install_missing "${packages[@]}"

@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 12> kReadOnly{{
+const std::array<SettingRef, 16> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -71,6 +71,10 @@ const std::array<SettingRef, 12> kReadOnly{{
     {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
     {"TimeOut", "T5", &Settings::T5},
     {"Capture", "CaptureFile", &Settings::CaptureFile},
+    {"Api", "Port", &Settings::ApiPort},
+    {"Api", "Address", &Settings::ApiAddress},
+    {"Api", "TokenFile", &Settings::ApiTokenFile},
+    {"Api", "JournalSize", &Settings::ApiJournalSize},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

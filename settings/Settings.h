@@ -62,6 +62,11 @@ struct Settings {
     int T5 = 10000;             // TimeOut/T5: milliseconds between attempts to reach a recorded equipment
     QString CaptureFile;        // Capture/CaptureFile: every HSMS frame and SECS-I block also goes to this pcapng file
     int ScriptMemoryLimitMB = 512; // Script/MemoryLimitMB: a script growing the program more is stopped, 0 off
+    // The control API (read at start only; --api and --api-token-file win).
+    int ApiPort = 0;              // Api/Port: HTTP port of the control API, 0 off
+    QString ApiAddress;           // Api/Address: address it listens on, empty 127.0.0.1
+    QString ApiTokenFile;         // Api/TokenFile: bearer token file, relative to the document's folder
+    int ApiJournalSize = 10000;   // Api/JournalSize: messages the journal keeps
 
     bool operator==(const Settings&) const = default;
 };

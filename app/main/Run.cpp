@@ -1,12 +1,18 @@
 #include "Run.h"
 
+#include "CHApiServer.h"
 #include "CMainFrame.h"
+#include "CTovikarApp.h"
+#include "CTovikarDoc.h"
 #include "COptionSheet.h"
 #include "CTovikarView.h"
 #include "messagebox.h"
 #include "qbytetext.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -50,6 +56,66 @@ void printError(const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fprintf(stderr, "tovik: %s\n", bytes.constData());
     std::fflush(stderr);
+}
+// The control API from --api and --api-token-file, else the [Api] values.
+// Returns the exit status when the run cannot go on (2: a value that cannot
+// be used, 1: the port cannot be listened on), 0 otherwise.
+int startApi(CHAppInstance& instance, const CHStartOptions& options, std::unique_ptr<CHApiServer>& api) {
+    const Settings& settings = instance.App();
+    instance.View().Journal().SetCap(settings.ApiJournalSize);
+    QString address = settings.ApiAddress;
+    int port = settings.ApiPort;
+    if (!options.api.isEmpty()) {
+        const qsizetype colon = options.api.lastIndexOf(QLatin1Char(':'));
+        address = colon < 0 ? QString() : options.api.left(colon);
+        bool ok = false;
+        port = options.api.mid(colon + 1).toInt(&ok);
+        if (!ok || port < 0 || port > 65535) {
+            printError(QStringLiteral("--api: %1 is no [ADDRESS:]PORT").arg(EscapedText(options.api)));
+            return 2;
+        }
+    } else if (port <= 0) {
+        return 0; // off
+    }
+    if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+        address = address.mid(1, address.size() - 2);
+    if (address.isEmpty() || address == QStringLiteral("localhost"))
+        address = QStringLiteral("127.0.0.1");
+    const QHostAddress host(address);
+    if (host.isNull()) {
+        printError(QStringLiteral("API address %1 is no IP address").arg(EscapedText(address)));
+        return 2;
+    }
+    QString tokenFile = options.apiTokenFile;
+    if (tokenFile.isEmpty() && !settings.ApiTokenFile.isEmpty()) {
+        tokenFile = settings.ApiTokenFile;
+        if (QFileInfo(tokenFile).isRelative())
+            tokenFile = QFileInfo(instance.Doc().GetPathName()).absoluteDir().filePath(tokenFile);
+    }
+    QByteArray token;
+    if (!tokenFile.isEmpty()) {
+        QFile file(tokenFile);
+        if (file.open(QIODevice::ReadOnly))
+            token = file.read(4096).trimmed();
+        if (token.isEmpty()) {
+            printError(QStringLiteral("API token file %1 cannot be read or is empty").arg(EscapedText(tokenFile)));
+            return 2;
+        }
+    }
+    if (!host.isLoopback() && token.isEmpty()) {
+        printError(QStringLiteral("the API listens on %1, which is not loopback, only with a token "
+                                  "(--api-token-file or TokenFile in [Api])")
+                       .arg(address));
+        return 2;
+    }
+    api = std::make_unique<CHApiServer>(instance.View(), &instance.Script());
+    api->SetToken(token);
+    QString why;
+    if (!api->Start(host, static_cast<quint16>(port), &why)) {
+        printError(why);
+        return 1;
+    }
+    return 0;
 }
 } // namespace
 
@@ -115,6 +181,9 @@ int Run(const CHStartOptions& options) {
         stopper.setEnabled(false);
         if (!instance.InitInstance())
             return 1;
+        std::unique_ptr<CHApiServer> api;
+        if (const int failed = startApi(instance, options, api))
+            return failed;
         // Headless, a port the start's Connect cannot open ends the run with
         // status 1, so that a service manager or a CI script sees it. The
         // check ends with that first Connect (queued before this), so later

@@ -1,6 +1,7 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]
+//         [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]
 //   tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]
 //   tovik --replay-from NAME.jsonl DIR [--force]
 //   tovik --version | --help
@@ -19,7 +20,8 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]\n"
+    "             [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]\n"
     "       tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]\n"
     "       tovik --replay-from NAME.jsonl DIR [--force]\n"
     "       tovik --version | --help\n"
@@ -58,6 +60,12 @@ const char kUsage[] =
     "  --replay-from NAME.jsonl DIR\n"
     "               make DIR's document, script and settings again from a\n"
     "               recording's journal, without any connection\n"
+    "  --api [ADDRESS:]PORT\n"
+    "               serve the HTTP/JSON control API on PORT (0: any free port,\n"
+    "               named on the event log) at ADDRESS (default 127.0.0.1)\n"
+    "  --api-token-file FILE\n"
+    "               every API request must carry \"Authorization: Bearer TOKEN\"\n"
+    "               with the token in FILE; needed for a non-loopback ADDRESS\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -116,6 +124,8 @@ int main(int argc, char* argv[]) {
         }
         return argv[++i];
     };
+    QString api;
+    QString apiTokenFile;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -150,6 +160,10 @@ int main(int argc, char* argv[]) {
             capture = QString::fromLocal8Bit(value(i));
         } else if (std::strcmp(arg, "--force") == 0) {
             force = true;
+        } else if (std::strcmp(arg, "--api") == 0) {
+            api = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--api-token-file") == 0) {
+            apiTokenFile = QString::fromLocal8Bit(value(i));
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -190,6 +204,8 @@ int main(int argc, char* argv[]) {
     tovik::CHStartOptions options;
     options.documentPath = document;
     options.scriptPath = script;
+    options.api = api;
+    options.apiTokenFile = apiTokenFile;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;

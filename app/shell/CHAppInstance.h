@@ -29,6 +29,8 @@ struct CHStartOptions {
     bool splash = false;      // the start-up picture (windowed only)
     bool logToStdout = false; // every event-log line on standard output
     bool keepGoing = false;   // headless: run on when the start cannot open a port
+    QString api;              // --api [ADDRESS:]PORT, or empty for the settings' [Api] values
+    QString apiTokenFile;     // --api-token-file FILE, or empty
     QString executablePath;   // empty: the running program (tests give their own)
     QString userConfigDir;    // empty: the user's configuration folder
     // Recording proxy: the folder the recording goes to, the equipment's

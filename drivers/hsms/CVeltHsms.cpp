@@ -71,6 +71,13 @@ struct CVeltHsms::Link {
     LinkCore core;
 };
 
+std::vector<std::pair<QString, int>> CVeltHsms::GetPeers() const {
+    std::vector<std::pair<QString, int>> peers;
+    for (const auto& link : m_links)
+        peers.emplace_back(link->address, link->port);
+    return peers;
+}
+
 CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);

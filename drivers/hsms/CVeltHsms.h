@@ -57,6 +57,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QTcpServer;
@@ -125,6 +126,8 @@ public:
     // Selected when some connection is, else Connected when there is one.
     State GetState() const;
     int GetClientCount() const { return static_cast<int>(m_links.size()); }
+    // Address and port of each open connection's peer, oldest first.
+    std::vector<std::pair<QString, int>> GetPeers() const;
     // The peer of the last message received, "address(port)", or empty.
     QString GetLastSpeaker() const { return m_lastSpeaker; }
 

@@ -1,0 +1,48 @@
+#pragma once
+// The live stream of the control API, a WebSocket at /api/events: every
+// event-log line and every journal entry as one JSON text message each, in
+// the order they happen, from the moment of connection ("since" replays the
+// journal after that id first). A client that does not read is dropped once
+// its unsent backlog passes kMaxBacklog, with a log line, so it cannot grow
+// the program's memory.
+#include <QByteArray>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+class QAbstractHttpServer;
+class QWebSocket;
+
+namespace tovik {
+
+struct CHJournalEntry;
+class CTovikarView;
+
+class CHApiEvents : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 kMaxBacklog = 8 * 1024 * 1024;
+
+    CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, QObject* parent = nullptr);
+    ~CHApiEvents() override;
+    void SetToken(const QByteArray& token) { m_token = token; }
+    int ClientCount() const { return static_cast<int>(m_clients.size()); }
+
+private:
+    void accept();
+    void broadcast(const QByteArray& text);
+    void onLine(const QString& line);
+    void onEntry(const CHJournalEntry& entry);
+    // Sends one message to one client; false when the client was dropped.
+    bool sendTo(QWebSocket* client, const QByteArray& text);
+    void drop(QWebSocket* client, const QString& why);
+
+    QAbstractHttpServer& m_server;
+    CTovikarView& m_view;
+    QByteArray m_token;
+    int m_sink = 0;
+    std::vector<QWebSocket*> m_clients; // children of this object
+};
+
+} // namespace tovik

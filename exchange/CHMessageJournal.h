@@ -1,0 +1,82 @@
+#pragma once
+// The message journal: every data and control message the engine sent or
+// received, newest last, each with a rising id, its time, direction, port,
+// peer and bytes (10-byte header, then the body). Capped: the oldest entry
+// goes first. Views and the control API read it; it knows nothing of how
+// they show it.
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace tovik {
+
+struct CHJournalEntry {
+    enum Direction { In = 0, Out = 1 };
+    quint64 id = 0;
+    qint64 timeMs = 0; // milliseconds since the epoch
+    Direction direction = In;
+    int port = 0; // 0 SECS-I, 1 HSMS, as the engine numbers them
+    QString peer;
+    std::vector<std::uint8_t> bytes; // header then body
+
+    bool hasHeader() const { return bytes.size() >= 10; }
+    int stream() const { return hasHeader() ? bytes[2] & 0x7f : 0; }
+    int function() const { return hasHeader() ? bytes[3] : 0; }
+    bool wbit() const { return hasHeader() && (bytes[2] & 0x80) != 0; }
+    // The session id of HSMS, the device id of SECS-I, with the R-bit cleared.
+    int device() const { return hasHeader() ? ((bytes[0] & 0x7f) << 8) | bytes[1] : 0; }
+    int sType() const { return hasHeader() ? bytes[5] : 0; }
+    quint32 systemBytes() const {
+        return hasHeader() ? (quint32{bytes[6]} << 24) | (quint32{bytes[7]} << 16) |
+                                 (quint32{bytes[8]} << 8) | quint32{bytes[9]}
+                           : 0;
+    }
+};
+
+class CHMessageJournal : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kDefaultCap = 10000;
+    using Match = std::function<bool(const CHJournalEntry&)>;
+
+    explicit CHMessageJournal(QObject* parent = nullptr) : QObject(parent) {}
+
+    // At least 1; fewer entries than kept now drops the oldest at once.
+    void SetCap(int entries);
+    int Cap() const { return m_cap; }
+
+    const CHJournalEntry& Append(CHJournalEntry::Direction direction, int port, const QString& peer,
+                                 const std::uint8_t* bytes, std::size_t size);
+    // Empties the journal; ids keep rising and the totals keep counting.
+    void Clear();
+
+    // Entries with an id above `since` that `match` takes (all without one),
+    // oldest first, at most `limit` of them (0: no limit).
+    std::vector<const CHJournalEntry*> Find(quint64 since, const Match& match, std::size_t limit = 0) const;
+    std::size_t Count(quint64 since, const Match& match) const;
+    std::size_t Size() const { return m_entries.size(); }
+    quint64 LastId() const { return m_nextId - 1; }
+
+    // Messages ever journalled each way, also those dropped or cleared away.
+    quint64 TotalIn() const { return m_totals[0]; }
+    quint64 TotalOut() const { return m_totals[1]; }
+    // Data messages sent as replies (even function, not stream 0).
+    quint64 RepliesSent() const { return m_replies; }
+
+Q_SIGNALS:
+    void Appended(const tovik::CHJournalEntry& entry);
+    void Cleared();
+
+private:
+    std::deque<CHJournalEntry> m_entries;
+    int m_cap = kDefaultCap;
+    quint64 m_nextId = 1;
+    quint64 m_totals[2] = {0, 0};
+    quint64 m_replies = 0;
+};
+
+} // namespace tovik
