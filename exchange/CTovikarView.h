@@ -8,6 +8,7 @@
 // queued or direct signals on that thread, one at a time. No operation lets
 // an exception out.
 #include "CHEventLog.h"
+#include "CHFaultRules.h"
 #include "CHPrimaryMsg.h"
 #include "CHVeltHsms.h"
 #include "CHVeltSecsI.h"
@@ -21,7 +22,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tovik {
 
@@ -144,6 +147,8 @@ public:
     static void SetNextTransactionID(uint16_t id);
 
     CHEventLog& EventLog() { return *m_log; }
+    // Faults on demand, consulted for every reply, own send and control answer.
+    CHFaultRules& Faults() { return m_faults; }
     CHVeltHsms& Hsms() { return m_hsms; }
     CHVeltSecsI& SecsI() { return m_secs; }
     CHVeltSecsII& WorkingCodec() { return m_working; }
@@ -217,6 +222,12 @@ private:
     // true when the dispatch ends there.
     bool answerControlMessage(int port, const std::string& text);
     void sendEventMessage(const std::string& sml);
+    // The fault rules' verdict on what the working codec is about to send
+    // (primary: the message it answers); its log line is written.
+    std::optional<CHFaultRules::Fault> faultFor(int port, const std::string* primary);
+    std::optional<CHFaultRules::Fault> controlFault(CHFaultRules::Kind kind);
+    void writeOut(int port, const std::vector<uint8_t>& bytes);
+    void writeFaulty(int port, const std::vector<uint8_t>& bytes, const CHFaultRules::Fault& fault);
     void flushByteTrace();
     void flushLogBatch();
 
@@ -235,6 +246,9 @@ private:
     QTimer m_timer;
     std::function<QString()> m_selection;
     ReceiveHook m_receiveHook;
+    CHFaultRules m_faults;
+    // A control answer's fault, decided where the request is read.
+    std::optional<CHFaultRules::Fault> m_controlFault;
 
     bool m_connected = false;
     bool m_firstUpdate = true;

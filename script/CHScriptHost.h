@@ -70,6 +70,10 @@ public:
     // From the first tovik.onSelect: `selected(bool)` is called each time
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
+    // Fault rules: the new rule's id; a bad rule throws with what is wrong.
+    Q_INVOKABLE int fault(const QJSValue& rule);
+    Q_INVOKABLE bool clearFault(int id);
+    Q_INVOKABLE void clearFaults();
 
 private:
     struct Timer {

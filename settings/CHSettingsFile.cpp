@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 10> kReadOnly{{
+const std::array<SettingRef, 11> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -69,6 +69,7 @@ const std::array<SettingRef, 10> kReadOnly{{
     {"TimeOut", "T7", &Settings::T7},
     {"Script", "File", &Settings::ScriptFile},
     {"Script", "MemoryLimitMB", &Settings::ScriptMemoryLimitMB},
+    {"Faults", "File", &Settings::FaultsFile},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

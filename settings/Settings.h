@@ -60,6 +60,7 @@ struct Settings {
     int T7 = 10000;             // TimeOut/T7: passive link never selected, milliseconds, 0 off
     int ReconnectInterval = 5;  // SECS/ReconnectInterval: seconds between attempts to reopen a lost line, 0 off
     int ScriptMemoryLimitMB = 512; // Script/MemoryLimitMB: a script growing the program more is stopped, 0 off
+    QString FaultsFile;            // Faults/File: fault rules (JSON) loaded at start, relative to the document
 
     bool operator==(const Settings&) const = default;
 };

@@ -108,7 +108,7 @@ int Run(const CHStartOptions& options) {
         // (a box shown meanwhile turns the event loop already).
         stopper.setEnabled(false);
         if (!instance.InitInstance())
-            return 1;
+            return instance.FailureCode();
         // Headless, a port the start's Connect cannot open ends the run with
         // status 1, so that a service manager or a CI script sees it. The
         // check ends with that first Connect (queued before this), so later

@@ -1,6 +1,6 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--faults FILE] [DOCUMENT]
 //   tovik --version | --help
 #include "Run.h"
 #include "tovik_version.h"
@@ -16,7 +16,7 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--faults FILE] [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -39,6 +39,9 @@ const char kUsage[] =
     "  --script FILE\n"
     "               run this reply script (JavaScript) instead of NAME.js beside\n"
     "               NAME.tvkm or the File value of the [Script] settings\n"
+    "  --faults FILE\n"
+    "               fault rules (a JSON array) to misbehave by from the start,\n"
+    "               instead of [Faults] File; a bad rule ends the start (status 2)\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -63,6 +66,7 @@ int main(int argc, char* argv[]) {
     bool keepGoing = false;
     QString document;
     QString script;
+    QString faults;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -87,6 +91,12 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             script = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--faults") == 0) {
+            if (i + 1 == argc) {
+                std::fprintf(stderr, "tovik: --faults needs a FILE\n%s", kUsage);
+                return 2;
+            }
+            faults = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -106,6 +116,7 @@ int main(int argc, char* argv[]) {
     tovik::CHStartOptions options;
     options.documentPath = document;
     options.scriptPath = script;
+    options.faultsPath = faults;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;
