@@ -21,7 +21,7 @@ struct ActionInfo {
     const char* name;
     Action action;
     const char* params; // the keys it takes, space separated
-    bool wire;          // needs an HSMS connection
+    int medium;         // 0 any, 1 an HSMS connection, 2 a SECS-I line
 };
 
 constexpr ActionInfo kActions[] = {
@@ -37,16 +37,25 @@ constexpr ActionInfo kActions[] = {
     {"disconnect", Action::Disconnect, "when", true},
     {"reject", Action::Reject, "status", false},
     {"ignore", Action::Ignore, "", false},
+    {"rbit", Action::RBit, "", 2},
+    {"deviceId", Action::DeviceId, "value", 2},
+    {"nak", Action::Nak, "", 2},
+    {"noEot", Action::NoEot, "", 2},
+    {"badChecksum", Action::BadChecksum, "", 2},
+    {"splitBlock", Action::SplitBlock, "ms", 2},
 };
 
 // Which actions each kind of rule may take.
 bool allowed(Kind kind, Action a) {
     switch (kind) {
     case Kind::Reply:
-        return a != Action::Reject && a != Action::Ignore;
+        return a != Action::Reject && a != Action::Ignore && a != Action::Nak && a != Action::NoEot;
     case Kind::Send:
         return a == Action::Delay || a == Action::Drop || a == Action::Duplicate ||
-               a == Action::Dribble || a == Action::Truncate;
+               a == Action::Dribble || a == Action::Truncate || a == Action::RBit ||
+               a == Action::DeviceId || a == Action::BadChecksum || a == Action::SplitBlock;
+    case Kind::Line:
+        return a == Action::Nak || a == Action::NoEot;
     case Kind::Select:
         return a == Action::Reject || a == Action::Drop;
     case Kind::Linktest:
@@ -147,7 +156,8 @@ struct CHFaultRules::Rule {
 };
 
 QString CHFaultRules::Fault::LogLine(const Query& query) const {
-    const QString what = query.kind == Kind::Reply || query.kind == Kind::Send
+    const QString what = query.kind == Kind::Line && query.stream < 0 ? QStringLiteral("ENQ")
+                         : query.kind == Kind::Reply || query.kind == Kind::Send || query.kind == Kind::Line
                              ? QStringLiteral("S%1F%2").arg(query.stream).arg(query.function)
                              : QLatin1String(kindWord(query.kind));
     return QStringLiteral("Fault: %1 on %2 (rule %3)")
@@ -189,6 +199,15 @@ CHFaultRules::Added CHFaultRules::add(const QJsonObject& o) {
             act = &i;
     if (!act)
         return refuse(QStringLiteral("'action' %1 is unknown").arg(name.isEmpty() ? QStringLiteral("(none)") : name));
+    if (act->action == Action::Nak || act->action == Action::NoEot) {
+        // What the peer sends: its ENQ, seen only by `*` rules, or its block.
+        if (send)
+            return refuse(QStringLiteral("action %1 does not apply to a send rule").arg(name));
+        if (act->action == Action::NoEot && r.stream >= 0)
+            return refuse(QStringLiteral("noEot answers an ENQ, which has no SxFy yet: match must be *"));
+        if (r.kind == Kind::Reply)
+            r.kind = Kind::Line;
+    }
     if (!allowed(r.kind, act->action))
         return refuse(QStringLiteral("action %1 does not apply to %2").arg(name, send ? QStringLiteral("a send rule") : m));
     r.fault.action = act->action;
@@ -240,6 +259,16 @@ CHFaultRules::Added CHFaultRules::add(const QJsonObject& o) {
         if (!(error = integer(o, "value", 0, 4294967295.0, n)).isEmpty())
             return refuse(error);
         r.fault.value = static_cast<std::uint32_t>(n);
+        break;
+    case Action::DeviceId:
+        if (!(error = integer(o, "value", 0, 32767, n)).isEmpty())
+            return refuse(error);
+        r.fault.value = static_cast<std::uint32_t>(n);
+        break;
+    case Action::SplitBlock:
+        if (!(error = integer(o, "ms", 1, 60000, n)).isEmpty())
+            return refuse(error);
+        r.fault.ms = static_cast<int>(n);
         break;
     case Action::Dribble:
         if (o.contains(QLatin1String("bytes")) && !(error = integer(o, "bytes", 1, 1 << 20, n)).isEmpty())
@@ -405,7 +434,10 @@ std::optional<CHFaultRules::Fault> CHFaultRules::decide(const Query& q) {
         if ((r.port && r.port != q.port) || (!r.host.isEmpty() && r.host != q.peerAddress) ||
             (r.hostPort && r.hostPort != q.peerPort))
             continue;
-        if (info(r.fault.action).wire && !q.hsms)
+        // A peer's block meets only rules that name a stream or function.
+        if (q.kind == Kind::Line && q.stream >= 0 && r.stream < 0 && r.function < 0)
+            continue;
+        if ((info(r.fault.action).medium == 1 && !q.hsms) || (info(r.fault.action).medium == 2 && !q.secs))
             continue;
         if (r.probability < 1 && unitDraw(r.state) >= r.probability)
             continue;

@@ -23,10 +23,11 @@ namespace tovik {
 class CHFaultRules : public QObject {
     Q_OBJECT
 public:
-    enum class Kind { Reply, Send, Select, Linktest, Separate };
+    // Line: a SECS-I peer's ENQ (stream and function -1) or good block.
+    enum class Kind { Reply, Send, Select, Linktest, Separate, Line };
     enum class Action {
         Delay, Drop, Reply, S9, SystemBytes, Duplicate, Dribble, Truncate, Garbage,
-        Disconnect, Reject, Ignore
+        Disconnect, Reject, Ignore, RBit, DeviceId, Nak, NoEot, BadChecksum, SplitBlock
     };
 
     // What a message about to be answered or sent looks like to the rules.
@@ -34,7 +35,8 @@ public:
         Kind kind = Kind::Reply;
         int stream = 0; // the received primary's (Reply) or the sent message's (Send)
         int function = 0;
-        bool hsms = true; // wire actions exist only on an HSMS connection
+        bool hsms = true;  // wire actions exist only on an HSMS connection
+        bool secs = false; // line actions only on a SECS-I line
         int port = 0;     // the HSMS port Tovik listens on or connects to
         QString peerAddress;
         int peerPort = 0;
@@ -44,15 +46,15 @@ public:
     struct Fault {
         int rule = 0;
         Action action = Action::Drop;
-        int ms = 0;         // delay; dribble's pause between pieces
+        int ms = 0;         // delay; dribble's pause between pieces; splitBlock
         int bytes = 1;      // dribble's piece size
         int function = 0;   // s9
-        std::uint32_t value = 0; // systemBytes
+        std::uint32_t value = 0; // systemBytes, deviceId
         int status = 0;     // select reject
         bool after = true;  // disconnect after the reply (else before it)
         QString sml;        // reply
         QByteArray garbage; // garbage
-        // "Fault: ACTION on WHAT (rule N)", WHAT as SxFy or the control word.
+        // "Fault: ACTION on WHAT (rule N)", WHAT as SxFy, ENQ or the control word.
         QString LogLine(const Query& query) const;
     };
 

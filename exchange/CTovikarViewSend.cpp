@@ -54,6 +54,8 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
             m_working.SetSessionID(m_settings.DeviceID);
         }
     }
+    if (fault && fault->action == CHFaultRules::Action::DeviceId)
+        m_working.SetDevice(static_cast<int32_t>(fault->value));
     if (fault && fault->action == CHFaultRules::Action::SystemBytes) {
         m_working.SetSourceID(static_cast<int32_t>(fault->value >> 16));
         m_working.SetTransactionID(static_cast<int32_t>(fault->value & 0xffff));
@@ -109,6 +111,7 @@ std::optional<CHFaultRules::Fault> CTovikarView::faultFor(int port, const std::s
         q.function = m_working.GetFunction();
     }
     q.hsms = m_settings.Protocol == 0;
+    q.secs = m_settings.Protocol == 1 || m_settings.Protocol == 2;
     q.port = m_settings.Server ? m_settings.LocalPortNumber : m_settings.PortNumber;
     if (toHsms(port)) {
         q.peerAddress = m_hsms.GetRemoteAddress();
@@ -179,6 +182,16 @@ void CTovikarView::writeFaulty(int port, const std::vector<uint8_t>& bytes, cons
         writeOut(port, bytes);
         writeOut(port, bytes);
         return;
+    case A::RBit:
+    case A::BadChecksum:
+    case A::SplitBlock: {
+        secsi::SendFault line;
+        line.flipRBit = fault.action == A::RBit;
+        line.badChecksum = fault.action == A::BadChecksum;
+        line.splitMs = fault.action == A::SplitBlock ? fault.ms : 0;
+        m_secs.SendMessage(asByteArray(bytes), line);
+        return;
+    }
     case A::Delay: {
         const int tab = m_activeTab;
         QTimer::singleShot(fault.ms, this, [this, port, bytes, tab] {
