@@ -1,392 +1,456 @@
-// The recording's journal and the files made from it.
-#include "CHRecording.h"
+#include "CHFaultRules.h"
 
-#include "CHSettingsFile.h"
 #include "CHVeltSecsII.h"
-#include "MsgFileFormat.h"
 #include "hex.h"
-#include "qbytetext.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QSaveFile>
+#include <QJsonParseError>
 
-#include <algorithm>
-#include <map>
+#include <cmath>
+#include <random>
 
 namespace tovik {
 
 namespace {
 
-std::string hexOf(const QByteArray& bytes) {
-    return toHex(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
-}
+using Action = CHFaultRules::Action;
+using Kind = CHFaultRules::Kind;
 
-CHVeltSecsII decoded(const QByteArray& message) {
-    CHVeltSecsII codec;
-    codec.SetMessage(reinterpret_cast<const uint8_t*>(message.constData()), static_cast<std::size_t>(message.size()));
-    return codec;
-}
-
-QByteArray body(const QByteArray& message) { return message.mid(10); }
-
-QString stamp(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")); }
-
-// A definition's text: SML lines as the message file keeps them.
-std::string definitionText(CHVeltSecsII& codec) {
-    std::string sml = codec.GetSmlText();
-    std::string out;
-    for (char c : sml) {
-        if (c == '\n')
-            out += "\r\n";
-        else
-            out += c;
-    }
-    return out;
-}
-
-// Inside a JavaScript template literal.
-QString templateText(const std::string& sml) {
-    QString out;
-    for (QChar c : TextFromBytes(sml)) {
-        if (c == QLatin1Char('`') || c == QLatin1Char('\\') || c == QLatin1Char('$'))
-            out += QLatin1Char('\\');
-        out += c;
-    }
-    return QLatin1Char('`') + out + QLatin1Char('`');
-}
-
-QString sfName(int stream, int function) { return QStringLiteral("S%1F%2").arg(stream).arg(function); }
-
-// What names an equipment's own message beyond its S,F: the event or alarm id.
-QString primaryName(CHVeltSecsII& codec) {
-    QString name = sfName(codec.GetStream(), codec.GetFunction());
-    const char* what = nullptr;
-    if (codec.GetStream() == 6 && (codec.GetFunction() == 11 || codec.GetFunction() == 13))
-        what = "CEID";
-    else if (codec.GetStream() == 5 && codec.GetFunction() == 1)
-        what = "ALID";
-    if (what) {
-        codec.SetItemPath("[1]");
-        const std::string value = codec.GetItemValue();
-        if (codec.GetItemFound() && !value.empty() && value.size() < 40)
-            name += QStringLiteral(" %1 %2").arg(QLatin1String(what), TextFromBytes(value));
-    }
-    return name;
-}
-
-// Distinct bodies of one kind, in the order first seen, with when.
-struct Seen {
-    QByteArray message;
-    int count = 0;
-    QDateTime first, last;
+struct ActionInfo {
+    const char* name;
+    Action action;
+    const char* params; // the keys it takes, space separated
+    int medium;         // 0 any, 1 an HSMS connection, 2 a SECS-I line
 };
 
-void note(std::vector<Seen>& list, const CHRecordedMessage& m) {
-    for (Seen& s : list) {
-        if (body(s.message) == body(m.message) && s.message.mid(2, 2) == m.message.mid(2, 2)) {
-            ++s.count;
-            s.last = m.time;
-            return;
-        }
+constexpr ActionInfo kActions[] = {
+    {"delay", Action::Delay, "ms minMs maxMs", false},
+    {"drop", Action::Drop, "", false},
+    {"reply", Action::Reply, "sml", false},
+    {"s9", Action::S9, "function", false},
+    {"systemBytes", Action::SystemBytes, "value", false},
+    {"duplicate", Action::Duplicate, "", false},
+    {"dribble", Action::Dribble, "bytes everyMs", true},
+    {"truncate", Action::Truncate, "", true},
+    {"garbage", Action::Garbage, "hex", true},
+    {"disconnect", Action::Disconnect, "when", true},
+    {"reject", Action::Reject, "status", false},
+    {"ignore", Action::Ignore, "", false},
+    {"rbit", Action::RBit, "", 2},
+    {"deviceId", Action::DeviceId, "value", 2},
+    {"nak", Action::Nak, "", 2},
+    {"noEot", Action::NoEot, "", 2},
+    {"badChecksum", Action::BadChecksum, "", 2},
+    {"splitBlock", Action::SplitBlock, "ms", 2},
+};
+
+// Which actions each kind of rule may take.
+bool allowed(Kind kind, Action a) {
+    switch (kind) {
+    case Kind::Reply:
+        return a != Action::Reject && a != Action::Ignore && a != Action::Nak && a != Action::NoEot;
+    case Kind::Send:
+        return a == Action::Delay || a == Action::Drop || a == Action::Duplicate ||
+               a == Action::Dribble || a == Action::Truncate || a == Action::RBit ||
+               a == Action::DeviceId || a == Action::BadChecksum || a == Action::SplitBlock;
+    case Kind::Line:
+        return a == Action::Nak || a == Action::NoEot;
+    case Kind::Select:
+        return a == Action::Reject || a == Action::Drop;
+    case Kind::Linktest:
+        return a == Action::Drop || a == Action::Delay;
+    case Kind::Separate:
+        return a == Action::Ignore;
     }
-    list.push_back({m.message, 1, m.time, m.time});
+    return false;
 }
 
-std::string seenComment(const Seen& s, const QString& what) {
-    QString text = QStringLiteral("%1, seen %2 time(s), first %3 UTC").arg(what).arg(s.count).arg(stamp(s.first));
-    if (s.count > 1)
-        text += QStringLiteral(", last %1 UTC").arg(stamp(s.last));
-    return BytesFromText(text);
+const char* kindWord(Kind kind) {
+    switch (kind) {
+    case Kind::Select:
+        return "select";
+    case Kind::Linktest:
+        return "linktest";
+    case Kind::Separate:
+        return "separate";
+    default:
+        return "";
+    }
+}
+
+const ActionInfo& info(Action a) {
+    for (const ActionInfo& i : kActions)
+        if (i.action == a)
+            return i;
+    return kActions[0];
+}
+
+// splitmix64: the same draws from the same seed on every machine.
+std::uint64_t nextRandom(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+double unitDraw(std::uint64_t& state) {
+    return static_cast<double>(nextRandom(state) >> 11) * 0x1.0p-53;
+}
+
+// "S1F3", "S6F*", "s*f*", "*": -1 stands for any.
+bool parseStreamFunction(const QString& text, int& stream, int& function) {
+    if (text == QLatin1String("*")) {
+        stream = function = -1;
+        return true;
+    }
+    const QString t = text.toUpper();
+    const qsizetype f = t.indexOf(QLatin1Char('F'));
+    if (!t.startsWith(QLatin1Char('S')) || f < 2 || f == t.size() - 1)
+        return false;
+    const auto part = [](const QString& p, int max, int& out) {
+        if (p == QLatin1String("*")) {
+            out = -1;
+            return true;
+        }
+        bool ok = false;
+        out = p.toInt(&ok);
+        return ok && out >= 0 && out <= max && !p.startsWith(QLatin1Char('+'));
+    };
+    return part(t.mid(1, f - 1), 127, stream) && part(t.mid(f + 1), 255, function);
+}
+
+// A whole number in [min, max]; the text says what is wrong otherwise.
+QString integer(const QJsonObject& o, const char* key, double min, double max, double& out) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isDouble() || std::floor(v.toDouble()) != v.toDouble() || v.toDouble() < min ||
+        v.toDouble() > max)
+        return QStringLiteral("'%1' must be a whole number from %2 to %3")
+            .arg(QLatin1String(key))
+            .arg(min, 0, 'f', 0)
+            .arg(max, 0, 'f', 0);
+    out = v.toDouble();
+    return {};
 }
 
 } // namespace
 
-QByteArray JournalLine(const CHRecordedMessage& m) {
-    CHVeltSecsII codec = decoded(m.message);
-    const QByteArray h = m.message.left(10);
-    QJsonObject o;
-    o.insert(QStringLiteral("time"), m.time.toUTC().toString(Qt::ISODateWithMs));
-    o.insert(QStringLiteral("direction"), m.fromHost ? QStringLiteral("host->equipment") : QStringLiteral("equipment->host"));
-    o.insert(QStringLiteral("link"), m.fromHost ? QStringLiteral("host") : QStringLiteral("equipment"));
-    o.insert(QStringLiteral("port"), m.port);
-    o.insert(QStringLiteral("S"), codec.GetStream());
-    o.insert(QStringLiteral("F"), codec.GetFunction());
-    o.insert(QStringLiteral("W"), codec.GetWBit());
-    o.insert(QStringLiteral("session"), codec.GetSessionID());
-    o.insert(QStringLiteral("system"), QString::fromStdString(hexOf(h.mid(6, 4))));
-    o.insert(QStringLiteral("hex"), QString::fromStdString(hexOf(m.message)));
-    o.insert(QStringLiteral("sml"), TextFromBytes(codec.GetSmlText()));
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+struct CHFaultRules::Rule {
+    int id = 0;
+    QJsonObject json;
+    Kind kind = Kind::Reply;
+    int stream = -1;
+    int function = -1;
+    int port = 0;
+    QString host;
+    int hostPort = 0;
+    Fault fault;
+    int minMs = 0;
+    int maxMs = 0; // above minMs: a uniform draw between them
+    double times = -1;
+    double probability = 1;
+    std::uint64_t seed = 0;
+    std::uint64_t state = 0;
+    qint64 fired = 0;
+    bool enabled = true;
+};
+
+QString CHFaultRules::Fault::LogLine(const Query& query) const {
+    const QString what = query.kind == Kind::Line && query.stream < 0 ? QStringLiteral("ENQ")
+                         : query.kind == Kind::Reply || query.kind == Kind::Send || query.kind == Kind::Line
+                             ? QStringLiteral("S%1F%2").arg(query.stream).arg(query.function)
+                             : QLatin1String(kindWord(query.kind));
+    return QStringLiteral("Fault: %1 on %2 (rule %3)")
+        .arg(QLatin1String(info(action).name), what)
+        .arg(rule);
 }
 
-bool ParseJournalLine(const QByteArray& line, CHRecordedMessage& out, QString& error) {
-    QJsonParseError parse{};
-    const QJsonDocument doc = QJsonDocument::fromJson(line, &parse);
-    if (!doc.isObject()) {
-        error = parse.errorString();
-        return false;
+CHFaultRules::CHFaultRules(QObject* parent) : QObject(parent) {}
+CHFaultRules::~CHFaultRules() = default;
+
+CHFaultRules::Added CHFaultRules::add(const QJsonObject& o) {
+    Rule r;
+    const auto refuse = [](const QString& why) { return Added{0, why}; };
+
+    const QJsonValue match = o.value(QLatin1String("match"));
+    if (!match.isString())
+        return refuse(QStringLiteral("'match' is missing (SxFy, *, select, linktest or separate)"));
+    const QString m = match.toString().trimmed();
+    const bool send = o.value(QLatin1String("send")).toBool(false);
+    if (o.contains(QLatin1String("send")) && !o.value(QLatin1String("send")).isBool())
+        return refuse(QStringLiteral("'send' must be true or false"));
+    if (m.compare(QLatin1String("select"), Qt::CaseInsensitive) == 0)
+        r.kind = Kind::Select;
+    else if (m.compare(QLatin1String("linktest"), Qt::CaseInsensitive) == 0)
+        r.kind = Kind::Linktest;
+    else if (m.compare(QLatin1String("separate"), Qt::CaseInsensitive) == 0)
+        r.kind = Kind::Separate;
+    else if (parseStreamFunction(m, r.stream, r.function))
+        r.kind = send ? Kind::Send : Kind::Reply;
+    else
+        return refuse(QStringLiteral("'match' %1 is not SxFy, *, select, linktest or separate").arg(m));
+    if (send && r.kind != Kind::Send)
+        return refuse(QStringLiteral("a send rule matches SxFy or *, not %1").arg(m));
+
+    const QString name = o.value(QLatin1String("action")).toString();
+    const ActionInfo* act = nullptr;
+    for (const ActionInfo& i : kActions)
+        if (name == QLatin1String(i.name))
+            act = &i;
+    if (!act)
+        return refuse(QStringLiteral("'action' %1 is unknown").arg(name.isEmpty() ? QStringLiteral("(none)") : name));
+    if (act->action == Action::Nak || act->action == Action::NoEot) {
+        // What the peer sends: its ENQ, seen only by `*` rules, or its block.
+        if (send)
+            return refuse(QStringLiteral("action %1 does not apply to a send rule").arg(name));
+        if (act->action == Action::NoEot && r.stream >= 0)
+            return refuse(QStringLiteral("noEot answers an ENQ, which has no SxFy yet: match must be *"));
+        if (r.kind == Kind::Reply)
+            r.kind = Kind::Line;
     }
-    const QJsonObject o = doc.object();
-    std::vector<uint8_t> bytes;
-    std::string hexError;
-    if (!fromHex(o.value(QStringLiteral("hex")).toString().toStdString(), bytes, &hexError) || bytes.size() < 10) {
-        error = QStringLiteral("\"hex\" is not a message");
-        return false;
-    }
-    out.message = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-    out.time = QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-    if (!out.time.isValid()) {
-        error = QStringLiteral("\"time\" is not a time");
-        return false;
-    }
-    out.time = out.time.toUTC();
-    out.fromHost = o.value(QStringLiteral("link")).toString() != QStringLiteral("equipment");
-    out.port = o.value(QStringLiteral("port")).toInt();
-    // The SML is what a user edits: when it says something else than the
-    // hex, its body wins and the header stays.
-    const QString sml = o.value(QStringLiteral("sml")).toString();
-    if (!sml.isEmpty()) {
-        CHVeltSecsII edited;
-        edited.SetSmlText(BytesFromText(sml));
-        if (!edited.GetLastError().empty()) {
-            error = QStringLiteral("\"sml\" does not load: ") + TextFromBytes(edited.GetLastError());
-            return false;
+    if (!allowed(r.kind, act->action))
+        return refuse(QStringLiteral("action %1 does not apply to %2").arg(name, send ? QStringLiteral("a send rule") : m));
+    r.fault.action = act->action;
+
+    // Every key must mean something here: a misspelt one would silently do nothing.
+    const QStringList params = QString::fromLatin1(act->params).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    static const QStringList common = {
+        QStringLiteral("match"), QStringLiteral("send"), QStringLiteral("port"), QStringLiteral("host"),
+        QStringLiteral("action"), QStringLiteral("times"), QStringLiteral("probability"),
+        QStringLiteral("seed"), QStringLiteral("enabled"), QStringLiteral("id"), QStringLiteral("fired")};
+    for (auto it = o.begin(); it != o.end(); ++it)
+        if (!common.contains(it.key()) && !params.contains(it.key()))
+            return refuse(QStringLiteral("key '%1' does not belong to action %2").arg(it.key(), name));
+
+    double n = 0;
+    QString error;
+    switch (r.fault.action) {
+    case Action::Delay:
+        if (o.contains(QLatin1String("ms"))) {
+            if (!(error = integer(o, "ms", 0, 3600000, n)).isEmpty())
+                return refuse(error);
+            r.minMs = r.maxMs = static_cast<int>(n);
+        } else {
+            if (!(error = integer(o, "minMs", 0, 3600000, n)).isEmpty())
+                return refuse(QStringLiteral("delay needs 'ms' or 'minMs' and 'maxMs': ") + error);
+            r.minMs = static_cast<int>(n);
+            if (!(error = integer(o, "maxMs", r.minMs, 3600000, n)).isEmpty())
+                return refuse(error);
+            r.maxMs = static_cast<int>(n);
         }
-        const std::vector<uint8_t> encoded = edited.GetMessage();
-        const QByteArray editedBody(reinterpret_cast<const char*>(encoded.data()) + 10,
-                                    static_cast<qsizetype>(encoded.size()) - 10);
-        if (editedBody != body(out.message))
-            out.message = out.message.left(10) + editedBody;
+        break;
+    case Action::Reply: {
+        const QString sml = o.value(QLatin1String("sml")).toString();
+        CHVeltSecsII probe;
+        probe.SetSml(sml.toStdString());
+        if (sml.trimmed().isEmpty() || !probe.GetLastError().empty())
+            return refuse(QStringLiteral("'sml' does not load: %1")
+                              .arg(sml.trimmed().isEmpty() ? QStringLiteral("empty")
+                                                           : QString::fromStdString(probe.GetLastError())));
+        r.fault.sml = sml;
+        break;
     }
-    return true;
+    case Action::S9:
+        if (!(error = integer(o, "function", 1, 11, n)).isEmpty() || (static_cast<int>(n) & 1) == 0)
+            return refuse(QStringLiteral("'function' must be 1, 3, 5, 7, 9 or 11"));
+        r.fault.function = static_cast<int>(n);
+        break;
+    case Action::SystemBytes:
+        if (!(error = integer(o, "value", 0, 4294967295.0, n)).isEmpty())
+            return refuse(error);
+        r.fault.value = static_cast<std::uint32_t>(n);
+        break;
+    case Action::DeviceId:
+        if (!(error = integer(o, "value", 0, 32767, n)).isEmpty())
+            return refuse(error);
+        r.fault.value = static_cast<std::uint32_t>(n);
+        break;
+    case Action::SplitBlock:
+        if (!(error = integer(o, "ms", 1, 60000, n)).isEmpty())
+            return refuse(error);
+        r.fault.ms = static_cast<int>(n);
+        break;
+    case Action::Dribble:
+        if (o.contains(QLatin1String("bytes")) && !(error = integer(o, "bytes", 1, 1 << 20, n)).isEmpty())
+            return refuse(error);
+        r.fault.bytes = o.contains(QLatin1String("bytes")) ? static_cast<int>(n) : 1;
+        if (o.contains(QLatin1String("everyMs")) && !(error = integer(o, "everyMs", 0, 60000, n)).isEmpty())
+            return refuse(error);
+        r.fault.ms = o.contains(QLatin1String("everyMs")) ? static_cast<int>(n) : 100;
+        break;
+    case Action::Garbage: {
+        std::vector<std::uint8_t> bytes;
+        std::string why;
+        const std::string hex = o.value(QLatin1String("hex")).toString().toStdString();
+        if (hex.empty() || !fromHex(hex, bytes, &why))
+            return refuse(QStringLiteral("'hex' must be hex digit pairs%1")
+                              .arg(why.empty() ? QString() : QStringLiteral(": ") + QString::fromStdString(why)));
+        r.fault.garbage = QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+        break;
+    }
+    case Action::Disconnect: {
+        const QString when = o.value(QLatin1String("when")).toString(QStringLiteral("after"));
+        if (when != QLatin1String("before") && when != QLatin1String("after"))
+            return refuse(QStringLiteral("'when' must be before or after"));
+        r.fault.after = when == QLatin1String("after");
+        break;
+    }
+    case Action::Reject:
+        if (!(error = integer(o, "status", 1, 3, n)).isEmpty())
+            return refuse(error);
+        r.fault.status = static_cast<int>(n);
+        break;
+    default:
+        break;
+    }
+
+    if (o.contains(QLatin1String("port"))) {
+        if (!(error = integer(o, "port", 1, 65535, n)).isEmpty())
+            return refuse(error);
+        r.port = static_cast<int>(n);
+    }
+    if (o.contains(QLatin1String("host"))) {
+        // address[:port]; an IPv6 address without a port has more than one colon.
+        const QString host = o.value(QLatin1String("host")).toString().trimmed();
+        const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+        r.host = host;
+        if (colon > 0 && host.indexOf(QLatin1Char(':')) == colon) {
+            bool ok = false;
+            r.hostPort = host.mid(colon + 1).toInt(&ok);
+            if (!ok || r.hostPort < 1 || r.hostPort > 65535)
+                return refuse(QStringLiteral("'host' %1 has a bad port").arg(host));
+            r.host = host.left(colon);
+        }
+        if (r.host.isEmpty())
+            return refuse(QStringLiteral("'host' is empty"));
+    }
+    if (o.contains(QLatin1String("times"))) {
+        if (!(error = integer(o, "times", 1, 1e15, n)).isEmpty())
+            return refuse(error);
+        r.times = n;
+    }
+    if (o.contains(QLatin1String("probability"))) {
+        const QJsonValue p = o.value(QLatin1String("probability"));
+        if (!p.isDouble() || p.toDouble() < 0 || p.toDouble() > 1)
+            return refuse(QStringLiteral("'probability' must be a number from 0 to 1"));
+        r.probability = p.toDouble();
+    }
+    if (o.contains(QLatin1String("seed"))) {
+        if (!(error = integer(o, "seed", 0, 9007199254740991.0, n)).isEmpty())
+            return refuse(error);
+        r.seed = static_cast<std::uint64_t>(n);
+    } else {
+        // No seed given: one of its own, shown by list() so the run can be repeated.
+        r.seed = std::random_device{}() & 0xffffffffu;
+    }
+    r.state = r.seed;
+    if (o.contains(QLatin1String("enabled")) && !o.value(QLatin1String("enabled")).isBool())
+        return refuse(QStringLiteral("'enabled' must be true or false"));
+    r.enabled = o.value(QLatin1String("enabled")).toBool(true);
+
+    r.json = o;
+    r.json.remove(QLatin1String("id"));
+    r.json.remove(QLatin1String("fired"));
+    r.id = m_nextId++;
+    r.fault.rule = r.id;
+    m_rules.push_back(std::move(r));
+    Q_EMIT Changed();
+    return Added{m_rules.back().id, {}};
 }
 
-CHRecordingFiles MakeRecordingFiles(const std::vector<CHRecordedMessage>& journal, const QString& name,
-                                    const Settings& base) {
-    CHRecordingFiles files;
-    files.settings = base;
-    files.settings.Protocol = 0;
-    files.settings.Server = true;
-
-    // Requests by system bytes until their reply comes.
-    std::map<QByteArray, const CHRecordedMessage*> open;
-    // Per request S,F: the distinct replies; per request body: the replies it got.
-    std::map<std::pair<int, int>, std::vector<Seen>> replies;
-    std::map<QByteArray, std::vector<Seen>> byRequest; // key: request header bytes 2-3 + body
-    std::vector<QByteArray> requestOrder;
-    std::map<QByteArray, QByteArray> requestMessage;
-    std::vector<std::pair<QString, std::vector<Seen>>> own; // the equipment's primaries by S,F
-    std::vector<const CHRecordedMessage*> ownInOrder;
-    bool hostSeen = false;
-    for (const CHRecordedMessage& m : journal) {
-        CHVeltSecsII codec = decoded(m.message);
-        const bool primary = codec.GetFunction() & 1;
-        const QByteArray system = m.message.mid(6, 4);
-        if (m.fromHost) {
-            if (!hostSeen) {
-                hostSeen = true;
-                files.settings.LocalPortNumber = m.port;
-                files.settings.DeviceID = codec.GetSessionID() & 0x7fff;
-            }
-            if (primary && codec.GetWBit())
-                open[system] = &m;
-            continue;
-        }
-        if (!primary) {
-            const auto it = open.find(system);
-            if (it == open.end())
-                continue;
-            const CHRecordedMessage& request = *it->second;
-            open.erase(it);
-            CHVeltSecsII r = decoded(request.message);
-            note(replies[{r.GetStream(), r.GetFunction()}], m);
-            const QByteArray key = request.message.mid(2, 2) + body(request.message);
-            if (!byRequest.count(key)) {
-                requestOrder.push_back(key);
-                requestMessage[key] = request.message;
-            }
-            note(byRequest[key], m);
-            continue;
-        }
-        const QString sf = sfName(codec.GetStream(), codec.GetFunction());
-        auto kind = std::find_if(own.begin(), own.end(), [&](const auto& k) { return k.first == sf; });
-        if (kind == own.end())
-            kind = own.insert(own.end(), {sf, {}});
-        note(kind->second, m);
-        ownInOrder.push_back(&m);
+QJsonArray CHFaultRules::list() const {
+    QJsonArray out;
+    for (const Rule& r : m_rules) {
+        QJsonObject o = r.json;
+        o.insert(QLatin1String("id"), r.id);
+        o.insert(QLatin1String("fired"), static_cast<double>(r.fired));
+        o.insert(QLatin1String("enabled"), r.enabled);
+        o.insert(QLatin1String("seed"), static_cast<double>(r.seed));
+        out.append(o);
     }
-
-    CHOneMsgList defs;
-    std::map<QString, int> taken;
-    auto unique = [&taken](const QString& wanted) {
-        const int n = ++taken[wanted];
-        return n == 1 ? wanted : QStringLiteral("%1 #%2").arg(wanted).arg(n);
-    };
-    auto addDefinition = [&defs](const QString& defName, CHVeltSecsII& codec, const std::string& comment) {
-        auto def = std::make_unique<CHOneMsg>();
-        def->m_strName = BytesFromText(defName);
-        def->m_strText = definitionText(codec);
-        def->m_strComment = comment;
-        defs.push_back(std::move(def));
-    };
-    // The usual reply per request S,F: the most frequent, first seen on a tie.
-    std::map<std::pair<int, int>, QString> usual;
-    for (auto& [sf, seen] : replies) {
-        std::stable_sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.count > b.count; });
-        for (const Seen& s : seen) {
-            CHVeltSecsII codec = decoded(s.message);
-            const QString defName = unique(sfName(codec.GetStream(), codec.GetFunction()));
-            if (!usual.count(sf))
-                usual[sf] = defName;
-            addDefinition(defName, codec, seenComment(s, QStringLiteral("Reply to %1").arg(sfName(sf.first, sf.second))));
-        }
-    }
-    for (auto& [sf, seen] : own) {
-        for (const Seen& s : seen) {
-            CHVeltSecsII codec = decoded(s.message);
-            addDefinition(unique(primaryName(codec)), codec, seenComment(s, QStringLiteral("Sent by the equipment")));
-        }
-    }
-    files.document = StoreMsgFile(defs);
-
-    QString js;
-    js += QStringLiteral("// %1.js: the replies recorded from the equipment, made by tovik --record.\n"
-                         "// A received primary whose S,F and body equal a request below gets the\n"
-                         "// reply recorded for it; another primary of a recorded S,F gets that S,F's\n"
-                         "// most frequent reply; anything else is left to the document.\n\n"
-                         "// true: after each Select, the equipment's own messages below are sent\n"
-                         "// again in their recorded order and spacing.\n"
-                         "const SEND_RECORDED_PRIMARIES = false;\n\n"
-                         "// The host's requests and the equipment's replies, as SML (edit freely).\n"
-                         "const replies = [\n")
-              .arg(name);
-    for (const QByteArray& key : requestOrder) {
-        std::vector<Seen>& seen = byRequest[key];
-        std::stable_sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) { return a.count > b.count; });
-        CHVeltSecsII request = decoded(requestMessage[key]);
-        CHVeltSecsII reply = decoded(seen.front().message);
-        js += QStringLiteral("    { request: %1,\n      reply: %2 },\n")
-                  .arg(templateText(request.GetSmlText()), templateText(reply.GetSmlText()));
-    }
-    js += QStringLiteral("];\n\n// The definition that answers a recorded S,F when the body is new.\nconst usual = {\n");
-    for (const auto& [sf, defName] : usual)
-        js += QStringLiteral("    '%1': '%2',\n").arg(sfName(sf.first, sf.second), defName);
-    js += QStringLiteral("};\n\n// The equipment's own messages: milliseconds after the first, and the message.\n"
-                         "const primaries = [\n");
-    for (const CHRecordedMessage* m : ownInOrder) {
-        CHVeltSecsII codec = decoded(m->message);
-        js += QStringLiteral("    { at: %1, sml: %2 },\n")
-                  .arg(ownInOrder.front()->time.msecsTo(m->time))
-                  .arg(templateText(codec.GetSmlText()));
-    }
-    js += QStringLiteral(
-        "];\n\n"
-        "// SML compared without the blanks and line breaks outside quotes, so an\n"
-        "// edit that only re-indents still matches.\n"
-        "function flat(sml) {\n"
-        "    let out = '';\n"
-        "    let quote = '';\n"
-        "    for (const c of sml) {\n"
-        "        if (quote) { if (c === quote) quote = ''; }\n"
-        "        else if (c === '\\'' || c === '\"') quote = c;\n"
-        "        else if (/\\s/.test(c)) continue;\n"
-        "        out += c;\n"
-        "    }\n"
-        "    return out;\n"
-        "}\n\n"
-        "const table = new Map(replies.map((r) => [flat(r.request), r.reply]));\n\n"
-        "tovik.on('*', (msg) => {\n"
-        "    const reply = table.get(flat(msg.sml));\n"
-        "    if (reply !== undefined)\n"
-        "        return reply;\n"
-        "    const name = usual[`S${msg.stream}F${msg.function}`];\n"
-        "    return name ? tovik.definition(name) : undefined;\n"
-        "});\n\n"
-        "tovik.onSelect((selected) => {\n"
-        "    if (!selected || !SEND_RECORDED_PRIMARIES)\n"
-        "        return;\n"
-        "    for (const p of primaries)\n"
-        "        tovik.after(p.at, () => tovik.send(p.sml).catch(() => {}));\n"
-        "});\n");
-    files.script = js;
-    return files;
+    return out;
 }
 
-CHRecording::CHRecording(QString dir) : m_dir(std::move(dir)) {}
-
-QString CHRecording::name() const { return QFileInfo(QDir::cleanPath(QDir(m_dir).absolutePath())).fileName(); }
-
-QString CHRecording::path(const char* suffix) const {
-    return QDir(m_dir).filePath(name() + QLatin1Char('.') + QLatin1String(suffix));
-}
-
-QStringList CHRecording::existingFiles(bool withCapture) const {
-    QStringList found;
-    for (const char* suffix : {"tvkm", "js", "ini", "jsonl", "pcapng"}) {
-        if (!withCapture && QLatin1String(suffix) == QLatin1String("pcapng"))
-            continue;
-        if (QFileInfo::exists(path(suffix)))
-            found << path(suffix);
-    }
-    return found;
-}
-
-bool CHRecording::load(const QString& journalFile, QString& error) {
-    QFile f(journalFile);
-    if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(journalFile, f.errorString());
-        return false;
-    }
-    m_journal.clear();
-    int number = 0;
-    while (!f.atEnd()) {
-        const QByteArray line = f.readLine().trimmed();
-        ++number;
-        if (line.isEmpty())
-            continue;
-        CHRecordedMessage m;
-        QString why;
-        if (!ParseJournalLine(line, m, why)) {
-            error = QStringLiteral("%1, line %2: %3").arg(journalFile).arg(number).arg(why);
-            return false;
-        }
-        m_journal.push_back(std::move(m));
-    }
-    return true;
-}
-
-bool CHRecording::write(const Settings& base, bool skipJournal, QString& error) const {
-    QDir().mkpath(m_dir);
-    auto save = [&error](const QString& file, const QByteArray& bytes) {
-        QSaveFile out(file);
-        if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+bool CHFaultRules::remove(int id) {
+    for (auto it = m_rules.begin(); it != m_rules.end(); ++it) {
+        if (it->id == id) {
+            m_rules.erase(it);
+            Q_EMIT Changed();
             return true;
-        error = QStringLiteral("%1: %2").arg(file, out.errorString());
-        return false;
-    };
-    if (!skipJournal) {
-        QByteArray lines;
-        for (const CHRecordedMessage& m : m_journal)
-            lines += JournalLine(m) + '\n';
-        if (!save(path("jsonl"), lines))
-            return false;
+        }
     }
-    const CHRecordingFiles files = MakeRecordingFiles(m_journal, name(), base);
-    if (!save(path("tvkm"), QByteArray::fromStdString(files.document)) || !save(path("js"), files.script.toUtf8()))
-        return false;
-    // A fresh file: the settings file keeps values it does not write.
-    QFile::remove(path("ini"));
-    CHSettingsFile ini(path("tvkm"));
-    ini.Select(path("tvkm"));
-    if (!ini.Save(files.settings)) {
-        error = path("ini") + QStringLiteral(": cannot be written");
-        return false;
+    return false;
+}
+
+void CHFaultRules::clear() {
+    m_rules.clear();
+    Q_EMIT Changed();
+}
+
+bool CHFaultRules::setEnabled(int id, bool enabled) {
+    for (Rule& r : m_rules) {
+        if (r.id == id) {
+            r.enabled = enabled;
+            Q_EMIT Changed();
+            return true;
+        }
     }
-    return true;
+    return false;
+}
+
+QString CHFaultRules::loadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parse);
+    if (parse.error != QJsonParseError::NoError)
+        return QStringLiteral("%1: not JSON at offset %2: %3").arg(path).arg(parse.offset).arg(parse.errorString());
+    if (!doc.isArray())
+        return QStringLiteral("%1: must hold a JSON array of rules").arg(path);
+    const QJsonArray rules = doc.array();
+    std::vector<Rule> kept = m_rules;
+    const int keptNext = m_nextId;
+    for (qsizetype i = 0; i < rules.size(); ++i) {
+        const Added added = rules.at(i).isObject()
+                                ? add(rules.at(i).toObject())
+                                : Added{0, QStringLiteral("a rule must be a JSON object")};
+        if (added.id == 0) {
+            m_rules = std::move(kept);
+            m_nextId = keptNext;
+            Q_EMIT Changed();
+            return QStringLiteral("%1: rule %2: %3").arg(path).arg(i).arg(added.error);
+        }
+    }
+    return {};
+}
+
+std::optional<CHFaultRules::Fault> CHFaultRules::decide(const Query& q) {
+    for (Rule& r : m_rules) {
+        if (!r.enabled || r.kind != q.kind || (r.times >= 0 && r.fired >= r.times))
+            continue;
+        if ((r.stream >= 0 && r.stream != q.stream) || (r.function >= 0 && r.function != q.function))
+            continue;
+        if ((r.port && r.port != q.port) || (!r.host.isEmpty() && r.host != q.peerAddress) ||
+            (r.hostPort && r.hostPort != q.peerPort))
+            continue;
+        // A peer's block meets only rules that name a stream or function.
+        if (q.kind == Kind::Line && q.stream >= 0 && r.stream < 0 && r.function < 0)
+            continue;
+        if ((info(r.fault.action).medium == 1 && !q.hsms) || (info(r.fault.action).medium == 2 && !q.secs))
+            continue;
+        if (r.probability < 1 && unitDraw(r.state) >= r.probability)
+            continue;
+        Fault f = r.fault;
+        if (f.action == Action::Delay)
+            f.ms = r.maxMs > r.minMs
+                       ? r.minMs + static_cast<int>(nextRandom(r.state) % static_cast<std::uint64_t>(r.maxMs - r.minMs + 1))
+                       : r.minMs;
+        ++r.fired;
+        Q_EMIT Changed();
+        return f;
+    }
+    return std::nullopt;
 }
 
 } // namespace tovik

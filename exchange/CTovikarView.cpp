@@ -34,6 +34,23 @@ CTovikarView::CTovikarView(CTovikarDoc& doc, QObject* parent)
     connect(&m_secs, &CVeltSecsI::LineRestored, this, &CTovikarView::OnSecsRestored);
     connect(&m_secs, &CVeltSecsI::ByteTraced, this, &CTovikarView::OnSecsByte);
 
+    // A SECS-I peer's ENQ and blocks meet the line rules as they arrive.
+    m_secs.SetReceiveFaultHook([this](const uint8_t* header) {
+        if (m_faults.empty())
+            return secsi::ReceiveFault::None;
+        CHFaultRules::Query q;
+        q.kind = CHFaultRules::Kind::Line;
+        q.hsms = false;
+        q.secs = true;
+        q.stream = header ? header[2] & 0x7f : -1;
+        q.function = header ? header[3] : -1;
+        const std::optional<CHFaultRules::Fault> fault = m_faults.decide(q);
+        if (!fault)
+            return secsi::ReceiveFault::None;
+        AddText(fault->LogLine(q));
+        return fault->action == CHFaultRules::Action::Nak ? secsi::ReceiveFault::Nak : secsi::ReceiveFault::NoEot;
+    });
+
     m_timer.setInterval(55);
     connect(&m_timer, &QTimer::timeout, this, &CTovikarView::OnTimer);
 }

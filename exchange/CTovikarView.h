@@ -9,6 +9,7 @@
 // an exception out.
 #include "CHEventLog.h"
 #include "CHMessageJournal.h"
+#include "CHFaultRules.h"
 #include "CHPrimaryMsg.h"
 #include "CHVeltHsms.h"
 #include "CHVeltSecsI.h"
@@ -22,7 +23,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tovik {
 
@@ -153,6 +156,8 @@ public:
     // Every message sent or received, at the two places they pass.
     CHMessageJournal& Journal() { return m_journal; }
     quint64 T3Expiries() const { return m_t3Expiries; }
+    // Faults on demand, consulted for every reply, own send and control answer.
+    CHFaultRules& Faults() { return m_faults; }
     CHVeltHsms& Hsms() { return m_hsms; }
     CHVeltSecsI& SecsI() { return m_secs; }
     CHVeltSecsII& WorkingCodec() { return m_working; }
@@ -247,6 +252,12 @@ private:
     // true when the dispatch ends there.
     bool answerControlMessage(int port, const std::string& text);
     void sendEventMessage(const std::string& sml);
+    // The fault rules' verdict on what the working codec is about to send
+    // (primary: the message it answers); its log line is written.
+    std::optional<CHFaultRules::Fault> faultFor(int port, const std::string* primary);
+    std::optional<CHFaultRules::Fault> controlFault(CHFaultRules::Kind kind);
+    void writeOut(int port, const std::vector<uint8_t>& bytes);
+    void writeFaulty(int port, const std::vector<uint8_t>& bytes, const CHFaultRules::Fault& fault);
     void flushByteTrace();
     void flushLogBatch();
     // Journals a message leaving on a port, with the peer it goes to.
@@ -269,6 +280,9 @@ private:
     quint64 m_t3Expiries = 0;
     std::function<QString()> m_selection;
     ReceiveHook m_receiveHook;
+    CHFaultRules m_faults;
+    // A control answer's fault, decided where the request is read.
+    std::optional<CHFaultRules::Fault> m_controlFault;
 
     bool m_connected = false;
     bool m_firstUpdate = true;

@@ -115,11 +115,22 @@ bool CTovikarView::bridgeSession() const {
 }
 
 bool CTovikarView::answerControlMessage(int port, const std::string& text) {
+    using A = CHFaultRules::Action;
     switch (m_working.GetSType()) {
-    case 1:
+    case 1: {
+        const auto fault = controlFault(CHFaultRules::Kind::Select);
+        if (fault && fault->action == A::Drop)
+            return true;
         m_working.SetHexMessage(kSelectRsp);
+        if (fault) {
+            // Select status in header byte 3: 1 already active, 2 not ready, 3 exhausted.
+            std::string rejected = kSelectRsp;
+            rejected[7] = static_cast<char>('0' + fault->status);
+            m_working.SetHexMessage(rejected);
+        }
         SendWorkingMessage(port, &text);
         return true;
+    }
     case 3:
         // Only the bridge's own session answers a Deselect.req; the
         // equipment of Protocol 0 logs it and goes on.
@@ -128,12 +139,18 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
         m_working.SetHexMessage(kDeselectRsp);
         SendWorkingMessage(port, &text);
         return true;
-    case 5:
+    case 5: {
+        const auto fault = controlFault(CHFaultRules::Kind::Linktest);
+        if (fault && fault->action == A::Drop)
+            return true;
         m_working.SetHexMessage(kLinktestRsp);
+        m_controlFault = fault; // a delay, applied where it is written
         SendWorkingMessage(port, &text);
         return true;
+    }
     case 9:
-        if (m_settings.DisconnectAtSeparateReq && port == PortHsms) {
+        if (m_settings.DisconnectAtSeparateReq && port == PortHsms &&
+            !controlFault(CHFaultRules::Kind::Separate)) {
             // The close waits for the event loop (the log of this message
             // comes first), so it names the connection the request came on:
             // other hosts may speak before it runs.

@@ -9,6 +9,8 @@
 #include "hex.h"
 #include "qbytetext.h"
 
+#include <utility>
+
 namespace tovik {
 
 bool CTovikarView::toHsms(int port) const {
@@ -20,6 +22,16 @@ bool CTovikarView::toHsms(int port) const {
 }
 
 void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
+    const std::optional<CHFaultRules::Fault> fault =
+        m_controlFault || !m_faults.empty() ? faultFor(port, primary) : std::nullopt;
+    if (fault && fault->action == CHFaultRules::Action::Reply) {
+        m_working.SetSml(fault->sml.toStdString());
+    } else if (fault && fault->action == CHFaultRules::Action::S9 && primary) {
+        // A report of its own: new system bytes, the received header as its data.
+        m_working.SetSml("s9f" + std::to_string(fault->function) + HeaderAsBinaryItem(*primary));
+        primary = nullptr;
+    }
+
     if (m_working.GetSType() == 0)
         m_working.SetDevice(m_settings.DeviceID);
 
@@ -42,6 +54,12 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
             m_working.SetSessionID(m_settings.DeviceID);
         }
     }
+    if (fault && fault->action == CHFaultRules::Action::DeviceId)
+        m_working.SetDevice(static_cast<int32_t>(fault->value));
+    if (fault && fault->action == CHFaultRules::Action::SystemBytes) {
+        m_working.SetSourceID(static_cast<int32_t>(fault->value >> 16));
+        m_working.SetTransactionID(static_cast<int32_t>(fault->value & 0xffff));
+    }
 
     // Encoded once: the bytes go to the driver, their hex text to the log.
     const std::vector<uint8_t> bytes = m_working.GetMessage();
@@ -49,9 +67,18 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
     LogMessage(QStringLiteral("Send"), &m_working, &hex);
     journalOut(toHsms(port) ? PortHsms : PortSecs, bytes);
 
+    if (m_settings.Protocol == 0)
+        AddText(QStringLiteral("Sending..."));
+    if (fault)
+        writeFaulty(port, bytes, *fault);
+    else
+        writeOut(port, bytes);
+    AddText(QStringLiteral("Completed"));
+}
+
+void CTovikarView::writeOut(int port, const std::vector<uint8_t>& bytes) {
     switch (m_settings.Protocol) {
     case 0:
-        AddText(QStringLiteral("Sending..."));
         m_hsms.SendMessage(asByteArray(bytes));
         break;
     case 1:
@@ -67,7 +94,118 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
     default:
         break;
     }
-    AddText(QStringLiteral("Completed"));
+}
+
+std::optional<CHFaultRules::Fault> CTovikarView::faultFor(int port, const std::string* primary) {
+    if (m_controlFault)
+        return std::exchange(m_controlFault, std::nullopt);
+    if (m_working.IsControlMessage())
+        return std::nullopt;
+    CHFaultRules::Query q;
+    if (primary) {
+        const CHMsgHeader h(*primary);
+        q.stream = h.Stream;
+        q.function = h.Function;
+    } else {
+        q.kind = CHFaultRules::Kind::Send;
+        q.stream = m_working.GetStream();
+        q.function = m_working.GetFunction();
+    }
+    q.hsms = m_settings.Protocol == 0;
+    q.secs = m_settings.Protocol == 1 || m_settings.Protocol == 2;
+    q.port = m_settings.Server ? m_settings.LocalPortNumber : m_settings.PortNumber;
+    if (toHsms(port)) {
+        q.peerAddress = m_hsms.GetRemoteAddress();
+        q.peerPort = m_hsms.GetRemotePort();
+    }
+    std::optional<CHFaultRules::Fault> fault = m_faults.decide(q);
+    if (fault)
+        AddText(fault->LogLine(q));
+    return fault;
+}
+
+std::optional<CHFaultRules::Fault> CTovikarView::controlFault(CHFaultRules::Kind kind) {
+    if (m_faults.empty())
+        return std::nullopt;
+    CHFaultRules::Query q;
+    q.kind = kind;
+    q.port = m_settings.Server ? m_settings.LocalPortNumber : m_settings.PortNumber;
+    q.peerAddress = m_hsms.GetRemoteAddress();
+    q.peerPort = m_hsms.GetRemotePort();
+    std::optional<CHFaultRules::Fault> fault = m_faults.decide(q);
+    if (fault)
+        AddText(fault->LogLine(q));
+    return fault;
+}
+
+void CTovikarView::writeFaulty(int port, const std::vector<uint8_t>& bytes, const CHFaultRules::Fault& fault) {
+    using A = CHFaultRules::Action;
+    using W = CVeltHsms::WireFault;
+    if (m_settings.Protocol == 0) {
+        W wire;
+        switch (fault.action) {
+        case A::Delay:
+            wire.kind = W::Delay;
+            break;
+        case A::Drop:
+            wire.kind = W::Drop;
+            break;
+        case A::Duplicate:
+            wire.kind = W::Duplicate;
+            break;
+        case A::Dribble:
+            wire.kind = W::Dribble;
+            wire.bytes = fault.bytes;
+            break;
+        case A::Truncate:
+            wire.kind = W::Truncate;
+            break;
+        case A::Garbage:
+            wire.kind = W::Garbage;
+            wire.garbage = fault.garbage;
+            break;
+        case A::Disconnect:
+            wire.kind = fault.after ? W::CloseAfter : W::CloseBefore;
+            break;
+        default:
+            writeOut(port, bytes);
+            return;
+        }
+        wire.ms = fault.ms;
+        m_hsms.SendFaulty(asByteArray(bytes), wire);
+        return;
+    }
+    // A serial line or the bridge: the wire actions do not match there.
+    switch (fault.action) {
+    case A::Drop:
+        return;
+    case A::Duplicate:
+        writeOut(port, bytes);
+        writeOut(port, bytes);
+        return;
+    case A::RBit:
+    case A::BadChecksum:
+    case A::SplitBlock: {
+        secsi::SendFault line;
+        line.flipRBit = fault.action == A::RBit;
+        line.badChecksum = fault.action == A::BadChecksum;
+        line.splitMs = fault.action == A::SplitBlock ? fault.ms : 0;
+        m_secs.SendMessage(asByteArray(bytes), line);
+        return;
+    }
+    case A::Delay: {
+        const int tab = m_activeTab;
+        QTimer::singleShot(fault.ms, this, [this, port, bytes, tab] {
+            const int shown = std::exchange(m_activeTab, tab);
+            writeOut(port, bytes);
+            m_activeTab = shown;
+        });
+        return;
+    }
+    default:
+        writeOut(port, bytes);
+        return;
+    }
 }
 
 void CTovikarView::OnSendMessage() {

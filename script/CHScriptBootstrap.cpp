@@ -181,6 +181,9 @@ const tovik = {
         connectionHandlers.push(fn);
     },
     exit(code) { host.exit(code === undefined ? 0 : Number(code)); },
+    fault(rule) { return host.fault(rule); },
+    clearFault(id) { return host.clearFault(Number(id)); },
+    clearFaults() { host.clearFaults(); },
     onSelect(fn) {
         if (typeof fn !== 'function')
             throw new TypeError('tovik.onSelect needs a function');

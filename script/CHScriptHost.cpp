@@ -10,6 +10,8 @@
 
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QTimer>
 
 namespace tovik {
@@ -268,6 +270,26 @@ bool CHScriptHost::connected() const {
 
 void CHScriptHost::exit(int code) {
     m_owner.RequestExit(code);
+}
+
+int CHScriptHost::fault(const QJSValue& rule) {
+    const QJsonValue json = rule.isObject() ? QJsonValue::fromVariant(rule.toVariant()) : QJsonValue();
+    if (!json.isObject()) {
+        m_js.throwError(QJSValue::TypeError, QStringLiteral("tovik.fault needs a rule object"));
+        return 0;
+    }
+    const CHFaultRules::Added added = m_view.Faults().add(json.toObject());
+    if (added.id == 0)
+        m_js.throwError(QJSValue::RangeError, QStringLiteral("tovik.fault: ") + added.error);
+    return added.id;
+}
+
+bool CHScriptHost::clearFault(int id) {
+    return m_view.Faults().remove(id);
+}
+
+void CHScriptHost::clearFaults() {
+    m_view.Faults().clear();
 }
 
 QJSValue CHScriptHost::body(const QString& hex) {

@@ -71,6 +71,10 @@ public:
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
     Q_INVOKABLE void settled(int id, bool ok, const QJSValue& value);
+    // Fault rules: the new rule's id; a bad rule throws with what is wrong.
+    Q_INVOKABLE int fault(const QJSValue& rule);
+    Q_INVOKABLE bool clearFault(int id);
+    Q_INVOKABLE void clearFaults();
 
 private:
     struct Timer {

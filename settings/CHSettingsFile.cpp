@@ -58,7 +58,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 16> kReadOnly{{
+const std::array<SettingRef, 17> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -75,6 +75,7 @@ const std::array<SettingRef, 16> kReadOnly{{
     {"Api", "Address", &Settings::ApiAddress},
     {"Api", "TokenFile", &Settings::ApiTokenFile},
     {"Api", "JournalSize", &Settings::ApiJournalSize},
+    {"Faults", "File", &Settings::FaultsFile},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

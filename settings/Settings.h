@@ -67,6 +67,7 @@ struct Settings {
     QString ApiAddress;           // Api/Address: address it listens on, empty 127.0.0.1
     QString ApiTokenFile;         // Api/TokenFile: bearer token file, relative to the document's folder
     int ApiJournalSize = 10000;   // Api/JournalSize: messages the journal keeps
+    QString FaultsFile;            // Faults/File: fault rules (JSON) loaded at start, relative to the document
 
     bool operator==(const Settings&) const = default;
 };

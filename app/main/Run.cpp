@@ -180,7 +180,7 @@ int Run(const CHStartOptions& options) {
         // (a box shown meanwhile turns the event loop already).
         stopper.setEnabled(false);
         if (!instance.InitInstance())
-            return 1;
+            return instance.FailureCode();
         std::unique_ptr<CHApiServer> api;
         if (const int failed = startApi(instance, options, api))
             return failed;

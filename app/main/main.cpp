@@ -1,6 +1,7 @@
 // tovik: the HSMS/SECS simulator.
 //
 //   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]
+//         [--faults FILE]
 //         [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]
 //   tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]
 //   tovik --replay-from NAME.jsonl DIR [--force]
@@ -21,6 +22,7 @@
 namespace {
 const char kUsage[] =
     "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]\n"
+    "             [--faults FILE]\n"
     "             [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]\n"
     "       tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]\n"
     "       tovik --replay-from NAME.jsonl DIR [--force]\n"
@@ -66,6 +68,9 @@ const char kUsage[] =
     "  --api-token-file FILE\n"
     "               every API request must carry \"Authorization: Bearer TOKEN\"\n"
     "               with the token in FILE; needed for a non-loopback ADDRESS\n"
+    "  --faults FILE\n"
+    "               fault rules (a JSON array) to misbehave by from the start,\n"
+    "               instead of [Faults] File; a bad rule ends the start (status 2)\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -126,6 +131,7 @@ int main(int argc, char* argv[]) {
     };
     QString api;
     QString apiTokenFile;
+    QString faults;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -164,6 +170,8 @@ int main(int argc, char* argv[]) {
             api = QString::fromLocal8Bit(value(i));
         } else if (std::strcmp(arg, "--api-token-file") == 0) {
             apiTokenFile = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--faults") == 0) {
+            faults = QString::fromLocal8Bit(value(i));
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -206,6 +214,7 @@ int main(int argc, char* argv[]) {
     options.scriptPath = script;
     options.api = api;
     options.apiTokenFile = apiTokenFile;
+    options.faultsPath = faults;
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <clocale>
 #include <cstdio>
@@ -153,6 +154,9 @@ bool CHAppInstance::InitInstance() {
         m_view->SetCapture(m_capture.get());
     }
     m_view->ApplySettings(settings);
+    // Before the ports open, so the first host already meets the rules.
+    if (!loadFaults())
+        return false;
     m_view->OnInitialUpdate();
     // After the document and the settings, before the ports open.
     if (m_frame)
@@ -175,6 +179,26 @@ bool CHAppInstance::InitInstance() {
     m_frame->update();
     m_frame->setAcceptDrops(true);
     return true;
+}
+
+bool CHAppInstance::loadFaults() {
+    QString path = m_options.faultsPath;
+    if (path.isEmpty() && !m_app->settings().FaultsFile.isEmpty()) {
+        path = m_app->settings().FaultsFile;
+        const QString docPath = m_doc->GetPathName();
+        if (QFileInfo(path).isRelative() && !docPath.isEmpty())
+            path = QFileInfo(docPath).absoluteDir().filePath(path);
+    }
+    if (path.isEmpty())
+        return true;
+    const QString error = m_view->Faults().loadFile(path);
+    if (error.isEmpty()) {
+        m_view->AddText(QStringLiteral("Fault rules loaded from %1."), path);
+        return true;
+    }
+    std::fprintf(stderr, "tovik: %s\n", error.toLocal8Bit().constData());
+    m_failureCode = 2;
+    return false;
 }
 
 void CHAppInstance::attachFileLog() {

@@ -25,6 +25,7 @@ class CTovikarView;
 struct CHStartOptions {
     QString documentPath;     // the command line's document, or empty
     QString scriptPath;       // the command line's reply script, or empty
+    QString faultsPath;       // the command line's fault rules, or empty
     bool windowed = false;    // the main frame; needs a QApplication
     bool splash = false;      // the start-up picture (windowed only)
     bool logToStdout = false; // every event-log line on standard output
@@ -55,6 +56,8 @@ public:
     // Writes what the log still holds (the headless end; a closing frame
     // saved its state). The ports are left to close with the process.
     void ExitInstance();
+    // The exit status of a start-up that failed: 2 for bad fault rules, else 1.
+    int FailureCode() const { return m_failureCode; }
     // The headless reload: reads the document from its file and the settings
     // file again; ports whose values did not change keep their connections.
     void Reload();
@@ -74,6 +77,7 @@ public:
 
 private:
     void attachFileLog();
+    bool loadFaults();
 
     CHStartOptions m_options;
     std::unique_ptr<CTovikarApp> m_app;
@@ -86,6 +90,7 @@ private:
     std::unique_ptr<capture::PcapngWriter> m_capture;
     QString m_startDocument;
     bool m_ownsTheApp = false;
+    int m_failureCode = 1;
 };
 
 } // namespace tovik

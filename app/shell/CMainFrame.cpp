@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CHDocCommands.h"
+#include "CHFaultsPanel.h"
 #include "CHKeyIndicators.h"
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
@@ -285,6 +286,8 @@ void CMainFrame::createMenus() {
 
     m_toolsMenu = menuBar()->addMenu(QStringLiteral("&Tools"));
     m_toolsMenu->addAction(m_actions[ID_DISCONNECT]);
+    connect(m_toolsMenu->addAction(QStringLiteral("&Faults...")), &QAction::triggered, this,
+            [this] { FaultsPanel().show(); FaultsPanel().raise(); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(m_actions[ID_APP_ABOUT]);
@@ -338,6 +341,13 @@ void CMainFrame::createStatusBar() {
     m_statusTimer.setInterval(kStatusTimerMs);
     connect(&m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatusPanes);
     m_statusTimer.start();
+}
+
+CHFaultsPanel& CMainFrame::FaultsPanel() {
+    if (!m_faultsPanel)
+        m_faultsPanel = new CHFaultsPanel(m_view.Faults(), this);
+    m_faultsPanel->Refresh();
+    return *m_faultsPanel;
 }
 
 void CMainFrame::AttachScript(CHScriptEngine& script) {

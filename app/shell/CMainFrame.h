@@ -27,6 +27,7 @@ namespace tovik {
 
 class CHDocCommands;
 class CHScriptEngine;
+class CHFaultsPanel;
 class CHTrayIcon;
 class CTovikarDoc;
 class CTovikarForm;
@@ -100,6 +101,8 @@ public:
     void AttachScript(CHScriptEngine& script);
     QMenu* ScriptMenu() const { return m_scriptMenu; }
     QString ScriptPaneText() const;
+    // Tools > Faults: the fault rules with their fire counts (made on first use).
+    CHFaultsPanel& FaultsPanel();
 
     CTovikarForm& Form() const { return *m_form; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -131,6 +134,7 @@ private:
     std::map<int, QAction*> m_actions;
     QMenu* m_fileMenu = nullptr;
     QMenu* m_toolsMenu = nullptr;
+    CHFaultsPanel* m_faultsPanel = nullptr;
     QMenu* m_scriptMenu = nullptr;
     QLabel* m_scriptPane = nullptr;
     QAction* m_recentAnchor = nullptr;

@@ -68,6 +68,12 @@ struct CVeltHsms::Link {
     quint64 spokeAt = 0; // m_spoken when it last delivered a message
     quint64 partialSince = 0;  // m_partialStarts when its partial message began
     std::uint64_t framesSeen = 0;
+    // A dribbled frame: its first `slow` bytes go out piece by piece, what
+    // was sent after it follows at once.
+    std::vector<std::uint8_t> dribble;
+    std::size_t slow = 0;
+    int piece = 1;
+    int pauseMs = 0;
     LinkCore core;
 };
 
@@ -590,31 +596,116 @@ void CVeltHsms::SendMessage(const QByteArray& message) {
 }
 
 void CVeltHsms::sendBytes(const std::uint8_t* message, std::size_t size) {
+    Link* link = admit(size);
+    if (!link || refusesMore(*link, size))
+        return;
+    link->core.send(message, size, nowMs());
+    writeOutput(*link);
+}
+
+// The connection a message of `size` bytes goes to, or null (reported).
+CVeltHsms::Link* CVeltHsms::admit(std::size_t size) {
     Link* link = sendTarget();
     if (size < kHeaderLength) {
         raise(link, ErrorCannotSend,
               QStringLiteral("message of %1 bytes is shorter than its header").arg(size));
-        return;
+        return nullptr;
     }
     if (size > m_maxLength) {
         raise(link, ErrorLonger,
               QStringLiteral("message of %1 bytes is longer than the maximum of %2")
                   .arg(size)
                   .arg(m_maxLength));
-        return;
+        return nullptr;
     }
-    if (!link) {
+    if (!link)
         raise(nullptr, ErrorCannotSend,
               m_links.empty() ? QStringLiteral("not connected")
                               : QStringLiteral("no connection with %1(%2)")
                                     .arg(m_remoteAddress)
                                     .arg(m_remotePort));
+    return link;
+}
+
+void CVeltHsms::SendFaulty(const QByteArray& message, const WireFault& fault) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(message.constData());
+    const auto size = static_cast<std::size_t>(message.size());
+    Link* link = admit(size);
+    if (!link)
+        return;
+    const quint64 id = link->id;
+    switch (fault.kind) {
+    case WireFault::Drop:
+        return;
+    case WireFault::Delay:
+        QTimer::singleShot(fault.ms, this, [this, id, message] {
+            if (Link* l = find(id); l && !refusesMore(*l, static_cast<std::size_t>(message.size()))) {
+                l->core.send(reinterpret_cast<const std::uint8_t*>(message.constData()),
+                             static_cast<std::size_t>(message.size()), nowMs());
+                writeOutput(*l);
+            }
+        });
+        return;
+    case WireFault::Duplicate:
+        sendBytes(bytes, size);
+        sendBytes(bytes, size);
+        return;
+    case WireFault::Dribble: {
+        if (!link->dribble.empty())
+            break; // one dribble at a time: this one goes out whole
+        writeOutput(*link); // what waits goes first, at full speed
+        link->core.send(bytes, size, nowMs());
+        link->dribble = link->core.takeOutput();
+        link->slow = link->dribble.size();
+        link->piece = std::max(1, fault.bytes);
+        link->pauseMs = fault.ms;
+        dribbleOn(id);
         return;
     }
-    if (refusesMore(*link, size))
+    case WireFault::Truncate:
+        link->core.sendTruncated(bytes, size);
+        writeOutput(*link);
+        closeSoon(id);
         return;
-    link->core.send(message, size, nowMs());
-    writeOutput(*link);
+    case WireFault::Garbage:
+        link->core.sendRaw(reinterpret_cast<const std::uint8_t*>(fault.garbage.constData()),
+                           static_cast<std::size_t>(fault.garbage.size()));
+        writeOutput(*link);
+        closeSoon(id);
+        return;
+    case WireFault::CloseBefore:
+        closeSoon(id);
+        return;
+    case WireFault::CloseAfter:
+        sendBytes(bytes, size);
+        closeSoon(id);
+        return;
+    }
+    sendBytes(bytes, size);
+}
+
+// After the handler that decided it: the log of the message comes first.
+void CVeltHsms::closeSoon(quint64 id) {
+    QMetaObject::invokeMethod(this, [this, id] { dropLink(id, true); }, Qt::QueuedConnection);
+}
+
+// Writes the next piece of a dribbled frame, then waits for the next one.
+void CVeltHsms::dribbleOn(quint64 id) {
+    Link* link = find(id);
+    if (!link || link->dribble.empty())
+        return;
+    const std::size_t n = link->slow == 0 ? link->dribble.size()
+                                          : std::min(link->slow, static_cast<std::size_t>(link->piece));
+    link->socket->write(reinterpret_cast<const char*>(link->dribble.data()), static_cast<qint64>(n));
+    link->socket->flush();
+    link->dribble.erase(link->dribble.begin(), link->dribble.begin() + static_cast<std::ptrdiff_t>(n));
+    link->slow -= std::min(link->slow, n);
+    if (link->slow == 0 && !link->dribble.empty()) {
+        dribbleOn(id); // the rest at once
+        return;
+    }
+    if (!link->dribble.empty())
+        QTimer::singleShot(link->pauseMs, this, [this, id] { dribbleOn(id); });
 }
 
 bool CVeltHsms::refusesMore(Link& link, std::size_t size) {
@@ -632,7 +723,12 @@ bool CVeltHsms::writeOutput(Link& link) {
     if (!link.core.hasOutput())
         return true;
     const std::vector<std::uint8_t> out = link.core.takeOutput();
-    if (refusesMore(link, out.size() - 4))
+    if (!link.dribble.empty()) {
+        // Behind a dribbled frame: it waits for the frame to end.
+        link.dribble.insert(link.dribble.end(), out.begin(), out.end());
+        return true;
+    }
+    if (refusesMore(link, out.size() > 4 ? out.size() - 4 : 0))
         return false;
     QTcpSocket* socket = link.socket;
     const auto size = static_cast<qint64>(out.size());

@@ -137,6 +137,18 @@ public:
     void SendHex(const QString& hex);
     // The same for a message already in bytes.
     void SendMessage(const QByteArray& message);
+    // A message written wrongly on purpose (faults on demand), to the
+    // connection SendMessage would use. Delayed and dribbled messages keep
+    // their connection: one that goes meanwhile gets nothing. Truncate,
+    // Garbage and the closes drop the connection once the bytes are out.
+    struct WireFault {
+        enum Kind { Delay, Drop, Duplicate, Dribble, Truncate, Garbage, CloseBefore, CloseAfter };
+        Kind kind = Drop;
+        int ms = 0;    // Delay; Dribble's pause between pieces
+        int bytes = 1; // Dribble's piece
+        QByteArray garbage;
+    };
+    void SendFaulty(const QByteArray& message, const WireFault& fault);
     // IP address text for a host name or address; empty when it cannot be
     // resolved within the connect timeout.
     QString ResolveAddress(const QString& host);
@@ -183,6 +195,9 @@ private:
     void onTimer();
     void armTimer();
     void sendBytes(const std::uint8_t* message, std::size_t size);
+    Link* admit(std::size_t size);
+    void closeSoon(quint64 id);
+    void dribbleOn(quint64 id);
     bool refusesMore(Link& link, std::size_t size);
     bool writeOutput(Link& link);
     void updateState();

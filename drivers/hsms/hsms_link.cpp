@@ -78,6 +78,15 @@ void LinkCore::send(const std::uint8_t* message, std::size_t size, Millis now) {
     m_session.sent(message, size, now);
 }
 
+void LinkCore::sendTruncated(const std::uint8_t* message, std::size_t size) {
+    putLength(m_out, static_cast<std::uint32_t>(size));
+    m_out.insert(m_out.end(), message, message + size / 2);
+}
+
+void LinkCore::sendRaw(const std::uint8_t* bytes, std::size_t size) {
+    m_out.insert(m_out.end(), bytes, bytes + size);
+}
+
 void LinkCore::advance(Millis now) {
     if (m_failed)
         return;

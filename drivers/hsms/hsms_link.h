@@ -59,6 +59,12 @@ public:
 
     // Frames one whole message (header then body) into the output.
     void send(const std::uint8_t* message, std::size_t size, Millis now);
+    // Faults on purpose: a frame whose length field promises the whole
+    // message while only its first half follows, and bytes that are no frame
+    // at all. Either leaves the peer's reader out of step, so the link is
+    // closed after it.
+    void sendTruncated(const std::uint8_t* message, std::size_t size);
+    void sendRaw(const std::uint8_t* bytes, std::size_t size);
 
     // Runs the timers due at `now`: an expiry queues a Failed event; a due
     // linktest puts its request into the output.

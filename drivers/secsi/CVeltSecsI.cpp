@@ -293,22 +293,22 @@ void CVeltSecsI::SendHex(const QString& hex) {
     sendBytes(std::move(bytes), hex);
 }
 
-void CVeltSecsI::SendMessage(const QByteArray& message) {
+void CVeltSecsI::SendMessage(const QByteArray& message, tovik::secsi::SendFault fault) {
     const auto* data = reinterpret_cast<const uint8_t*>(message.constData());
     std::vector<uint8_t> bytes(data, data + message.size());
     // SendCompleted names the message as hex text, as for SendHex.
     const QString hex = QString::fromLatin1(tovik::toHex(bytes));
-    sendBytes(std::move(bytes), hex);
+    sendBytes(std::move(bytes), hex, fault);
 }
 
-void CVeltSecsI::sendBytes(std::vector<uint8_t> bytes, const QString& hex) {
+void CVeltSecsI::sendBytes(std::vector<uint8_t> bytes, const QString& hex, tovik::secsi::SendFault fault) {
     if (!m_io) {
         Q_EMIT ErrorOccurred(LineFailed, m_reconnecting ? QStringLiteral("cannot send: %1 is down").arg(m_openName)
                                                         : QStringLiteral("cannot send: the port is not open"));
         Q_EMIT SendCompleted(hex, false);
         return;
     }
-    const uint64_t id = m_core.send(std::move(bytes), now());
+    const uint64_t id = m_core.send(std::move(bytes), now(), fault);
     m_pending.push_back(Pending{id, hex});
     pump();
 }

@@ -69,7 +69,10 @@ public:
 
     void SendHex(const QString& hex);
     // The same for a message already in bytes; its SendCompleted carries its hex.
-    void SendMessage(const QByteArray& message);
+    // A fault, when given, spoils the first block on purpose (faults on demand).
+    void SendMessage(const QByteArray& message, tovik::secsi::SendFault fault = {});
+    // Asked on each ENQ and each good block from the peer (faults on demand).
+    void SetReceiveFaultHook(tovik::secsi::ReceiveFaultHook hook) { m_core.setReceiveFaultHook(std::move(hook)); }
 
     // What the panel shows.
     QString GetDeviceName() const; // the line in use, or the one PortIndex/DevicePath names
@@ -92,7 +95,7 @@ Q_SIGNALS:
     void LineRestored(const QString& device);
 
 private:
-    void sendBytes(std::vector<uint8_t> bytes, const QString& hex);
+    void sendBytes(std::vector<uint8_t> bytes, const QString& hex, tovik::secsi::SendFault fault = {});
     void applyConfig();
     QIODevice* openSerial(const QString& path, QString& why);
     QIODevice* openTcp(const QString& path, QString& why);

@@ -59,7 +59,7 @@ void LineCore::setConfig(const LineConfig& config) {
     m_cfg.device &= 0x7fff;
 }
 
-uint64_t LineCore::send(std::vector<uint8_t> message, Millis now) {
+uint64_t LineCore::send(std::vector<uint8_t> message, Millis now, SendFault fault) {
     const uint64_t id = m_nextId++;
     const std::string why = checkSendable(message);
     if (!why.empty()) {
@@ -71,7 +71,7 @@ uint64_t LineCore::send(std::vector<uint8_t> message, Millis now) {
         return id;
     }
     const uint32_t blocks = blockCount(message.size());
-    m_queue.push_back(Outgoing{id, std::move(message), blocks});
+    m_queue.push_back(Outgoing{id, std::move(message), blocks, fault});
     startSendIfIdle(now);
     return id;
 }
@@ -85,12 +85,19 @@ void LineCore::receive(const uint8_t* data, std::size_t size, Millis now) {
 
 std::optional<Millis> LineCore::nextDeadline() const {
     std::optional<Millis> due = m_deadline;
+    if (m_heldUntil && (!due || *m_heldUntil < *due))
+        due = m_heldUntil;
     if (m_incoming && (!due || m_incoming->t4Deadline < *due))
         due = m_incoming->t4Deadline;
     return due;
 }
 
 void LineCore::advance(Millis now) {
+    if (m_heldUntil && now >= *m_heldUntil) {
+        m_out.insert(m_out.end(), m_held.begin(), m_held.end());
+        m_held.clear();
+        m_heldUntil.reset();
+    }
     if (m_deadline && now >= *m_deadline) {
         m_deadline.reset();
         switch (m_state) {
@@ -137,6 +144,8 @@ void LineCore::abort() {
         finishSend(false);
     m_incoming.reset();
     m_block.clear();
+    m_held.clear();
+    m_heldUntil.reset();
     m_noiseReported = false;
     setState(LineState::Idle);
 }
@@ -186,7 +195,13 @@ std::string LineCore::blockName() const {
 void LineCore::onByte(uint8_t byte, Millis now) {
     switch (m_state) {
     case LineState::Idle:
-        if (byte == kEnq)
+        if (byte == kEnq && m_faultHook) {
+            const ReceiveFault f = m_faultHook(nullptr);
+            if (f == ReceiveFault::Nak)
+                put(kNak);
+            if (f == ReceiveFault::None)
+                startReceive(now);
+        } else if (byte == kEnq)
             startReceive(now);
         else
             noise(byte, "on an idle line");
@@ -255,11 +270,23 @@ void LineCore::sendEnq(Millis now) {
 }
 
 void LineCore::sendBlock(Millis now) {
-    const std::vector<uint8_t> frame = frameBlock(m_queue.front().message, m_blockIndex, m_cfg.master);
-    m_out.insert(m_out.end(), frame.begin(), frame.end());
+    SendFault& fault = m_queue.front().fault;
+    std::vector<uint8_t> frame = frameBlock(m_queue.front().message, m_blockIndex, m_cfg.master != fault.flipRBit);
+    if (fault.badChecksum)
+        frame.back() ^= 0xff;
     if (m_keepBlocks)
         m_blocks.push_back({false, std::vector<uint8_t>(frame.begin() + 1, frame.end() - 2)});
-    setState(LineState::WaitAck, now + m_cfg.t2Ms);
+    if (fault.splitMs > 0) {
+        const auto half = static_cast<std::ptrdiff_t>(frame.size() / 2);
+        m_out.insert(m_out.end(), frame.begin(), frame.begin() + half);
+        m_held.assign(frame.begin() + half, frame.end());
+        m_heldUntil = now + fault.splitMs;
+        setState(LineState::WaitAck, *m_heldUntil + m_cfg.t2Ms);
+    } else {
+        m_out.insert(m_out.end(), frame.begin(), frame.end());
+        setState(LineState::WaitAck, now + m_cfg.t2Ms);
+    }
+    fault = SendFault{fault.flipRBit};
 }
 
 void LineCore::blockAcked(Millis now) {
@@ -324,6 +351,8 @@ void LineCore::blockComplete(Millis now) {
         char buf[64];
         std::snprintf(buf, sizeof buf, "checksum %04x, computed %04x", sent, sum);
         error(BadChecksum, buf);
+        put(kNak);
+    } else if (m_faultHook && m_faultHook(m_block.data()) == ReceiveFault::Nak) {
         put(kNak);
     } else {
         put(kAck);

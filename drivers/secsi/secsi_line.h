@@ -5,6 +5,7 @@
 // so every timeout can be driven from a test without sleeping.
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,6 +55,18 @@ struct LineEvent {
     LineState state = LineState::Idle; // StateChanged
 };
 
+// Faults on purpose. For a message sent: every block with the R-bit the
+// other side would set; its first block once with a wrong checksum, or with
+// a pause in its middle. For what the peer sends: the
+// hook's verdict on each ENQ (header null) and each good block (its header).
+struct SendFault {
+    bool flipRBit = false;
+    bool badChecksum = false;
+    int splitMs = 0; // > 0: the first block stops halfway for this long
+};
+enum class ReceiveFault { None, Nak, NoEot };
+using ReceiveFaultHook = std::function<ReceiveFault(const uint8_t* header)>;
+
 class LineCore {
 public:
     explicit LineCore(LineConfig config = {});
@@ -65,7 +78,8 @@ public:
     // Queues a whole message (10-byte header, then body). Returns its id; the
     // outcome comes as a SendCompleted event with that id. A message that
     // cannot be sent fails at once with an InvalidLength error.
-    uint64_t send(std::vector<uint8_t> message, Millis now);
+    uint64_t send(std::vector<uint8_t> message, Millis now, SendFault fault = {});
+    void setReceiveFaultHook(ReceiveFaultHook hook) { m_faultHook = std::move(hook); }
 
     void receive(const uint8_t* data, std::size_t size, Millis now);
 
@@ -97,6 +111,7 @@ private:
         uint64_t id;
         std::vector<uint8_t> message;
         uint32_t blocks;
+        SendFault fault; // all but flipRBit spent with the first block's first attempt
     };
     struct Incoming {
         uint8_t header[kHeaderSize];
@@ -146,6 +161,9 @@ private:
     bool m_keepBlocks = false;
     std::vector<BlockRecord> m_blocks;
     std::vector<LineEvent> m_events;
+    ReceiveFaultHook m_faultHook;
+    std::vector<uint8_t> m_held; // the rest of a split block
+    std::optional<Millis> m_heldUntil;
 };
 
 } // namespace tovik::secsi

@@ -50,6 +50,7 @@ struct Settings {
     std::string timeOutExtra;
     std::string secsExtra;
     std::string scriptExtra;
+    std::string extraSections; // whole sections, appended as they are
 
     std::string text() const {
         auto b = [](bool v) { return v ? "1" : "0"; };
@@ -72,7 +73,7 @@ struct Settings {
         s += "[Event]\nInvokeEvent=" + std::string(b(invokeEvent)) + "\nEventStream=99\nEventFunction=99\n";
         if (!scriptFile.empty() || !scriptExtra.empty())
             s += "[Script]\n" + (scriptFile.empty() ? "" : "File=" + scriptFile + "\n") + scriptExtra;
-        return s;
+        return s + extraSections;
     }
 };
 

@@ -4,6 +4,9 @@
 #include "engine_fixture.h"
 #include "pty_pair.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -333,4 +336,75 @@ TEST(BridgeSessionActive, SelectsTheHostAndKeepsControlMessagesOffTheLine) {
     EXPECT_EQ(recvPumping(host), header(0xffff, 0, 0, 0x31, 6));
     ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->Hsms().GetState() == CVeltHsms::Selected; }, 2000));
     EXPECT_TRUE(line.peer.collect(300).empty()) << "no control message reached the line";
+}
+
+// Line faults seen by a raw E4 host: ENQ refused and ignored, a good block
+// NAKed, a reply block with a bad checksum or a pause inside, the R-bit and
+// device id of a reply changed. Each logged; the line serves on after each.
+TEST(SecsI, LineFaultsShowOnTheLineAndAreLogged) {
+    SecsLine line;
+    Settings s;
+    Engine e;
+    ASSERT_NO_FATAL_FAILURE(startSecs(line, e, s));
+    const char* rules[] = {
+        R"({"match": "*", "action": "nak", "times": 1})",
+        R"({"match": "*", "action": "noEot", "times": 1})",
+        R"({"match": "S1F5", "action": "nak", "times": 1})",
+        R"({"match": "S1F1", "action": "badChecksum", "times": 1})",
+        R"({"match": "S1F3", "action": "splitBlock", "ms": 400, "times": 1})",
+        R"({"match": "S2F13", "action": "rbit"})",
+        R"({"match": "S2F15", "action": "deviceId", "value": 5})",
+    };
+    for (const char* rule : rules)
+        ASSERT_NE(e.view->Faults().add(QJsonDocument::fromJson(rule).object()).id, 0) << rule;
+    using namespace tovik::secsi;
+    PtyPeer& peer = line.peer;
+
+    // ENQ answered with NAK, then not at all, then with EOT.
+    ASSERT_TRUE(peer.write({kEnq}));
+    EXPECT_EQ(peer.read(1), Bytes{kNak});
+    ASSERT_TRUE(peer.write({kEnq}));
+    EXPECT_TRUE(peer.read(1, 400).empty());
+    // A good block NAKed once; the retry is taken and answered.
+    const Bytes s1f5 = frameBlock(bytesOf(header(0, 0x81, 5, 0x41)), 0, false);
+    for (const std::uint8_t answer : {kNak, kAck}) {
+        ASSERT_TRUE(peer.write({kEnq}));
+        ASSERT_EQ(peer.read(1), Bytes{kEot});
+        ASSERT_TRUE(peer.write(s1f5));
+        EXPECT_EQ(peer.read(1), Bytes{answer});
+    }
+    EXPECT_EQ(line.next().substr(0, 20), "80000106800100000041");
+
+    // The reply's block with a wrong checksum: the host NAKs, the retry is good.
+    ASSERT_TRUE(line.send(header(0, 0x81, 1, 0x42)));
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    ASSERT_TRUE(peer.write({kEot}));
+    const Bytes length = peer.read(1);
+    ASSERT_EQ(length.size(), 1u);
+    const Bytes bad = peer.read(length[0] + 2u);
+    ASSERT_EQ(bad.size(), length[0] + 2u);
+    EXPECT_NE(checksum(bad.data(), length[0]), bad[length[0]] << 8 | bad[length[0] + 1]);
+    ASSERT_TRUE(peer.write({kNak}));
+    EXPECT_EQ(line.next(), "80000102800100000042" + std::string(kS1F2Body));
+
+    // A pause of 400 ms inside the block.
+    ASSERT_TRUE(line.send(header(0, 0x81, 3, 0x43)));
+    ASSERT_EQ(peer.read(1), Bytes{kEnq});
+    ASSERT_TRUE(peer.write({kEot}));
+    ASSERT_EQ(peer.read(2).size(), 2u);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(peer.read(14).size(), 14u); // the rest of 16: length, 10 header, 3 data, 2 checksum
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(350));
+    ASSERT_TRUE(peer.write({kAck}));
+
+    // The R-bit a slave would set (none), and another device id.
+    ASSERT_TRUE(line.send(header(0, 0x82, 13, 0x44)));
+    EXPECT_EQ(line.next().substr(0, 20), "0000020e800100000044");
+    ASSERT_TRUE(line.send(header(0, 0x82, 15, 0x45)));
+    EXPECT_EQ(line.next().substr(0, 20), "80050210800100000045");
+
+    for (const char* logged : {"nak on ENQ (rule 1)", "noEot on ENQ (rule 2)", "nak on S1F5 (rule 3)",
+                               "badChecksum on S1F1 (rule 4)", "splitBlock on S1F3 (rule 5)",
+                               "rbit on S2F13 (rule 6)", "deviceId on S2F15 (rule 7)"})
+        EXPECT_EQ(e.count(std::string("Fault: ") + logged), 1u) << logged;
 }

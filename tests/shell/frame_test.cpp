@@ -4,6 +4,7 @@
 #include "shell_fixture.h"
 
 #include "CHDocCommands.h"
+#include "CHFaultsPanel.h"
 #include "CHKeyIndicators.h"
 #include "CHMsgListView.h"
 #include "CHWindowPlacement.h"
@@ -13,12 +14,17 @@
 #include "CTovikarForm.h"
 
 #include <QAction>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 namespace tovik::test {
 namespace {
@@ -144,6 +150,38 @@ TEST_F(Frame, StatesFollowWhatTheyShow) {
     write(path("line.js"), "tovik.log(;\n");
     f.ScriptMenu()->actions().at(0)->trigger(); // Tools > Script > Reload
     EXPECT_EQ(f.ScriptPaneText(), QStringLiteral("script error"));
+}
+
+// Tools > Faults lists the rules with their fire counts, following them by
+// itself; a cleared box switches a rule off.
+TEST_F(Frame, FaultsWindowFollowsFiresAndSwitchesRulesOff) {
+    writeLine();
+    auto app = start(doc(), true);
+    CHFaultRules& rules = app->View().Faults();
+    for (const char* rule : {R"({"match": "S1F1", "action": "drop"})",
+                             R"({"match": "select", "action": "reject", "status": 2})"})
+        ASSERT_NE(rules.add(QJsonDocument::fromJson(rule).object()).id, 0);
+    CMainFrame& f = *app->Frame();
+    QAction* open = nullptr;
+    for (QAction* menu : f.menuBar()->actions())
+        if (menu->text() == QStringLiteral("&Tools"))
+            for (QAction* a : menu->menu()->actions())
+                if (a->text() == QStringLiteral("&Faults..."))
+                    open = a;
+    ASSERT_TRUE(open);
+    open->trigger();
+    QTreeWidget* list = f.FaultsPanel().List();
+    ASSERT_TRUE(list->isVisible());
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(1)->text(2), QStringLiteral("reject"));
+    EXPECT_TRUE(list->topLevelItem(1)->text(4).contains(QStringLiteral("\"status\":2"))) << list->topLevelItem(1)->text(4).toStdString();
+    CHFaultRules::Query s1f1;
+    s1f1.stream = s1f1.function = 1;
+    ASSERT_TRUE(rules.decide(s1f1));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->topLevelItem(0)->text(3) == QStringLiteral("1"); }, 3000));
+    list->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    EXPECT_FALSE(rules.decide(s1f1));
+    EXPECT_FALSE(rules.list().at(0).toObject().value(QStringLiteral("enabled")).toBool());
 }
 
 TEST_F(Frame, HideSettingMinimisesTheWindowAtStart) {
