@@ -136,7 +136,19 @@ function run(generatorFunction) {
     });
 }
 
+// What the script keeps across reloads of its file: plain JSON data.
+let state = {};
+try {
+    const saved = host.savedState();
+    if (saved)
+        state = JSON.parse(saved);
+} catch (e) {
+    report(e);
+}
+const saveState = () => JSON.stringify(state);
+
 const tovik = {
+    state,
     on(pattern, handler) {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');
@@ -176,7 +188,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection };
+return { tovik, dispatch, makeMsg, connection, saveState };
 }))JS";
 
 } // namespace tovik

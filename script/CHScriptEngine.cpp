@@ -71,6 +71,7 @@ void CHScriptEngine::Start(const QString& path) {
     m_loadedText.clear();
     m_everRead = false;
     m_dataFiles.clear();
+    m_state.clear(); // another script starts from nothing
     if (m_path.isEmpty()) {
         setStatus(QString());
         return;
@@ -124,6 +125,12 @@ void CHScriptEngine::NoteDataFile(const QString& path, const QByteArray& content
 
 void CHScriptEngine::load() {
     CTovikarView::LogBatch batch(m_view);
+    // A stopped script cannot run to give its state: the last one kept goes on.
+    if (m_host && !m_stopping) {
+        const QString state = m_host->SaveState();
+        if (!state.isNull())
+            m_state = state;
+    }
     unload();
     const QString name = QFileInfo(m_path).fileName();
     QFile file(m_path);
@@ -140,7 +147,7 @@ void CHScriptEngine::load() {
     m_measureBase = true;
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
-    if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {
+    if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path, m_state)) {
         unload();
         setStatus(QStringLiteral("script error"));
         return;

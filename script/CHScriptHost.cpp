@@ -19,13 +19,15 @@ CHScriptHost::~CHScriptHost() {
         delete t.timer;
 }
 
-bool CHScriptHost::Load(const QString& program, const QString& fileName) {
+bool CHScriptHost::Load(const QString& program, const QString& fileName, const QString& state) {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    m_savedState = state;
     const QJSValue bootstrap = m_js.evaluate(QLatin1String(kBootstrap));
     const QJSValue internals = bootstrap.call({m_js.newQObject(this)});
     m_dispatch = internals.property(QStringLiteral("dispatch"));
     m_makeMsg = internals.property(QStringLiteral("makeMsg"));
     m_connection = internals.property(QStringLiteral("connection"));
+    m_saveState = internals.property(QStringLiteral("saveState"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -39,6 +41,17 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
         return false;
     }
     return true;
+}
+
+QString CHScriptHost::SaveState() {
+    CHScriptEngine::Entry entry(m_owner, "tovik.state");
+    const QJSValue text = m_saveState.call();
+    if (text.isError()) { // a cycle, a BigInt, a getter that throws
+        m_view.AddText(QStringLiteral("Script error: %1: tovik.state is not kept: %2"), m_name,
+                       text.toString());
+        return {};
+    }
+    return text.toString();
 }
 
 QString CHScriptHost::ErrorText(const QJSValue& error) const {

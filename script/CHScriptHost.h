@@ -2,7 +2,7 @@
 // One loaded reply script: its JavaScript engine, the native half of the
 // `tovik` object (Q_INVOKABLE methods the bootstrap calls as `host.*`), its
 // timers and the sends that still wait for a reply. Reloading makes a new
-// host, so nothing of an old script survives.
+// host; of the old script only `tovik.state`, as JSON text, survives.
 #include "CVeltSecsII.h"
 
 #include <QJSEngine>
@@ -39,8 +39,11 @@ public:
     CHScriptHost(CTovikarView& view, CHScriptEngine& owner, QString name);
     ~CHScriptHost() override;
 
-    // Runs the script's text; false (with the error logged) when it fails.
-    bool Load(const QString& program, const QString& fileName);
+    // Runs the script's text with `tovik.state` made from `state` (JSON text
+    // of an object, or empty); false (with the error logged) when it fails.
+    bool Load(const QString& program, const QString& fileName, const QString& state = {});
+    // `tovik.state` as JSON text; null when it cannot be written (logged).
+    QString SaveState();
     // A received data message; true when the script settled it (a reply or
     // deliberately none).
     bool OnReceived(int port, const std::string& hex);
@@ -70,6 +73,7 @@ public:
     // From the first tovik.onSelect: `selected(bool)` is called each time
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
+    Q_INVOKABLE QString savedState() const { return m_savedState; }
 
 private:
     struct Timer {
@@ -95,6 +99,8 @@ private:
     QJSValue m_dispatch;
     QJSValue m_makeMsg;
     QJSValue m_connection;
+    QJSValue m_saveState;
+    QString m_savedState;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
     std::map<uint32_t, Pending> m_pending;

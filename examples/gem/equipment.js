@@ -2,8 +2,10 @@
 // variables, equipment constants, the clock, event reports, alarms, remote
 // commands and the terminal, as a GEM host expects them. The model (names,
 // ids, formats, values, what each command does) lives in equipment.json
-// beside this file; edit that, then reload the script (Tools > Script in
-// the window) or start Tovik again.
+// beside this file. Edit it and the script is loaded again with the
+// equipment as it was: the communication and control states and all the
+// host set up are kept in tovik.state, a value changed in the file replaces
+// the one in use, and alarms are checked against it at once.
 //
 // Codes answered: COMMACK, OFLACK, ONLACK, EAC, TIACK, DRACK, LRACK, ERACK,
 // ACKC5, ACKC6, HCACK/CPACK and ACKC10, all as binary items.
@@ -43,26 +45,60 @@ const items = (it) => (it?.type === 'L' ? it.items : []);
 const isList = (it) => it?.type === 'L';
 
 // ---------------------------------------------------------------- the model
-const svs = new Map(model.statusVariables.map((v) => [String(v.id), v]));
-const ecs = new Map(model.equipmentConstants.map((c) => [String(c.id), c]));
-const events = new Map(model.collectionEvents.map((e) => [String(e.id), { id: e.id, name: e.name, enabled: !!e.enabled }]));
-const alarms = new Map(model.alarms.map((a) => [String(a.id), Object.assign({ set: false, enabled: a.enabled !== false }, a)]));
-const commands = new Map(model.remoteCommands.map((c) => [String(c.name), c]));
-const reports = new Map(); // RPTID -> { id, vids: [keys] }
-const links = new Map();   // CEID -> [RPTID keys]
-let dataId = 0;
-let clockOffset = 0;       // ms between the host's clock and ours
-let linkSelected = false;  // nothing goes out on its own before Select
-
+// What the equipment is doing lives in tovik.state, where a reload finds it.
+const st = tovik.state;
+const keep = (name, initial) => { if (!(name in st)) st[name] = initial; };
 // Control state, as ControlState reports it: 1 equipment off-line,
 // 3 host off-line, 4 on-line local, 5 on-line remote.
 const onlineState = model.control?.online === 'local' ? 4 : 5;
-let control = { offline: 1, local: 4, remote: 5 }[model.control?.initial ?? 'offline'] ?? 1;
-const online = () => control >= 4;
+keep('control', { offline: 1, local: 4, remote: 5 }[model.control?.initial ?? 'offline'] ?? 1);
+keep('communicating', false);
+keep('dataId', 0);
+keep('clockOffset', 0); // ms between the host's clock and ours
+keep('reports', {});    // RPTID key -> { id, vids: [keys] }
+keep('links', {});      // CEID key -> [RPTID keys]
+keep('enabled', {});    // CEID key -> enabled
+keep('alarms', {});     // ALID key -> { set, enabled }
+keep('values', {});     // VID key -> value, where the host or a command changed it
+keep('seen', {});       // VID key -> the value equipment.json had at the last load
+const online = () => st.control >= 4;
+let linkSelected = false; // nothing goes out on its own before Select
+
+// The value in use: equipment.json's when it changed there since the last
+// load, else the one the host or a command set.
+function adopt(v) {
+    const k = String(v.id);
+    const fromFile = JSON.stringify(v.value);
+    if (k in st.values && st.seen[k] === fromFile)
+        v.value = st.values[k];
+    else
+        delete st.values[k];
+    st.seen[k] = fromFile;
+    return [k, v];
+}
+function setValue(v, value) {
+    v.value = value;
+    st.values[String(v.id)] = value;
+}
+const svs = new Map(model.statusVariables.map(adopt));
+const ecs = new Map(model.equipmentConstants.map(adopt));
+const events = new Map(model.collectionEvents.map((e) => {
+    if (!(String(e.id) in st.enabled))
+        st.enabled[String(e.id)] = !!e.enabled;
+    return [String(e.id), e];
+}));
+const enabled = (ceid) => !!st.enabled[String(ceid)];
+const alarms = new Map(model.alarms.map((a) => {
+    const k = String(a.id);
+    if (!(k in st.alarms))
+        st.alarms[k] = { set: false, enabled: a.enabled !== false };
+    return [k, Object.assign({ now: st.alarms[k] }, a)];
+}));
+const commands = new Map(model.remoteCommands.map((c) => [String(c.name), c]));
 
 const two = (n) => String(n).padStart(2, '0');
 function clockText() {
-    const d = new Date(Date.now() + clockOffset);
+    const d = new Date(Date.now() + st.clockOffset);
     const text = `${d.getFullYear()}${two(d.getMonth() + 1)}${two(d.getDate())}` +
                  `${two(d.getHours())}${two(d.getMinutes())}${two(d.getSeconds())}`;
     return model.timeFormat === 12 ? text.slice(2) : text + two(Math.floor(d.getMilliseconds() / 10));
@@ -72,7 +108,7 @@ function currentValue(v) {
     if (v.source === 'clock')
         return clockText();
     if (v.source === 'controlState')
-        return control;
+        return st.control;
     return v.value;
 }
 // The current value of a status variable or an equipment constant, as an item.
@@ -84,10 +120,10 @@ function variableItem(k) {
 // ---------------------------------------------------------------- sending
 function fire(ceid) {
     const event = events.get(String(ceid));
-    if (!event || !event.enabled || !online() || !linkSelected)
+    if (!event || !enabled(ceid) || !online() || !linkSelected)
         return;
-    dataId += 1;
-    const sent = dataId;
+    st.dataId += 1;
+    const sent = st.dataId;
     tovik.send(`s6f11w ${list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid))])}`)
         .then((ack) => {
             const ackc6 = ack?.item()?.values?.[0];
@@ -97,23 +133,23 @@ function fire(ceid) {
 }
 
 function reportList(ceidKey) {
-    return list((links.get(ceidKey) ?? []).map((r) => reportItem(r)));
+    return list((st.links[ceidKey] ?? []).map((r) => reportItem(r)));
 }
 function reportItem(rptKey) {
-    const r = reports.get(rptKey);
+    const r = st.reports[rptKey];
     return list([id('RPTID', r.id), list(r.vids.map(variableItem))]);
 }
 
 function alarmItem(a) {
-    return list([bin((a.set ? 0x80 : 0) | ((a.category ?? 0) & 0x7f)), id('ALID', a.id), item('A', a.text)]);
+    return list([bin((a.now.set ? 0x80 : 0) | ((a.category ?? 0) & 0x7f)), id('ALID', a.id), item('A', a.text)]);
 }
 
 function setAlarm(a, on) {
-    if (a.set === on)
+    if (a.now.set === on)
         return;
-    a.set = on;
+    a.now.set = on;
     tovik.log(`Alarm ${a.id} ${on ? 'set' : 'cleared'}: ${a.text}`);
-    if (a.enabled && online() && linkSelected)
+    if (a.now.enabled && online() && linkSelected)
         tovik.send(`s5f1w ${alarmItem(a)}`).catch((e) => tovik.log(`S5F1 ${a.id}: no S5F2 (${e.message})`));
     if (on && a.terminal)
         terminal(a.text);
@@ -145,30 +181,35 @@ function terminal(text) {
 const afterReply = (fn) => tovik.after(0, fn);
 
 // ---------------------------------------------------------------- communications
-let communicating = false;
 let attempt = 0;
 
 function establish() {
     attempt = 0;
-    if (communicating || !linkSelected)
+    if (st.communicating || !linkSelected)
         return;
     tovik.send(`s1f13w { ${item('A', model.model)} ${item('A', model.softwareRevision)} }`)
         .then((r) => r?.item(0)?.values?.[0] === 0, () => false)
         .then((done) => {
             if (done) {
-                communicating = true;
+                st.communicating = true;
                 tovik.log('GEM: communications established');
-            } else if (!communicating && linkSelected) {
+            } else if (!st.communicating && linkSelected) {
                 attempt = tovik.after(comm.retryMs, establish);
             }
         });
 }
 
 // Selected: the equipment asks to establish communications at once, and
-// again every retryMs until the host accepts. Communications end with the link.
+// again every retryMs until the host accepts. Communications end with the
+// link. A reload on a selected link finds them established and goes on.
 tovik.onSelect((selected) => {
+    const reloaded = selected && !linkSelected && st.communicating;
     linkSelected = selected;
-    communicating = false;
+    if (reloaded) {
+        checkAlarms();
+        return;
+    }
+    st.communicating = false;
     if (attempt)
         tovik.cancel(attempt);
     attempt = 0;
@@ -177,7 +218,7 @@ tovik.onSelect((selected) => {
 });
 
 tovik.on('S1F13', () => {
-    communicating = true;
+    st.communicating = true;
     return `{ ${bin(0)} { ${item('A', model.model)} ${item('A', model.softwareRevision)} } }`;
 });
 
@@ -185,7 +226,7 @@ tovik.on('S1F13', () => {
 tovik.on('S1F17', () => {
     if (online())
         return bin(2); // ONLACK 2: already on-line
-    control = onlineState;
+    st.control = onlineState;
     return bin(0);
 });
 
@@ -199,7 +240,7 @@ tovik.on('*', (msg) => {
 });
 
 tovik.on('S1F15', () => {
-    control = 3;
+    st.control = 3;
     return bin(0);
 });
 
@@ -246,7 +287,7 @@ tovik.on('S2F15', (msg) => {
         changes.push([c, value]);
     }
     for (const [c, value] of changes)
-        c.value = value;
+        setValue(c, value);
     afterReply(checkAlarms);
     return bin(0);
 });
@@ -267,7 +308,7 @@ tovik.on('S2F31', (msg) => {
     if (d.getMonth() !== Number(m[2]) - 1 || d.getDate() !== Number(m[3]) || Number(m[4]) > 23 ||
         Number(m[5]) > 59 || Number(m[6]) > 59)
         return bin(1);
-    clockOffset = d.getTime() - Date.now();
+    st.clockOffset = d.getTime() - Date.now();
     return bin(0);
 });
 
@@ -278,8 +319,8 @@ tovik.on('S2F33', (msg) => {
     if (!isList(msg.body) || !isList(msg.item(1)))
         return bin(2);
     if (defs.length === 0) { // every report goes, with its links
-        reports.clear();
-        links.clear();
+        st.reports = {};
+        st.links = {};
         return bin(0);
     }
     const adds = [];
@@ -293,19 +334,19 @@ tovik.on('S2F33', (msg) => {
             deletes.push(rptid);
             continue;
         }
-        if (reports.has(rptid) || adds.some((a) => a.key === rptid))
+        if (rptid in st.reports || adds.some((a) => a.key === rptid))
             return bin(3);
         if (vids.some((v) => !svs.has(v) && !ecs.has(v)))
             return bin(4);
         adds.push({ key: rptid, id: valueOf(d.items[0]), vids });
     }
     for (const r of deletes) {
-        reports.delete(r);
-        for (const [ceid, rpts] of links)
-            links.set(ceid, rpts.filter((x) => x !== r));
+        delete st.reports[r];
+        for (const [ceid, rpts] of Object.entries(st.links))
+            st.links[ceid] = rpts.filter((x) => x !== r);
     }
     for (const a of adds)
-        reports.set(a.key, { id: a.id, vids: a.vids });
+        st.reports[a.key] = { id: a.id, vids: a.vids };
     return bin(0);
 });
 
@@ -322,17 +363,17 @@ tovik.on('S2F35', (msg) => {
         const rpts = l.items[1].items.map(key);
         if (!events.has(ceid))
             return bin(4);
-        if (rpts.length && (links.get(ceid) ?? []).length)
+        if (rpts.length && (st.links[ceid] ?? []).length)
             return bin(3);
-        if (rpts.some((r) => !reports.has(r)))
+        if (rpts.some((r) => !(r in st.reports)))
             return bin(5);
         changes.push([ceid, rpts]);
     }
     for (const [ceid, rpts] of changes) {
         if (rpts.length)
-            links.set(ceid, rpts);
+            st.links[ceid] = rpts;
         else
-            links.delete(ceid);
+            delete st.links[ceid];
     }
     return bin(0);
 });
@@ -344,7 +385,7 @@ tovik.on('S2F37', (msg) => {
     if (ceids.some((c) => !events.has(c)))
         return bin(1);
     for (const c of ceids.length ? ceids : [...events.keys()])
-        events.get(c).enabled = enable;
+        st.enabled[c] = enable;
     return bin(0);
 });
 
@@ -353,12 +394,12 @@ tovik.on('S6F15', (msg) => {
     const e = events.get(ceid);
     if (!e)
         return '{}';
-    dataId += 1;
-    return list([id('DATAID', dataId), id('CEID', e.id), reportList(ceid)]);
+    st.dataId += 1;
+    return list([id('DATAID', st.dataId), id('CEID', e.id), reportList(ceid)]);
 });
 
 tovik.on('S6F19', (msg) => {
-    const r = reports.get(key(msg.item()));
+    const r = st.reports[key(msg.item())];
     return r ? list(r.vids.map(variableItem)) : '{}';
 });
 
@@ -371,7 +412,7 @@ tovik.on('S5F3', (msg) => {
     if (chosen.includes(undefined))
         return bin(1);
     for (const a of chosen)
-        a.enabled = enable;
+        a.now.enabled = enable;
     return bin(0);
 });
 
@@ -381,7 +422,7 @@ tovik.on('S5F5', (msg) => {
     return list(chosen.map(alarmItem));
 });
 
-tovik.on('S5F7', () => list([...alarms.values()].filter((a) => a.enabled).map(alarmItem)));
+tovik.on('S5F7', () => list([...alarms.values()].filter((a) => a.now.enabled).map(alarmItem)));
 
 // ---------------------------------------------------------------- remote commands
 // HCACK 1 unknown command, 2 not now (state or local control), 3 a bad
@@ -412,13 +453,13 @@ tovik.on('S2F41', (msg) => {
         return `{ ${bin(3)} ${list(bad.map(([n, code]) => list([item('A', n ?? ''), bin(code)])))} }`;
     const allowed = Object.entries(c.allowedWhen ?? {})
         .every(([vid, states]) => states.includes(currentValue(svs.get(vid) ?? {})));
-    if (!allowed || control !== 5)
+    if (!allowed || st.control !== 5)
         return `{ ${bin(2)} {} }`;
     for (const [vid, value] of Object.entries(c.sets ?? {}))
-        svs.get(vid).value = value;
+        setValue(svs.get(vid), value);
     for (const [vid, name] of Object.entries(c.setsFromParameters ?? {}))
         if (given.has(name))
-            svs.get(vid).value = given.get(name);
+            setValue(svs.get(vid), given.get(name));
     tovik.log(`GEM: remote command ${c.name}`);
     afterReply(() => {
         for (const ceid of c.events ?? [])
@@ -448,3 +489,8 @@ tovik.on('*', (msg) => {
     tovik.send(`s9f${streams.has(msg.stream) ? 5 : 3} <b ${header}>`);
     return null;
 });
+
+// Loaded again while off the link: the alarms follow the values now (with
+// the link selected they do so when the script hears it).
+if (!st.communicating)
+    checkAlarms();

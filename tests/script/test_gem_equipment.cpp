@@ -179,6 +179,40 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
+// Editing equipment.json loads the script again without resetting the
+// equipment: no new S1F13, still on-line, the host's constant, report, link
+// and enable kept, values edited in the file taken, and the temperature now
+// above its limit sets the alarm at once.
+TEST_F(Gem, AnEditedModelKeepsTheEquipmentAndRaisesItsAlarms) {
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
+    EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 1, 2));
+    expectPrimary(1, 13, L(2) + A("TOVIK-GEM") + A("1.0.0"), L(2) + B(0) + L(0));
+    request(1, 17, "", B(0));
+    request(2, 15, L(2) + L(2) + U4(2002) + U4(30) + L(2) + U4(2001) + F4("43af0000"), B(0)); // 350
+    request(2, 33, L(2) + U4(1) + L(1) + L(2) + U4(100) + L(3) + U4(1004) + U4(2001) + U4(2002), B(0));
+    request(2, 35, L(2) + U4(2) + L(1) + L(2) + U4(3011) + L(1) + U4(100), B(0));
+    request(2, 37, L(2) + kTrue + L(1) + U4(3011), B(0));
+
+    std::string model = readSource("examples/gem/equipment.json");
+    const std::string temperature = "\"value\": 180.5";
+    ASSERT_NE(model.find(temperature), std::string::npos);
+    model.replace(model.find(temperature), temperature.size(), "\"value\": 300");
+    // The file's new limit wins over the host's 350: it changed since the last load.
+    const std::string limit = "\"default\": 250, \"value\": 250";
+    ASSERT_NE(model.find(limit), std::string::npos);
+    model.replace(model.find(limit), limit.size(), "\"default\": 250, \"value\": 200");
+    writeFile(tovik->dir.filePath(QStringLiteral("equipment.json")), model);
+    ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 2)) << tovik->out();
+
+    const std::string text = A("Chamber temperature above its limit");
+    expectPrimary(5, 1, L(3) + B(0x84) + U4(5001) + text, B(0));
+    expectPrimary(10, 1, L(2) + B(0) + text, B(0));
+    expectPrimary(6, 11, L(3) + U4(1) + U4(3011) + L(1) + L(2) + U4(100) + L(3) + F4("43960000") + F4("43480000") + U4(30), B(0));
+    request(1, 3, L(1) + U4(1002), L(1) + "a50105"); // on-line remote
+    EXPECT_EQ(tovik->count("GEM: communications established"), 1u) << tovik->out();
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
 // tovik.readJson reads a file of the document's folder and nothing else.
 TEST(ScriptReadJson, ReadsOnlyFilesOfTheDocumentsFolder) {
     Settings settings;
