@@ -147,8 +147,26 @@ try {
 }
 const saveState = () => JSON.stringify(state);
 
+const toHex = (bytes) => Array.from(bytes, (b) => (Number(b) & 0xff).toString(16).padStart(2, '0')).join('');
+const files = Object.freeze({
+    read(name) {
+        const hex = host.readBytes(String(name));
+        const bytes = [];
+        for (let i = 0; i < hex.length; i += 2)
+            bytes.push(parseInt(hex.substr(i, 2), 16));
+        return bytes;
+    },
+    write(name, bytes) {
+        host.writeBytes(String(name), typeof bytes === 'string' ? toHex(Array.from(bytes, (c) => c.charCodeAt(0)))
+                                                                : toHex(bytes));
+    },
+    remove(name) { return host.removeFile(String(name)); },
+    list(folder) { return host.listFiles(folder === undefined ? '.' : String(folder)); },
+});
+
 const tovik = {
     state,
+    files,
     on(pattern, handler) {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');

@@ -74,6 +74,11 @@ public:
     // the HSMS link is selected or stops being so.
     Q_INVOKABLE void watchSelect(const QJSValue& selected);
     Q_INVOKABLE QString savedState() const { return m_savedState; }
+    // tovik.files: bytes as hex text, names relative to the document's folder.
+    Q_INVOKABLE QString readBytes(const QString& name);
+    Q_INVOKABLE void writeBytes(const QString& name, const QString& hex);
+    Q_INVOKABLE bool removeFile(const QString& name);
+    Q_INVOKABLE QStringList listFiles(const QString& folder);
 
 private:
     struct Timer {
@@ -91,6 +96,10 @@ private:
     QJSValue makeMsg(int port, const std::string& hex);
     void settle(int port, const std::string& hex);
     void fire(int id);
+    QString documentFolder() const;
+    // The real path of an existing file inside the document's folder, or
+    // empty with an exception thrown in the script.
+    QString existingInside(const QString& name, const char* what);
 
     CTovikarView& m_view;
     CHScriptEngine& m_owner;

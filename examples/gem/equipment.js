@@ -11,8 +11,8 @@
 // ACKC5, ACKC6, HCACK/CPACK and ACKC10, all as binary items.
 
 const model = tovik.readJson('equipment.json');
-const formats = Object.assign({ DATAID: 'U4', RPTID: 'U4', CEID: 'U4', VID: 'U4', ALID: 'U4' },
-                              model.formats);
+const formats = Object.assign({ DATAID: 'U4', RPTID: 'U4', CEID: 'U4', VID: 'U4', ALID: 'U4',
+                                TRID: 'U4', SMPLN: 'U4', LIMITID: 'B' }, model.formats);
 const comm = Object.assign({ retryMs: 10000 }, model.communication);
 
 // ---------------------------------------------------------------- items
@@ -51,7 +51,9 @@ const keep = (name, initial) => { if (!(name in st)) st[name] = initial; };
 // Control state, as ControlState reports it: 1 equipment off-line,
 // 3 host off-line, 4 on-line local, 5 on-line remote.
 const onlineState = model.control?.online === 'local' ? 4 : 5;
-keep('control', { offline: 1, local: 4, remote: 5 }[model.control?.initial ?? 'offline'] ?? 1);
+const controlStates = { offline: 1, equipmentOffline: 1, hostOffline: 3, local: 4, remote: 5 };
+keep('control', controlStates[model.control?.initial ?? 'offline'] ?? 1);
+keep('remoteSwitch', onlineState === 5); // the operator's local/remote switch
 keep('communicating', false);
 keep('dataId', 0);
 keep('clockOffset', 0); // ms between the host's clock and ours
@@ -61,6 +63,8 @@ keep('enabled', {});    // CEID key -> enabled
 keep('alarms', {});     // ALID key -> { set, enabled }
 keep('values', {});     // VID key -> value, where the host or a command changed it
 keep('seen', {});       // VID key -> the value equipment.json had at the last load
+keep('limits', {});     // VID key -> LIMITID key -> { id, upper, lower, above }
+keep('traces', {});     // TRID key -> { id, periodMs, total, group, vids, taken, pending }
 const online = () => st.control >= 4;
 let linkSelected = false; // nothing goes out on its own before Select
 
@@ -77,8 +81,13 @@ function adopt(v) {
     return [k, v];
 }
 function setValue(v, value) {
+    const was = v.value;
     v.value = value;
     st.values[String(v.id)] = value;
+    // The processing state's event, after the reply that changed it.
+    const p = model.processing;
+    if (p && String(p.variable) === String(v.id) && was !== value)
+        afterReply(() => fire(p.event, dataFor(p.event, [was])));
 }
 const svs = new Map(model.statusVariables.map(adopt));
 const ecs = new Map(model.equipmentConstants.map(adopt));
@@ -88,6 +97,9 @@ const events = new Map(model.collectionEvents.map((e) => {
     return [String(e.id), e];
 }));
 const enabled = (ceid) => !!st.enabled[String(ceid)];
+// Data variables have a value only in the reports of the event that gives it.
+const dvs = new Map((model.dataVariables ?? []).map((v) => [String(v.id), v]));
+const known = (k) => svs.has(k) || ecs.has(k) || dvs.has(k);
 const alarms = new Map(model.alarms.map((a) => {
     const k = String(a.id);
     if (!(k in st.alarms))
@@ -111,20 +123,25 @@ function currentValue(v) {
         return st.control;
     return v.value;
 }
-// The current value of a status variable or an equipment constant, as an item.
-function variableItem(k) {
+// The current value of a variable or constant as an item; a data variable
+// from `data` (VID key -> value), the values its event carries, or empty.
+function variableItem(k, data) {
     const v = svs.get(k) ?? ecs.get(k);
-    return v ? item(v.format, currentValue(v)) : '{}';
+    if (v)
+        return item(v.format, currentValue(v));
+    const dv = dvs.get(k);
+    return dv && data && k in data ? item(dv.format, data[k]) : '{}';
 }
 
 // ---------------------------------------------------------------- sending
-function fire(ceid) {
+// `force`: the event that says the equipment goes off-line still goes out.
+function fire(ceid, data, force) {
     const event = events.get(String(ceid));
-    if (!event || !enabled(ceid) || !online() || !linkSelected)
+    if (!event || !enabled(ceid) || !(online() || force) || !linkSelected)
         return;
     st.dataId += 1;
     const sent = st.dataId;
-    tovik.send(`s6f11w ${list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid))])}`)
+    tovik.send(`s6f11w ${list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid), data)])}`)
         .then((ack) => {
             const ackc6 = ack?.item()?.values?.[0];
             if (ackc6 !== 0)
@@ -132,12 +149,12 @@ function fire(ceid) {
         }, (e) => tovik.log(`S6F11 ${event.name} DATAID ${sent}: no S6F12 (${e.message})`));
 }
 
-function reportList(ceidKey) {
-    return list((st.links[ceidKey] ?? []).map((r) => reportItem(r)));
+function reportList(ceidKey, data) {
+    return list((st.links[ceidKey] ?? []).map((r) => reportItem(r, data)));
 }
-function reportItem(rptKey) {
+function reportItem(rptKey, data) {
     const r = st.reports[rptKey];
-    return list([id('RPTID', r.id), list(r.vids.map(variableItem))]);
+    return list([id('RPTID', r.id), list(r.vids.map((v) => variableItem(v, data)))]);
 }
 
 function alarmItem(a) {
@@ -155,7 +172,20 @@ function setAlarm(a, on) {
         terminal(a.text);
     const ceid = on ? a.events?.set : a.events?.clear;
     if (ceid !== undefined)
-        fire(ceid);
+        fire(ceid, dataFor(ceid, [a.id]));
+}
+
+// The values of an event's data variables, in the order the model lists them.
+function dataFor(ceid, values) {
+    const data = {};
+    (events.get(String(ceid))?.dataVariables ?? []).forEach((v, i) => { data[String(v)] = values[i]; });
+    return data;
+}
+
+// Alarms and limits against the values now.
+function checkValues() {
+    checkAlarms();
+    checkLimits();
 }
 
 // Alarms whose condition is a variable above a constant (or a number).
@@ -206,7 +236,7 @@ tovik.onSelect((selected) => {
     const reloaded = selected && !linkSelected && st.communicating;
     linkSelected = selected;
     if (reloaded) {
-        checkAlarms();
+        checkValues();
         return;
     }
     st.communicating = false;
@@ -223,12 +253,43 @@ tovik.on('S1F13', () => {
 });
 
 // ---------------------------------------------------------------- control state
+// ONLACK 0 accepted, 1 not allowed (the operator put the equipment
+// off-line), 2 already on-line. On-line goes to the operator's switch.
 tovik.on('S1F17', () => {
     if (online())
-        return bin(2); // ONLACK 2: already on-line
-    st.control = onlineState;
+        return bin(2);
+    if (st.control === 1)
+        return bin(1);
+    setControl(st.remoteSwitch ? 5 : 4);
     return bin(0);
 });
+
+const controlEvents = model.control?.events ?? {};
+const controlEvent = { 1: controlEvents.equipmentOffline, 3: controlEvents.hostOffline,
+                       4: controlEvents.local, 5: controlEvents.remote };
+// A change of the control state fires its event; going off-line the event
+// still goes out, as the last thing the host hears.
+function setControl(to) {
+    const was = st.control;
+    if (to === was)
+        return;
+    st.control = to;
+    tovik.log(`GEM: control state ${to}`);
+    if (controlEvent[to] !== undefined)
+        afterReply(() => fire(controlEvent[to], {}, to < 4 && was >= 4));
+}
+// The operator's switches: on-line/off-line, and local/remote while on-line.
+function operatorOnline(on) {
+    if (!on)
+        setControl(1);
+    else if (!online())
+        setControl(st.remoteSwitch ? 5 : 4);
+}
+function operatorRemote(remote) {
+    st.remoteSwitch = remote;
+    if (online())
+        setControl(remote ? 5 : 4);
+}
 
 // Off-line, only S1F13, S1F17 and stream 9 get an answer; other primaries get SxF0.
 tovik.on('*', (msg) => {
@@ -239,8 +300,10 @@ tovik.on('*', (msg) => {
     return msg.wbit ? `s${msg.stream}f0` : null;
 });
 
+// OFLACK 0; the host puts an on-line equipment into host off-line.
 tovik.on('S1F15', () => {
-    st.control = 3;
+    if (online())
+        setControl(3);
     return bin(0);
 });
 
@@ -258,6 +321,18 @@ tovik.on('S1F3', (msg) => list(asked(msg, svs).map((k) => (svs.has(k) ? variable
 tovik.on('S1F11', (msg) => list(asked(msg, svs).map((k) => {
     const v = svs.get(k);
     return list([id('VID', v ? v.id : Number(k)), item('A', v?.name ?? ''), item('A', v?.units ?? '')]);
+})));
+
+// Data variable and event namelists: unknown ids come back with empty names.
+tovik.on('S1F21', (msg) => list(asked(msg, dvs).map((k) => {
+    const v = dvs.get(k);
+    return list([id('VID', v ? v.id : Number(k)), item('A', v?.name ?? ''), item('A', v?.units ?? '')]);
+})));
+
+tovik.on('S1F23', (msg) => list(asked(msg, events).map((k) => {
+    const e = events.get(k);
+    return list([id('CEID', e ? e.id : Number(k)), item('A', e?.name ?? ''),
+                 list((e?.dataVariables ?? []).map((v) => id('VID', v)))]);
 })));
 
 tovik.on('S2F13', (msg) => list(asked(msg, ecs).map((k) => (ecs.has(k) ? variableItem(k) : '{}'))));
@@ -288,7 +363,7 @@ tovik.on('S2F15', (msg) => {
     }
     for (const [c, value] of changes)
         setValue(c, value);
-    afterReply(checkAlarms);
+    afterReply(checkValues);
     return bin(0);
 });
 
@@ -336,7 +411,7 @@ tovik.on('S2F33', (msg) => {
         }
         if (rptid in st.reports || adds.some((a) => a.key === rptid))
             return bin(3);
-        if (vids.some((v) => !svs.has(v) && !ecs.has(v)))
+        if (vids.some((v) => !known(v)))
             return bin(4);
         adds.push({ key: rptid, id: valueOf(d.items[0]), vids });
     }
@@ -464,7 +539,7 @@ tovik.on('S2F41', (msg) => {
     afterReply(() => {
         for (const ceid of c.events ?? [])
             fire(ceid);
-        checkAlarms();
+        checkValues();
     });
     return `{ ${bin(0)} {} }`;
 });
@@ -475,15 +550,276 @@ tovik.on('S10F3', (msg) => {
     return bin(0);
 });
 
+// ---------------------------------------------------------------- limits
+// S2F45 sets limits per variable: L{DATAID, L{L{VID, L{L{LIMITID, UPPERDB,
+// LOWERDB}}}}}. VLAACK 1 when anything is refused, with LVACK 1 unknown
+// variable, 2 no limits on it, 3 repeated, 4 a limit error, and LIMITACK 1
+// no such LIMITID, 2 repeated, 3 UPPERDB above the maximum, 4 LOWERDB below
+// the minimum, 5 UPPERDB below LOWERDB, 6 a value of the wrong kind. An empty
+// limit list clears the variable's limits, a limit without deadbands clears it.
+const limitModel = model.limits ?? { monitored: [] };
+const monitored = new Map(limitModel.monitored.map((m) => [String(m.variable), m]));
+
+function limitCheck(m, l) {
+    const lid = valueOf(l.items?.[0]);
+    if (typeof lid !== 'number' || lid < 1 || lid > (m.limits ?? 1))
+        return 1;
+    if (l.items.length === 1)
+        return 0;
+    const up = valueOf(l.items[1]);
+    const low = valueOf(l.items[2]);
+    if (typeof up !== 'number' || typeof low !== 'number')
+        return 6;
+    if (m.max !== undefined && up > m.max)
+        return 3;
+    if (m.min !== undefined && low < m.min)
+        return 4;
+    return up < low ? 5 : 0;
+}
+
+tovik.on('S2F45', (msg) => {
+    const answers = [];
+    const changes = [];
+    const seenVids = new Set();
+    for (const d of items(msg.item(1))) {
+        const vid = key(d.items?.[0]);
+        const vidItem = item(d.items?.[0]?.type ?? formats.VID, valueOf(d.items?.[0]));
+        const m = monitored.get(vid);
+        if (!known(vid ?? '')) {
+            answers.push(list([vidItem, bin(1), '{}']));
+            continue;
+        }
+        if (!m || seenVids.has(vid)) {
+            answers.push(list([vidItem, bin(m ? 3 : 2), '{}']));
+            continue;
+        }
+        seenVids.add(vid);
+        const seenLimits = new Set();
+        const refused = [];
+        for (const l of items(d.items?.[1])) {
+            const lid = valueOf(l.items?.[0]);
+            const code = seenLimits.has(String(lid)) ? 2 : limitCheck(m, l);
+            seenLimits.add(String(lid));
+            if (code)
+                refused.push(list([id('LIMITID', lid ?? 0), bin(code)]));
+        }
+        if (refused.length)
+            answers.push(list([vidItem, bin(4), refused[0]]));
+        else
+            changes.push([vid, items(d.items?.[1])]);
+    }
+    if (answers.length)
+        return list([bin(1), list(answers)]);
+    for (const [vid, limits] of changes) {
+        if (!limits.length) {
+            delete st.limits[vid];
+            continue;
+        }
+        const now = st.limits[vid] ?? {};
+        for (const l of limits) {
+            const lid = String(valueOf(l.items[0]));
+            if (l.items.length === 1) {
+                delete now[lid];
+                continue;
+            }
+            const upper = valueOf(l.items[1]);
+            const lower = valueOf(l.items[2]);
+            // A new limit starts on the side the value is on, without an event.
+            const value = Number(currentValue(svs.get(vid) ?? ecs.get(vid)));
+            now[lid] = { id: valueOf(l.items[0]), upper, lower, above: value > upper };
+        }
+        st.limits[vid] = now;
+    }
+    return list([bin(0), '{}']);
+});
+
+// S2F48: L{VID, L{UNITS, LIMITMIN, LIMITMAX, L{L{LIMITID, UPPERDB, LOWERDB}}}},
+// an empty list for a variable without limits.
+tovik.on('S2F47', (msg) => list(asked(msg, monitored).map((k) => {
+    const m = monitored.get(k);
+    const v = svs.get(k) ?? ecs.get(k);
+    if (!m || !v)
+        return list([id('VID', Number(k)), '{}']);
+    const defined = Object.values(st.limits[k] ?? {})
+        .map((l) => list([id('LIMITID', l.id), item(v.format, l.upper), item(v.format, l.lower)]));
+    return list([id('VID', v.id), list([item('A', v.units ?? ''), item(v.format, m.min), item(v.format, m.max),
+                                        list(defined)])]);
+})));
+
+// A value that rises past a limit's upper deadband, or falls below its
+// lower one, fires the limit event: TransitionType 0 going up, 1 going down.
+function checkLimits() {
+    for (const [vid, limits] of Object.entries(st.limits)) {
+        const v = svs.get(vid) ?? ecs.get(vid);
+        if (!v)
+            continue;
+        const value = Number(currentValue(v));
+        for (const l of Object.values(limits)) {
+            const to = l.above ? !(value < l.lower) : value > l.upper;
+            if (to === l.above)
+                continue;
+            l.above = to;
+            tovik.log(`GEM: limit ${l.id} of ${v.id} ${to ? 'exceeded' : 'cleared'}`);
+            fire(limitModel.event, dataFor(limitModel.event, [v.id, l.id, to ? 0 : 1]));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- traces
+// S2F23 L{TRID, DSPER, TOTSMP, REPGSZ, L{SVID...}}: TIAACK 0, 1 too many
+// SVIDs, 2 no more traces, 3 a bad period, 4 an unknown SVID, 5 a bad group
+// size. TOTSMP 0 ends the trace. Every REPGSZ samples go out as S6F1 W
+// L{TRID, SMPLN, STIME, L{SV...}} with the group's values one after another.
+const traceModel = Object.assign({ max: 4, maxVariables: 16, minPeriodMs: 100 }, model.traces);
+const traceTimers = {};
+
+function tracePeriod(text) {
+    const m = /^(\d\d)(\d\d)(\d\d)(\d\d)?$/.exec(String(text ?? ''));
+    if (!m || Number(m[2]) > 59 || Number(m[3]) > 59)
+        return 0;
+    return ((Number(m[1]) * 60 + Number(m[2])) * 60 + Number(m[3])) * 1000 + Number(m[4] ?? 0) * 10;
+}
+
+function stopTrace(k) {
+    if (traceTimers[k])
+        tovik.cancel(traceTimers[k]);
+    delete traceTimers[k];
+    delete st.traces[k];
+}
+
+function startTrace(k) {
+    const t = st.traces[k];
+    traceTimers[k] = tovik.every(t.periodMs, () => {
+        t.taken += 1;
+        t.pending.push(...t.vids.map((v) => variableItem(v)));
+        if (t.taken % t.group === 0 || t.taken >= t.total) {
+            if (online() && linkSelected)
+                tovik.send(`s6f1w ${list([id('TRID', t.id), id('SMPLN', t.taken), item('A', clockText()),
+                                          list(t.pending)])}`).catch(() => {});
+            t.pending = [];
+        }
+        if (t.taken >= t.total)
+            stopTrace(k);
+    });
+}
+
+tovik.on('S2F23', (msg) => {
+    const trid = key(msg.item(0));
+    const periodMs = tracePeriod(msg.item(1)?.value);
+    const total = Number(valueOf(msg.item(2)));
+    const group = Number(valueOf(msg.item(3)));
+    const vids = items(msg.item(4)).map(key);
+    if (trid === undefined)
+        return bin(3);
+    if (total === 0) {
+        stopTrace(trid);
+        return bin(0);
+    }
+    if (vids.length > traceModel.maxVariables)
+        return bin(1);
+    if (!(trid in st.traces) && Object.keys(st.traces).length >= traceModel.max)
+        return bin(2);
+    if (periodMs < traceModel.minPeriodMs)
+        return bin(3);
+    if (!vids.length || vids.some((v) => !svs.has(v)))
+        return bin(4);
+    if (!(group >= 1) || group > total)
+        return bin(5);
+    stopTrace(trid);
+    st.traces[trid] = { id: valueOf(msg.item(0)), periodMs, total, group, vids, taken: 0, pending: [] };
+    startTrace(trid);
+    return bin(0);
+});
+// Traces go on across a reload.
+for (const k of Object.keys(st.traces))
+    startTrace(k);
+
+// ---------------------------------------------------------------- process programs
+// Recipes are the files of a folder beside the document; PPIDs are their names.
+const pp = Object.assign({ folder: 'recipes', maxBytes: 65536, freeSpace: 1048576, format: 'B' },
+                         model.processPrograms);
+const ppFile = (ppid) => `${pp.folder}/${ppid}`;
+const plainName = (ppid) => typeof ppid === 'string' && /^[^/\\\0]+$/.test(ppid) && ppid !== '.' && ppid !== '..';
+const recipes = () => tovik.files.list(pp.folder);
+const used = () => recipes().reduce((n, r) => n + tovik.files.read(ppFile(r)).length, 0);
+const ppBody = (bytes) => (String(pp.format).toUpperCase() === 'A'
+    ? item('A', String.fromCharCode(...bytes)) : item('B', bytes));
+
+function ppChanged(ppid, status) {
+    if (pp.event !== undefined)
+        afterReply(() => fire(pp.event, dataFor(pp.event, [ppid, status])));
+}
+
+// PPGNT 0 granted, 1 already have, 2 no space, 3 bad PPID, 5 too large.
+tovik.on('S7F1', (msg) => {
+    const ppid = msg.item(0)?.value;
+    const length = Number(valueOf(msg.item(1)));
+    if (!plainName(ppid))
+        return bin(3);
+    if (recipes().includes(ppid))
+        return bin(1);
+    if (length > pp.maxBytes)
+        return bin(5);
+    return bin(length + used() > pp.freeSpace ? 2 : 0);
+});
+
+// ACKC7 0 accepted, 1 not allowed (a PPID that is not a plain file name),
+// 2 too long for maxBytes or the free space.
+tovik.on('S7F3', (msg) => {
+    const ppid = msg.item(0)?.value;
+    const body = msg.item(1);
+    if (!plainName(ppid))
+        return bin(1);
+    const bytes = body?.type === 'A' ? Array.from(body.value, (c) => c.charCodeAt(0) & 0xff) : (body?.values ?? []);
+    const existed = recipes().includes(ppid);
+    const room = pp.freeSpace - used() + (existed ? tovik.files.read(ppFile(ppid)).length : 0);
+    if (bytes.length > pp.maxBytes || bytes.length > room)
+        return bin(2);
+    tovik.files.write(ppFile(ppid), bytes);
+    tovik.log(`GEM: process program ${ppid} received (${bytes.length} bytes)`);
+    ppChanged(ppid, existed ? 2 : 1);
+    return bin(0);
+});
+
+// S7F6 L{PPID, PPBODY}, or an empty list for one the equipment has not.
+tovik.on('S7F5', (msg) => {
+    const ppid = msg.item()?.value;
+    if (!plainName(ppid) || !recipes().includes(ppid))
+        return '{}';
+    return list([item('A', ppid), ppBody(tovik.files.read(ppFile(ppid)))]);
+});
+
+// ACKC7 4 for a PPID not found (nothing is deleted then); an empty list deletes all.
+tovik.on('S7F17', (msg) => {
+    const have = recipes();
+    const asked7 = items(msg.body).map((i) => i.value);
+    if (asked7.some((p) => !have.includes(p)))
+        return bin(4);
+    for (const ppid of asked7.length ? asked7 : have) {
+        tovik.files.remove(ppFile(ppid));
+        ppChanged(ppid, 3);
+    }
+    return bin(0);
+});
+
+tovik.on('S7F19', () => list(recipes().map((r) => item('A', r))));
+
+// The operator's upload: the equipment sends a recipe of its folder to the host.
+function uploadRecipe(ppid) {
+    if (!recipes().includes(ppid) || !online() || !linkSelected)
+        return;
+    tovik.send(`s7f3w ${list([item('A', ppid), ppBody(tovik.files.read(ppFile(ppid)))])}`)
+        .then((r) => tovik.log(`GEM: process program ${ppid} sent, ACKC7 ${r?.item()?.values?.[0]}`),
+              (e) => tovik.log(`GEM: process program ${ppid}: no S7F4 (${e.message})`));
+}
+
 // ---------------------------------------------------------------- everything else
-// Primaries answered from equipment.tvkm; any other primary the handlers
-// above left alone is unknown to the equipment: S9F3 for a stream it does
-// not speak, S9F5 for a function it does not know, each carrying the
-// message's header.
-const fromDocument = new Set(['S7F19']);
+// Any other primary the handlers above left alone is unknown to the
+// equipment: S9F3 for a stream it does not speak, S9F5 for a function it
+// does not know, each carrying the message's header.
 const streams = new Set([1, 2, 5, 6, 7, 9, 10]);
 tovik.on('*', (msg) => {
-    if (msg.stream === 9 || msg.function % 2 === 0 || fromDocument.has(`S${msg.stream}F${msg.function}`))
+    if (msg.stream === 9 || msg.function % 2 === 0)
         return undefined;
     const header = msg.hex.slice(0, 20).match(/../g).map((b) => `0x${b}`).join(' ');
     tovik.send(`s9f${streams.has(msg.stream) ? 5 : 3} <b ${header}>`);
@@ -493,4 +829,4 @@ tovik.on('*', (msg) => {
 // Loaded again while off the link: the alarms follow the values now (with
 // the link selected they do so when the script hears it).
 if (!st.communicating)
-    checkAlarms();
+    checkValues();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,8 @@ std::string A(const std::string& text) { return "41" + hex8(static_cast<unsigned
 std::string B(unsigned code) { return "2101" + hex8(code); }
 std::string F4(const char* bitsHex) { return std::string("9104") + bitsHex; }
 const std::string kTrue = "250101";
+std::string U1(unsigned v) { return "a501" + hex8(v); }
+std::string Bin(const std::string& bytesHex) { return "21" + hex8(static_cast<unsigned>(bytesHex.size() / 2)) + bytesHex; }
 
 struct Gem : ::testing::Test {
     Settings settings;
@@ -62,6 +65,22 @@ struct Gem : ::testing::Test {
         ASSERT_TRUE(host.connect(port));
     }
 
+    // Selected, communicating and on-line remote.
+    void online() {
+        ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
+        EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 1, 2));
+        expectPrimary(1, 13, L(2) + A("TOVIK-GEM") + A("1.0.0"), L(2) + B(0) + L(0));
+        request(1, 17, "", B(0));
+    }
+    // Report RPTID of the VIDs linked to CEID, which is enabled.
+    void reportOn(uint32_t ceid, uint32_t rptid, const std::vector<uint32_t>& vids) {
+        std::string v = L(static_cast<unsigned>(vids.size()));
+        for (uint32_t vid : vids)
+            v += U4(vid);
+        request(2, 33, L(2) + U4(1) + L(1) + L(2) + U4(rptid) + v, B(0));
+        request(2, 35, L(2) + U4(2) + L(1) + L(2) + U4(ceid) + L(1) + U4(rptid), B(0));
+        request(2, 37, L(2) + kTrue + L(1) + U4(ceid), B(0));
+    }
     // A primary with W-bit from the host; the reply's header and body.
     void request(unsigned stream, unsigned function, const std::string& body, const std::string& replyBody) {
         ++system;
@@ -161,10 +180,8 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
 
     request(10, 3, L(2) + B(0) + A("hello"), B(0));
     EXPECT_TRUE(tovik->waitLine("Terminal: hello"));
-    // The document's fixed answer; S9F5 and S9F3 with the header of what
-    // the equipment does not know.
-    request(7, 19, "", L(2) + A("RECIPE-A") + A("RECIPE-B"));
-    for (const auto& [stream, function, s9] : {std::tuple{2u, 23u, 5u}, std::tuple{99u, 1u, 3u}}) {
+    // S9F5 and S9F3 with the header of what the equipment does not know.
+    for (const auto& [stream, function, s9] : {std::tuple{2u, 99u, 5u}, std::tuple{99u, 1u, 3u}}) {
         ++system;
         const std::string unknown = header(0, 0x80 | stream, function, system);
         ASSERT_TRUE(host.send(unknown, L(0)));
@@ -210,6 +227,102 @@ TEST_F(Gem, AnEditedModelKeepsTheEquipmentAndRaisesItsAlarms) {
     expectPrimary(6, 11, L(3) + U4(1) + U4(3011) + L(1) + L(2) + U4(100) + L(3) + F4("43960000") + F4("43480000") + U4(30), B(0));
     request(1, 3, L(1) + U4(1002), L(1) + "a50105"); // on-line remote
     EXPECT_EQ(tovik->count("GEM: communications established"), 1u) << tovik->out();
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// The namelists, and process programs kept as files of recipes/ beside the
+// document: load inquire, receive, list, send back, delete, each change
+// reported by the process program event with its name and status.
+TEST_F(Gem, NamelistsAndProcessProgramsAsFiles) {
+    online();
+    request(1, 21, L(2) + U4(1102) + U4(9999),
+            L(2) + L(3) + U4(1102) + A("PreviousProcessState") + A("") + L(3) + U4(9999) + A("") + A(""));
+    request(1, 23, L(2) + U4(3025) + U4(9999),
+            L(2) + L(3) + U4(3025) + A("ProcessingStateChange") + L(1) + U4(1102) + L(3) + U4(9999) + A("") + L(0));
+    reportOn(3041, 200, {1106, 1107});
+
+    request(7, 1, L(2) + A("R1") + U4(4), B(0));
+    request(7, 1, L(2) + A("R1") + U4(70000), B(5));     // above maxBytes
+    request(7, 1, L(2) + A("../R1") + U4(4), B(3));      // not a plain name
+    request(7, 3, L(2) + A("../R1") + Bin("01"), B(1));
+    request(7, 3, L(2) + A("R1") + Bin("010203ff"), B(0));
+    expectPrimary(6, 11, L(3) + U4(1) + U4(3041) + L(1) + L(2) + U4(200) + L(2) + A("R1") + U1(1), B(0));
+    const QString file = tovik->dir.filePath(QStringLiteral("recipes/R1"));
+    EXPECT_EQ(tovik::test::readFile(file.toStdString()), std::string("\x01\x02\x03\xff", 4));
+    EXPECT_FALSE(QFileInfo::exists(tovik->dir.filePath(QStringLiteral("../R1"))));
+    request(7, 1, L(2) + A("R1") + U4(4), B(1));         // already there
+    request(7, 19, "", L(1) + A("R1"));
+    request(7, 5, A("R1"), L(2) + A("R1") + Bin("010203ff"));
+    request(7, 5, A("R2"), L(0));
+    request(7, 17, L(2) + A("R1") + A("R2"), B(4));      // R2 unknown: nothing deleted
+    EXPECT_TRUE(QFileInfo::exists(file));
+    request(7, 17, L(1) + A("R1"), B(0));
+    expectPrimary(6, 11, L(3) + U4(2) + U4(3041) + L(1) + L(2) + U4(200) + L(2) + A("R1") + U1(3), B(0));
+    EXPECT_FALSE(QFileInfo::exists(file));
+    request(7, 19, "", L(0));
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// Control state and processing state changes fire their events: the host's
+// S1F15 puts the equipment into host off-line (its event still goes out),
+// S1F17 back on-line remote; START changes the processing state, whose
+// event carries the previous one.
+TEST_F(Gem, ControlAndProcessingStateChangesFireTheirEvents) {
+    online();
+    reportOn(3025, 300, {1102, 1003});
+    request(2, 37, L(2) + kTrue + L(2) + U4(3022) + U4(3024), B(0));
+    request(2, 41, L(2) + A("START") + L(0), L(2) + B(0) + L(0));
+    expectPrimary(6, 11, L(3) + U4(1) + U4(3025) + L(1) + L(2) + U4(300) + L(2) + A("IDLE") + A("EXECUTING"), B(0));
+    request(1, 15, "", B(0));
+    expectPrimary(6, 11, L(3) + U4(2) + U4(3022) + L(0), B(0));
+    refused(1, 3, L(0));
+    request(1, 17, "", B(0));
+    expectPrimary(6, 11, L(3) + U4(3) + U4(3024) + L(0), B(0));
+    request(1, 3, L(1) + U4(1002), L(1) + U1(5));
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// A trace of 5 samples every 200 ms, the refusals of S2F23, and a limit on
+// the chamber temperature that the value crosses when equipment.json raises it.
+TEST_F(Gem, TraceAndLimitsMonitoring) {
+    online();
+    request(2, 23, L(5) + U4(7) + A("00000005") + U4(5) + U4(1) + L(1) + U4(1005), B(3)); // 50 ms
+    request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(1) + L(1) + U4(9999), B(4));
+    request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(6) + L(1) + U4(1005), B(5));
+    const auto started = std::chrono::steady_clock::now();
+    request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(1) + L(1) + U4(1005), B(0));
+    for (unsigned n = 1; n <= 5; ++n) {
+        const auto msg = host.recv(2000);
+        ASSERT_TRUE(msg) << "sample " << n << "\n" << tovik->out();
+        ASSERT_EQ(msg->substr(0, 12), header(0, 0x86, 1, 0).substr(0, 12));
+        const std::string body = msg->substr(20);
+        EXPECT_EQ(body.substr(0, 28), L(4) + U4(7) + U4(n)) << n;
+        EXPECT_EQ(body.substr(28, 4), "4110"); // STIME, YYYYMMDDhhmmsscc
+        EXPECT_EQ(body.substr(64), L(1) + U4(0));
+        ASSERT_TRUE(host.send(header(0, 6, 2, 0).substr(0, 12) + msg->substr(12, 8), B(0)));
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+    EXPECT_FALSE(host.recv(500)) << "TOTSMP reached";
+
+    // Limits: LVACK 1 unknown variable, 2 none on it, 4 with LIMITACK 3 upper above the maximum.
+    const std::string limit = L(3) + Bin("01") + F4("43960000") + F4("43480000"); // 300 / 200
+    request(2, 45, L(2) + U4(1) + L(3) + L(2) + U4(9999) + L(1) + limit + L(2) + U4(1005) + L(1) + limit +
+                       L(2) + U4(1004) + L(1) + L(3) + Bin("01") + F4("43fa0000") + F4("43480000"),
+            L(2) + B(1) + L(3) + L(3) + U4(9999) + B(1) + L(0) + L(3) + U4(1005) + B(2) + L(0) +
+                L(3) + U4(1004) + B(4) + L(2) + Bin("01") + B(3));
+    request(2, 45, L(2) + U4(2) + L(1) + L(2) + U4(1004) + L(1) + limit, L(2) + B(0) + L(0));
+    request(2, 47, L(1) + U4(1004),
+            L(1) + L(2) + U4(1004) + L(4) + A("degC") + F4("00000000") + F4("43c80000") + L(1) + limit);
+    reportOn(3031, 400, {1103, 1104, 1105});
+
+    std::string model = readSource("examples/gem/equipment.json");
+    const std::string temperature = "\"value\": 180.5";
+    model.replace(model.find(temperature), temperature.size(), "\"value\": 350");
+    writeFile(tovik->dir.filePath(QStringLiteral("equipment.json")), model);
+    const std::string text = A("Chamber temperature above its limit");
+    expectPrimary(5, 1, L(3) + B(0x84) + U4(5001) + text, B(0));
+    expectPrimary(10, 1, L(2) + B(0) + text, B(0));
+    expectPrimary(6, 11, L(3) + U4(1) + U4(3031) + L(1) + L(2) + U4(400) + L(3) + U4(1004) + Bin("01") + U1(0), B(0));
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
