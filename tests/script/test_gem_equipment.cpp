@@ -315,10 +315,18 @@ TEST_F(Gem, TraceAndLimitsMonitoring) {
             L(1) + L(2) + U4(1004) + L(4) + A("degC") + F4("00000000") + F4("43c80000") + L(1) + limit);
     reportOn(3031, 400, {1103, 1104, 1105});
 
-    std::string model = readSource("examples/gem/equipment.json");
+    // Into the deadband (250): nothing yet; above the upper one (350): the event.
+    const std::string model = readSource("examples/gem/equipment.json");
     const std::string temperature = "\"value\": 180.5";
-    model.replace(model.find(temperature), temperature.size(), "\"value\": 350");
-    writeFile(tovik->dir.filePath(QStringLiteral("equipment.json")), model);
+    for (const char* value : {"250", "350"}) {
+        std::string edited = model;
+        edited.replace(edited.find(temperature), temperature.size(), std::string("\"value\": ") + value);
+        writeFile(tovik->dir.filePath(QStringLiteral("equipment.json")), edited);
+        if (value[0] == '2') {
+            ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 2)) << tovik->out();
+            request(1, 3, L(1) + U4(1004), L(1) + F4("437a0000"));
+        }
+    }
     const std::string text = A("Chamber temperature above its limit");
     expectPrimary(5, 1, L(3) + B(0x84) + U4(5001) + text, B(0));
     expectPrimary(10, 1, L(2) + B(0) + text, B(0));
@@ -326,7 +334,8 @@ TEST_F(Gem, TraceAndLimitsMonitoring) {
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
-// tovik.readJson reads a file of the document's folder and nothing else.
+// tovik.readJson reads a file of the document's folder and nothing else;
+// tovik.files writes, lists and removes only there.
 TEST(ScriptReadJson, ReadsOnlyFilesOfTheDocumentsFolder) {
     Settings settings;
     settings.localPort = freePort();
@@ -341,6 +350,16 @@ tovik.on('S1F1', () => {
             tovik.log(`refused ${name}: ${e.message.replace(name, 'NAME')}`);
         }
     }
+    for (const name of ['new/a/b.bin', '../escape.bin', '/tmp/escape.bin', 'away/escape.bin', 'sub']) {
+        try {
+            tovik.files.write(name, [1, 255]);
+            tovik.log(`wrote ${name}: ${tovik.files.read(name)}`);
+        } catch (e) {
+            tovik.log(`refused ${name}`);
+        }
+    }
+    tovik.log(`list ${tovik.files.list('new/a')} ${tovik.files.list('away').length} ` +
+              `${tovik.files.remove('new/a/b.bin')} ${tovik.files.list('new/a').length}`);
     return "s1f2 <a'done'>";
 });
 )JS"},
@@ -351,6 +370,7 @@ tovik.on('S1F1', () => {
     writeFile(tovik.dir.filePath(QStringLiteral("../outside.json")), "{}");
     ASSERT_TRUE(QFile::link(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/equipment.json"),
                             tovik.dir.filePath(QStringLiteral("link.json"))));
+    ASSERT_TRUE(QFile::link(tovik.dir.filePath(QStringLiteral("..")), tovik.dir.filePath(QStringLiteral("away"))));
     ASSERT_TRUE(tovik.waitLine("HSMS port has been opened successfully.")) << tovik.out();
     RawHost host;
     ASSERT_TRUE(host.connect(settings.localPort));
@@ -369,6 +389,10 @@ tovik.on('S1F1', () => {
         EXPECT_TRUE(tovik.waitLine(line)) << line << "\n" << tovik.out();
     EXPECT_EQ(tovik.countPrefix("refused broken.json: tovik.readJson: NAME: "), 1u) << tovik.out();
     EXPECT_EQ(tovik.countPrefix("read "), 3u);
+    for (const char* line : {"wrote new/a/b.bin: 1,255", "refused ../escape.bin", "refused /tmp/escape.bin",
+                             "refused away/escape.bin", "refused sub", "list b.bin 0 true 0"})
+        EXPECT_EQ(tovik.count(line), 1u) << line << "\n" << tovik.out();
+    EXPECT_FALSE(QFileInfo::exists(tovik.dir.filePath(QStringLiteral("../escape.bin"))));
 
     // A file the script read is watched as the script is: a change loads
     // the script again, which then reads the new content.
