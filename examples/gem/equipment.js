@@ -64,6 +64,8 @@ keep('alarms', {});     // ALID key -> { set, enabled }
 keep('values', {});     // VID key -> value, where the host or a command changed it
 keep('seen', {});       // VID key -> the value equipment.json had at the last load
 keep('limits', {});     // VID key -> LIMITID key -> { id, upper, lower, above }
+keep('spooled', {});    // stream -> [functions], [] for all of it (S2F43)
+keep('spool', []);      // SML of the primaries kept while the host cannot be reached
 keep('traces', {});     // TRID key -> { id, periodMs, total, group, vids, taken, pending }
 const online = () => st.control >= 4;
 let linkSelected = false; // nothing goes out on its own before Select
@@ -121,6 +123,8 @@ function currentValue(v) {
         return clockText();
     if (v.source === 'controlState')
         return st.control;
+    if (v.source === 'spoolCount')
+        return st.spool.length;
     return v.value;
 }
 // The current value of a variable or constant as an item; a data variable
@@ -134,15 +138,36 @@ function variableItem(k, data) {
 }
 
 // ---------------------------------------------------------------- sending
+// A primary for the host: sent while communicating; otherwise kept in the
+// spool when the host asked for its stream and function (S2F43), else dropped.
+// Returns the reply's Promise, or undefined when it did not go out.
+const spoolModel = Object.assign({ max: 100, overwrite: false }, model.spool);
+const canSend = () => st.communicating && linkSelected;
+function deliver(stream, func, body) {
+    const sml = `s${stream}f${func}w ${body}`;
+    if (canSend())
+        return tovik.send(sml);
+    const fns = st.spooled[String(stream)];
+    if (!fns || (fns.length && !fns.includes(func)))
+        return undefined;
+    if (st.spool.length >= spoolModel.max) {
+        if (!spoolModel.overwrite)
+            return undefined; // full: what comes now is lost
+        st.spool.shift();
+    }
+    st.spool.push(sml);
+    return undefined;
+}
+
 // `force`: the event that says the equipment goes off-line still goes out.
 function fire(ceid, data, force) {
     const event = events.get(String(ceid));
-    if (!event || !enabled(ceid) || !(online() || force) || !linkSelected)
+    if (!event || !enabled(ceid) || !(online() || force))
         return;
     st.dataId += 1;
     const sent = st.dataId;
-    tovik.send(`s6f11w ${list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid), data)])}`)
-        .then((ack) => {
+    deliver(6, 11, list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid), data)]))
+        ?.then((ack) => {
             const ackc6 = ack?.item()?.values?.[0];
             if (ackc6 !== 0)
                 tovik.log(`S6F11 ${event.name} DATAID ${sent}: ACKC6 ${ackc6}`);
@@ -166,8 +191,8 @@ function setAlarm(a, on) {
         return;
     a.now.set = on;
     tovik.log(`Alarm ${a.id} ${on ? 'set' : 'cleared'}: ${a.text}`);
-    if (a.now.enabled && online() && linkSelected)
-        tovik.send(`s5f1w ${alarmItem(a)}`).catch((e) => tovik.log(`S5F1 ${a.id}: no S5F2 (${e.message})`));
+    if (a.now.enabled && online())
+        deliver(5, 1, alarmItem(a))?.catch((e) => tovik.log(`S5F1 ${a.id}: no S5F2 (${e.message})`));
     if (on && a.terminal)
         terminal(a.text);
     const ceid = on ? a.events?.set : a.events?.clear;
@@ -203,8 +228,8 @@ function checkAlarms() {
 
 // A message for the host's operator (S10F1).
 function terminal(text) {
-    if (online() && linkSelected)
-        tovik.send(`s10f1w { <b 0x00> ${item('A', text)} }`).catch(() => {});
+    if (online())
+        deliver(10, 1, `{ <b 0x00> ${item('A', text)} }`)?.catch(() => {});
 }
 
 // Work that follows a reply goes out after it.
@@ -220,10 +245,9 @@ function establish() {
     tovik.send(`s1f13w { ${item('A', model.model)} ${item('A', model.softwareRevision)} }`)
         .then((r) => r?.item(0)?.values?.[0] === 0, () => false)
         .then((done) => {
-            if (done) {
-                st.communicating = true;
-                tovik.log('GEM: communications established');
-            } else if (!st.communicating && linkSelected) {
+            if (done)
+                communicationsUp();
+            else if (!st.communicating && linkSelected) {
                 attempt = tovik.after(comm.retryMs, establish);
             }
         });
@@ -247,8 +271,19 @@ tovik.onSelect((selected) => {
         establish();
 });
 
-tovik.on('S1F13', () => {
+// With a spool to unload, the host hears so once communications are back.
+function communicationsUp() {
+    if (st.communicating)
+        return;
     st.communicating = true;
+    tovik.log('GEM: communications established');
+    if (st.spool.length && spoolModel.loadedEvent !== undefined)
+        afterReply(() => fire(spoolModel.loadedEvent));
+}
+
+tovik.on('S1F13', () => {
+    if (linkSelected)
+        communicationsUp();
     return `{ ${bin(0)} { ${item('A', model.model)} ${item('A', model.softwareRevision)} } }`;
 });
 
@@ -550,6 +585,44 @@ tovik.on('S10F3', (msg) => {
     return bin(0);
 });
 
+// ---------------------------------------------------------------- spooling
+// S2F43 L{L{STRID, L{FCNID...}}}: the streams and functions kept while the
+// host cannot be reached (an empty function list: all of the stream; an
+// empty list: none). RSPACK 1 with STRACK 1 stream 1 (never spooled),
+// 2 a stream the equipment does not send, 3 a function it does not send, 4
+// a secondary.
+const spoolable = { 5: [1], 6: [1, 11], 10: [1] };
+tovik.on('S2F43', (msg) => {
+    const wanted = {};
+    const refused = [];
+    for (const s of items(msg.body)) {
+        const stream = Number(valueOf(s.items?.[0]));
+        const fns = items(s.items?.[1]).map((f) => Number(valueOf(f)));
+        const code = stream === 1 ? 1 : !spoolable[stream] ? 2 : fns.some((f) => f % 2 === 0) ? 4
+                   : fns.some((f) => !spoolable[stream].includes(f)) ? 3 : 0;
+        if (code)
+            refused.push(list([item('U1', stream), bin(code), list(fns.map((f) => item('U1', f)))]));
+        wanted[String(stream)] = fns;
+    }
+    if (refused.length)
+        return list([bin(1), list(refused)]);
+    st.spooled = wanted;
+    return list([bin(0), '{}']);
+});
+
+// S6F23 RSDC 0 transmit, 1 purge: RSDA 0 done, 2 nothing spooled. The
+// spooled primaries go out in the order they were kept, as they were.
+tovik.on('S6F23', (msg) => {
+    if (!st.spool.length)
+        return bin(2);
+    const out = st.spool;
+    st.spool = [];
+    if (Number(valueOf(msg.item())) === 0)
+        afterReply(() => out.forEach((sml) => tovik.send(sml).catch(() => {})));
+    tovik.log(`GEM: spool ${Number(valueOf(msg.item())) === 0 ? 'transmitted' : 'purged'} (${out.length})`);
+    return bin(0);
+});
+
 // ---------------------------------------------------------------- limits
 // S2F45 sets limits per variable: L{DATAID, L{L{VID, L{L{LIMITID, UPPERDB,
 // LOWERDB}}}}}. VLAACK 1 when anything is refused, with LVACK 1 unknown
@@ -693,9 +766,9 @@ function startTrace(k) {
         t.taken += 1;
         t.pending.push(...t.vids.map((v) => variableItem(v)));
         if (t.taken % t.group === 0 || t.taken >= t.total) {
-            if (online() && linkSelected)
-                tovik.send(`s6f1w ${list([id('TRID', t.id), id('SMPLN', t.taken), item('A', clockText()),
-                                          list(t.pending)])}`).catch(() => {});
+            if (online())
+                deliver(6, 1, list([id('TRID', t.id), id('SMPLN', t.taken), item('A', clockText()),
+                                    list(t.pending)]))?.catch(() => {});
             t.pending = [];
         }
         if (t.taken >= t.total)

@@ -46,9 +46,10 @@ struct Gem : ::testing::Test {
     std::unique_ptr<Tovik> tovik;
     RawHost host;
     unsigned system = 0x100;
+    int port = 0;
 
     void SetUp() override {
-        const int port = freePort();
+        port = freePort();
         std::string ini = readSource("examples/gem/equipment.ini");
         for (const char* field : {"PortNumber=5000", "LocalPortNumber=5000"}) {
             const auto at = ini.find(field);
@@ -67,10 +68,21 @@ struct Gem : ::testing::Test {
 
     // Selected, communicating and on-line remote.
     void online() {
+        select();
+        request(1, 17, "", B(0));
+    }
+    void select() {
         ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
         EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 1, 2));
         expectPrimary(1, 13, L(2) + A("TOVIK-GEM") + A("1.0.0"), L(2) + B(0) + L(0));
-        request(1, 17, "", B(0));
+    }
+    // equipment.json with the chamber temperature changed, the script loaded again.
+    void editTemperature(const std::string& value, std::size_t loads) {
+        std::string model = readSource("examples/gem/equipment.json");
+        const std::string temperature = "\"value\": 180.5";
+        model.replace(model.find(temperature), temperature.size(), "\"value\": " + value);
+        writeFile(tovik->dir.filePath(QStringLiteral("equipment.json")), model);
+        ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", loads)) << tovik->out();
     }
     // Report RPTID of the VIDs linked to CEID, which is enabled.
     void reportOn(uint32_t ceid, uint32_t rptid, const std::vector<uint32_t>& vids) {
@@ -331,6 +343,44 @@ TEST_F(Gem, TraceAndLimitsMonitoring) {
     expectPrimary(5, 1, L(3) + B(0x84) + U4(5001) + text, B(0));
     expectPrimary(10, 1, L(2) + B(0) + text, B(0));
     expectPrimary(6, 11, L(3) + U4(1) + U4(3031) + L(1) + L(2) + U4(400) + L(3) + U4(1004) + Bin("01") + U1(0), B(0));
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// Spooling: the host chooses what is kept (S2F43); an alarm and its event
+// while the host is away are spooled, the spool-loaded event follows S1F13
+// when the host comes back, S6F23 purges, or transmits in order with the
+// original DATAIDs and values.
+TEST_F(Gem, SpoolingWhileTheHostIsAway) {
+    online();
+    request(2, 43, L(1) + L(2) + U1(1) + L(0), L(2) + B(1) + L(1) + L(3) + U1(1) + B(1) + L(0));
+    request(2, 43, L(1) + L(2) + U1(6) + L(1) + U1(12), L(2) + B(1) + L(1) + L(3) + U1(6) + B(4) + L(1) + U1(12));
+    request(2, 43, L(1) + L(2) + U1(7) + L(0), L(2) + B(1) + L(1) + L(3) + U1(7) + B(2) + L(0));
+    request(2, 43, L(2) + L(2) + U1(5) + L(0) + L(2) + U1(6) + L(1) + U1(11), L(2) + B(0) + L(0));
+    reportOn(3011, 500, {1101, 1004});
+    request(2, 35, L(2) + U4(3) + L(1) + L(2) + U4(3012) + L(1) + U4(500), B(0));
+    request(2, 37, L(2) + kTrue + L(2) + U4(3012) + U4(3051), B(0));
+
+    const std::string text = A("Chamber temperature above its limit");
+    std::size_t loads = 1;
+    const auto awayAndBack = [&](const std::string& temperature, uint32_t loadedDataId) {
+        host.close();
+        ASSERT_TRUE(tovik->waitDisconnects(loads));
+        editTemperature(temperature, ++loads);
+        ASSERT_TRUE(host.connect(port));
+        select();
+        expectPrimary(6, 11, L(3) + U4(loadedDataId) + U4(3051) + L(0), B(0));
+    };
+    awayAndBack("300", 2);
+    request(1, 3, L(1) + U4(1007), L(1) + U4(2)); // S5F1 and S6F11; S10F1 was not asked for
+    request(6, 23, U1(1), B(0));
+    request(6, 23, U1(0), B(2));
+    request(1, 3, L(1) + U4(1007), L(1) + U4(0));
+
+    awayAndBack("100", 4);
+    request(6, 23, U1(0), B(0));
+    expectPrimary(5, 1, L(3) + B(0x04) + U4(5001) + text, B(0));
+    expectPrimary(6, 11, L(3) + U4(3) + U4(3012) + L(1) + L(2) + U4(500) + L(2) + U4(5001) + F4("42c80000"), B(0));
+    EXPECT_FALSE(host.recv(300));
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
