@@ -164,9 +164,49 @@ const files = Object.freeze({
     list(folder) { return host.listFiles(folder === undefined ? '.' : String(folder)); },
 });
 
+// The operator panel: the definition goes to the host as JSON, the
+// handlers stay here, keyed by item id.
+let panelHandlers = {};
+const handlerNames = { button: 'onClick', value: 'onChange', choice: 'onChange', toggle: 'onChange',
+                       text: 'onSubmit', table: 'onChange' };
+function panel(definition) {
+    const handlers = {};
+    const plain = JSON.parse(JSON.stringify(definition ?? {}));
+    (definition?.sections ?? []).forEach((section, s) => (section?.items ?? []).forEach((it, i) => {
+        const fn = it?.[handlerNames[it?.type]];
+        if (typeof fn === 'function')
+            handlers[String(it.id)] = fn;
+        plain.sections[s].items[i].id = String(it?.id ?? '');
+    }));
+    const problem = host.panel(JSON.stringify(plain));
+    if (problem)
+        throw new TypeError(`tovik.panel: ${problem}`);
+    panelHandlers = handlers;
+}
+panel.set = (id, value) => {
+    if (!host.panelSet(String(id), JSON.stringify(value === undefined ? null : value)))
+        throw new TypeError(`tovik.panel.set: no item "${id}"`);
+};
+Object.freeze(panel);
+function panelAct(id, json) {
+    const fn = panelHandlers[id];
+    if (!fn)
+        return;
+    const value = JSON.parse(json)[0];
+    try {
+        if (value !== null && typeof value === 'object' && 'row' in value && 'column' in value)
+            fn(value.row, value.column, value.value);
+        else
+            fn(value);
+    } catch (e) {
+        report(e);
+    }
+}
+
 const tovik = {
     state,
     files,
+    panel,
     on(pattern, handler) {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');
@@ -206,7 +246,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection, saveState };
+return { tovik, dispatch, makeMsg, connection, saveState, panelAct };
 }))JS";
 
 } // namespace tovik

@@ -21,6 +21,10 @@ CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
       }) {
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(this);
+    m_panel.SetHandler([this](const QString& id, const QJsonValue& value) {
+        if (m_host && !m_stopping)
+            m_host->PanelAct(id, value);
+    });
     m_settle.setSingleShot(true);
     m_settle.setInterval(150);
     connect(&m_settle, &QTimer::timeout, this, &CHScriptEngine::fileTouched);
@@ -162,6 +166,8 @@ void CHScriptEngine::load() {
 
 void CHScriptEngine::unload() {
     m_view.SetReceiveHook({});
+    if (!m_panel.Current().isEmpty())
+        m_panel.Define({}); // the next script makes its own
     m_watchdog.Disarm();
     m_depth = 0;
     m_stopping = false;

@@ -7,6 +7,7 @@
 // jobs included, runs under a 1 s limit; a script that keeps the engine busy
 // for longer in total, or passes its memory limit, is stopped and unloaded
 // until its file changes.
+#include "CHScriptPanel.h"
 #include "CHScriptWatchdog.h"
 
 #include <QFileSystemWatcher>
@@ -68,6 +69,10 @@ public:
         CHScriptEngine& m_engine;
     };
 
+    // The panel of the loaded script (empty without one); an action on it
+    // runs the script's handler as an entry.
+    CHScriptPanel& Panel() { return m_panel; }
+
     // From the script's tovik.exit: asked once the current work is done.
     void RequestExit(int code);
 
@@ -109,6 +114,7 @@ private:
     std::chrono::steady_clock::time_point m_enteredAt;
     std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
+    CHScriptPanel m_panel;
 };
 
 } // namespace tovik

@@ -7,6 +7,9 @@
 #include "qbytetext.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 namespace tovik {
@@ -28,6 +31,7 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName, const Q
     m_makeMsg = internals.property(QStringLiteral("makeMsg"));
     m_connection = internals.property(QStringLiteral("connection"));
     m_saveState = internals.property(QStringLiteral("saveState"));
+    m_panelAct = internals.property(QStringLiteral("panelAct"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -52,6 +56,27 @@ QString CHScriptHost::SaveState() {
         return {};
     }
     return text.toString();
+}
+
+QString CHScriptHost::panel(const QString& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
+    if (!doc.isObject())
+        return QStringLiteral("not an object");
+    return m_owner.Panel().Define(doc.object());
+}
+
+bool CHScriptHost::panelSet(const QString& id, const QString& json) {
+    // Wrapped, so that a bare number or text parses as well.
+    const QJsonDocument doc = QJsonDocument::fromJson(QStringLiteral("[%1]").arg(json).toUtf8());
+    return m_owner.Panel().Set(id, doc.array().at(0));
+}
+
+void CHScriptHost::PanelAct(const QString& id, const QJsonValue& value) {
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "a panel handler");
+    const QJsonDocument doc(QJsonArray{value});
+    m_panelAct.call({QJSValue(id), QJSValue(QString::fromUtf8(doc.toJson(QJsonDocument::Compact)))});
 }
 
 QString CHScriptHost::ErrorText(const QJSValue& error) const {

@@ -7,6 +7,7 @@
 
 #include <QJSEngine>
 #include <QJSValue>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 
@@ -79,6 +80,12 @@ public:
     Q_INVOKABLE void writeBytes(const QString& name, const QString& hex);
     Q_INVOKABLE bool removeFile(const QString& name);
     Q_INVOKABLE QStringList listFiles(const QString& folder);
+    // tovik.panel: the definition and values as JSON text; the reason when
+    // it is refused.
+    Q_INVOKABLE QString panel(const QString& json);
+    Q_INVOKABLE bool panelSet(const QString& id, const QString& json);
+    // A user's action on the panel, handed to the item's handler.
+    void PanelAct(const QString& id, const QJsonValue& value);
 
 private:
     struct Timer {
@@ -109,6 +116,7 @@ private:
     QJSValue m_makeMsg;
     QJSValue m_connection;
     QJSValue m_saveState;
+    QJSValue m_panelAct;
     QString m_savedState;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
