@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
@@ -43,6 +44,19 @@ CHPanelDock::CHPanelDock(CHScriptPanel& panel, QWidget* parent)
     connect(&m_panel, &CHScriptPanel::Replaced, this, &CHPanelDock::rebuild);
     connect(&m_panel, &CHScriptPanel::ValueChanged, this, &CHPanelDock::update);
     rebuild();
+}
+
+bool CHPanelDock::event(QEvent* event) {
+    // Plain keys typed in the panel are its own: Enter ends an entry here
+    // instead of sending the selected message.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == Qt::NoModifier) {
+            event->accept();
+            return true;
+        }
+    }
+    return QDockWidget::event(event);
 }
 
 void CHPanelDock::act(const QString& id, const QJsonValue& value) {
@@ -137,11 +151,15 @@ QWidget* CHPanelDock::makeItem(const QJsonObject& item) {
             act(id, entered);
         });
     } else {
-        connect(e, &QLineEdit::editingFinished, this, [this, id, e] {
-            if (e->isModified())
+        // Enter, or leaving the field with a change in it.
+        const auto edited = [this, id, e] {
+            if (e->isModified()) {
+                e->setModified(false);
                 act(id, e->text());
-            e->setModified(false);
-        });
+            }
+        };
+        connect(e, &QLineEdit::returnPressed, this, edited);
+        connect(e, &QLineEdit::editingFinished, this, edited);
     }
     return e;
 }

@@ -17,6 +17,9 @@ class CHPanelDock : public QDockWidget {
 public:
     explicit CHPanelDock(CHScriptPanel& panel, QWidget* parent = nullptr);
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void rebuild();
     void update(const QString& id);

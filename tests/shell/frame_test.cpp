@@ -7,14 +7,24 @@
 #include "CHKeyIndicators.h"
 #include "CHMsgListView.h"
 #include "CHWindowPlacement.h"
+#include "CHScriptEngine.h"
 #include "CMainFrame.h"
 #include "CSplashWnd.h"
 #include "CTovikarDoc.h"
 #include "CTovikarForm.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
@@ -153,6 +163,91 @@ TEST_F(Frame, HideSettingMinimisesTheWindowAtStart) {
     // No notification area offscreen: the window is minimised, not lost.
     EXPECT_TRUE(app->Frame()->isMinimized());
     EXPECT_FALSE(app->Frame()->isHidden());
+}
+
+// The script's panel in the Equipment dock: widgets named after their
+// items, a press and an edit reaching the handlers, set shown at once, the
+// same actions through the panel's JSON interface, and the dock hidden by
+// the View menu stays hidden at the next start.
+TEST_F(Frame, TheScriptsPanelInTheEquipmentDock) {
+    writeLine();
+    write(path("line.js"), R"JS(
+let presses = 0;
+tovik.panel({ title: 'Line', sections: [
+    { title: 'State', items: [
+        { id: 'presses', type: 'value', label: 'Presses', value: 0 },
+        { id: 'press', type: 'button', label: 'Press', onClick: () => tovik.panel.set('presses', ++presses) },
+        { id: 'temp', type: 'value', label: 'Temperature', unit: 'degC', value: 20, editable: true,
+          onChange: (v) => tovik.panel.set('echo', `temp ${typeof v} ${v}`) },
+        { id: 'mode', type: 'choice', label: 'Mode', options: ['A', 'B'], value: 'A',
+          onChange: (v) => tovik.panel.set('echo', `mode ${v}`) },
+        { id: 'on', type: 'toggle', label: 'On', value: false, onChange: (v) => tovik.panel.set('echo', `on ${v}`) },
+        { id: 'say', type: 'text', label: 'Say', onSubmit: (t) => tovik.panel.set('echo', `say ${t}`) },
+        { id: 'echo', type: 'value', label: 'Echo', value: '' } ] },
+    { title: 'Table', items: [
+        { id: 'rows', type: 'table', columns: ['Id', 'Value'], rows: [[1, 'x'], [2, 'y']], editable: [1],
+          onChange: (r, c, v) => tovik.panel.set('echo', `cell ${r} ${c} ${v}`) } ] } ] });
+)JS");
+    {
+        auto app = start(doc(), true);
+        CMainFrame& f = *app->Frame();
+        auto* dock = f.findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+        ASSERT_NE(dock, nullptr);
+        EXPECT_EQ(dock->windowTitle(), QStringLiteral("Equipment"));
+        EXPECT_TRUE(dock->isVisible());
+        auto* press = dock->findChild<QPushButton*>(QStringLiteral("press"));
+        auto* presses = dock->findChild<QLabel*>(QStringLiteral("presses"));
+        auto* echo = dock->findChild<QLabel*>(QStringLiteral("echo"));
+        auto* temp = dock->findChild<QLineEdit*>(QStringLiteral("temp"));
+        auto* mode = dock->findChild<QComboBox*>(QStringLiteral("mode"));
+        auto* table = dock->findChild<QTableWidget*>(QStringLiteral("rows"));
+        ASSERT_TRUE(press && presses && echo && temp && mode && table && dock->findChild<QCheckBox*>(QStringLiteral("on")));
+        EXPECT_EQ(press->text(), QStringLiteral("Press"));
+        EXPECT_EQ(temp->text(), QStringLiteral("20"));
+        EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("y"));
+
+        QTest::mouseClick(press, Qt::LeftButton);
+        QTest::mouseClick(press, Qt::LeftButton);
+        EXPECT_EQ(presses->text(), QStringLiteral("2"));
+        temp->setFocus();
+        temp->selectAll();
+        QTest::keyClicks(temp, QStringLiteral("31.5"));
+        QTest::keyClick(temp, Qt::Key_Return);
+        EXPECT_EQ(echo->text(), QStringLiteral("temp number 31.5"));
+        table->item(0, 1)->setText(QStringLiteral("z"));
+        EXPECT_EQ(echo->text(), QStringLiteral("cell 0 1 z"));
+
+        // The JSON interface: what the window shows, and the same actions.
+        CHScriptPanel& panel = app->Script().Panel();
+        EXPECT_EQ(panel.Item(QStringLiteral("presses")).value(QStringLiteral("value")).toInt(), 2);
+        EXPECT_EQ(panel.Item(QStringLiteral("rows")).value(QStringLiteral("rows")).toArray()[0].toArray()[1],
+                  QJsonValue(QStringLiteral("z")));
+        EXPECT_EQ(panel.Act(QStringLiteral("press"), {}), QString());
+        EXPECT_EQ(presses->text(), QStringLiteral("3"));
+        EXPECT_EQ(panel.Act(QStringLiteral("mode"), QStringLiteral("B")), QString());
+        EXPECT_EQ(mode->currentText(), QStringLiteral("B"));
+        EXPECT_EQ(echo->text(), QStringLiteral("mode B"));
+        EXPECT_EQ(panel.Act(QStringLiteral("say"), QStringLiteral("hi")), QString());
+        EXPECT_EQ(echo->text(), QStringLiteral("say hi"));
+        EXPECT_EQ(panel.Act(QStringLiteral("on"), true), QString());
+        EXPECT_EQ(echo->text(), QStringLiteral("on true"));
+        for (const auto& [id, value] : {std::pair{"mode", QJsonValue(QStringLiteral("C"))}, {"presses", QJsonValue(1)},
+                                        {"temp", QJsonValue(QStringLiteral("warm"))}, {"nothing", QJsonValue()},
+                                        {"rows", QJsonValue(QJsonObject{{QStringLiteral("row"), 0}, {QStringLiteral("column"), 0}, {QStringLiteral("value"), 5}})}})
+            EXPECT_FALSE(panel.Act(QString::fromLatin1(id), value).isEmpty()) << id;
+        EXPECT_EQ(echo->text(), QStringLiteral("on true"));
+
+        QAction* toggle = dock->toggleViewAction();
+        EXPECT_TRUE(f.menuBar()->actions()[2]->menu()->actions().contains(toggle));
+        toggle->trigger();
+        EXPECT_FALSE(dock->isVisible());
+        ASSERT_TRUE(f.close());
+    }
+    auto again = start(doc(), true);
+    auto* dock = again->Frame()->findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+    ASSERT_NE(dock, nullptr);
+    EXPECT_FALSE(dock->isVisible());
+    EXPECT_NE(dock->findChild<QPushButton*>(QStringLiteral("press")), nullptr);
 }
 
 } // namespace
