@@ -382,6 +382,14 @@ tovik.on('S2F29', (msg) => list(asked(msg, ecs).map((k) => {
 
 // EAC 1: a constant that does not exist; 3: a value out of range or of the
 // wrong kind. Nothing changes unless every value is accepted.
+// False for a value out of the constant's range or of the wrong kind.
+function constantAccepts(c, value) {
+    const text = String(c.format).toUpperCase() === 'A';
+    if (typeof value !== (text ? 'string' : 'number'))
+        return false;
+    return text || !((c.min !== undefined && value < c.min) || (c.max !== undefined && value > c.max));
+}
+
 tovik.on('S2F15', (msg) => {
     const changes = [];
     for (const pair of items(msg.body)) {
@@ -389,10 +397,7 @@ tovik.on('S2F15', (msg) => {
         if (!c)
             return bin(1);
         const value = valueOf(pair.items?.[1]);
-        const text = String(c.format).toUpperCase() === 'A';
-        if (typeof value !== (text ? 'string' : 'number'))
-            return bin(3);
-        if (!text && ((c.min !== undefined && value < c.min) || (c.max !== undefined && value > c.max)))
+        if (!constantAccepts(c, value))
             return bin(3);
         changes.push([c, value]);
     }
@@ -571,6 +576,7 @@ tovik.on('S2F41', (msg) => {
         if (given.has(name))
             setValue(svs.get(vid), given.get(name));
     tovik.log(`GEM: remote command ${c.name}`);
+    st.commandHistory = (st.commandHistory ?? []).concat([[clockText(), c.name]]).slice(-10);
     afterReply(() => {
         for (const ceid of c.events ?? [])
             fire(ceid);
@@ -582,6 +588,7 @@ tovik.on('S2F41', (msg) => {
 // ---------------------------------------------------------------- terminal
 tovik.on('S10F3', (msg) => {
     tovik.log(`Terminal: ${msg.item(1)?.value ?? ''}`);
+    st.hostText = msg.item(1)?.value ?? '';
     return bin(0);
 });
 
@@ -885,6 +892,161 @@ function uploadRecipe(ppid) {
         .then((r) => tovik.log(`GEM: process program ${ppid} sent, ACKC7 ${r?.item()?.values?.[0]}`),
               (e) => tovik.log(`GEM: process program ${ppid}: no S7F4 (${e.message})`));
 }
+
+// ---------------------------------------------------------------- the operator's panel
+// The window's Equipment dock: the equipment's operator, built from the model.
+const controlNames = { 1: 'equipment off-line', 2: 'attempt on-line', 3: 'host off-line',
+                       4: 'on-line local', 5: 'on-line remote' };
+const shown = {};
+// Only what changed goes to the panel.
+function show(id, value) {
+    const text = JSON.stringify(value);
+    if (shown[id] !== text) {
+        shown[id] = text;
+        tovik.panel.set(id, value);
+    }
+}
+const cell = (v) => (Array.isArray(v) ? v.join(' ') : v ?? '');
+// (the engine has no Array.prototype.flatMap)
+const flat = (arrays) => [].concat(...arrays);
+const rowsOf = (table) => [...table.values()].map((v) => [v.id, v.name, cell(currentValue(v)), v.units ?? '']);
+const alarmText = (a) => (a.now.set ? 'SET' : 'clear') + (a.now.enabled ? '' : ' (disabled)');
+
+function refreshPanel() {
+    show('communication', canSend() ? 'communicating' : linkSelected ? 'not communicating' : 'no host');
+    show('controlState', controlNames[st.control] ?? String(st.control));
+    show('control', st.control === 1 ? 'Off-line' : st.remoteSwitch ? 'Remote' : 'Local');
+    show('svs', rowsOf(svs));
+    show('ecs', rowsOf(ecs));
+    for (const a of alarms.values())
+        show(`alarm-${a.id}`, alarmText(a));
+    show('commandHistory', (st.commandHistory ?? []).slice().reverse());
+    show('spoolCount', st.spool.length);
+    show('traces', Object.values(st.traces).map((t) => [t.id, t.periodMs, `${t.taken}/${t.total}`, t.vids.join(' ')]));
+    show('limits', flat(Object.entries(st.limits).map(([vid, ls]) => Object.values(ls).map(
+        (l) => [Number(vid), cell(l.id), l.upper, l.lower, l.above ? 'above' : 'below']))));
+    const have = recipes();
+    show('recipes', have.map((r) => [r, tovik.files.read(ppFile(r)).length]));
+    if (!have.includes(st.recipeChosen))
+        st.recipeChosen = have[0] ?? '';
+    show('recipe', st.recipeChosen);
+    show('hostText', st.hostText ?? '');
+}
+
+// A value typed in a table cell, in the variable's format.
+function typed(v, text) {
+    const f = String(v.format).toUpperCase();
+    if (f === 'A' || f === 'J')
+        return String(text);
+    const n = Number(String(text).trim());
+    return String(text).trim() === '' || Number.isNaN(n) ? undefined : n;
+}
+
+function buildPanel() {
+    const table = (id, label, columns, editable, onChange) =>
+        ({ id, type: 'table', label, columns, rows: [], editable, onChange });
+    const definition = { title: model.model, sections: [
+        { title: 'Communication and control', items: [
+            { id: 'communication', type: 'value', label: 'Communication', value: '' },
+            { id: 'controlState', type: 'value', label: 'Control state', value: '' },
+            { id: 'control', type: 'choice', label: 'Operator switch', options: ['Off-line', 'Local', 'Remote'],
+              value: '', onChange: (v) => {
+                  if (v === 'Off-line') {
+                      operatorOnline(false);
+                  } else {
+                      st.remoteSwitch = v === 'Remote';
+                      if (online())
+                          operatorRemote(st.remoteSwitch);
+                      else
+                          operatorOnline(true);
+                  }
+              } },
+        ] },
+        { title: 'Status variables', items: [
+            table('svs', '', ['SVID', 'Name', 'Value', 'Units'], [2], (row, column, text) => {
+                const v = [...svs.values()][row];
+                const value = v && !v.source ? typed(v, text) : undefined;
+                if (value !== undefined) {
+                    setValue(v, value);
+                    checkValues();
+                }
+                delete shown.svs; // the table shows the value in use again
+            }),
+        ] },
+        { title: 'Equipment constants', items: [
+            table('ecs', '', ['ECID', 'Name', 'Value', 'Units'], [2], (row, column, text) => {
+                const c = [...ecs.values()][row];
+                const value = c ? typed(c, text) : undefined;
+                if (value !== undefined && constantAccepts(c, value) && value !== c.value) {
+                    setValue(c, value);
+                    const ev = model.constantChange?.event;
+                    if (ev !== undefined)
+                        fire(ev, dataFor(ev, [c.id]));
+                    checkValues();
+                }
+                delete shown.ecs;
+            }),
+        ] },
+        { title: 'Collection events', items: [...events.values()].map((e) => (
+            { id: `fire-${e.id}`, type: 'button', label: `Fire ${e.id} ${e.name}`, onClick: () => fire(e.id, {}) })) },
+        { title: 'Alarms', items: flat([...alarms.values()].map((a) => [
+            { id: `alarm-${a.id}`, type: 'value', label: `${a.id} ${a.text}`, value: '' },
+            { id: `set-${a.id}`, type: 'button', label: `Set ${a.id}`, onClick: () => setAlarm(a, true) },
+            { id: `clear-${a.id}`, type: 'button', label: `Clear ${a.id}`, onClick: () => setAlarm(a, false) },
+        ])) },
+        { title: 'Remote commands', items: [
+            table('commandHistory', 'Received', ['Time', 'Command'], false),
+        ] },
+        { title: 'Spool', items: [
+            { id: 'spoolCount', type: 'value', label: 'Messages', value: 0 },
+            { id: 'spoolTransmit', type: 'button', label: 'Transmit', onClick: () => {
+                if (!canSend())
+                    return;
+                const out = st.spool;
+                st.spool = [];
+                out.forEach((sml) => tovik.send(sml).catch(() => {}));
+            } },
+            { id: 'spoolPurge', type: 'button', label: 'Purge', onClick: () => { st.spool = []; } },
+        ] },
+        { title: 'Traces and limits', items: [
+            table('traces', 'Traces', ['TRID', 'Period (ms)', 'Samples', 'SVIDs'], false),
+            table('limits', 'Limits', ['VID', 'LIMITID', 'Upper', 'Lower', 'State'], false),
+        ] },
+        { title: 'Recipes', items: [
+            table('recipes', '', ['PPID', 'Bytes'], false),
+            { id: 'recipe', type: 'value', label: 'PPID', value: '', editable: true,
+              onChange: (t) => { st.recipeChosen = String(t); } },
+            { id: 'recipeUpload', type: 'button', label: 'Upload to the host',
+              onClick: () => uploadRecipe(st.recipeChosen) },
+            { id: 'recipeDelete', type: 'button', label: 'Delete', onClick: () => {
+                if (recipes().includes(st.recipeChosen)) {
+                    tovik.files.remove(ppFile(st.recipeChosen));
+                    ppChanged(st.recipeChosen, 3);
+                }
+            } },
+        ] },
+        { title: 'Terminal', items: [
+            { id: 'terminal', type: 'text', label: 'To the host', onSubmit: (t) => terminal(t) },
+            { id: 'hostText', type: 'value', label: 'From the host', value: '' },
+        ] },
+    ] };
+    // What the operator does shows at once.
+    for (const section of definition.sections) {
+        for (const it of section.items) {
+            for (const name of ['onClick', 'onChange', 'onSubmit']) {
+                const fn = it[name];
+                if (fn)
+                    it[name] = (...args) => { fn(...args); refreshPanel(); };
+            }
+        }
+    }
+    tovik.panel(definition);
+    refreshPanel();
+}
+buildPanel();
+// The panel follows the equipment a few times a second, and at once after
+// the operator's own actions.
+tovik.every(250, refreshPanel);
 
 // ---------------------------------------------------------------- everything else
 // Any other primary the handlers above left alone is unknown to the
