@@ -326,6 +326,15 @@ function operatorRemote(remote) {
         setControl(remote ? 5 : 4);
 }
 
+// Whatever the host sends may change what the operator's panel shows: it
+// follows once the message is answered.
+let refreshing = 0;
+tovik.on('*', () => {
+    if (!refreshing)
+        refreshing = tovik.after(0, () => { refreshing = 0; refreshPanel(); });
+    return undefined;
+});
+
 // Off-line, only S1F13, S1F17 and stream 9 get an answer; other primaries get SxF0.
 tovik.on('*', (msg) => {
     if (online() || msg.stream === 9 || (msg.stream === 1 && (msg.function === 13 || msg.function === 17)))
@@ -1044,9 +1053,9 @@ function buildPanel() {
     refreshPanel();
 }
 buildPanel();
-// The panel follows the equipment a few times a second, and at once after
-// the operator's own actions.
-tovik.every(250, refreshPanel);
+// Besides, the panel follows the clock, traces and what the equipment does
+// on its own once a second.
+tovik.every(1000, refreshPanel);
 
 // ---------------------------------------------------------------- everything else
 // Any other primary the handlers above left alone is unknown to the
