@@ -250,5 +250,52 @@ tovik.panel({ title: 'Line', sections: [
     EXPECT_NE(dock->findChild<QPushButton*>(QStringLiteral("press")), nullptr);
 }
 
+// The GEM equipment's panel comes from its model: a Fire button per event,
+// Set and Clear per alarm, a row per variable and constant. An operator's
+// constant edit follows the constant's range, and one that takes sets the
+// alarm it now lies under at once; the operator's switch goes off-line.
+TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
+    const int port = freePort();
+    for (const char* name : {"equipment.tvkm", "equipment.js", "equipment.json", "equipment.ini"}) {
+        QByteArray text = readAll(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/") + QLatin1String(name));
+        text.replace("PortNumber=5000", "PortNumber=" + QByteArray::number(port));
+        write(path(name), text);
+    }
+    const QJsonObject model = QJsonDocument::fromJson(readAll(path("equipment.json"))).object();
+    auto app = start(path("equipment.tvkm"), true);
+    CHScriptPanel& panel = app->Script().Panel();
+    auto* dock = app->Frame()->findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+    ASSERT_NE(dock, nullptr);
+    for (const QJsonValue& e : model.value(QStringLiteral("collectionEvents")).toArray())
+        EXPECT_NE(dock->findChild<QPushButton*>(QStringLiteral("fire-%1").arg(e[QStringLiteral("id")].toInt())), nullptr);
+    for (const char* button : {"set-5001", "clear-5001", "spoolPurge", "recipeUpload"})
+        EXPECT_NE(dock->findChild<QPushButton*>(QLatin1String(button)), nullptr) << button;
+    auto* ecs = dock->findChild<QTableWidget*>(QStringLiteral("ecs"));
+    auto* svs = dock->findChild<QTableWidget*>(QStringLiteral("svs"));
+    ASSERT_TRUE(ecs && svs);
+    EXPECT_EQ(svs->rowCount(), model.value(QStringLiteral("statusVariables")).toArray().size());
+    EXPECT_EQ(ecs->rowCount(), model.value(QStringLiteral("equipmentConstants")).toArray().size());
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("250"));
+    auto* alarm = dock->findChild<QLabel*>(QStringLiteral("alarm-5001"));
+    ASSERT_NE(alarm, nullptr);
+    EXPECT_EQ(alarm->text(), QStringLiteral("clear"));
+
+    const auto cell = [](const char* value) {
+        return QJsonObject{{QStringLiteral("row"), 0}, {QStringLiteral("column"), 2}, {QStringLiteral("value"), QLatin1String(value)}};
+    };
+    EXPECT_EQ(panel.Act(QStringLiteral("ecs"), cell("500")), QString()); // above its maximum
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("250"));
+    EXPECT_EQ(alarm->text(), QStringLiteral("clear"));
+    ecs->item(0, 2)->setText(QStringLiteral("100")); // below the chamber's 180.5
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("100"));
+    EXPECT_EQ(alarm->text(), QStringLiteral("SET"));
+
+    auto* state = dock->findChild<QLabel*>(QStringLiteral("controlState"));
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
+    EXPECT_EQ(panel.Act(QStringLiteral("control"), QStringLiteral("Off-line")), QString());
+    EXPECT_EQ(state->text(), QStringLiteral("equipment off-line"));
+}
+
 } // namespace
 } // namespace tovik::test
