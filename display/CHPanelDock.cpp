@@ -13,9 +13,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QScrollArea>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tovik {
 
@@ -193,6 +196,11 @@ void CHPanelDock::update(const QString& id) {
             }
         }
         table->resizeColumnsToContents();
+        // Tall enough for its rows (up to a dozen; more scroll).
+        const int shown = std::max(1, std::min(int(rows.size()), 12));
+        table->setFixedHeight(table->horizontalHeader()->sizeHint().height() +
+                              shown * table->verticalHeader()->defaultSectionSize() +
+                              table->horizontalScrollBar()->sizeHint().height() + 2 * table->frameWidth());
     }
     m_filling = false;
 }

@@ -45,6 +45,9 @@ const items = (it) => (it?.type === 'L' ? it.items : []);
 const isList = (it) => it?.type === 'L';
 
 // ---------------------------------------------------------------- the model
+// Work that follows a reply goes out after it.
+const afterReply = (fn) => tovik.after(0, fn);
+
 // What the equipment is doing lives in tovik.state, where a reload finds it.
 const st = tovik.state;
 const keep = (name, initial) => { if (!(name in st)) st[name] = initial; };
@@ -232,9 +235,6 @@ function terminal(text) {
         deliver(10, 1, `{ <b 0x00> ${item('A', text)} }`)?.catch(() => {});
 }
 
-// Work that follows a reply goes out after it.
-const afterReply = (fn) => tovik.after(0, fn);
-
 // ---------------------------------------------------------------- communications
 let attempt = 0;
 
@@ -257,7 +257,8 @@ function establish() {
 // again every retryMs until the host accepts. Communications end with the
 // link. A reload on a selected link finds them established and goes on.
 tovik.onSelect((selected) => {
-    const reloaded = selected && !linkSelected && st.communicating;
+    // Communicating already: a reload, or the host's S1F13 came first.
+    const reloaded = selected && st.communicating;
     linkSelected = selected;
     if (reloaded) {
         checkValues();
@@ -282,8 +283,8 @@ function communicationsUp() {
 }
 
 tovik.on('S1F13', () => {
-    if (linkSelected)
-        communicationsUp();
+    linkSelected = true; // a data message: the link is selected, whether we heard so yet or not
+    communicationsUp();
     return `{ ${bin(0)} { ${item('A', model.model)} ${item('A', model.softwareRevision)} } }`;
 });
 
