@@ -301,6 +301,9 @@ TEST_F(Gem, TraceAndLimitsMonitoring) {
     request(2, 23, L(5) + U4(7) + A("00000005") + U4(5) + U4(1) + L(1) + U4(1005), B(3)); // 50 ms
     request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(1) + L(1) + U4(9999), B(4));
     request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(6) + L(1) + U4(1005), B(5));
+    // A trace ended at once by TOTSMP 0: none of its samples may follow.
+    request(2, 23, L(5) + U4(8) + A("00000020") + U4(100) + U4(1) + L(1) + U4(1005), B(0));
+    request(2, 23, L(5) + U4(8) + A("00000020") + U4(0) + U4(1) + L(0), B(0));
     const auto started = std::chrono::steady_clock::now();
     request(2, 23, L(5) + U4(7) + A("00000020") + U4(5) + U4(1) + L(1) + U4(1005), B(0));
     for (unsigned n = 1; n <= 5; ++n) {
