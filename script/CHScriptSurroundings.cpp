@@ -16,15 +16,9 @@
 namespace tovik {
 
 QString CHScriptHost::readText(const QString& name) {
-    const QString path = m_view.Document().GetPathName();
-    const QDir folder = path.isEmpty() ? QDir::current() : QFileInfo(path).absoluteDir();
-    const QString root = folder.canonicalPath();
-    const QString file = QFileInfo(folder.absoluteFilePath(name)).canonicalFilePath();
-    if (name.isEmpty() || QDir::isAbsolutePath(name) || root.isEmpty() || file.isEmpty() ||
-        !file.startsWith(root + QLatin1Char('/'))) {
-        m_js.throwError(QStringLiteral("tovik.readJson: %1: not a file in the document's folder").arg(name));
+    const QString file = existingInside(name, "tovik.readJson");
+    if (file.isEmpty())
         return {};
-    }
     QFile in(file);
     if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly)) {
         m_js.throwError(QStringLiteral("tovik.readJson: %1: cannot read the file").arg(name));
