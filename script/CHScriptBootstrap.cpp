@@ -134,6 +134,73 @@ function run(generatorFunction) {
     });
 }
 
+// What the script keeps across reloads of its file: plain JSON data.
+let state = {};
+try {
+    const saved = host.savedState();
+    if (saved)
+        state = JSON.parse(saved);
+} catch (e) {
+    report(e);
+}
+const saveState = () => JSON.stringify(state);
+
+const toHex = (bytes) => Array.from(bytes, (b) => (Number(b) & 0xff).toString(16).padStart(2, '0')).join('');
+const files = Object.freeze({
+    read(name) {
+        const hex = host.readBytes(String(name));
+        const bytes = [];
+        for (let i = 0; i < hex.length; i += 2)
+            bytes.push(parseInt(hex.substr(i, 2), 16));
+        return bytes;
+    },
+    write(name, bytes) {
+        host.writeBytes(String(name), typeof bytes === 'string' ? toHex(Array.from(bytes, (c) => c.charCodeAt(0)))
+                                                                : toHex(bytes));
+    },
+    remove(name) { return host.removeFile(String(name)); },
+    list(folder) { return host.listFiles(folder === undefined ? '.' : String(folder)); },
+});
+
+// The operator panel: the definition goes to the host as JSON, the
+// handlers stay here, keyed by item id.
+let panelHandlers = {};
+const handlerNames = { button: 'onClick', value: 'onChange', choice: 'onChange', toggle: 'onChange',
+                       text: 'onSubmit', table: 'onChange' };
+function panel(definition) {
+    const handlers = {};
+    const plain = JSON.parse(JSON.stringify(definition ?? {}));
+    (definition?.sections ?? []).forEach((section, s) => (section?.items ?? []).forEach((it, i) => {
+        const fn = it?.[handlerNames[it?.type]];
+        if (typeof fn === 'function')
+            handlers[String(it.id)] = fn;
+        plain.sections[s].items[i].id = String(it?.id ?? '');
+    }));
+    const problem = host.panel(JSON.stringify(plain));
+    if (problem)
+        throw new TypeError(`tovik.panel: ${problem}`);
+    panelHandlers = handlers;
+}
+panel.set = (id, value) => {
+    if (!host.panelSet(String(id), JSON.stringify(value === undefined ? null : value)))
+        throw new TypeError(`tovik.panel.set: no item "${id}"`);
+};
+Object.freeze(panel);
+function panelAct(id, json) {
+    const fn = panelHandlers[id];
+    if (!fn)
+        return;
+    const value = JSON.parse(json)[0];
+    try {
+        if (value !== null && typeof value === 'object' && 'row' in value && 'column' in value)
+            fn(value.row, value.column, value.value);
+        else
+            fn(value);
+    } catch (e) {
+        report(e);
+    }
+}
+
 // A call from the control API: the function's result, or what its Promise
 // settles with, goes back through host.settled.
 function callExposed(name, args, id) {
@@ -153,6 +220,9 @@ function callExposed(name, args, id) {
 }
 
 const tovik = {
+    state,
+    files,
+    panel,
     expose(name, fn) {
         if (typeof fn !== 'function')
             throw new TypeError('tovik.expose needs a function');
@@ -200,7 +270,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection, callExposed };
+return { tovik, dispatch, makeMsg, connection, callExposed, saveState, panelAct };
 }))JS";
 
 } // namespace tovik

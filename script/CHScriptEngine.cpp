@@ -21,6 +21,10 @@ CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
       }) {
     if (QCoreApplication* app = QCoreApplication::instance())
         app->installEventFilter(this);
+    m_panel.SetHandler([this](const QString& id, const QJsonValue& value) {
+        if (m_host && !m_stopping)
+            m_host->PanelAct(id, value);
+    });
     m_settle.setSingleShot(true);
     m_settle.setInterval(150);
     connect(&m_settle, &QTimer::timeout, this, &CHScriptEngine::fileTouched);
@@ -71,6 +75,7 @@ void CHScriptEngine::Start(const QString& path) {
     m_loadedText.clear();
     m_everRead = false;
     m_dataFiles.clear();
+    m_state.clear(); // another script starts from nothing
     if (m_path.isEmpty()) {
         setStatus(QString());
         return;
@@ -124,6 +129,12 @@ void CHScriptEngine::NoteDataFile(const QString& path, const QByteArray& content
 
 void CHScriptEngine::load() {
     CTovikarView::LogBatch batch(m_view);
+    // A stopped script cannot run to give its state: the last one kept goes on.
+    if (m_host && !m_stopping) {
+        const QString state = m_host->SaveState();
+        if (!state.isNull())
+            m_state = state;
+    }
     unload();
     const QString name = QFileInfo(m_path).fileName();
     QFile file(m_path);
@@ -140,7 +151,7 @@ void CHScriptEngine::load() {
     m_measureBase = true;
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
-    if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path)) {
+    if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path, m_state)) {
         unload();
         setStatus(QStringLiteral("script error"));
         return;
@@ -155,6 +166,8 @@ void CHScriptEngine::load() {
 
 void CHScriptEngine::unload() {
     m_view.SetReceiveHook({});
+    if (!m_panel.Current().isEmpty())
+        m_panel.Define({}); // the next script makes its own
     m_watchdog.Disarm();
     m_depth = 0;
     m_stopping = false;

@@ -1,11 +1,13 @@
 #pragma once
 // Reply scripts: finds the script that belongs to the document, loads it
 // after the document, loads it again when its file changes, and hooks the
-// loaded one into the view. A script that fails to load leaves the program
+// loaded one into the view. `tovik.state` passes from one load of the same
+// file to the next. A script that fails to load leaves the program
 // as it is without one. Every entry into a script, the engine's own promise
 // jobs included, runs under a 1 s limit; a script that keeps the engine busy
 // for longer in total, or passes its memory limit, is stopped and unloaded
 // until its file changes.
+#include "CHScriptPanel.h"
 #include "CHScriptWatchdog.h"
 
 #include <QFileSystemWatcher>
@@ -77,6 +79,9 @@ public:
     using ExposedDone = std::function<void(bool ok, const QJsonValue& result)>;
     bool CallExposed(const QString& name, const QJsonArray& args, ExposedDone done);
     void Settled(int id, bool ok, const QJsonValue& result);
+    // The panel of the loaded script (empty without one); an action on it
+    // runs the script's handler as an entry.
+    CHScriptPanel& Panel() { return m_panel; }
 
     // From the script's tovik.exit: asked once the current work is done.
     void RequestExit(int code);
@@ -104,6 +109,7 @@ private:
     bool m_everRead = false;
     QMap<QString, QByteArray> m_dataFiles; // path -> content the script read
     std::unique_ptr<CHScriptHost> m_host;
+    QString m_state; // tovik.state of the script last unloaded, as JSON text
     QString m_status;
     QFileSystemWatcher m_watcher;
     QTimer m_settle; // editors write in steps: load once they are done
@@ -120,6 +126,7 @@ private:
     CHScriptWatchdog m_watchdog;
     std::map<int, ExposedDone> m_exposedCalls;
     int m_nextCall = 1;
+    CHScriptPanel m_panel;
 };
 
 } // namespace tovik

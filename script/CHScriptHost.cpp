@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QJsonDocument>
 #include <QTimer>
 
 namespace tovik {
@@ -24,14 +25,17 @@ CHScriptHost::~CHScriptHost() {
         delete t.timer;
 }
 
-bool CHScriptHost::Load(const QString& program, const QString& fileName) {
+bool CHScriptHost::Load(const QString& program, const QString& fileName, const QString& state) {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    m_savedState = state;
     const QJSValue bootstrap = m_js.evaluate(QLatin1String(kBootstrap));
     const QJSValue internals = bootstrap.call({m_js.newQObject(this)});
     m_dispatch = internals.property(QStringLiteral("dispatch"));
     m_makeMsg = internals.property(QStringLiteral("makeMsg"));
     m_connection = internals.property(QStringLiteral("connection"));
     m_callExposed = internals.property(QStringLiteral("callExposed"));
+    m_saveState = internals.property(QStringLiteral("saveState"));
+    m_panelAct = internals.property(QStringLiteral("panelAct"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -45,6 +49,38 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName) {
         return false;
     }
     return true;
+}
+
+QString CHScriptHost::SaveState() {
+    CHScriptEngine::Entry entry(m_owner, "tovik.state");
+    const QJSValue text = m_saveState.call();
+    if (text.isError()) { // a cycle, a BigInt, a getter that throws
+        m_view.AddText(QStringLiteral("Script error: %1: tovik.state is not kept: %2"), m_name,
+                       text.toString());
+        return {};
+    }
+    return text.toString();
+}
+
+QString CHScriptHost::panel(const QString& json) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8(), &error);
+    if (!doc.isObject())
+        return QStringLiteral("not an object");
+    return m_owner.Panel().Define(doc.object());
+}
+
+bool CHScriptHost::panelSet(const QString& id, const QString& json) {
+    // Wrapped, so that a bare number or text parses as well.
+    const QJsonDocument doc = QJsonDocument::fromJson(QStringLiteral("[%1]").arg(json).toUtf8());
+    return m_owner.Panel().Set(id, doc.array().at(0));
+}
+
+void CHScriptHost::PanelAct(const QString& id, const QJsonValue& value) {
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, "a panel handler");
+    const QJsonDocument doc(QJsonArray{value});
+    m_panelAct.call({QJSValue(id), QJSValue(QString::fromUtf8(doc.toJson(QJsonDocument::Compact)))});
 }
 
 QString CHScriptHost::ErrorText(const QJSValue& error) const {

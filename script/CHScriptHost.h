@@ -2,11 +2,13 @@
 // One loaded reply script: its JavaScript engine, the native half of the
 // `tovik` object (Q_INVOKABLE methods the bootstrap calls as `host.*`), its
 // timers and the sends that still wait for a reply. Reloading makes a new
-// host, so nothing of an old script survives.
+// host; of the old script only `tovik.state`, as JSON text, survives.
 #include "CHItemTree.h"
+#include "CVeltSecsII.h"
 
 #include <QJSEngine>
 #include <QJSValue>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 
@@ -34,8 +36,11 @@ public:
     CHScriptHost(CTovikarView& view, CHScriptEngine& owner, QString name);
     ~CHScriptHost() override;
 
-    // Runs the script's text; false (with the error logged) when it fails.
-    bool Load(const QString& program, const QString& fileName);
+    // Runs the script's text with `tovik.state` made from `state` (JSON text
+    // of an object, or empty); false (with the error logged) when it fails.
+    bool Load(const QString& program, const QString& fileName, const QString& state = {});
+    // `tovik.state` as JSON text; null when it cannot be written (logged).
+    QString SaveState();
     // A received data message; true when the script settled it (a reply or
     // deliberately none).
     bool OnReceived(int port, const std::string& hex);
@@ -75,6 +80,18 @@ public:
     Q_INVOKABLE int fault(const QJSValue& rule);
     Q_INVOKABLE bool clearFault(int id);
     Q_INVOKABLE void clearFaults();
+    Q_INVOKABLE QString savedState() const { return m_savedState; }
+    // tovik.files: bytes as hex text, names relative to the document's folder.
+    Q_INVOKABLE QString readBytes(const QString& name);
+    Q_INVOKABLE void writeBytes(const QString& name, const QString& hex);
+    Q_INVOKABLE bool removeFile(const QString& name);
+    Q_INVOKABLE QStringList listFiles(const QString& folder);
+    // tovik.panel: the definition and values as JSON text; the reason when
+    // it is refused.
+    Q_INVOKABLE QString panel(const QString& json);
+    Q_INVOKABLE bool panelSet(const QString& id, const QString& json);
+    // A user's action on the panel, handed to the item's handler.
+    void PanelAct(const QString& id, const QJsonValue& value);
 
 private:
     struct Timer {
@@ -92,6 +109,10 @@ private:
     QJSValue makeMsg(int port, const std::string& hex);
     void settle(int port, const std::string& hex);
     void fire(int id);
+    QString documentFolder() const;
+    // The real path of an existing file inside the document's folder, or
+    // empty with an exception thrown in the script.
+    QString existingInside(const QString& name, const char* what);
 
     CTovikarView& m_view;
     CHScriptEngine& m_owner;
@@ -101,6 +122,9 @@ private:
     QJSValue m_makeMsg;
     QJSValue m_connection;
     QJSValue m_callExposed;
+    QJSValue m_saveState;
+    QJSValue m_panelAct;
+    QString m_savedState;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
     std::map<uint32_t, Pending> m_pending;

@@ -1,7 +1,8 @@
-// What the script learns of its surroundings beyond messages: a read-only
-// view of the files beside its document (a name is taken relative to the
-// document's folder, and one that leads out of it, absolute, "..", a link to
-// elsewhere, is refused), and when the HSMS link is selected.
+// What the script learns of its surroundings beyond messages: the files
+// beside its document (a name is taken relative to the document's folder,
+// and one that leads out of it, absolute, "..", a link to elsewhere, is
+// refused; tovik.readJson reads, tovik.files also writes, removes and
+// lists), and when the HSMS link is selected.
 #include "CHScriptHost.h"
 
 #include "CHScriptEngine.h"
@@ -15,15 +16,9 @@
 namespace tovik {
 
 QString CHScriptHost::readText(const QString& name) {
-    const QString path = m_view.Document().GetPathName();
-    const QDir folder = path.isEmpty() ? QDir::current() : QFileInfo(path).absoluteDir();
-    const QString root = folder.canonicalPath();
-    const QString file = QFileInfo(folder.absoluteFilePath(name)).canonicalFilePath();
-    if (name.isEmpty() || QDir::isAbsolutePath(name) || root.isEmpty() || file.isEmpty() ||
-        !file.startsWith(root + QLatin1Char('/'))) {
-        m_js.throwError(QStringLiteral("tovik.readJson: %1: not a file in the document's folder").arg(name));
+    const QString file = existingInside(name, "tovik.readJson");
+    if (file.isEmpty())
         return {};
-    }
     QFile in(file);
     if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly)) {
         m_js.throwError(QStringLiteral("tovik.readJson: %1: cannot read the file").arg(name));
@@ -32,6 +27,74 @@ QString CHScriptHost::readText(const QString& name) {
     const QByteArray content = in.readAll();
     m_owner.NoteDataFile(file, content);
     return QString::fromUtf8(content);
+}
+
+QString CHScriptHost::documentFolder() const {
+    const QString path = m_view.Document().GetPathName();
+    return (path.isEmpty() ? QDir::current() : QFileInfo(path).absoluteDir()).canonicalPath();
+}
+
+QString CHScriptHost::existingInside(const QString& name, const char* what) {
+    const QString root = documentFolder();
+    const QString file = QFileInfo(QDir(root).absoluteFilePath(name)).canonicalFilePath();
+    if (name.isEmpty() || QDir::isAbsolutePath(name) || root.isEmpty() || file.isEmpty() ||
+        !file.startsWith(root + QLatin1Char('/'))) {
+        m_js.throwError(QStringLiteral("%1: %2: not a file in the document's folder")
+                            .arg(QLatin1String(what), name));
+        return {};
+    }
+    return file;
+}
+
+QString CHScriptHost::readBytes(const QString& name) {
+    const QString file = existingInside(name, "tovik.files.read");
+    if (file.isEmpty())
+        return {};
+    QFile in(file);
+    if (!QFileInfo(file).isFile() || !in.open(QIODevice::ReadOnly)) {
+        m_js.throwError(QStringLiteral("tovik.files.read: %1: cannot read the file").arg(name));
+        return {};
+    }
+    return QString::fromLatin1(in.readAll().toHex());
+}
+
+void CHScriptHost::writeBytes(const QString& name, const QString& hex) {
+    const QString root = documentFolder();
+    const QString clean = QDir::cleanPath(name);
+    const auto refuse = [&](const char* why) {
+        m_js.throwError(QStringLiteral("tovik.files.write: %1: %2").arg(name, QLatin1String(why)));
+    };
+    if (name.isEmpty() || root.isEmpty() || QDir::isAbsolutePath(clean) || clean == QLatin1String("..") ||
+        clean.startsWith(QLatin1String("../")))
+        return refuse("not a file in the document's folder");
+    const QFileInfo target(root + QLatin1Char('/') + clean);
+    // The nearest folder that exists decides where a new one would go: a
+    // link to elsewhere on the way is refused before anything is made.
+    QFileInfo base(target.absolutePath());
+    while (!base.exists())
+        base = QFileInfo(base.absolutePath());
+    const QString baseReal = base.canonicalFilePath();
+    if (target.isSymLink() || target.isDir() ||
+        (baseReal != root && !baseReal.startsWith(root + QLatin1Char('/'))))
+        return refuse("not a file in the document's folder");
+    QFile out(target.absoluteFilePath());
+    if (!QDir().mkpath(target.absolutePath()) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        out.write(QByteArray::fromHex(hex.toLatin1())) < 0)
+        return refuse("cannot write the file");
+}
+
+bool CHScriptHost::removeFile(const QString& name) {
+    const QString file = existingInside(name, "tovik.files.remove");
+    return !file.isEmpty() && QFileInfo(file).isFile() && QFile::remove(file);
+}
+
+QStringList CHScriptHost::listFiles(const QString& folder) {
+    const QString root = documentFolder();
+    const QString real = QFileInfo(QDir(root).absoluteFilePath(folder)).canonicalFilePath();
+    if (QDir::isAbsolutePath(folder) || root.isEmpty() ||
+        (real != root && !real.startsWith(root + QLatin1Char('/'))))
+        return {}; // missing, or somewhere else
+    return QDir(real).entryList(QDir::Files, QDir::Name);
 }
 
 void CHScriptHost::watchSelect(const QJSValue& selected) {

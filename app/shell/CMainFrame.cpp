@@ -7,6 +7,7 @@
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
+#include "CHPanelDock.h"
 #include "CHScriptEngine.h"
 #include "CHTrayIcon.h"
 #include "COptionSheet.h"
@@ -280,9 +281,9 @@ void CMainFrame::createMenus() {
     for (int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
         edit->addAction(m_actions[id]);
 
-    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-    view->addAction(m_actions[ID_VIEW_TOOLBAR]);
-    view->addAction(m_actions[ID_VIEW_STATUS_BAR]);
+    m_viewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    m_viewMenu->addAction(m_actions[ID_VIEW_TOOLBAR]);
+    m_viewMenu->addAction(m_actions[ID_VIEW_STATUS_BAR]);
 
     m_toolsMenu = menuBar()->addMenu(QStringLiteral("&Tools"));
     m_toolsMenu->addAction(m_actions[ID_DISCONNECT]);
@@ -374,6 +375,18 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
     };
     connect(&script, &CHScriptEngine::StatusChanged, this, show);
     show();
+
+    // The script's operator panel, where the user left it last time.
+    m_panelDock = new CHPanelDock(script.Panel(), this);
+    addDockWidget(Qt::RightDockWidgetArea, m_panelDock);
+    QAction* toggle = m_panelDock->toggleViewAction();
+    toggle->setText(QStringLiteral("&Equipment"));
+    toggle->setStatusTip(QStringLiteral("Show or hide the reply script's operator panel"));
+    m_viewMenu->addAction(toggle);
+    const QString saved = CHProfileStore::stringValue(m_app.profile().read(), kBarSection,
+                                                      QStringLiteral("WindowState"), QString());
+    if (!saved.isEmpty())
+        restoreState(QByteArray::fromBase64(saved.toLatin1()));
 }
 
 QString CMainFrame::ScriptPaneText() const {
@@ -589,7 +602,9 @@ void CMainFrame::SaveWindowState() {
         store.WriteProfileInt(kBarSection, QStringLiteral("ToolBarArea"),
                               static_cast<int>(toolBarArea(m_toolBar))) &&
         store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"),
-                              statusBar()->isHidden() ? 0 : 1))
+                              statusBar()->isHidden() ? 0 : 1) &&
+        (!m_panelDock || store.WriteProfileString(kBarSection, QStringLiteral("WindowState"),
+                                                  QString::fromLatin1(saveState().toBase64()))))
         m_docs->RecentFiles().WriteList(store);
 }
 

@@ -19,6 +19,7 @@
 #include <utility>
 
 class CTovikarApp;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QToolBar;
@@ -137,6 +138,8 @@ private:
     CHFaultsPanel* m_faultsPanel = nullptr;
     QMenu* m_scriptMenu = nullptr;
     QLabel* m_scriptPane = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QDockWidget* m_panelDock = nullptr; // the script's operator panel, "Equipment"
     QAction* m_recentAnchor = nullptr;
     QList<QAction*> m_recentActions;
     QToolBar* m_toolBar = nullptr;

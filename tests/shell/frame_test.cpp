@@ -8,6 +8,7 @@
 #include "CHKeyIndicators.h"
 #include "CHMsgListView.h"
 #include "CHWindowPlacement.h"
+#include "CHScriptEngine.h"
 #include "CMainFrame.h"
 #include "CSplashWnd.h"
 #include "CTovikarDoc.h"
@@ -17,6 +18,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -191,6 +198,138 @@ TEST_F(Frame, HideSettingMinimisesTheWindowAtStart) {
     // No notification area offscreen: the window is minimised, not lost.
     EXPECT_TRUE(app->Frame()->isMinimized());
     EXPECT_FALSE(app->Frame()->isHidden());
+}
+
+// The script's panel in the Equipment dock: widgets named after their
+// items, a press and an edit reaching the handlers, set shown at once, the
+// same actions through the panel's JSON interface, and the dock hidden by
+// the View menu stays hidden at the next start.
+TEST_F(Frame, TheScriptsPanelInTheEquipmentDock) {
+    writeLine();
+    write(path("line.js"), R"JS(
+let presses = 0;
+tovik.panel({ title: 'Line', sections: [
+    { title: 'State', items: [
+        { id: 'presses', type: 'value', label: 'Presses', value: 0 },
+        { id: 'press', type: 'button', label: 'Press', onClick: () => tovik.panel.set('presses', ++presses) },
+        { id: 'temp', type: 'value', label: 'Temperature', unit: 'degC', value: 20, editable: true,
+          onChange: (v) => tovik.panel.set('echo', `temp ${typeof v} ${v}`) },
+        { id: 'mode', type: 'choice', label: 'Mode', options: ['A', 'B'], value: 'A',
+          onChange: (v) => tovik.panel.set('echo', `mode ${v}`) },
+        { id: 'on', type: 'toggle', label: 'On', value: false, onChange: (v) => tovik.panel.set('echo', `on ${v}`) },
+        { id: 'say', type: 'text', label: 'Say', onSubmit: (t) => tovik.panel.set('echo', `say ${t}`) },
+        { id: 'echo', type: 'value', label: 'Echo', value: '' } ] },
+    { title: 'Table', items: [
+        { id: 'rows', type: 'table', columns: ['Id', 'Value'], rows: [[1, 'x'], [2, 'y']], editable: [1],
+          onChange: (r, c, v) => tovik.panel.set('echo', `cell ${r} ${c} ${v}`) } ] } ] });
+)JS");
+    {
+        auto app = start(doc(), true);
+        CMainFrame& f = *app->Frame();
+        auto* dock = f.findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+        ASSERT_NE(dock, nullptr);
+        EXPECT_EQ(dock->windowTitle(), QStringLiteral("Equipment"));
+        EXPECT_TRUE(dock->isVisible());
+        auto* press = dock->findChild<QPushButton*>(QStringLiteral("press"));
+        auto* presses = dock->findChild<QLabel*>(QStringLiteral("presses"));
+        auto* echo = dock->findChild<QLabel*>(QStringLiteral("echo"));
+        auto* temp = dock->findChild<QLineEdit*>(QStringLiteral("temp"));
+        auto* mode = dock->findChild<QComboBox*>(QStringLiteral("mode"));
+        auto* table = dock->findChild<QTableWidget*>(QStringLiteral("rows"));
+        ASSERT_TRUE(press && presses && echo && temp && mode && table && dock->findChild<QCheckBox*>(QStringLiteral("on")));
+        EXPECT_EQ(press->text(), QStringLiteral("Press"));
+        EXPECT_EQ(temp->text(), QStringLiteral("20"));
+        EXPECT_EQ(table->item(1, 1)->text(), QStringLiteral("y"));
+
+        QTest::mouseClick(press, Qt::LeftButton);
+        QTest::mouseClick(press, Qt::LeftButton);
+        EXPECT_EQ(presses->text(), QStringLiteral("2"));
+        temp->setFocus();
+        temp->selectAll();
+        QTest::keyClicks(temp, QStringLiteral("31.5"));
+        QTest::keyClick(temp, Qt::Key_Return);
+        EXPECT_EQ(echo->text(), QStringLiteral("temp number 31.5"));
+        table->item(0, 1)->setText(QStringLiteral("z"));
+        EXPECT_EQ(echo->text(), QStringLiteral("cell 0 1 z"));
+
+        // The JSON interface: what the window shows, and the same actions.
+        CHScriptPanel& panel = app->Script().Panel();
+        EXPECT_EQ(panel.Item(QStringLiteral("presses")).value(QStringLiteral("value")).toInt(), 2);
+        EXPECT_EQ(panel.Item(QStringLiteral("rows")).value(QStringLiteral("rows")).toArray()[0].toArray()[1],
+                  QJsonValue(QStringLiteral("z")));
+        EXPECT_EQ(panel.Act(QStringLiteral("press"), {}), QString());
+        EXPECT_EQ(presses->text(), QStringLiteral("3"));
+        EXPECT_EQ(panel.Act(QStringLiteral("mode"), QStringLiteral("B")), QString());
+        EXPECT_EQ(mode->currentText(), QStringLiteral("B"));
+        EXPECT_EQ(echo->text(), QStringLiteral("mode B"));
+        EXPECT_EQ(panel.Act(QStringLiteral("say"), QStringLiteral("hi")), QString());
+        EXPECT_EQ(echo->text(), QStringLiteral("say hi"));
+        EXPECT_EQ(panel.Act(QStringLiteral("on"), true), QString());
+        EXPECT_EQ(echo->text(), QStringLiteral("on true"));
+        for (const auto& [id, value] : {std::pair{"mode", QJsonValue(QStringLiteral("C"))}, {"presses", QJsonValue(1)},
+                                        {"temp", QJsonValue(QStringLiteral("warm"))}, {"nothing", QJsonValue()},
+                                        {"rows", QJsonValue(QJsonObject{{QStringLiteral("row"), 0}, {QStringLiteral("column"), 0}, {QStringLiteral("value"), 5}})}})
+            EXPECT_FALSE(panel.Act(QString::fromLatin1(id), value).isEmpty()) << id;
+        EXPECT_EQ(echo->text(), QStringLiteral("on true"));
+
+        QAction* toggle = dock->toggleViewAction();
+        EXPECT_TRUE(f.menuBar()->actions()[2]->menu()->actions().contains(toggle));
+        toggle->trigger();
+        EXPECT_FALSE(dock->isVisible());
+        ASSERT_TRUE(f.close());
+    }
+    auto again = start(doc(), true);
+    auto* dock = again->Frame()->findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+    ASSERT_NE(dock, nullptr);
+    EXPECT_FALSE(dock->isVisible());
+    EXPECT_NE(dock->findChild<QPushButton*>(QStringLiteral("press")), nullptr);
+}
+
+// The GEM equipment's panel comes from its model: a Fire button per event,
+// Set and Clear per alarm, a row per variable and constant. An operator's
+// constant edit follows the constant's range, and one that takes sets the
+// alarm it now lies under at once; the operator's switch goes off-line.
+TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
+    const int port = freePort();
+    for (const char* name : {"equipment.tvkm", "equipment.js", "equipment.json", "equipment.ini"}) {
+        QByteArray text = readAll(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/") + QLatin1String(name));
+        text.replace("PortNumber=5000", "PortNumber=" + QByteArray::number(port));
+        write(path(name), text);
+    }
+    const QJsonObject model = QJsonDocument::fromJson(readAll(path("equipment.json"))).object();
+    auto app = start(path("equipment.tvkm"), true);
+    CHScriptPanel& panel = app->Script().Panel();
+    auto* dock = app->Frame()->findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+    ASSERT_NE(dock, nullptr);
+    for (const QJsonValue& e : model.value(QStringLiteral("collectionEvents")).toArray())
+        EXPECT_NE(dock->findChild<QPushButton*>(QStringLiteral("fire-%1").arg(e[QStringLiteral("id")].toInt())), nullptr);
+    for (const char* button : {"set-5001", "clear-5001", "spoolPurge", "recipeUpload"})
+        EXPECT_NE(dock->findChild<QPushButton*>(QLatin1String(button)), nullptr) << button;
+    auto* ecs = dock->findChild<QTableWidget*>(QStringLiteral("ecs"));
+    auto* svs = dock->findChild<QTableWidget*>(QStringLiteral("svs"));
+    ASSERT_TRUE(ecs && svs);
+    EXPECT_EQ(svs->rowCount(), model.value(QStringLiteral("statusVariables")).toArray().size());
+    EXPECT_EQ(ecs->rowCount(), model.value(QStringLiteral("equipmentConstants")).toArray().size());
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("250"));
+    auto* alarm = dock->findChild<QLabel*>(QStringLiteral("alarm-5001"));
+    ASSERT_NE(alarm, nullptr);
+    EXPECT_EQ(alarm->text(), QStringLiteral("clear"));
+
+    const auto cell = [](const char* value) {
+        return QJsonObject{{QStringLiteral("row"), 0}, {QStringLiteral("column"), 2}, {QStringLiteral("value"), QLatin1String(value)}};
+    };
+    EXPECT_EQ(panel.Act(QStringLiteral("ecs"), cell("500")), QString()); // above its maximum
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("250"));
+    EXPECT_EQ(alarm->text(), QStringLiteral("clear"));
+    ecs->item(0, 2)->setText(QStringLiteral("100")); // below the chamber's 180.5
+    EXPECT_EQ(ecs->item(0, 2)->text(), QStringLiteral("100"));
+    EXPECT_EQ(alarm->text(), QStringLiteral("SET"));
+
+    auto* state = dock->findChild<QLabel*>(QStringLiteral("controlState"));
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
+    EXPECT_EQ(panel.Act(QStringLiteral("control"), QStringLiteral("Off-line")), QString());
+    EXPECT_EQ(state->text(), QStringLiteral("equipment off-line"));
 }
 
 } // namespace

@@ -3,8 +3,9 @@
 // window as PNG. Given a definition, it also asks S1F3 and shows that
 // definition's property page over the window.
 //
-//   tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood]   (under xvfb-run, or offscreen)
+//   tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide]   (under xvfb-run, or offscreen)
 //
+// With --wide the window is larger, room for the script's Equipment dock.
 // With --flood the host instead keeps 16 S1F1 W outstanding from a thread of
 // its own for the whole run, and on a display the picture is taken from the
 // screen: what the window painted while the log followed the flood.
@@ -84,8 +85,9 @@ void flood(int port, const std::atomic<bool>& stop, std::atomic<int>& socket) {
 
 int main(int argc, char* argv[]) {
     const bool flooded = argc == 4 && std::strcmp(argv[3], "--flood") == 0;
+    const bool wide = argc == 4 && std::strcmp(argv[3], "--wide") == 0;
     if (argc != 3 && argc != 4) {
-        std::fputs("usage: tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood]\n", stderr);
+        std::fputs("usage: tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide]\n", stderr);
         return 2;
     }
     QApplication qapp(argc, argv);
@@ -96,7 +98,10 @@ int main(int argc, char* argv[]) {
     tovik::CHAppInstance app(options);
     if (!app.InitInstance())
         return 1;
-    app.Frame()->setGeometry(60, 60, 760, 560);
+    if (wide)
+        app.Frame()->setGeometry(20, 20, 1240, 900);
+    else
+        app.Frame()->setGeometry(60, 60, 760, 560);
     const QString out = QString::fromLocal8Bit(argv[2]);
 
     QTcpSocket host;
@@ -105,7 +110,7 @@ int main(int argc, char* argv[]) {
                                             "0000000a000081010000000000a2"
                                             "0000000c0000810d0000000000a3"
                                             "0100");
-    const std::string definition = argc == 4 && !flooded ? argv[3] : "";
+    const std::string definition = argc == 4 && !flooded && !wide ? argv[3] : "";
     if (!definition.empty())
         frames += QByteArray::fromHex("0000000a000081030000000000a4");
     std::atomic<bool> stop = false;
