@@ -108,7 +108,7 @@ bool parseStreamFunction(const QString& text, int& stream, int& function) {
     const qsizetype f = t.indexOf(QLatin1Char('F'));
     if (!t.startsWith(QLatin1Char('S')) || f < 2 || f == t.size() - 1)
         return false;
-    const auto part = [](const QString& p, int max, int& out) {
+    const auto piece = [](const QString& p, int max, int& out) {
         if (p == QLatin1String("*")) {
             out = -1;
             return true;
@@ -117,7 +117,7 @@ bool parseStreamFunction(const QString& text, int& stream, int& function) {
         out = p.toInt(&ok);
         return ok && out >= 0 && out <= max && !p.startsWith(QLatin1Char('+'));
     };
-    return part(t.mid(1, f - 1), 127, stream) && part(t.mid(f + 1), 255, function);
+    return piece(t.mid(1, f - 1), 127, stream) && piece(t.mid(f + 1), 255, function);
 }
 
 // A whole number in [min, max]; the text says what is wrong otherwise.

@@ -195,7 +195,13 @@ void CTovikarView::writeFaulty(int port, const std::vector<uint8_t>& bytes, cons
     }
     case A::Delay: {
         const int tab = m_activeTab;
-        QTimer::singleShot(fault.ms, this, [this, port, bytes, tab] {
+        // The bytes are final: the working codec holds something else by then.
+        const bool hsms = toHsms(port);
+        QTimer::singleShot(fault.ms, this, [this, port, bytes, tab, hsms] {
+            if (hsms) {
+                m_hsms.SendMessage(asByteArray(bytes));
+                return;
+            }
             const int shown = std::exchange(m_activeTab, tab);
             writeOut(port, bytes);
             m_activeTab = shown;
