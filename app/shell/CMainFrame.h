@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -101,6 +102,12 @@ public:
     QMenu* ScriptMenu() const { return m_scriptMenu; }
     QString ScriptPaneText() const;
 
+    // ---- Recording ----
+    // "Recording to DIR" in the title and the status bar, and Tools > Stop
+    // Recording, which calls `stop` once; both go when it has run.
+    void AttachRecording(const QString& dir, std::function<void()> stop);
+    QAction* StopRecordingAction() const { return m_stopRecording; }
+
     CTovikarForm& Form() const { return *m_form; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CHTrayIcon& Tray() const { return *m_tray; }
@@ -133,6 +140,9 @@ private:
     QMenu* m_toolsMenu = nullptr;
     QMenu* m_scriptMenu = nullptr;
     QLabel* m_scriptPane = nullptr;
+    QString m_recordingText; // "Recording to DIR" while recording, else empty
+    QLabel* m_recordingPane = nullptr;
+    QAction* m_stopRecording = nullptr;
     QAction* m_recentAnchor = nullptr;
     QList<QAction*> m_recentActions;
     QToolBar* m_toolBar = nullptr;
