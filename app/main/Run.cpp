@@ -162,8 +162,6 @@ int Run(const CHStartOptions& options) {
                     instance.Reload();
                 return;
             }
-            if (instance.IsRecording())
-                instance.WriteRecording();
             stopper.setEnabled(false);
             if (CMainFrame* frame = instance.Frame())
                 frame->SaveWindowState();

@@ -161,6 +161,8 @@ bool CHAppInstance::InitInstance() {
     // After the document and the settings, before the ports open.
     if (m_frame)
         m_frame->AttachScript(*m_script);
+    if (m_frame && m_recording)
+        m_frame->AttachRecording(m_options.recordDir, [this] { StopRecording(); });
     m_script->SetMemoryLimit(m_app->ScriptMemoryLimitMB);
     if (!m_recording)
         m_script->Start(CHScriptEngine::ChooseScript(m_options.scriptPath, m_app->ScriptFile,
@@ -232,7 +234,20 @@ bool CHAppInstance::WriteRecording() {
     return true;
 }
 
+void CHAppInstance::StopRecording() {
+    if (!m_recording || m_recordingStopped)
+        return;
+    WriteRecording();
+    m_recordingStopped = true;
+    if (m_view->GetConnected())
+        m_view->OnConnect();
+}
+
 void CHAppInstance::ExitInstance() {
+    // However the run ends (a signal, the window closed), a recording still
+    // going writes its files.
+    if (IsRecording())
+        WriteRecording();
     // The ports are not closed here: the process ends and the system closes
     // them, without a closing line in the log.
     if (m_stdout)

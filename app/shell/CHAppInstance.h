@@ -64,7 +64,9 @@ public:
     // Writes the recording's files (a recording run only); false with the
     // reason told on the log.
     bool WriteRecording();
-    bool IsRecording() const { return m_recording != nullptr; }
+    // Writes the files and switches the ports off: the recording is over.
+    void StopRecording();
+    bool IsRecording() const { return m_recording && !m_recordingStopped; }
 
     CTovikarApp& App() { return *m_app; }
     CTovikarDoc& Doc() { return *m_doc; }
@@ -87,6 +89,7 @@ private:
     std::unique_ptr<CHScriptEngine> m_script;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<CHRecording> m_recording;
+    bool m_recordingStopped = false;
     std::unique_ptr<capture::PcapngWriter> m_capture;
     QString m_startDocument;
     bool m_ownsTheApp = false;

@@ -562,7 +562,27 @@ void CMainFrame::cyclePane(int step) {
 }
 
 void CMainFrame::updateTitle() {
-    setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
+    if (m_recordingText.isEmpty())
+        setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
+    else
+        setWindowTitle(QStringLiteral("%1 - Tovik - %2").arg(m_doc.GetTitle(), m_recordingText));
+}
+
+void CMainFrame::AttachRecording(const QString& dir, std::function<void()> stop) {
+    m_recordingText = QStringLiteral("Recording to %1").arg(dir);
+    m_recordingPane = new QLabel(m_recordingText, this);
+    m_recordingPane->setFrameShape(QFrame::Panel);
+    m_recordingPane->setFrameShadow(QFrame::Sunken);
+    statusBar()->insertPermanentWidget(1, m_recordingPane);
+    m_stopRecording = m_toolsMenu->addAction(QStringLiteral("Stop &Recording"));
+    connect(m_stopRecording, &QAction::triggered, this, [this, stop = std::move(stop)] {
+        m_stopRecording->setEnabled(false);
+        m_recordingText.clear();
+        m_recordingPane->hide();
+        updateTitle();
+        stop();
+    });
+    updateTitle();
 }
 
 void CMainFrame::rebuildRecentFileMenu() {

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -105,6 +106,12 @@ public:
     // Tools > Faults: the fault rules with their fire counts (made on first use).
     CHFaultsPanel& FaultsPanel();
 
+    // ---- Recording ----
+    // "Recording to DIR" in the title and the status bar, and Tools > Stop
+    // Recording, which calls `stop` once; both go when it has run.
+    void AttachRecording(const QString& dir, std::function<void()> stop);
+    QAction* StopRecordingAction() const { return m_stopRecording; }
+
     CTovikarForm& Form() const { return *m_form; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CHTrayIcon& Tray() const { return *m_tray; }
@@ -140,6 +147,9 @@ private:
     QLabel* m_scriptPane = nullptr;
     QMenu* m_viewMenu = nullptr;
     QDockWidget* m_panelDock = nullptr; // the script's operator panel, "Equipment"
+    QString m_recordingText; // "Recording to DIR" while recording, else empty
+    QLabel* m_recordingPane = nullptr;
+    QAction* m_stopRecording = nullptr;
     QAction* m_recentAnchor = nullptr;
     QList<QAction*> m_recentActions;
     QToolBar* m_toolBar = nullptr;

@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -330,6 +331,40 @@ TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
     EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
     EXPECT_EQ(panel.Act(QStringLiteral("control"), QStringLiteral("Off-line")), QString());
     EXPECT_EQ(state->text(), QStringLiteral("equipment off-line"));
+// A recording in the window: its folder in the title and the status bar;
+// Tools > Stop Recording writes the files and switches the ports off; a
+// second recording into that folder is refused with a box naming the files.
+TEST_F(Frame, RecordingShowsItsFolderAndStopWritesTheFiles) {
+    writeLine();
+    CHStartOptions o;
+    o.documentPath = doc();
+    o.windowed = true;
+    o.executablePath = path("bin/tovik");
+    o.userConfigDir = configDir();
+    o.recordDir = path("rec");
+    o.upstreamHost = QStringLiteral("127.0.0.1");
+    o.upstreamPort = freePort(); // nobody there: the host side stays up
+    {
+        CHAppInstance app(o);
+        ASSERT_TRUE(app.InitInstance());
+        QCoreApplication::processEvents();
+        CMainFrame& f = *app.Frame();
+        const QString recording = QStringLiteral("Recording to ") + path("rec");
+        EXPECT_EQ(f.windowTitle(), QStringLiteral("line.tvkm - Tovik - ") + recording);
+        const auto panes = f.statusBar()->findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(panes.begin(), panes.end(), [&](QLabel* l) { return l->text() == recording; }));
+        ASSERT_TRUE(f.StopRecordingAction());
+        f.StopRecordingAction()->trigger();
+        EXPECT_EQ(f.windowTitle(), QStringLiteral("line.tvkm - Tovik"));
+        EXPECT_FALSE(f.StopRecordingAction()->isEnabled());
+        EXPECT_FALSE(app.View().GetConnected());
+        for (const char* file : {"rec/rec.tvkm", "rec/rec.js", "rec/rec.ini", "rec/rec.jsonl", "rec/rec.pcapng"})
+            EXPECT_TRUE(QFileInfo::exists(path(file))) << file;
+    }
+    CHAppInstance again(o);
+    EXPECT_FALSE(again.InitInstance());
+    ASSERT_FALSE(details.isEmpty());
+    EXPECT_TRUE(details.back().contains(path("rec/rec.tvkm"))) << details.back().toStdString();
 }
 
 } // namespace
