@@ -1,6 +1,7 @@
 // tovik: the HSMS/SECS simulator.
 //
-//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]
+//   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE]
+//         [--set SECTION.VALUE=TEXT]... [DOCUMENT]
 //   tovik --version | --help
 #include "Run.h"
 #include "tovik_version.h"
@@ -16,7 +17,8 @@
 
 namespace {
 const char kUsage[] =
-    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [DOCUMENT]\n"
+    "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE]\n"
+    "             [--set SECTION.VALUE=TEXT]... [DOCUMENT]\n"
     "       tovik --version | --help\n"
     "\n"
     "Simulates one side of a SECS-II conversation over HSMS (TCP/IP) or SECS-I\n"
@@ -39,6 +41,12 @@ const char kUsage[] =
     "  --script FILE\n"
     "               run this reply script (JavaScript) instead of NAME.js beside\n"
     "               NAME.tvkm or the File value of the [Script] settings\n"
+    "  --set SECTION.VALUE=TEXT\n"
+    "               use TEXT for this settings value in this run, over the\n"
+    "               settings file (repeatable; SECTION may be left out where\n"
+    "               VALUE is in one section only). Never saved; each is logged\n"
+    "               at start. An unknown value or a TEXT it cannot take ends\n"
+    "               the start with status 2.\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -63,6 +71,7 @@ int main(int argc, char* argv[]) {
     bool keepGoing = false;
     QString document;
     QString script;
+    QList<tovik::SettingOverride> overrides;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -87,6 +96,17 @@ int main(int argc, char* argv[]) {
                 return 2;
             }
             script = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--set") == 0) {
+            if (i + 1 == argc) {
+                std::fputs("tovik: --set needs SECTION.VALUE=TEXT\n", stderr);
+                return 2;
+            }
+            auto parsed = tovik::CHSettingsFile::ParseOverride(QString::fromLocal8Bit(argv[++i]));
+            if (const QString* error = std::get_if<QString>(&parsed)) {
+                std::fprintf(stderr, "tovik: %s\n", error->toLocal8Bit().constData());
+                return 2;
+            }
+            overrides.append(std::get<tovik::SettingOverride>(parsed));
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -109,6 +129,7 @@ int main(int argc, char* argv[]) {
     options.windowed = mode == Mode::Windowed;
     options.splash = splash;
     options.keepGoing = keepGoing;
+    options.overrides = overrides;
     options.logToStdout = !options.windowed;
     if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");

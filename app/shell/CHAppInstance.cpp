@@ -35,6 +35,7 @@ CHAppInstance::CHAppInstance(CHStartOptions options) : m_options(std::move(optio
     if (m_options.windowed)
         initShellResources();
     m_app = std::make_unique<CTovikarApp>(m_options.executablePath, m_options.userConfigDir);
+    m_app->file().SetOverrides(m_options.overrides);
 }
 
 CHAppInstance::~CHAppInstance() {
@@ -115,6 +116,9 @@ bool CHAppInstance::InitInstance() {
         return false;
 
     m_app->LoadSettings();
+    for (const SettingOverride& o : m_options.overrides)
+        m_view->AddText(QStringLiteral("Setting %1.%2=%3 from the command line (not saved)."), o.section,
+                        o.name, o.text);
     m_view->ApplySettings(m_app->settings());
     m_view->OnInitialUpdate();
     // After the document and the settings, before the ports open.

@@ -5,6 +5,8 @@
 // engine and its first initial update, and, when windowed, the main frame
 // with its splash and the saved window rectangle. The window is the only
 // difference between the two.
+#include "CHSettingsFile.h"
+
 #include <QString>
 
 #include <memory>
@@ -26,6 +28,7 @@ struct CHStartOptions {
     bool splash = false;      // the start-up picture (windowed only)
     bool logToStdout = false; // every event-log line on standard output
     bool keepGoing = false;   // headless: run on when the start cannot open a port
+    QList<SettingOverride> overrides; // --set: over the settings file, never saved
     QString executablePath;   // empty: the running program (tests give their own)
     QString userConfigDir;    // empty: the user's configuration folder
 };
