@@ -37,9 +37,12 @@ else
         podman import --quiet --change 'CMD ["bash"]' - "$base" >/dev/null
 fi
 
-# A runtime that can set the limits a cluster puts on each equipment.
+# A runtime that can set the limits a cluster puts on each equipment. The
+# process limits are given, not podman's defaults: some sandboxes refuse
+# those (packaging/container/check-container.sh runs with the same).
 limits_work() {
-    podman --runtime "$1" run --rm --memory 64m --cpus 0.5 --pids-limit 64 "$base" true >/dev/null 2>&1
+    podman --runtime "$1" run --rm --ulimit nofile=4096:4096 --ulimit nproc=4096:4096 \
+        --memory 64m --cpus 0.5 --pids-limit 64 "$base" true >/dev/null 2>&1
 }
 runtime="$(podman info --format '{{.Host.OCIRuntime.Name}}')"
 if limits_work "$runtime"; then
