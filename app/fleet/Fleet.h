@@ -22,6 +22,7 @@ struct FleetOptions {
     int firstDeviceId = 0;
     QStringList extraArgs; // given to every equipment (--set ...)
     QString logDir;        // empty: each line on our output with "[i] " before it
+    int startRate = 20;    // equipments started per second at first, 0 all at once
 };
 
 class Fleet : public QObject {
@@ -61,6 +62,7 @@ private:
     void status(const Equipment& e, const QString& what) const;
 
     FleetOptions m_options;
+    std::size_t m_launched = 0; // the first start goes at startRate
     std::vector<std::unique_ptr<Equipment>> m_equipments;
     bool m_stopping = false;
     int m_running = 0;

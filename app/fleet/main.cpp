@@ -1,7 +1,7 @@
 // tovik-fleet: many headless equipments from one model, one process each.
 //
 //   tovik-fleet --count N --base-port P --device-id-from D [--set SECTION.VALUE=TEXT]...
-//               [--log-dir DIR] [--tovik PROGRAM] MODEL.tvkm
+//               [--log-dir DIR] [--start-rate R] [--tovik PROGRAM] MODEL.tvkm
 #include "Fleet.h"
 #include "tovik_version.h"
 
@@ -18,7 +18,7 @@
 namespace {
 const char kUsage[] =
     "Usage: tovik-fleet --count N --base-port P --device-id-from D [--set SECTION.VALUE=TEXT]...\n"
-    "                   [--log-dir DIR] [--tovik PROGRAM] MODEL.tvkm\n"
+    "                   [--log-dir DIR] [--start-rate R] [--tovik PROGRAM] MODEL.tvkm\n"
     "       tovik-fleet --version | --help\n"
     "\n"
     "Starts N headless equipments from one model (the document MODEL.tvkm, its\n"
@@ -35,6 +35,8 @@ const char kUsage[] =
     "                     given to every equipment (see tovik --help)\n"
     "  --log-dir DIR      each equipment's event log to DIR/equipment-i.log\n"
     "                     instead of standard output with \"[i] \" before each line\n"
+    "  --start-rate R     start at most R equipments a second at first (default 20;\n"
+    "                     0: all at once)\n"
     "  --tovik PROGRAM    the program to run (default: tovik beside tovik-fleet,\n"
     "                     else tovik on the PATH)\n"
     "  --version          print the version and exit\n"
@@ -78,7 +80,8 @@ int main(int argc, char* argv[]) {
         }
         const bool takesValue = std::strcmp(arg, "--count") == 0 || std::strcmp(arg, "--base-port") == 0 ||
                                 std::strcmp(arg, "--device-id-from") == 0 || std::strcmp(arg, "--set") == 0 ||
-                                std::strcmp(arg, "--log-dir") == 0 || std::strcmp(arg, "--tovik") == 0;
+                                std::strcmp(arg, "--log-dir") == 0 || std::strcmp(arg, "--tovik") == 0 ||
+                                std::strcmp(arg, "--start-rate") == 0;
         if (takesValue && i + 1 == argc)
             return usageError("a value is missing after ", arg);
         if (std::strcmp(arg, "--count") == 0) {
@@ -90,6 +93,9 @@ int main(int argc, char* argv[]) {
         } else if (std::strcmp(arg, "--device-id-from") == 0) {
             if (!parseNumber(argv[++i], 0, 32767, firstId))
                 return usageError("--device-id-from takes 0 to 32767, not ", argv[i]);
+        } else if (std::strcmp(arg, "--start-rate") == 0) {
+            if (!parseNumber(argv[++i], 0, 1000, o.startRate))
+                return usageError("--start-rate takes 0 to 1000, not ", argv[i]);
         } else if (std::strcmp(arg, "--set") == 0) {
             o.extraArgs << QStringLiteral("--set") << QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(arg, "--log-dir") == 0) {

@@ -127,7 +127,7 @@ def main():
     fleet = subprocess.Popen([args.fleet, "--count", str(args.count), "--base-port", str(args.base_port),
                               "--device-id-from", "1", "--log-dir", os.path.join(scratch, "logs"),
                               os.path.join(scratch, "equipment.tvkm")],
-                             stdout=subprocess.DEVNULL, env=env)
+                             stdout=open(os.path.join(scratch, "fleet.log"), "w"), env=env)
     sel = selectors.DefaultSelector()
     eqs = [Equipment(i, args.base_port + i, 1 + i) for i in range(args.count)]
     waiting = list(eqs)
@@ -158,8 +158,12 @@ def main():
                     s.close()
                     still.append(e)
             waiting = still
-            if now - t0 > 600:
-                print("gave up: %d equipments never answered" % (args.count - ready))
+            if now - t0 > 180 and started_at is None:
+                late = [e for e in eqs if e.state != "ready"]
+                print("gave up: %d equipments never got ready: %s" %
+                      (len(late), ", ".join("%d %s" % (e.index, e.state) for e in late[:20])))
+                print("their logs are in", scratch)
+                scratch = None
                 return 1
             for key, _ in sel.select(timeout=0.05):
                 e = key.data
@@ -256,7 +260,8 @@ def main():
             fleet.wait(60)
         except subprocess.TimeoutExpired:
             fleet.kill()
-        shutil.rmtree(scratch, ignore_errors=True)
+        if scratch:
+            shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":
