@@ -114,6 +114,7 @@ def main():
     ap.add_argument("--count", type=int, default=100)
     ap.add_argument("--seconds", type=int, default=60)
     ap.add_argument("--base-port", type=int, default=40000)
+    ap.add_argument("--start-rate", type=int, default=20, help="tovik-fleet --start-rate")
     args = ap.parse_args()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, max(soft, args.count * 2 + 100)), hard))
@@ -125,7 +126,7 @@ def main():
     env = dict(os.environ, XDG_RUNTIME_DIR=scratch)
     t0 = time.monotonic()
     fleet = subprocess.Popen([args.fleet, "--count", str(args.count), "--base-port", str(args.base_port),
-                              "--device-id-from", "1", "--log-dir", os.path.join(scratch, "logs"),
+                              "--device-id-from", "1", "--start-rate", str(args.start_rate), "--log-dir", os.path.join(scratch, "logs"),
                               os.path.join(scratch, "equipment.tvkm")],
                              stdout=open(os.path.join(scratch, "fleet.log"), "w"), env=env)
     sel = selectors.DefaultSelector()
@@ -158,7 +159,7 @@ def main():
                     s.close()
                     still.append(e)
             waiting = still
-            if now - t0 > 180 and started_at is None:
+            if now - t0 > 60 + args.count / max(1, args.start_rate) and started_at is None:
                 late = [e for e in eqs if e.state != "ready"]
                 print("gave up: %d equipments never got ready: %s" %
                       (len(late), ", ".join("%d %s" % (e.index, e.state) for e in late[:20])))
