@@ -113,7 +113,8 @@ def main():
     ap.add_argument("--fleet", default=os.path.join(ROOT, "build/dev/tovik-fleet"))
     ap.add_argument("--count", type=int, default=100)
     ap.add_argument("--seconds", type=int, default=60)
-    ap.add_argument("--base-port", type=int, default=40000)
+    # Below the ephemeral ports (32768 and up) the host's own connections take.
+    ap.add_argument("--base-port", type=int, default=21000)
     ap.add_argument("--start-rate", type=int, default=20, help="tovik-fleet --start-rate")
     args = ap.parse_args()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
