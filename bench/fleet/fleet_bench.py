@@ -149,12 +149,9 @@ def main():
                 s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 if s.connect_ex(("127.0.0.1", e.port)) == 0:
                     e.sock = s
-                    s.setblocking(False)
                     sel.register(s, selectors.EVENT_READ, e)
                     e.state = "selecting"
-                    e.sock.setblocking(True)
-                    e.send(0xFFFF & 0, 0, wbit=False, system=1) if False else \
-                        e.sock.sendall(frame(struct.pack(">HBBBBI", 0xFFFF, 0, 0, 0, 1, 1)))
+                    s.sendall(frame(struct.pack(">HBBBBI", 0xFFFF, 0, 0, 0, 1, 1)))  # Select.req
                     s.setblocking(False)
                 else:
                     s.close()
