@@ -28,7 +28,7 @@ done
 echo "== contents"
 contents="$(dpkg-deb -c "$deb")"
 echo "$contents"
-for path in ./usr/bin/tovik ./usr/bin/tovik-codec \
+for path in ./usr/bin/tovik ./usr/bin/tovik-codec ./usr/bin/tovik-fleet ./usr/share/man/man1/tovik-fleet.1.gz \
     ./usr/share/applications/tovik.desktop ./usr/share/mime/packages/tovik.xml \
     ./usr/share/icons/hicolor/scalable/apps/tovik.svg \
     ./usr/share/icons/hicolor/scalable/mimetypes/application-x-tovik-messages.svg \
@@ -62,7 +62,10 @@ echo 's1f13w{ <a"MODEL"> <a"1.0"> }' | "$bin/tovik-codec" to-hex |
 set +e
 "$bin/tovik-codec" frobnicate 2>/dev/null
 [ $? -eq 2 ] || fail "tovik-codec usage error status"
+"$bin/tovik-fleet" --count 0 --base-port 5000 --device-id-from 1 x.tvkm 2>/dev/null
+[ $? -eq 2 ] || fail "tovik-fleet usage error status"
 set -e
+[ "$("$bin/tovik-fleet" --version)" = "tovik-fleet $version" ] || fail "tovik-fleet --version"
 
 echo "== extracted tovik --headless answering a host"
 mkdir "$scratch/run"

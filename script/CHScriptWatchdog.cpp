@@ -24,6 +24,7 @@ void CHScriptWatchdog::Arm(QJSEngine* engine) {
 }
 
 void CHScriptWatchdog::Arm(QJSEngine* engine, std::chrono::nanoseconds budget) {
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_engine = engine;
@@ -31,9 +32,14 @@ void CHScriptWatchdog::Arm(QJSEngine* engine, std::chrono::nanoseconds budget) {
                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
         m_armed = true;
         m_fired = Cause::None;
+        wake = m_idle;
+        m_idle = false;
     }
-    // No wake-up: the watchdog looks every kPoll, so an entry into the
-    // script costs two uncontended locks and no thread switch.
+    // While entries follow each other the watchdog looks every kPoll and
+    // needs no wake-up; after a quiet spell it sleeps untimed, so that an
+    // idle equipment's process does not wake twenty times a second.
+    if (wake)
+        m_wake.notify_one();
 }
 
 void CHScriptWatchdog::SetMemoryCeiling(std::size_t bytes) {
@@ -70,6 +76,12 @@ std::size_t CHScriptWatchdog::ResidentBytes() {
 void CHScriptWatchdog::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop) {
+        if (!m_armed) {
+            m_idle = true;
+            m_wake.wait(lock, [&] { return m_stop || !m_idle; });
+            m_idle = false;
+            continue;
+        }
         m_wake.wait_for(lock, kPoll, [&] { return m_stop; });
         if (m_stop || !m_armed || m_fired != Cause::None)
             continue;

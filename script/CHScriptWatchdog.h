@@ -53,6 +53,7 @@ private:
     bool m_armed = false;
     Cause m_fired = Cause::None;
     bool m_stop = false;
+    bool m_idle = false; // the thread sleeps until the next Arm
     std::thread m_thread; // last: starts once the rest is set
 };
 

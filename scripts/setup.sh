@@ -20,6 +20,10 @@ packages=(
 )
 source scripts/packages.sh
 install_missing "${packages[@]}"
+# The manifests' render test: kubectl (Debian's kubernetes-client, unless a
+# kubectl from elsewhere is there already; the two conflict) and PyYAML.
+install_missing python3-yaml
+command -v kubectl >/dev/null || install_missing kubernetes-client
 
 cmake --preset "$preset" "${@:2}" >/dev/null
 cmake --build --preset "$preset"

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <variant>
 
@@ -80,6 +81,65 @@ const std::array<SettingRef, 17> kReadOnly{{
 
 const QString kPreferences = QStringLiteral("Preferences");
 
+// The settings named name in section (any section when it is empty), from
+// both tables.
+QList<const SettingRef*> findSettings(const QString& section, const QString& name) {
+    QList<const SettingRef*> found;
+    auto scan = [&](const auto& table) {
+        for (const SettingRef& ref : table)
+            if ((section.isEmpty() || section.compare(QLatin1String(ref.section), Qt::CaseInsensitive) == 0) &&
+                name.compare(QLatin1String(ref.name), Qt::CaseInsensitive) == 0)
+                found.append(&ref);
+    };
+    scan(kSettings);
+    scan(kReadOnly);
+    return found;
+}
+
+bool sectionExists(const QString& section) {
+    return std::any_of(kSettings.begin(), kSettings.end(),
+                       [&](const SettingRef& r) {
+                           return section.compare(QLatin1String(r.section), Qt::CaseInsensitive) == 0;
+                       }) ||
+           std::any_of(kReadOnly.begin(), kReadOnly.end(), [&](const SettingRef& r) {
+               return section.compare(QLatin1String(r.section), Qt::CaseInsensitive) == 0;
+           });
+}
+
+// Stricter than the file: a number must be a whole decimal number, a switch 0 or 1.
+bool applyText(Settings& s, const SettingRef& ref, const QString& text) {
+    return std::visit(
+        [&](auto member) {
+            using T = std::remove_cvref_t<decltype(s.*member)>;
+            if constexpr (std::is_same_v<T, QString>) {
+                s.*member = text;
+                return true;
+            } else {
+                const QByteArray bytes = text.toUtf8();
+                const std::optional<std::int32_t> v =
+                    text.trimmed() == text ? parseIniInt({bytes.constData(), static_cast<std::size_t>(bytes.size())})
+                                           : std::nullopt;
+                if (!v)
+                    return false;
+                if constexpr (std::is_same_v<T, bool>) {
+                    if (*v != 0 && *v != 1)
+                        return false;
+                    s.*member = *v == 1;
+                } else {
+                    s.*member = *v;
+                }
+                return true;
+            }
+        },
+        ref.member);
+}
+
+bool isOverridden(const QList<SettingOverride>& overrides, const SettingRef& ref) {
+    return std::any_of(overrides.begin(), overrides.end(), [&](const SettingOverride& o) {
+        return o.section == QLatin1String(ref.section) && o.name == QLatin1String(ref.name);
+    });
+}
+
 QString detectExecutablePath() {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationFilePath();
@@ -127,11 +187,52 @@ Settings CHSettingsFile::Load() const {
         readInto(s, ini, ref);
     for (const SettingRef& ref : kReadOnly)
         readInto(s, ini, ref);
+    applyOverrides(s);
     return s;
+}
+
+void CHSettingsFile::applyOverrides(Settings& s) const {
+    for (const SettingOverride& o : m_overrides)
+        if (const SettingRef* ref = findSettings(o.section, o.name).value(0))
+            applyText(s, *ref, o.text);
+}
+
+std::variant<SettingOverride, QString> CHSettingsFile::ParseOverride(const QString& argument) {
+    const qsizetype eq = argument.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return QStringLiteral("--set %1: give SECTION.VALUE=TEXT").arg(argument);
+    const QString key = argument.left(eq);
+    const qsizetype dot = key.indexOf(QLatin1Char('.'));
+    const QString section = dot < 0 ? QString() : key.left(dot);
+    const QString name = key.mid(dot + 1);
+    if (dot >= 0 && !sectionExists(section))
+        return QStringLiteral("--set %1: unknown section [%2]").arg(argument, section);
+    const QList<const SettingRef*> found = findSettings(section, name);
+    if (found.isEmpty())
+        return dot < 0 ? QStringLiteral("--set %1: unknown value %2").arg(argument, name)
+                       : QStringLiteral("--set %1: unknown value %2 in [%3]").arg(argument, name, section);
+    if (found.size() > 1) {
+        QStringList sections;
+        for (const SettingRef* ref : found)
+            sections.append(QLatin1String(ref->section) + QLatin1Char('.') + QLatin1String(ref->name));
+        return QStringLiteral("--set %1: %2 is in more than one section (%3)")
+            .arg(argument, name, sections.join(QStringLiteral(", ")));
+    }
+    const SettingRef& ref = *found.front();
+    const QString text = argument.mid(eq + 1);
+    Settings scratch;
+    if (!applyText(scratch, ref, text))
+        return QStringLiteral("--set %1: %2.%3 cannot take '%4' (%5)")
+            .arg(argument, QLatin1String(ref.section), QLatin1String(ref.name), text,
+                 std::holds_alternative<bool Settings::*>(ref.member) ? QStringLiteral("0 or 1")
+                                                                      : QStringLiteral("a whole number"));
+    return SettingOverride{QLatin1String(ref.section), QLatin1String(ref.name), text};
 }
 
 bool CHSettingsFile::Save(const Settings& s) {
     for (const SettingRef& ref : kSettings) {
+        if (isOverridden(m_overrides, ref))
+            continue;
         const QString section = QLatin1String(ref.section);
         const QString name = QLatin1String(ref.name);
         const bool ok = std::visit(
@@ -184,11 +285,17 @@ void CHSettingsFile::WriteMruDocument(const QString& path) {
 }
 
 bool CHSettingsFile::ReadOpenMruDocument() const {
-    return m_store.GetProfileInt(kPreferences, QStringLiteral("OpenMruDocument"), 1) != 0;
+    Settings s;
+    s.OpenMruDocument = m_store.GetProfileInt(kPreferences, QStringLiteral("OpenMruDocument"), 1) != 0;
+    applyOverrides(s);
+    return s.OpenMruDocument;
 }
 
 bool CHSettingsFile::ReadSaveWindowPosition() const {
-    return m_store.GetProfileInt(kPreferences, QStringLiteral("SaveWindowPosition"), 1) != 0;
+    Settings s;
+    s.SaveWindowPosition = m_store.GetProfileInt(kPreferences, QStringLiteral("SaveWindowPosition"), 1) != 0;
+    applyOverrides(s);
+    return s.SaveWindowPosition;
 }
 
 CHSettingsFile::WindowRect CHSettingsFile::ReadWindowRect() const {

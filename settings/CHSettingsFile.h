@@ -15,9 +15,21 @@
 #include "CHProfileStore.h"
 #include "Settings.h"
 
+#include <QList>
 #include <QString>
 
+#include <variant>
+
 namespace tovik {
+
+// A value given on the command line ("--set HSMS.LocalPortNumber=5007"): it
+// replaces the file's value for this run and is never written back.
+struct SettingOverride {
+    QString section; // as the table spells them
+    QString name;
+    QString text;
+    bool operator==(const SettingOverride&) const = default;
+};
 
 class CHSettingsFile {
 public:
@@ -34,6 +46,15 @@ public:
     // program). False when the program's own path is unknown: then the
     // per-user file is used, and the caller tells the user.
     bool Select(const QString& documentPath);
+
+    // "SECTION.VALUE=TEXT", or "VALUE=TEXT" where no other section has that
+    // value; names match as in the file, without regard to case. Any value
+    // Load reads can be given. On error, one line naming what is wrong.
+    static std::variant<SettingOverride, QString> ParseOverride(const QString& argument);
+    // Applied by every Load after the file is read; Save leaves the file's
+    // text of these values alone.
+    void SetOverrides(QList<SettingOverride> overrides) { m_overrides = std::move(overrides); }
+    const QList<SettingOverride>& overrides() const { return m_overrides; }
 
     const QString& fileName() const { return m_store.fileName(); }
     CHProfileStore& profile() { return m_store; }
@@ -56,9 +77,12 @@ public:
     const QString& executablePath() const { return m_executablePath; }
 
 private:
+    void applyOverrides(Settings& settings) const;
+
     QString m_executablePath;
     QString m_userConfigDir;
     CHProfileStore m_store;
+    QList<SettingOverride> m_overrides;
 };
 
 } // namespace tovik

@@ -1,7 +1,7 @@
 // tovik: the HSMS/SECS simulator.
 //
 //   tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]
-//         [--faults FILE]
+//         [--faults FILE] [--set SECTION.VALUE=TEXT]...
 //         [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]
 //   tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]
 //   tovik --replay-from NAME.jsonl DIR [--force]
@@ -22,7 +22,7 @@
 namespace {
 const char kUsage[] =
     "Usage: tovik [--headless | --windowed] [--no-splash] [--keep-going] [--script FILE] [--capture FILE]\n"
-    "             [--faults FILE]\n"
+    "             [--faults FILE] [--set SECTION.VALUE=TEXT]...\n"
     "             [--api [ADDRESS:]PORT [--api-token-file FILE]] [DOCUMENT]\n"
     "       tovik --record DIR --upstream HOST:PORT [--force] [options] [DOCUMENT]\n"
     "       tovik --replay-from NAME.jsonl DIR [--force]\n"
@@ -71,6 +71,12 @@ const char kUsage[] =
     "  --faults FILE\n"
     "               fault rules (a JSON array) to misbehave by from the start,\n"
     "               instead of [Faults] File; a bad rule ends the start (status 2)\n"
+    "  --set SECTION.VALUE=TEXT\n"
+    "               use TEXT for this settings value in this run, over the\n"
+    "               settings file (repeatable; SECTION may be left out where\n"
+    "               VALUE is in one section only). Never saved; each is logged\n"
+    "               at start. An unknown value or a TEXT it cannot take ends\n"
+    "               the start with status 2.\n"
     "  --version    print the version and exit\n"
     "  --help       print this help and exit\n";
 
@@ -132,6 +138,7 @@ int main(int argc, char* argv[]) {
     QString api;
     QString apiTokenFile;
     QString faults;
+    QList<tovik::SettingOverride> overrides;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -172,6 +179,17 @@ int main(int argc, char* argv[]) {
             apiTokenFile = QString::fromLocal8Bit(value(i));
         } else if (std::strcmp(arg, "--faults") == 0) {
             faults = QString::fromLocal8Bit(value(i));
+        } else if (std::strcmp(arg, "--set") == 0) {
+            if (i + 1 == argc) {
+                std::fputs("tovik: --set needs SECTION.VALUE=TEXT\n", stderr);
+                return 2;
+            }
+            auto parsed = tovik::CHSettingsFile::ParseOverride(QString::fromLocal8Bit(argv[++i]));
+            if (const QString* error = std::get_if<QString>(&parsed)) {
+                std::fprintf(stderr, "tovik: %s\n", error->toLocal8Bit().constData());
+                return 2;
+            }
+            overrides.append(std::get<tovik::SettingOverride>(parsed));
         } else if (arg[0] == '-' && arg[1] != '\0') {
             std::fprintf(stderr, "tovik: unknown option '%s'\n%s", arg, kUsage);
             return 2;
@@ -223,6 +241,7 @@ int main(int argc, char* argv[]) {
     options.upstreamPort = upstreamPort;
     options.force = force;
     options.capturePath = capture;
+    options.overrides = overrides;
     options.logToStdout = !options.windowed;
     if (!options.windowed)
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -38,6 +38,7 @@ CHAppInstance::CHAppInstance(CHStartOptions options) : m_options(std::move(optio
     if (m_options.windowed)
         initShellResources();
     m_app = std::make_unique<CTovikarApp>(m_options.executablePath, m_options.userConfigDir);
+    m_app->file().SetOverrides(m_options.overrides);
 }
 
 CHAppInstance::~CHAppInstance() {
@@ -120,6 +121,9 @@ bool CHAppInstance::InitInstance() {
         return false;
 
     m_app->LoadSettings();
+    for (const SettingOverride& o : m_options.overrides)
+        m_view->AddText(QStringLiteral("Setting %1.%2=%3 from the command line (not saved)."), o.section,
+                        o.name, o.text);
     Settings settings = m_app->settings();
     if (!m_options.recordDir.isEmpty()) {
         m_recording = std::make_unique<CHRecording>(m_options.recordDir);

@@ -6,6 +6,7 @@
 // with its splash and the saved window rectangle. The window is the only
 // difference between the two.
 #include "pcapng.h"
+#include "CHSettingsFile.h"
 
 #include <QString>
 
@@ -32,6 +33,7 @@ struct CHStartOptions {
     bool keepGoing = false;   // headless: run on when the start cannot open a port
     QString api;              // --api [ADDRESS:]PORT, or empty for the settings' [Api] values
     QString apiTokenFile;     // --api-token-file FILE, or empty
+    QList<SettingOverride> overrides; // --set: over the settings file, never saved
     QString executablePath;   // empty: the running program (tests give their own)
     QString userConfigDir;    // empty: the user's configuration folder
     // Recording proxy: the folder the recording goes to, the equipment's

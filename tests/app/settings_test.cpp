@@ -241,6 +241,38 @@ TEST_F(SettingsTest, ReadOnlyValuesAreReadButNeverWritten) {
     EXPECT_EQ(after.count("T6="), 1);
 }
 
+// Command-line values win over the file at every load (a reload too) and the
+// file keeps its own text for them at a save; the others are saved as usual.
+TEST_F(SettingsTest, CommandLineValuesAreLoadedButNeverSaved) {
+    writeAll(path("x.ini"), "[Preferences]\nDeviceID=7\nOpenMruDocument=1\n[HSMS]\nLocalPortNumber=5000\n");
+    CTovikarApp& app = appOn("x.ini");
+    QList<tovik::SettingOverride> overrides;
+    for (const char* arg : {"hsms.LOCALPORTNUMBER=5007", "DeviceID=-3", "OpenMruDocument=0", "MaxClients=2",
+                            "IPAddress=a=b"})
+        overrides.append(std::get<tovik::SettingOverride>(
+            tovik::CHSettingsFile::ParseOverride(QString::fromLatin1(arg))));
+    EXPECT_EQ(overrides.front(), (tovik::SettingOverride{QStringLiteral("HSMS"), QStringLiteral("LocalPortNumber"),
+                                                           QStringLiteral("5007")}));
+    app.file().SetOverrides(overrides);
+    app.LoadSettings();
+    EXPECT_EQ(app.LocalPortNumber, 5007);
+    EXPECT_EQ(app.DeviceID, -3);
+    EXPECT_EQ(app.MaxClients, 2);
+    EXPECT_EQ(app.IPAddress, QStringLiteral("a=b"));
+    EXPECT_FALSE(app.ReadOpenMruDocument());
+    app.T3 = 1234;
+    ASSERT_TRUE(app.SaveSettings());
+    const QByteArray after = readAll(path("x.ini"));
+    EXPECT_TRUE(after.contains("DeviceID=7\n") && after.contains("LocalPortNumber=5000\n") &&
+                after.contains("OpenMruDocument=1\n") && after.contains("T3=1234\n"))
+        << after.constData();
+    EXPECT_FALSE(after.contains("a=b") || after.contains("MaxClients"));
+    writeAll(path("x.ini"), "[HSMS]\nLocalPortNumber=6000\nPortNumber=6001\n");
+    app.LoadSettings();
+    EXPECT_EQ(app.LocalPortNumber, 5007);
+    EXPECT_EQ(app.PortNumber, 6001);
+}
+
 TEST_F(SettingsTest, SaveIntoAnUnwritablePlaceFailsAndWritesNothing) {
     CTovikarApp app = makeApp();
     writeAll(path("notadir"), "x");

@@ -1,0 +1,154 @@
+#include "Fleet.h"
+
+#include <QDir>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/prctl.h>
+
+namespace tovik {
+
+Fleet::Fleet(FleetOptions options) : m_options(std::move(options)) {
+    for (int i = 0; i < m_options.count; ++i) {
+        auto e = std::make_unique<Equipment>();
+        e->index = i;
+        e->process = new QProcess(this);
+        Equipment* raw = e.get();
+        if (m_options.logDir.isEmpty()) {
+            e->process->setProcessChannelMode(QProcess::MergedChannels);
+            connect(e->process, &QProcess::readyReadStandardOutput, this, [this, raw] { forwardOutput(*raw); });
+        } else {
+            const QString log = QDir(m_options.logDir).filePath(QStringLiteral("equipment-%1.log").arg(i));
+            e->process->setStandardOutputFile(log, QIODevice::Append);
+            e->process->setStandardErrorFile(log, QIODevice::Append);
+        }
+        // An equipment never outlives the launcher, even one killed outright.
+        e->process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        connect(e->process, &QProcess::finished, this,
+                [this, raw](int code, QProcess::ExitStatus status) { onFinished(*raw, code, status); });
+        connect(e->process, &QProcess::errorOccurred, this, [this, raw](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                onFinished(*raw, -1, QProcess::NormalExit);
+        });
+        m_equipments.push_back(std::move(e));
+    }
+}
+
+Fleet::~Fleet() {
+    for (auto& e : m_equipments)
+        e->process->disconnect(this);
+}
+
+void Fleet::start() {
+    // Hundreds of programs starting at once on a few cores each take many
+    // times their usual start-up; a reply script's load then runs past its
+    // time limit. Paced, each starts about as fast as it would alone.
+    if (m_options.startRate <= 0) {
+        for (auto& e : m_equipments)
+            launch(*e);
+        return;
+    }
+    auto* pacer = new QTimer(this);
+    pacer->setInterval(std::max(1, 1000 / m_options.startRate));
+    connect(pacer, &QTimer::timeout, this, [this, pacer] {
+        if (m_stopping || m_launched == m_equipments.size()) {
+            pacer->deleteLater();
+            return;
+        }
+        launch(*m_equipments[m_launched++]);
+    });
+    launch(*m_equipments[m_launched++]);
+    pacer->start();
+}
+
+void Fleet::launch(Equipment& e) {
+    QStringList args{QStringLiteral("--headless"),
+                     QStringLiteral("--set"),
+                     QStringLiteral("HSMS.LocalPortNumber=%1").arg(m_options.basePort + e.index),
+                     QStringLiteral("--set"),
+                     QStringLiteral("Preferences.DeviceID=%1").arg(m_options.firstDeviceId + e.index)};
+    args += m_options.extraArgs;
+    args.append(m_options.model);
+    e.partial.clear();
+    e.since.start();
+    e.process->start(m_options.tovik, args, QIODevice::ReadOnly);
+    if (e.process->waitForStarted(-1)) {
+        ++m_running;
+        status(e, QStringLiteral("started, pid %1").arg(e.process->processId()));
+    }
+}
+
+void Fleet::onFinished(Equipment& e, int code, QProcess::ExitStatus exitStatus) {
+    forwardOutput(e);
+    if (code != -1 || exitStatus != QProcess::NormalExit)
+        --m_running;
+    const QString how = code == -1 && exitStatus == QProcess::NormalExit
+                            ? QStringLiteral("could not start (%1)").arg(e.process->errorString())
+                        : exitStatus == QProcess::CrashExit ? QStringLiteral("killed by signal %1").arg(code)
+                                                             : QStringLiteral("ended with status %1").arg(code);
+    if (m_stopping) {
+        status(e, QStringLiteral("stopped"));
+        if (m_running == 0)
+            Q_EMIT stopped();
+        return;
+    }
+    if (e.since.elapsed() >= kSteadyMs)
+        e.delayMs = kFirstDelayMs;
+    status(e, QStringLiteral("%1; restarting in %2 s").arg(how).arg(e.delayMs / 1000.0));
+    QTimer::singleShot(e.delayMs, this, [this, &e] {
+        if (!m_stopping && e.process->state() == QProcess::NotRunning)
+            launch(e);
+    });
+    e.delayMs = std::min(e.delayMs * 2, kMaxDelayMs);
+}
+
+void Fleet::stop() {
+    m_stopping = true;
+    if (m_running == 0) {
+        Q_EMIT stopped();
+        return;
+    }
+    for (auto& e : m_equipments)
+        if (e->process->state() != QProcess::NotRunning)
+            e->process->terminate();
+    QTimer::singleShot(kStopGraceMs, this, [this] {
+        for (auto& e : m_equipments)
+            if (e->process->state() != QProcess::NotRunning)
+                e->process->kill();
+    });
+}
+
+void Fleet::signalAll(int signal) {
+    for (auto& e : m_equipments)
+        if (e->process->state() == QProcess::Running)
+            ::kill(static_cast<pid_t>(e->process->processId()), signal);
+}
+
+void Fleet::forwardOutput(Equipment& e) {
+    if (!m_options.logDir.isEmpty())
+        return;
+    e.partial += e.process->readAllStandardOutput();
+    const QByteArray prefix = "[" + QByteArray::number(e.index) + "] ";
+    qsizetype start = 0;
+    for (qsizetype lf = e.partial.indexOf('\n'); lf >= 0; lf = e.partial.indexOf('\n', start)) {
+        const QByteArray line = prefix + e.partial.mid(start, lf + 1 - start);
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        start = lf + 1;
+    }
+    e.partial.remove(0, start);
+    std::fflush(stdout);
+}
+
+void Fleet::status(const Equipment& e, const QString& what) const {
+    const QByteArray line = QStringLiteral("tovik-fleet: equipment %1 (port %2, device id %3): %4\n")
+                                .arg(e.index)
+                                .arg(m_options.basePort + e.index)
+                                .arg(m_options.firstDeviceId + e.index)
+                                .arg(what)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace tovik

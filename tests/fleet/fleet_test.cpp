@@ -1,0 +1,120 @@
+// tovik-fleet as users start it: five equipments from one model, each on its
+// own port with its own device id answering a raw host; one killed is
+// started again while the others keep their links; SIGTERM stops them all.
+#include "../common/hsms_peer.h"
+#include "../common/qt_helpers.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+namespace {
+
+using hsmstest::header;
+using hsmstest::RawHost;
+
+// count ports in a row that nobody listens on now.
+int freePortsInARow(int count) {
+    std::mt19937 random(static_cast<unsigned>(::getpid()));
+    for (;;) {
+        const int base = 20000 + static_cast<int>(random() % 40000);
+        bool free = true;
+        for (int i = 0; i < count && free; ++i) {
+            RawHost probe;
+            free = !probe.connect(base + i, 1);
+        }
+        if (free)
+            return base;
+    }
+}
+
+// Selects, then asks S1F1 of device id: true when S1F2 comes back for it.
+bool selectAndAsk(RawHost& host, unsigned device, unsigned system) {
+    if (!host.send(header(0xffff, 0, 0, system, 1)) || host.recv() != header(0xffff, 0, 0, system, 2))
+        return false;
+    return host.send(header(device, 0x81, 1, system + 1)) &&
+           host.recv().value_or("").substr(0, 20) == header(device, 1, 2, system + 1);
+}
+
+struct FleetRun {
+    QProcess process;
+    QByteArray out;
+    // Reads the output until pattern matches; the match's first group.
+    QString waitFor(const QString& pattern, int ms = 20000) {
+        const QRegularExpression re(pattern, QRegularExpression::MultilineOption);
+        QElapsedTimer t;
+        t.start();
+        for (;;) {
+            const QRegularExpressionMatch m = re.match(QString::fromUtf8(out));
+            if (m.hasMatch())
+                return m.captured(1);
+            if (t.elapsed() > ms)
+                return {};
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+    }
+};
+
+TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(tovik::test::writeAll(dir.filePath(QStringLiteral("model.tvkm")),
+                                      "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n<a'EQ'>\r\nEnd List\r\n\r\n"));
+    ASSERT_TRUE(tovik::test::writeAll(dir.filePath(QStringLiteral("model.ini")),
+                                      "[Preferences]\nProtocol=0\nDeviceID=1\nCheckDeviceID=1\n"
+                                      "[HSMS]\nServer=1\nIPAddress=127.0.0.1\nLocalPortNumber=1\n"));
+    const int base = freePortsInARow(5);
+    FleetRun fleet;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    fleet.process.setProcessEnvironment(env);
+    fleet.process.start(QStringLiteral(TOVIK_FLEET_EXE),
+                        {QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--base-port"),
+                         QString::number(base), QStringLiteral("--device-id-from"), QStringLiteral("20"),
+                         QStringLiteral("--tovik"), QStringLiteral(TOVIK_EXE),
+                         dir.filePath(QStringLiteral("model.tvkm"))});
+    std::vector<std::unique_ptr<RawHost>> hosts;
+    for (unsigned i = 0; i < 5; ++i) {
+        hosts.push_back(std::make_unique<RawHost>());
+        ASSERT_TRUE(hosts.back()->connect(base + static_cast<int>(i))) << i;
+        EXPECT_TRUE(selectAndAsk(*hosts.back(), 20 + i, 10)) << i;
+    }
+    const QString line2 = QStringLiteral("^tovik-fleet: equipment 2 \\(port %1, device id 22\\): ").arg(base + 2);
+    const QString pid = fleet.waitFor(line2 + QStringLiteral("started, pid (\\d+)$"));
+    ASSERT_FALSE(pid.isEmpty()) << fleet.out.toStdString();
+    EXPECT_FALSE(fleet.waitFor(QStringLiteral("^(\\[4\\] HSMS port has been opened successfully\\.)$")).isEmpty());
+
+    ::kill(pid.toInt(), SIGKILL);
+    EXPECT_FALSE(fleet.waitFor(line2 + QStringLiteral("(killed by signal 9); restarting in 1 s$")).isEmpty());
+    const QString again = fleet.waitFor(line2 + QStringLiteral("started, pid (?!") + pid + QStringLiteral("$)(\\d+)$"));
+    ASSERT_FALSE(again.isEmpty()) << fleet.out.toStdString();
+    EXPECT_TRUE(hosts[2]->waitClosed());
+    hosts[2] = std::make_unique<RawHost>();
+    ASSERT_TRUE(hosts[2]->connect(base + 2));
+    EXPECT_TRUE(selectAndAsk(*hosts[2], 22, 20));
+    for (unsigned i : {0u, 1u, 3u, 4u}) // the others kept their links
+        EXPECT_TRUE(hosts[i]->send(header(20 + i, 0x81, 1, 30)) &&
+                    hosts[i]->recv().value_or("").substr(0, 20) == header(20 + i, 1, 2, 30))
+            << i;
+
+    // Each equipment ends by itself on SIGTERM, well before the launcher's
+    // SIGKILL grace runs out.
+    ::kill(static_cast<pid_t>(fleet.process.processId()), SIGTERM);
+    EXPECT_FALSE(fleet.waitFor(QStringLiteral("^(tovik-fleet: all 5 stopped)$"), 4000).isEmpty());
+    ASSERT_TRUE(fleet.process.waitForFinished(5000));
+    EXPECT_EQ(fleet.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(fleet.process.exitCode(), 0);
+    fleet.out += fleet.process.readAllStandardOutput();
+    EXPECT_EQ(fleet.out.count("): stopped\n"), 5) << fleet.out.toStdString();
+    for (auto& host : hosts)
+        EXPECT_TRUE(host->waitClosed(2000));
+    EXPECT_NE(::kill(again.toInt(), 0), 0);
+}
+
+} // namespace
