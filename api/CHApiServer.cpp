@@ -84,6 +84,7 @@ CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* pa
     initApiResources();
     m_routes = routes();
     m_events = new CHApiEvents(*this, view, this);
+    view.Journal().SetRecording(true);
     connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
     connect(&view, &CTovikarView::SentPrimaryTimedOut, this, &CHApiServer::onTimedOut);
 }

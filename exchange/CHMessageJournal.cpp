@@ -12,9 +12,11 @@ void CHMessageJournal::SetCap(int entries) {
         m_entries.pop_front();
 }
 
-const CHJournalEntry& CHMessageJournal::Append(CHJournalEntry::Direction direction, int port,
+const CHJournalEntry* CHMessageJournal::Append(CHJournalEntry::Direction direction, int port,
                                                 const QString& peer, const std::uint8_t* bytes,
                                                 std::size_t size) {
+    if (!m_recording)
+        return nullptr;
     if (m_entries.size() >= static_cast<std::size_t>(m_cap))
         m_entries.pop_front();
     CHJournalEntry& e = m_entries.emplace_back();
@@ -28,7 +30,7 @@ const CHJournalEntry& CHMessageJournal::Append(CHJournalEntry::Direction directi
     if (direction == CHJournalEntry::Out && e.stream() != 0 && e.sType() == 0 && e.function() % 2 == 0)
         ++m_replies;
     Q_EMIT Appended(e);
-    return e;
+    return &e;
 }
 
 void CHMessageJournal::Clear() {

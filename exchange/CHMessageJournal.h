@@ -49,7 +49,13 @@ public:
     void SetCap(int entries);
     int Cap() const { return m_cap; }
 
-    const CHJournalEntry& Append(CHJournalEntry::Direction direction, int port, const QString& peer,
+    // Off by default: a program without a reader keeps no copy of what
+    // passes (a 16 MiB message would stay in memory). Readers switch it on.
+    void SetRecording(bool on) { m_recording = on; }
+    bool Recording() const { return m_recording; }
+
+    // The entry made, or null while not recording.
+    const CHJournalEntry* Append(CHJournalEntry::Direction direction, int port, const QString& peer,
                                  const std::uint8_t* bytes, std::size_t size);
     // Empties the journal; ids keep rising and the totals keep counting.
     void Clear();
@@ -74,6 +80,7 @@ Q_SIGNALS:
 private:
     std::deque<CHJournalEntry> m_entries;
     int m_cap = kDefaultCap;
+    bool m_recording = false;
     quint64 m_nextId = 1;
     quint64 m_totals[2] = {0, 0};
     quint64 m_replies = 0;

@@ -105,11 +105,35 @@ QJsonValue ItemTree(const CHScriptCodec& codec) {
     return item(msg, 0);
 }
 
+namespace {
+// The tree for the script with "type" as each item's first key, as scripts
+// have always seen it (JSON objects keep their keys sorted).
+QJSValue toScript(QJSEngine& js, const QJsonValue& v) {
+    if (v.isArray()) {
+        const QJsonArray a = v.toArray();
+        QJSValue out = js.newArray(static_cast<uint>(a.size()));
+        for (qsizetype i = 0; i < a.size(); ++i)
+            out.setProperty(static_cast<quint32>(i), toScript(js, a[i]));
+        return out;
+    }
+    if (v.isObject()) {
+        const QJsonObject o = v.toObject();
+        QJSValue out = js.newObject();
+        out.setProperty(QStringLiteral("type"), o.value(QStringLiteral("type")).toString());
+        for (auto it = o.begin(); it != o.end(); ++it)
+            if (it.key() != QStringLiteral("type"))
+                out.setProperty(it.key(), toScript(js, it.value()));
+        return out;
+    }
+    return js.toScriptValue(v.toVariant());
+}
+} // namespace
+
 QJSValue ScriptBody(QJSEngine& js, const CHScriptCodec& codec) {
     const secs2::Message& msg = codec.message();
     if (msg.items.empty())
         return QJSValue(QJSValue::UndefinedValue);
-    return js.toScriptValue(item(msg, 0));
+    return toScript(js, item(msg, 0));
 }
 
 } // namespace tovik

@@ -1,0 +1,159 @@
+// The control API's cost to the hosts, and its own round trips. Two
+// tovik --headless with the same document: one without the API, one with it
+// and two busy clients (GET /api/messages every 10 ms from the last id seen,
+// and a WebSocket subscriber reading every event). Each iteration runs one
+// batch of automatic replies against each, back to back. Then the round
+// trips of GET /api/status and of POST /api/send with wait against a host
+// that answers at once (this thread).
+#include "exchange_load.h"
+#include "http_client.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+using namespace harness;
+
+namespace {
+
+std::map<std::string, std::vector<double>> g_rates;
+
+struct Equipment {
+    explicit Equipment(bool api) {
+        settings.localPort = freePort();
+        tovik = std::make_unique<Tovik>(settings, kDocument, true, Tovik::Files{},
+                                        api ? QStringList{QStringLiteral("--api"), QStringLiteral("0")} : QStringList{});
+        ok = tovik->waitLine("HSMS port has been opened successfully.") && host.connect(settings.localPort);
+        ok = ok && host.send(header(0xffff, 0, 0, 0, 1)) && host.recv();
+        const std::string prefix = "API listening on 127.0.0.1:";
+        for (const auto& l : tovik->lines())
+            if (l.rfind(prefix, 0) == 0)
+                port = std::stoi(l.substr(prefix.size()));
+    }
+    ~Equipment() {
+        host.close();
+        tovik->proc.kill();
+        tovik->proc.waitForFinished();
+    }
+    Settings settings;
+    std::unique_ptr<Tovik> tovik;
+    RawHost host;
+    unsigned system = 1;
+    int port = 0;
+    bool ok = false;
+};
+
+// The two clients of the API, each on its own thread, until stopped.
+struct BusyClients {
+    explicit BusyClients(int port) {
+        poller = std::thread([this, port] {
+            qint64 last = 0;
+            while (!stop) {
+                const auto r = httptest::request(port, "GET", "/api/messages?limit=1000&since=" + std::to_string(last));
+                const QJsonArray a = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).array();
+                if (!a.isEmpty())
+                    last = a.last().toObject()[QStringLiteral("id")].toInteger();
+                polls++;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        subscriber = std::thread([this, port] {
+            httptest::WebSocket ws(port, "/api/events");
+            while (!stop)
+                if (!ws.next(50).empty())
+                    events++;
+        });
+    }
+    ~BusyClients() {
+        stop = true;
+        poller.join();
+        subscriber.join();
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<long> polls{0}, events{0};
+    std::thread poller, subscriber;
+};
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+void BM_RepliesWithApi(benchmark::State& state) {
+    const int window = static_cast<int>(state.range(0));
+    const std::string mode = std::to_string(window);
+    Equipment off(false);
+    Equipment on(true);
+    if (!off.ok || !on.ok || on.port == 0) {
+        state.SkipWithError("tovik did not start");
+        return;
+    }
+    BusyClients clients(on.port);
+    for (auto _ : state) {
+        bool ok = true;
+        const double a = timed([&] { ok = runBatch(off.host, window, off.system); });
+        const double b = timed([&] { ok = ok && runBatch(on.host, window, on.system); });
+        if (!ok) {
+            state.SkipWithError("a server stopped answering");
+            break;
+        }
+        g_rates["off/" + mode].push_back(kBatch / a);
+        g_rates["on/" + mode].push_back(kBatch / b);
+        state.SetIterationTime(b);
+    }
+    state.counters["polls"] = static_cast<double>(clients.polls);
+    state.counters["events"] = static_cast<double>(clients.events);
+}
+
+void BM_RoundTrips(benchmark::State& state) {
+    Equipment on(true);
+    if (!on.ok || on.port == 0) {
+        state.SkipWithError("tovik did not start");
+        return;
+    }
+    std::vector<double> status, send;
+    for (auto _ : state) {
+        for (int i = 0; i < 200; ++i)
+            status.push_back(timed([&] { httptest::request(on.port, "GET", "/api/status"); }));
+        for (int i = 0; i < 200; ++i) {
+            send.push_back(timed([&] {
+                httptest::Call call(on.port, "POST", "/api/send", R"({"sml": "s1f1w", "wait": true})");
+                const auto primary = on.host.recv();
+                if (primary)
+                    on.host.send(header(0, 0x01, 2, static_cast<unsigned>(std::stoul(primary->substr(12, 8), nullptr, 16))));
+                call.finish();
+            }));
+        }
+    }
+    std::printf("\nround trip (ms)        median      p99\n");
+    std::printf("GET /api/status      %8.3f %8.3f\n", percentile(status, 0.5) * 1e3, percentile(status, 0.99) * 1e3);
+    std::printf("POST /api/send wait  %8.3f %8.3f\n", percentile(send, 0.5) * 1e3, percentile(send, 0.99) * 1e3);
+}
+
+} // namespace
+
+BENCHMARK(BM_RepliesWithApi)->Arg(1)->Arg(16)->UseManualTime()->Iterations(7);
+BENCHMARK(BM_RoundTrips)->Iterations(1);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::printf("\n%-16s %10s %10s %8s\n", "median tx/s", "API on", "API off", "on/off");
+    for (int w : {1, 16}) {
+        const std::string key = std::to_string(w);
+        const double a = median(g_rates["on/" + key]);
+        const double b = median(g_rates["off/" + key]);
+        std::printf("%-16s %10.0f %10.0f %8.2f\n", (key + " outstanding").c_str(), a, b, b > 0 ? a / b : 0.0);
+    }
+    return 0;
+}
