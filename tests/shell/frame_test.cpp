@@ -331,6 +331,8 @@ TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
     EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
     EXPECT_EQ(panel.Act(QStringLiteral("control"), QStringLiteral("Off-line")), QString());
     EXPECT_EQ(state->text(), QStringLiteral("equipment off-line"));
+}
+
 // A recording in the window: its folder in the title and the status bar;
 // Tools > Stop Recording writes the files and switches the ports off; a
 // second recording into that folder is refused with a box naming the files.
