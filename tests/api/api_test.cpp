@@ -408,10 +408,10 @@ tovik.panel({ title: 'Line', sections: [{ title: 'State', items: [
       onChange: (v) => tovik.panel.set('presses', v) } ] }] });
 )JS";
     start({QStringLiteral("--api"), QStringLiteral("0")}, {{QStringLiteral("equipment.js"), script}});
-    const auto value = [&](int index) {
+    const auto value = [&](int index) -> QJsonValue {
         const QJsonObject panel = json(get("/api/panel")).toObject();
-        return panel[QStringLiteral("sections")].toArray()[0].toObject()[QStringLiteral("items")].toArray()[index]
-            .toObject()[QStringLiteral("value")];
+        return panel.value(QStringLiteral("sections")).toArray().at(0).toObject().value(QStringLiteral("items"))
+            .toArray().at(index).toObject().value(QStringLiteral("value"));
     };
     EXPECT_EQ(json(get("/api/panel")).toObject()[QStringLiteral("title")].toString(), QStringLiteral("Line"));
     EXPECT_EQ(value(0).toInt(), 0);
