@@ -116,6 +116,13 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
         // Before the named call: "reload" is no function of the script's.
         {"POST", QStringLiteral("/api/script/reload"), bind(&CHApiServer::reloadScript)},
         {"POST", QStringLiteral("/api/script/{name}"), bind(&CHApiServer::callScript)},
+        {"GET", QStringLiteral("/api/faults"), bind(&CHApiServer::faults)},
+        {"POST", QStringLiteral("/api/faults"), bind(&CHApiServer::addFaults)},
+        {"DELETE", QStringLiteral("/api/faults"), bind(&CHApiServer::clearFaults)},
+        {"DELETE", QStringLiteral("/api/faults/{id}"), bind(&CHApiServer::deleteFault)},
+        {"PATCH", QStringLiteral("/api/faults/{id}"), bind(&CHApiServer::switchFault)},
+        {"GET", QStringLiteral("/api/panel"), bind(&CHApiServer::panel)},
+        {"POST", QStringLiteral("/api/panel/{id}"), bind(&CHApiServer::actOnPanel)},
         {"GET", QStringLiteral("/api/openapi.json"),
          [](const CallPtr& call) {
              QFile file(QStringLiteral(":/api/openapi.json"));
@@ -533,6 +540,90 @@ void CHApiServer::reloadScript(const CallPtr& call) {
         return call->fail(Status::Conflict, QStringLiteral("no script file"));
     script->Reload();
     call->answer(QJsonObject{{QStringLiteral("file"), script->Path()}, {QStringLiteral("loaded"), script->IsLoaded()}});
+}
+
+// The rules are the view's, so Tools > Faults shows these as any others.
+void CHApiServer::faults(const CallPtr& call) {
+    call->answer(m_view.Faults().list());
+}
+
+void CHApiServer::addFaults(const CallPtr& call) {
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(call->body, &err);
+    if (err.error != QJsonParseError::NoError || !(doc.isObject() || doc.isArray()))
+        return call->fail(Status::BadRequest, QStringLiteral("a rule or an array of rules was expected"));
+    if (doc.isObject()) {
+        const CHFaultRules::Added added = m_view.Faults().add(doc.object());
+        if (added.id == 0)
+            return call->fail(Status::BadRequest, added.error);
+        return call->answer(QJsonObject{{QStringLiteral("id"), added.id}}, Status::Created);
+    }
+    QString error;
+    const std::vector<int> ids = m_view.Faults().addAll(doc.array(), &error);
+    if (!error.isEmpty())
+        return call->fail(Status::BadRequest, error);
+    QJsonArray list;
+    for (const int id : ids)
+        list.append(id);
+    call->answer(QJsonObject{{QStringLiteral("ids"), list}}, Status::Created);
+}
+
+void CHApiServer::clearFaults(const CallPtr& call) {
+    const auto dropped = static_cast<qint64>(m_view.Faults().list().size());
+    m_view.Faults().clear();
+    call->answer(QJsonObject{{QStringLiteral("deleted"), dropped}});
+}
+
+namespace {
+int faultId(const QString& arg) {
+    bool ok = false;
+    const int id = arg.toInt(&ok);
+    return ok ? id : 0;
+}
+} // namespace
+
+void CHApiServer::deleteFault(const CallPtr& call) {
+    if (!m_view.Faults().remove(faultId(call->args.value(0))))
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("no fault rule %1"), call->args.value(0)));
+    call->answer(QJsonObject{{QStringLiteral("deleted"), faultId(call->args.value(0))}});
+}
+
+void CHApiServer::switchFault(const CallPtr& call) {
+    QJsonObject in;
+    if (!objectFrom(call, in))
+        return;
+    if (!in.value(QStringLiteral("enabled")).isBool())
+        return call->fail(Status::BadRequest, QStringLiteral("{\"enabled\": true or false} was expected"));
+    const int id = faultId(call->args.value(0));
+    if (!m_view.Faults().setEnabled(id, in.value(QStringLiteral("enabled")).toBool()))
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("no fault rule %1"), call->args.value(0)));
+    for (const QJsonValue rule : m_view.Faults().list())
+        if (rule.toObject().value(QStringLiteral("id")).toInt() == id)
+            return call->answer(rule);
+}
+
+void CHApiServer::panel(const CallPtr& call) {
+    call->answer(m_script ? m_script->Panel().Current() : QJsonObject{});
+}
+
+// What a click or an edit in the Equipment dock does, handlers included.
+void CHApiServer::actOnPanel(const CallPtr& call) {
+    const QString id = call->args.value(0);
+    if (!m_script || m_script->Panel().Item(id).isEmpty())
+        return call->fail(Status::NotFound, FillOutside(QStringLiteral("no panel item '%1'"), id));
+    QJsonValue value;
+    if (!call->body.trimmed().isEmpty()) {
+        QJsonObject in;
+        if (!objectFrom(call, in))
+            return;
+        value = in.value(QStringLiteral("value"));
+        if (value.isUndefined())
+            value = QJsonValue::Null;
+    }
+    const QString refused = m_script->Panel().Act(id, value);
+    if (!refused.isEmpty())
+        return call->fail(Status::BadRequest, refused);
+    call->answer(m_script->Panel().Item(id));
 }
 
 void CHApiServer::addWaiter(Waiter waiter, int timeoutMs, const QString& timeoutError) {

@@ -105,6 +105,13 @@ private:
     void disconnectHost(const CallPtr& call);
     void callScript(const CallPtr& call);
     void reloadScript(const CallPtr& call);
+    void faults(const CallPtr& call);
+    void addFaults(const CallPtr& call);
+    void clearFaults(const CallPtr& call);
+    void deleteFault(const CallPtr& call);
+    void switchFault(const CallPtr& call);
+    void panel(const CallPtr& call);
+    void actOnPanel(const CallPtr& call);
 
     // The query's filter (since, sf, dir, port); false with a 400 answered.
     bool filterFrom(const CallPtr& call, quint64& since, CHMessageJournal::Match& match);

@@ -408,9 +408,16 @@ QString CHFaultRules::loadFile(const QString& path) {
         return QStringLiteral("%1: not JSON at offset %2: %3").arg(path).arg(parse.offset).arg(parse.errorString());
     if (!doc.isArray())
         return QStringLiteral("%1: must hold a JSON array of rules").arg(path);
-    const QJsonArray rules = doc.array();
+    QString error;
+    if (addAll(doc.array(), &error).empty() && !error.isEmpty())
+        return QStringLiteral("%1: %2").arg(path, error);
+    return {};
+}
+
+std::vector<int> CHFaultRules::addAll(const QJsonArray& rules, QString* error) {
     std::vector<Rule> kept = m_rules;
     const int keptNext = m_nextId;
+    std::vector<int> ids;
     for (qsizetype i = 0; i < rules.size(); ++i) {
         const Added added = rules.at(i).isObject()
                                 ? add(rules.at(i).toObject())
@@ -419,10 +426,12 @@ QString CHFaultRules::loadFile(const QString& path) {
             m_rules = std::move(kept);
             m_nextId = keptNext;
             Q_EMIT Changed();
-            return QStringLiteral("%1: rule %2: %3").arg(path).arg(i).arg(added.error);
+            *error = QStringLiteral("rule %1: %2").arg(i).arg(added.error);
+            return {};
         }
+        ids.push_back(added.id);
     }
-    return {};
+    return ids;
 }
 
 std::optional<CHFaultRules::Fault> CHFaultRules::decide(const Query& q) {

@@ -67,6 +67,9 @@ public:
     ~CHFaultRules() override;
 
     Added add(const QJsonObject& rule);
+    // Rules added in order, all or none: on the first bad one nothing of
+    // them stays; the ids, or empty with the index (from 0) and the reason.
+    std::vector<int> addAll(const QJsonArray& rules, QString* error);
     // Each rule as given, with "id", "fired" (how often it fired), "enabled"
     // and the "seed" its draws use.
     QJsonArray list() const;

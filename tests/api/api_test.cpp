@@ -357,3 +357,74 @@ TEST_F(Api, ScriptFunctionsAreCalledWithTheirArgumentsAndPromisesAwaited) {
     EXPECT_EQ(post("/api/script/reload", {}).status, 200);
     EXPECT_EQ(json(post("/api/script/add", "[1, 1]")).toObject()[QStringLiteral("result")].toInt(), 2);
 }
+
+// Rules added through the API act on the wire as any others; a bad one adds nothing.
+TEST_F(Api, FaultRulesAddedListedSwitchedAndRemovedChangeWhatTheHostGets) {
+    start();
+    EXPECT_EQ(json(get("/api/panel")).toObject(), QJsonObject{}); // no script, no panel
+    const auto added = post("/api/faults", R"([{"match": "S1F1", "action": "drop"}, {"match": "S2F13", "action": "drop"}])");
+    ASSERT_EQ(added.status, 201) << added.body;
+    const QJsonArray ids = json(added).toObject()[QStringLiteral("ids")].toArray();
+    ASSERT_EQ(ids.size(), 2);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
+    EXPECT_FALSE(host.recv(500));
+
+    const auto bad = post("/api/faults", R"([{"match": "S1F3", "action": "drop"}, {"match": "S1F1", "action": "drop", "probabilty": 1}])");
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_NE(bad.body.find("rule 1"), std::string::npos) << bad.body;
+    EXPECT_EQ(post("/api/faults", R"({"match": "S1F1", "action": "explode"})").status, 400);
+    const QJsonArray rules = json(get("/api/faults")).toArray();
+    ASSERT_EQ(rules.size(), 2);
+    EXPECT_EQ(rules[0].toObject()[QStringLiteral("fired")].toInt(), 1);
+
+    // Switched off the reply comes again; on, it is gone; removed, it comes.
+    const std::string first = "/api/faults/" + std::to_string(ids[0].toInt());
+    EXPECT_EQ(httptest::request(api, "PATCH", first, R"({"enabled": false})").status, 200);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 5)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 5) + kS1F2Body);
+    EXPECT_EQ(httptest::request(api, "PATCH", first, R"({"enabled": true})").status, 200);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 6)));
+    EXPECT_FALSE(host.recv(500));
+    EXPECT_EQ(httptest::request(api, "DELETE", first).status, 200);
+    EXPECT_EQ(httptest::request(api, "DELETE", first).status, 404);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 7)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 7) + kS1F2Body);
+
+    EXPECT_EQ(json(post("/api/faults", R"({"match": "S1F1", "action": "drop"})")).toObject()[QStringLiteral("id")].toInt(),
+              ids[1].toInt() + 1);
+    EXPECT_EQ(json(httptest::request(api, "DELETE", "/api/faults")).toObject()[QStringLiteral("deleted")].toInt(), 2);
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 8)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 8) + kS1F2Body);
+    EXPECT_EQ(json(get("/api/faults")).toArray().size(), 0);
+}
+
+TEST_F(Api, PanelShowsValuesAndActionsRunTheScriptsHandlers) {
+    const std::string script = R"JS(
+let presses = 0;
+tovik.panel({ title: 'Line', sections: [{ title: 'State', items: [
+    { id: 'presses', type: 'value', label: 'Presses', value: 0 },
+    { id: 'press', type: 'button', label: 'Press', onClick: () => tovik.panel.set('presses', ++presses) },
+    { id: 'mode', type: 'choice', label: 'Mode', options: ['A', 'B'], value: 'A',
+      onChange: (v) => tovik.panel.set('presses', v) } ] }] });
+)JS";
+    start({QStringLiteral("--api"), QStringLiteral("0")}, {{QStringLiteral("equipment.js"), script}});
+    const auto value = [&](int index) -> QJsonValue {
+        const QJsonObject panel = json(get("/api/panel")).toObject();
+        return panel.value(QStringLiteral("sections")).toArray().at(0).toObject().value(QStringLiteral("items"))
+            .toArray().at(index).toObject().value(QStringLiteral("value"));
+    };
+    EXPECT_EQ(json(get("/api/panel")).toObject()[QStringLiteral("title")].toString(), QStringLiteral("Line"));
+    EXPECT_EQ(value(0).toInt(), 0);
+    EXPECT_EQ(post("/api/panel/press", {}).status, 200);
+    EXPECT_EQ(post("/api/panel/press", {}).status, 200);
+    EXPECT_EQ(value(0).toInt(), 2);
+    const auto chosen = post("/api/panel/mode", R"({"value": "B"})");
+    EXPECT_EQ(chosen.status, 200) << chosen.body;
+    EXPECT_EQ(value(2).toString(), QStringLiteral("B"));
+    EXPECT_EQ(value(0).toString(), QStringLiteral("B"));
+    const auto refused = post("/api/panel/mode", R"({"value": "C"})");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_NE(refused.body.find("no such option"), std::string::npos) << refused.body;
+    EXPECT_EQ(value(2).toString(), QStringLiteral("B"));
+    EXPECT_EQ(post("/api/panel/nope", {}).status, 404);
+}

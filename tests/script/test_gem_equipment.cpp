@@ -2,6 +2,7 @@
 // of its files, driven by a GEM host of our own whose frames are built by
 // hand from the message layouts a host sends and expects.
 #include "harness.h"
+#include "http_client.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,7 @@ struct Gem : ::testing::Test {
     RawHost host;
     unsigned system = 0x100;
     int port = 0;
+    QStringList options; // before SetUp: the program's command line
 
     void SetUp() override {
         port = freePort();
@@ -60,7 +62,8 @@ struct Gem : ::testing::Test {
         tovik = std::make_unique<Tovik>(settings, readSource("examples/gem/equipment.tvkm"), true,
                                         Tovik::Files{{QStringLiteral("equipment.ini"), ini},
                                                      {QStringLiteral("equipment.js"), readSource("examples/gem/equipment.js")},
-                                                     {QStringLiteral("equipment.json"), readSource("examples/gem/equipment.json")}});
+                                                     {QStringLiteral("equipment.json"), readSource("examples/gem/equipment.json")}},
+                                        options);
         ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js")) << tovik->out();
         ASSERT_TRUE(tovik->waitLine("HSMS port has been opened successfully.")) << tovik->out();
         ASSERT_TRUE(host.connect(port));
@@ -205,6 +208,32 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
     // Off-line again: SxF0.
     request(1, 15, "", B(0));
     refused(2, 13, L(0));
+    EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
+}
+
+// The operator's switch worked through the control API as from the dock:
+// Off-line refuses the host's S1F17 (ONLACK 1) and data; Remote is on-line again.
+struct GemPanel : Gem {
+    void SetUp() override {
+        options = {QStringLiteral("--api"), QStringLiteral("0")};
+        Gem::SetUp();
+    }
+};
+TEST_F(GemPanel, TheOperatorSwitchThroughTheApiDecidesOnLine) {
+    online();
+    const std::string prefix = "API listening on 127.0.0.1:";
+    int api = 0;
+    for (const auto& l : tovik->lines())
+        if (l.rfind(prefix, 0) == 0)
+            api = std::stoi(l.substr(prefix.size()));
+    ASSERT_NE(api, 0) << tovik->out();
+    const auto off = httptest::request(api, "POST", "/api/panel/control", R"({"value": "Off-line"})");
+    ASSERT_EQ(off.status, 200) << off.body;
+    request(1, 17, "", B(1));
+    refused(1, 3, L(0));
+    ASSERT_EQ(httptest::request(api, "POST", "/api/panel/control", R"({"value": "Remote"})").status, 200);
+    request(1, 3, L(1) + U4(1002), L(1) + U1(5));
+    request(1, 17, "", B(2));
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
