@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace tovik {
 
@@ -86,6 +87,29 @@ QJsonObject StatusJson(CTovikarView& view, const CHScriptEngine* script) {
                          {QStringLiteral("t3Expiries"), static_cast<qint64>(view.T3Expiries())}});
     o.insert(QStringLiteral("lastId"), static_cast<qint64>(j.LastId()));
     return o;
+}
+
+QByteArray CHEntryTextCache::Text(const CHJournalEntry& entry) {
+    const auto found = m_texts.find(entry.id);
+    if (found != m_texts.end())
+        return found->second;
+    QByteArray text = QJsonDocument(JournalEntryJson(entry)).toJson(QJsonDocument::Compact);
+    m_texts.emplace(entry.id, text);
+    // The oldest texts go first: their entries left the journal, or soon will.
+    while (m_texts.size() > static_cast<std::size_t>(m_journal.Cap()))
+        m_texts.erase(m_texts.begin());
+    return text;
+}
+
+QByteArray CHEntryTextCache::ArrayText(const std::vector<const CHJournalEntry*>& entries) {
+    QByteArray out("[");
+    for (const CHJournalEntry* e : entries) {
+        if (out.size() > 1)
+            out += ',';
+        out += Text(*e);
+    }
+    out += ']';
+    return out;
 }
 
 } // namespace tovik
