@@ -16,11 +16,6 @@
 namespace tovik {
 
 namespace {
-QString lineText(const QString& line) {
-    return QString::fromUtf8(
-        QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("line"), line}})
-            .toJson(QJsonDocument::Compact));
-}
 // {"entry":...,"type":"message"}, as QJsonDocument writes it (keys in order).
 QString entryText(const QByteArray& entry) {
     return QString::fromUtf8("{\"entry\":" + entry + ",\"type\":\"message\"}");
@@ -123,7 +118,7 @@ void CHApiEvents::flush() {
         if (m_clients.empty())
             break;
         // Made once, sent to every client.
-        const QString text = std::holds_alternative<QString>(p) ? lineText(std::get<QString>(p))
+        const QString text = std::holds_alternative<QString>(p) ? QString::fromUtf8(LogLineText(std::get<QString>(p)))
                                                                 : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
         const std::vector<QWebSocket*> clients = m_clients;
         for (QWebSocket* c : clients)

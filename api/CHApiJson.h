@@ -12,9 +12,15 @@ struct CHJournalEntry;
 class CHScriptEngine;
 class CTovikarView;
 
-// id, time (ISO 8601, ms, UTC), direction, port, peer, s, f, w, device,
-// systemBytes, sType, sml, hex and the body's item tree.
-QJsonObject JournalEntryJson(const CHJournalEntry& entry);
+// An entry as compact JSON text: id, time (ISO 8601, ms, UTC), direction,
+// port, peer, s, f, w, device, systemBytes, sType, sml, hex and the body's
+// item tree. Written directly, byte for byte as QJsonDocument would write
+// it (keys in order), since every message passing costs one.
+QByteArray JournalEntryText(const CHJournalEntry& entry);
+// {"line":...,"type":"log"}, the event stream's message for a log line.
+QByteArray LogLineText(QStringView line);
+// Appends `text` as a JSON string, escaped as QJsonDocument escapes it.
+void AppendJsonString(QByteArray& out, QStringView text);
 QJsonObject StatusJson(CTovikarView& view, const CHScriptEngine* script);
 
 class CHMessageJournal;
