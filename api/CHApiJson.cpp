@@ -77,7 +77,7 @@ QByteArray JournalEntryText(const CHJournalEntry& e) {
     QByteArray body = "null";
     if (e.sType() == 0 && e.hasHeader()) {
         CHScriptCodec codec;
-        codec.SetHexMessage(hex);
+        codec.SetMessage(e.bytes.data(), e.bytes.size());
         if (codec.GetLastError().empty()) {
             decoded = true;
             sml = TextFromBytes(codec.GetSmlText());
