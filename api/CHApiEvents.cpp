@@ -16,16 +16,20 @@
 namespace tovik {
 
 namespace {
-QByteArray eventText(const QString& type, const QString& key, const QJsonValue& value) {
-    return QJsonDocument(QJsonObject{{QStringLiteral("type"), type}, {key, value}}).toJson(QJsonDocument::Compact);
+// {"entry":...,"type":"message"}, as QJsonDocument writes it (keys in order).
+QString entryText(const QByteArray& entry) {
+    return QString::fromUtf8("{\"entry\":" + entry + ",\"type\":\"message\"}");
 }
 QString peerOf(const QWebSocket* client) {
     return QStringLiteral("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
 }
 } // namespace
 
-CHApiEvents::CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, QObject* parent)
-    : QObject(parent), m_server(server), m_view(view) {
+CHApiEvents::CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent)
+    : QObject(parent), m_server(server), m_view(view), m_texts(texts) {
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
+    connect(&m_flushTimer, &QTimer::timeout, this, &CHApiEvents::flush);
     connect(&server, &QAbstractHttpServer::newWebSocketConnection, this, &CHApiEvents::accept);
     m_sink = view.EventLog().AddSink([this](const QString& line) { onLine(line); });
     connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiEvents::onEntry);
@@ -36,6 +40,8 @@ CHApiEvents::~CHApiEvents() {
 }
 
 void CHApiEvents::accept() {
+    // What happened before the connection goes to the clients that were there.
+    flush();
     while (m_server.hasPendingWebSocketConnections()) {
         QWebSocket* client = m_server.nextPendingWebSocketConnection().release();
         client->setParent(this);
@@ -62,14 +68,14 @@ void CHApiEvents::accept() {
         if (query.hasQueryItem(QStringLiteral("since"))) {
             const quint64 since = query.queryItemValue(QStringLiteral("since"), QUrl::FullyDecoded).toULongLong();
             for (const CHJournalEntry* e : m_view.Journal().Find(since, {}))
-                if (!sendTo(client, eventText(QStringLiteral("message"), QStringLiteral("entry"), JournalEntryJson(*e))))
+                if (!sendTo(client, entryText(m_texts.Text(*e))))
                     break;
         }
     }
 }
 
-bool CHApiEvents::sendTo(QWebSocket* client, const QByteArray& text) {
-    client->sendTextMessage(QString::fromUtf8(text));
+bool CHApiEvents::sendTo(QWebSocket* client, const QString& text) {
+    client->sendTextMessage(text);
     if (client->bytesToWrite() <= kMaxBacklog)
         return true;
     drop(client, QStringLiteral("it does not read (%1 bytes waiting)").arg(client->bytesToWrite()));
@@ -88,20 +94,36 @@ void CHApiEvents::drop(QWebSocket* client, const QString& why) {
         Qt::QueuedConnection);
 }
 
-void CHApiEvents::broadcast(const QByteArray& text) {
-    const std::vector<QWebSocket*> clients = m_clients;
-    for (QWebSocket* c : clients)
-        sendTo(c, text);
-}
-
 void CHApiEvents::onLine(const QString& line) {
-    if (!m_clients.empty())
-        broadcast(eventText(QStringLiteral("log"), QStringLiteral("line"), line));
+    if (m_clients.empty())
+        return;
+    m_pending.emplace_back(line);
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
 }
 
 void CHApiEvents::onEntry(const CHJournalEntry& entry) {
-    if (!m_clients.empty())
-        broadcast(eventText(QStringLiteral("message"), QStringLiteral("entry"), JournalEntryJson(entry)));
+    if (m_clients.empty())
+        return;
+    m_pending.emplace_back(entry);
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
+void CHApiEvents::flush() {
+    m_flushTimer.stop();
+    std::vector<std::variant<QString, CHJournalEntry>> pending;
+    pending.swap(m_pending);
+    for (const auto& p : pending) {
+        if (m_clients.empty())
+            break;
+        // Made once, sent to every client.
+        const QString text = std::holds_alternative<QString>(p) ? QString::fromUtf8(LogLineText(std::get<QString>(p)))
+                                                                : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
+        const std::vector<QWebSocket*> clients = m_clients;
+        for (QWebSocket* c : clients)
+            sendTo(c, text);
+    }
 }
 
 } // namespace tovik

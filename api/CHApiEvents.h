@@ -7,8 +7,11 @@
 // the program's memory.
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
-#include <memory>
+#include "CHMessageJournal.h"
+
+#include <variant>
 #include <vector>
 
 class QAbstractHttpServer;
@@ -16,7 +19,7 @@ class QWebSocket;
 
 namespace tovik {
 
-struct CHJournalEntry;
+class CHEntryTextCache;
 class CTovikarView;
 
 class CHApiEvents : public QObject {
@@ -24,23 +27,28 @@ class CHApiEvents : public QObject {
 public:
     static constexpr qint64 kMaxBacklog = 8 * 1024 * 1024;
 
-    CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, QObject* parent = nullptr);
+    CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent = nullptr);
     ~CHApiEvents() override;
     void SetToken(const QByteArray& token) { m_token = token; }
     int ClientCount() const { return static_cast<int>(m_clients.size()); }
 
 private:
     void accept();
-    void broadcast(const QByteArray& text);
     void onLine(const QString& line);
     void onEntry(const CHJournalEntry& entry);
+    // Sends what is waiting, in order, to every client.
+    void flush();
     // Sends one message to one client; false when the client was dropped.
-    bool sendTo(QWebSocket* client, const QByteArray& text);
+    bool sendTo(QWebSocket* client, const QString& text);
     void drop(QWebSocket* client, const QString& why);
 
     QAbstractHttpServer& m_server;
     CTovikarView& m_view;
+    CHEntryTextCache& m_texts;
     QByteArray m_token;
+    // A log line or a copy of an entry (the journal may drop it before the flush).
+    std::vector<std::variant<QString, CHJournalEntry>> m_pending;
+    QTimer m_flushTimer;
     int m_sink = 0;
     std::vector<QWebSocket*> m_clients; // children of this object
 };

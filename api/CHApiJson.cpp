@@ -10,35 +10,113 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace tovik {
 
-QJsonObject JournalEntryJson(const CHJournalEntry& e) {
-    QJsonObject o;
-    o.insert(QStringLiteral("id"), static_cast<qint64>(e.id));
-    o.insert(QStringLiteral("time"), QDateTime::fromMSecsSinceEpoch(e.timeMs, Qt::UTC).toString(Qt::ISODateWithMs));
-    o.insert(QStringLiteral("direction"), e.direction == CHJournalEntry::In ? QStringLiteral("in") : QStringLiteral("out"));
-    o.insert(QStringLiteral("port"), e.port);
-    o.insert(QStringLiteral("peer"), e.peer);
-    o.insert(QStringLiteral("s"), e.stream());
-    o.insert(QStringLiteral("f"), e.function());
-    o.insert(QStringLiteral("w"), e.wbit());
-    o.insert(QStringLiteral("device"), e.device());
-    o.insert(QStringLiteral("sType"), e.sType());
-    o.insert(QStringLiteral("systemBytes"), static_cast<qint64>(e.systemBytes()));
-    const std::string hex = toHex(e.bytes.data(), e.bytes.size());
-    o.insert(QStringLiteral("hex"), QString::fromLatin1(hex));
-    if (e.sType() == 0 && e.hasHeader()) {
-        CHScriptCodec codec;
-        codec.SetHexMessage(hex);
-        if (codec.GetLastError().empty()) {
-            o.insert(QStringLiteral("sml"), TextFromBytes(codec.GetSmlText()));
-            const QJsonValue body = ItemTree(codec);
-            o.insert(QStringLiteral("body"), body.isUndefined() ? QJsonValue() : body);
+void AppendJsonString(QByteArray& out, QStringView text) {
+    static const char kHex[] = "0123456789abcdef";
+    const auto escape = [&out](char32_t u, int digits) {
+        out += "\\u";
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            out += kHex[(u >> shift) & 0xf];
+    };
+    out += '"';
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    while (p != end) {
+        const char16_t u = *p++;
+        if (u < 0x80) {
+            switch (u) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (u < 0x20)
+                    escape(u, 4);
+                else
+                    out += static_cast<char>(u);
+            }
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xc0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3f));
+        } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *p++);
+            out += static_cast<char>(0xf0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        } else if (QChar::isSurrogate(u)) {
+            escape(u, 4); // a lone half has no UTF-8 form
         } else {
-            o.insert(QStringLiteral("error"), TextFromBytes(codec.GetLastError()));
+            out += static_cast<char>(0xe0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (u & 0x3f));
         }
     }
+    out += '"';
+}
+
+QByteArray LogLineText(QStringView line) {
+    QByteArray out;
+    out.reserve(line.size() + 32);
+    out += "{\"line\":";
+    AppendJsonString(out, line);
+    out += ",\"type\":\"log\"}";
+    return out;
+}
+
+QByteArray JournalEntryText(const CHJournalEntry& e) {
+    const std::string hex = toHex(e.bytes.data(), e.bytes.size());
+    bool decoded = false;
+    QString sml, error;
+    QByteArray body = "null";
+    if (e.sType() == 0 && e.hasHeader()) {
+        CHScriptCodec codec;
+        codec.SetMessage(e.bytes.data(), e.bytes.size());
+        if (codec.GetLastError().empty()) {
+            decoded = true;
+            sml = TextFromBytes(codec.GetSmlText());
+            const QJsonValue tree = ItemTree(codec);
+            if (tree.isObject())
+                body = QJsonDocument(tree.toObject()).toJson(QJsonDocument::Compact);
+        } else {
+            error = TextFromBytes(codec.GetLastError());
+        }
+    }
+    // The keys in QJsonObject's order, which is sorted.
+    QByteArray o;
+    o.reserve(static_cast<qsizetype>(hex.size()) + body.size() + 2 * sml.size() + 256);
+    o += '{';
+    if (decoded)
+        o += "\"body\":" + body + ',';
+    o += "\"device\":" + QByteArray::number(e.device());
+    o += e.direction == CHJournalEntry::In ? ",\"direction\":\"in\"" : ",\"direction\":\"out\"";
+    if (!error.isNull()) {
+        o += ",\"error\":";
+        AppendJsonString(o, error);
+    }
+    o += ",\"f\":" + QByteArray::number(e.function());
+    o += ",\"hex\":\"";
+    o.append(hex.data(), static_cast<qsizetype>(hex.size())); // hex digits need no escape
+    o += "\",\"id\":" + QByteArray::number(e.id);
+    o += ",\"peer\":";
+    AppendJsonString(o, e.peer);
+    o += ",\"port\":" + QByteArray::number(e.port);
+    o += ",\"s\":" + QByteArray::number(e.stream());
+    o += ",\"sType\":" + QByteArray::number(e.sType());
+    if (decoded) {
+        o += ",\"sml\":";
+        AppendJsonString(o, sml);
+    }
+    o += ",\"systemBytes\":" + QByteArray::number(e.systemBytes());
+    o += ",\"time\":";
+    AppendJsonString(o, QDateTime::fromMSecsSinceEpoch(e.timeMs, Qt::UTC).toString(Qt::ISODateWithMs));
+    o += e.wbit() ? ",\"w\":true}" : ",\"w\":false}";
     return o;
 }
 
@@ -86,6 +164,29 @@ QJsonObject StatusJson(CTovikarView& view, const CHScriptEngine* script) {
                          {QStringLiteral("t3Expiries"), static_cast<qint64>(view.T3Expiries())}});
     o.insert(QStringLiteral("lastId"), static_cast<qint64>(j.LastId()));
     return o;
+}
+
+QByteArray CHEntryTextCache::Text(const CHJournalEntry& entry) {
+    const auto found = m_texts.find(entry.id);
+    if (found != m_texts.end())
+        return found->second;
+    QByteArray text = JournalEntryText(entry);
+    m_texts.emplace(entry.id, text);
+    // The oldest texts go first: their entries left the journal, or soon will.
+    while (m_texts.size() > static_cast<std::size_t>(m_journal.Cap()))
+        m_texts.erase(m_texts.begin());
+    return text;
+}
+
+QByteArray CHEntryTextCache::ArrayText(const std::vector<const CHJournalEntry*>& entries) {
+    QByteArray out("[");
+    for (const CHJournalEntry* e : entries) {
+        if (out.size() > 1)
+            out += ',';
+        out += Text(*e);
+    }
+    out += ']';
+    return out;
 }
 
 } // namespace tovik

@@ -70,20 +70,25 @@ void CHApiServer::SetToken(const QByteArray& token) {
 }
 
 void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
+    if (answered || !socket)
+        return answerText({}, status); // the client went away while we waited
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    answerText(doc.toJson(QJsonDocument::Compact), status);
+}
+
+void CHApiServer::Call::answerText(const QByteArray& json, Status status) {
     if (answered)
         return;
     answered = true;
-    if (!socket)
-        return; // the client went away while we waited
-    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    responder.write(doc.toJson(QJsonDocument::Compact), QByteArrayLiteral("application/json"), status);
+    if (socket)
+        responder.write(json, QByteArrayLiteral("application/json"), status);
 }
 
 CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
-    : QAbstractHttpServer(parent), m_view(view), m_script(script) {
+    : QAbstractHttpServer(parent), m_view(view), m_script(script), m_texts(view.Journal()) {
     initApiResources();
     m_routes = routes();
-    m_events = new CHApiEvents(*this, view, this);
+    m_events = new CHApiEvents(*this, view, m_texts, this);
     view.Journal().SetRecording(true);
     connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
     connect(&view, &CTovikarView::SentPrimaryTimedOut, this, &CHApiServer::onTimedOut);
@@ -295,10 +300,7 @@ void CHApiServer::messages(const CallPtr& call) {
             return call->fail(Status::BadRequest, QStringLiteral("limit: a whole number was expected"));
         limit = static_cast<std::size_t>(*v);
     }
-    QJsonArray list;
-    for (const CHJournalEntry* e : m_view.Journal().Find(since, match, limit))
-        list.append(JournalEntryJson(*e));
-    call->answer(list);
+    call->answerText(m_texts.ArrayText(m_view.Journal().Find(since, match, limit)));
 }
 
 void CHApiServer::countMessages(const CallPtr& call) {
@@ -328,7 +330,7 @@ void CHApiServer::waitMessage(const CallPtr& call) {
     }
     const auto found = m_view.Journal().Find(since, match, 1);
     if (!found.empty())
-        return call->answer(JournalEntryJson(*found.front()));
+        return call->answerText(m_texts.Text(*found.front()));
     Waiter w;
     w.call = call;
     w.match = std::move(match);
@@ -378,7 +380,7 @@ void CHApiServer::send(const CallPtr& call) {
     const CHJournalEntry& out = *sent.front();
     const bool wait = in.value(QStringLiteral("wait")).toBool(false);
     if (!wait || !out.wbit() || out.function() % 2 == 0)
-        return call->answer(JournalEntryJson(out));
+        return call->answerText(m_texts.Text(out));
     Waiter w;
     w.call = call;
     const quint32 system = out.systemBytes();
@@ -651,7 +653,7 @@ void CHApiServer::finishWaiter(std::list<Waiter>::iterator it) {
 void CHApiServer::onAppended(const CHJournalEntry& entry) {
     for (auto it = m_waiters.begin(); it != m_waiters.end();) {
         if (it->match && it->match(entry)) {
-            it->call->answer(JournalEntryJson(entry));
+            it->call->answerText(m_texts.Text(entry));
             auto done = it++;
             finishWaiter(done);
         } else {

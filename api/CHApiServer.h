@@ -7,6 +7,7 @@
 //
 // Every route is one row of the table built in routes(); each answers JSON,
 // errors as {"error": "..."}.
+#include "CHApiJson.h"
 #include "CHMessageJournal.h"
 
 #include <QAbstractHttpServer>
@@ -68,6 +69,8 @@ private:
         QByteArray body;
         bool answered = false;
         void answer(const QJsonValue& value, Status status = Status::Ok);
+        // An answer already in compact JSON text.
+        void answerText(const QByteArray& json, Status status = Status::Ok);
         void fail(Status status, const QString& error) { answer(QJsonObject{{QStringLiteral("error"), error}}, status); }
     };
     using CallPtr = std::shared_ptr<Call>;
@@ -128,6 +131,7 @@ private:
     quint16 m_port = 0;
     std::vector<Route> m_routes;
     std::list<Waiter> m_waiters;
+    CHEntryTextCache m_texts; // shared with m_events
     CHApiEvents* m_events = nullptr; // a child
 };
 

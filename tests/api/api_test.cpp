@@ -3,6 +3,7 @@
 #include "../engine/harness.h"
 #include "http_client.h"
 
+#include "CHApiJson.h"
 #include "CHApiServer.h"
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
@@ -64,6 +65,7 @@ TEST_F(Api, JournalHoldsBothWaysInOrderWithFiltersCountsWaitsAndDelete) {
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 4)));
     ASSERT_EQ(host.recv(), header(0, 0x01, 2, 4) + kS1F2Body);
 
+    EXPECT_EQ(messages("?dir=out").size(), 2); // read first: the later reads must not mix them up
     const QJsonArray all = messages();
     ASSERT_EQ(all.size(), 4) << QJsonDocument(all).toJson().toStdString();
     const char* dirs[] = {"in", "out", "in", "out"};
@@ -291,7 +293,15 @@ TEST_F(Api, EventStreamGivesLogLinesAndEntriesInOrderAndDropsAClientThatDoesNotR
     for (unsigned i = 0; i < 60 && tovik->countPrefix("API event client ") == 0; ++i) {
         ASSERT_TRUE(host.send(header(0, 0x86, 11, 100 + i), body));
         ASSERT_TRUE(host.recv()) << i;
-        while (!events.next(0).empty()) {
+        // The reader keeps up: it reads until the reply's entry came.
+        for (;;) {
+            const std::string text = events.next(5000);
+            ASSERT_FALSE(text.empty()) << i;
+            const QJsonObject entry = QJsonDocument::fromJson(QByteArray::fromStdString(text))
+                                          .object()[QStringLiteral("entry")].toObject();
+            if (entry[QStringLiteral("direction")] == QStringLiteral("out") &&
+                entry[QStringLiteral("systemBytes")].toInteger() == 100 + i)
+                break;
         }
     }
     ASSERT_TRUE(Tovik::waitFor([&] { return tovik->countPrefix("API event client 127.0.0.1:") == 1; }));
@@ -427,4 +437,51 @@ tovik.panel({ title: 'Line', sections: [{ title: 'State', items: [
     EXPECT_NE(refused.body.find("no such option"), std::string::npos) << refused.body;
     EXPECT_EQ(value(2).toString(), QStringLiteral("B"));
     EXPECT_EQ(post("/api/panel/nope", {}).status, 404);
+}
+
+// The texts the server writes by hand for every message are the ones Qt's
+// JSON writer would give: same keys, order, numbers and escapes.
+TEST(ApiJson, EntryAndLogLineTextsAreQtsCompactJson) {
+    using namespace tovik;
+    const QString tricky = QStringLiteral("q\" b\\ \b\f\n\r\t \x01\x1f\x7f é € / ") + QChar(0xd83d) + QChar(0xde00) +
+                           QStringLiteral(" lone ") + QChar(0xdc00) + QChar(0xd800) + QStringLiteral("x");
+    const auto qt = [](const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); };
+    EXPECT_EQ(LogLineText(tricky), qt({{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("line"), tricky}}));
+
+    const auto entry = [](CHJournalEntry::Direction d, const QString& peer, const std::string& hex) {
+        CHJournalEntry e{4294967301ull, 1700000000123, d, 1, peer, {}};
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            e.bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        return e;
+    };
+    // S1F2 with a list body, a body that does not decode, a select.req, a stub of bytes.
+    const CHJournalEntry reply = entry(CHJournalEntry::Out, QStringLiteral("127.0.0.1:5000 é"),
+                                       "80010102000089abcdef" "0104" "41044d444c4e" "210101" "b10400000007" "910440c00000");
+    const CHJournalEntry broken = entry(CHJournalEntry::In, tricky, "0001068b0000000000054105" "41");
+    const CHJournalEntry control = entry(CHJournalEntry::In, {}, "ffff00000001000000ff");
+    const CHJournalEntry stub = entry(CHJournalEntry::In, QStringLiteral("p"), "0102");
+    for (const CHJournalEntry* e : {&reply, &broken, &control, &stub}) {
+        const QByteArray text = JournalEntryText(*e);
+        QJsonParseError err{};
+        const QJsonObject o = QJsonDocument::fromJson(text, &err).object();
+        ASSERT_EQ(err.error, QJsonParseError::NoError) << text.constData();
+        EXPECT_EQ(qt(o), text);
+        EXPECT_EQ(o[QStringLiteral("id")].toInteger(), 4294967301ll);
+        EXPECT_EQ(o[QStringLiteral("time")].toString(), QStringLiteral("2023-11-14T22:13:20.123Z"));
+        EXPECT_EQ(o[QStringLiteral("peer")].toString(), e->peer);
+        EXPECT_EQ(o[QStringLiteral("hex")].toString().size(), static_cast<qsizetype>(2 * e->bytes.size()));
+    }
+    const QJsonObject r = QJsonDocument::fromJson(JournalEntryText(reply)).object();
+    EXPECT_EQ(r[QStringLiteral("direction")], QStringLiteral("out"));
+    EXPECT_EQ(r[QStringLiteral("device")].toInt(), 1);
+    EXPECT_EQ(r[QStringLiteral("systemBytes")].toInteger(), 0x89abcdefll);
+    EXPECT_FALSE(r[QStringLiteral("w")].toBool());
+    EXPECT_EQ(r[QStringLiteral("body")].toObject()[QStringLiteral("items")].toArray().size(), 4);
+    EXPECT_TRUE(r[QStringLiteral("sml")].toString().contains(QStringLiteral("MDLN")));
+    const QJsonObject b = QJsonDocument::fromJson(JournalEntryText(broken)).object();
+    EXPECT_TRUE(b.contains(QStringLiteral("error")) && !b.contains(QStringLiteral("body")) && !b.contains(QStringLiteral("sml")));
+    const QJsonObject c = QJsonDocument::fromJson(JournalEntryText(control)).object();
+    EXPECT_EQ(c[QStringLiteral("sType")].toInt(), 1);
+    EXPECT_TRUE(c[QStringLiteral("w")].toBool() == false && c[QStringLiteral("systemBytes")].toInt() == 255);
+    EXPECT_FALSE(c.contains(QStringLiteral("body")) || c.contains(QStringLiteral("error")));
 }
