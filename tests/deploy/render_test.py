@@ -34,14 +34,19 @@ svc = docs[("Service", "tovik")]
 cm = docs[("ConfigMap", "tovik")]
 check(all(d["metadata"].get("namespace") == "fab-example" for k, d in docs.items() if k[0] != "Namespace"),
       "every object in the overlay's namespace")
-spec = sts["spec"]
-pod = spec["template"]["spec"]
+def desired(obj):
+    """An object's desired state: the field Kubernetes names so."""
+    return obj["spec"]
+
+
+workload = desired(sts)
+pod = desired(workload["template"])
 c = pod["containers"][0]
-check(spec["replicas"] == 5, "5 replicas")
-check(spec["serviceName"] == "tovik" and svc["spec"]["clusterIP"] == "None", "headless Service named by the set")
-labels = spec["template"]["metadata"]["labels"]
-check(svc["spec"]["selector"] and all(labels.get(k) == v for k, v in svc["spec"]["selector"].items())
-      and spec["selector"]["matchLabels"] == svc["spec"]["selector"], "Service selects the pods")
+check(workload["replicas"] == 5, "5 replicas")
+check(workload["serviceName"] == "tovik" and desired(svc)["clusterIP"] == "None", "headless Service named by the set")
+labels = workload["template"]["metadata"]["labels"]
+check(desired(svc)["selector"] and all(labels.get(k) == v for k, v in desired(svc)["selector"].items())
+      and workload["selector"]["matchLabels"] == desired(svc)["selector"], "Service selects the pods")
 check(c["image"] == "registry.example.org/tovik:0.1.0", "image from the overlay: " + c["image"])
 args = c["args"]
 pairs = [args[i + 1] for i in range(0, len(args) - 1, 2) if args[i] == "--set"]
@@ -52,7 +57,7 @@ check("Preferences.DeviceID=$(POD_INDEX)" in pairs and
       env.get("POD_INDEX", {}).get("valueFrom", {}).get("fieldRef", {}).get("fieldPath")
       == "metadata.labels['apps.kubernetes.io/pod-index']", "device id from the pod's ordinal")
 check([p["containerPort"] for p in c["ports"]] == [5000] and c["ports"][0]["name"] == "hsms", "HSMS port 5000")
-check([p["port"] for p in svc["spec"]["ports"]] == [5000], "Service port 5000")
+check([p["port"] for p in desired(svc)["ports"]] == [5000], "Service port 5000")
 for probe in ("readinessProbe", "livenessProbe"):
     check(c.get(probe, {}).get("tcpSocket", {}).get("port") in ("hsms", 5000), probe + " on the HSMS port")
 mounts = {m["mountPath"]: m for m in c["volumeMounts"]}
