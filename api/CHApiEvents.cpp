@@ -27,8 +27,11 @@ QString peerOf(const QWebSocket* client) {
 
 CHApiEvents::CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent)
     : QObject(parent), m_server(server), m_view(view), m_texts(texts) {
+    // A few ms of events go out together: one socket write per client for
+    // many messages, instead of one per turn of the event loop (a write and
+    // the reader's wake-up cost more than the host's whole transaction).
     m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(0);
+    m_flushTimer.setInterval(kFlushMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &CHApiEvents::flush);
     connect(&server, &QAbstractHttpServer::newWebSocketConnection, this, &CHApiEvents::accept);
     m_sink = view.EventLog().AddSink([this](const QString& line) { onLine(line); });

@@ -26,6 +26,8 @@ class CHApiEvents : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kMaxBacklog = 8 * 1024 * 1024;
+    // How long an event may wait to go out with the ones after it.
+    static constexpr int kFlushMs = 5;
 
     CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent = nullptr);
     ~CHApiEvents() override;

@@ -8,58 +8,30 @@
 #include "hex.h"
 #include "qbytetext.h"
 
-#include <QDateTime>
 #include <QJsonArray>
-#include <QJsonDocument>
+
+#include <chrono>
+#include <cstdio>
 
 namespace tovik {
 
-void AppendJsonString(QByteArray& out, QStringView text) {
-    static const char kHex[] = "0123456789abcdef";
-    const auto escape = [&out](char32_t u, int digits) {
-        out += "\\u";
-        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-            out += kHex[(u >> shift) & 0xf];
-    };
-    out += '"';
-    const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-    while (p != end) {
-        const char16_t u = *p++;
-        if (u < 0x80) {
-            switch (u) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (u < 0x20)
-                    escape(u, 4);
-                else
-                    out += static_cast<char>(u);
-            }
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xc0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3f));
-        } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
-            const char32_t c = QChar::surrogateToUcs4(u, *p++);
-            out += static_cast<char>(0xf0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (c & 0x3f));
-        } else if (QChar::isSurrogate(u)) {
-            escape(u, 4); // a lone half has no UTF-8 form
-        } else {
-            out += static_cast<char>(0xe0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (u & 0x3f));
-        }
-    }
-    out += '"';
+namespace {
+// ISO 8601 in UTC with milliseconds ("2026-01-02T03:04:05.678Z"), as
+// QDateTime writes it, without QDateTime's cost on every entry.
+void appendTime(QByteArray& out, qint64 msSinceEpoch) {
+    using namespace std::chrono;
+    const sys_time<milliseconds> t{milliseconds{msSinceEpoch}};
+    const sys_days day = floor<days>(t);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> time{t - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "\"%04d-%02u-%02uT%02d:%02d:%02d.%03dZ\"", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+    out += text;
 }
+} // namespace
 
 QByteArray LogLineText(QStringView line) {
     QByteArray out;
@@ -74,16 +46,15 @@ QByteArray JournalEntryText(const CHJournalEntry& e) {
     const std::string hex = toHex(e.bytes.data(), e.bytes.size());
     bool decoded = false;
     QString sml, error;
-    QByteArray body = "null";
+    QByteArray body;
     if (e.sType() == 0 && e.hasHeader()) {
         CHScriptCodec codec;
         codec.SetMessage(e.bytes.data(), e.bytes.size());
         if (codec.GetLastError().empty()) {
             decoded = true;
             sml = TextFromBytes(codec.GetSmlText());
-            const QJsonValue tree = ItemTree(codec);
-            if (tree.isObject())
-                body = QJsonDocument(tree.toObject()).toJson(QJsonDocument::Compact);
+            if (!AppendItemTree(body, codec))
+                body = "null";
         } else {
             error = TextFromBytes(codec.GetLastError());
         }
@@ -115,7 +86,7 @@ QByteArray JournalEntryText(const CHJournalEntry& e) {
     }
     o += ",\"systemBytes\":" + QByteArray::number(e.systemBytes());
     o += ",\"time\":";
-    AppendJsonString(o, QDateTime::fromMSecsSinceEpoch(e.timeMs, Qt::UTC).toString(Qt::ISODateWithMs));
+    appendTime(o, e.timeMs);
     o += e.wbit() ? ",\"w\":true}" : ",\"w\":false}";
     return o;
 }

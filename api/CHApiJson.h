@@ -19,8 +19,6 @@ class CTovikarView;
 QByteArray JournalEntryText(const CHJournalEntry& entry);
 // {"line":...,"type":"log"}, the event stream's message for a log line.
 QByteArray LogLineText(QStringView line);
-// Appends `text` as a JSON string, escaped as QJsonDocument escapes it.
-void AppendJsonString(QByteArray& out, QStringView text);
 QJsonObject StatusJson(CTovikarView& view, const CHScriptEngine* script);
 
 class CHMessageJournal;

@@ -4,7 +4,8 @@
 // rest, the type being the format's SML code in upper case.
 #include "CVeltSecsII.h"
 
-#include <QJsonValue>
+#include <QByteArray>
+#include <QStringView>
 
 namespace tovik {
 
@@ -14,7 +15,10 @@ public:
     using CVeltSecsII::message;
 };
 
-// Undefined when the loaded message has no body.
-QJsonValue ItemTree(const CHScriptCodec& codec);
+// Appends the loaded message's tree as compact JSON text, keys in sorted
+// order; false, with nothing appended, when it has no body.
+bool AppendItemTree(QByteArray& out, const CHScriptCodec& codec);
+// Appends `text` as a JSON string, escaped as QJsonDocument escapes it.
+void AppendJsonString(QByteArray& out, QStringView text);
 
 } // namespace tovik

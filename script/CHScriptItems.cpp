@@ -9,6 +9,8 @@
 #include "message.h"
 
 #include <bit>
+#include <cmath>
+#include <variant>
 #include <cstring>
 
 namespace tovik {
@@ -30,39 +32,53 @@ QString typeName(Format f) {
     return QString::fromLatin1(secs2::smlCode(f)).toUpper();
 }
 
-// Integers beyond 2^53 would lose digits as numbers: they come as text.
-QJsonValue integer(int64_t v) {
+// One element of a numeric or Boolean item. Integers beyond 2^53 would lose
+// digits as JSON numbers: they come as text.
+using Element = std::variant<bool, qint64, double, QString>;
+
+Element integer(int64_t v) {
     constexpr int64_t kExact = int64_t{1} << 53;
     if (v > kExact || v < -kExact)
-        return QJsonValue(QString::number(v));
-    return QJsonValue(static_cast<double>(v));
+        return QString::number(v);
+    return static_cast<double>(v);
 }
-QJsonValue unsignedInteger(uint64_t v) {
+Element unsignedInteger(uint64_t v) {
     if (v > (uint64_t{1} << 53))
-        return QJsonValue(QString::number(v));
-    return QJsonValue(static_cast<double>(v));
+        return QString::number(v);
+    return static_cast<double>(v);
 }
 
-QJsonValue element(const uint8_t* p, Format f) {
+Element element(const uint8_t* p, Format f) {
     switch (f) {
     case Format::Boolean:
-        return QJsonValue(p[0] != 0);
+        return p[0] != 0;
     case Format::I1:
-        return QJsonValue(static_cast<int>(static_cast<int8_t>(p[0])));
+        return qint64{static_cast<int8_t>(p[0])};
     case Format::I2:
-        return QJsonValue(static_cast<int>(static_cast<int16_t>(readBigEndian(p, 2))));
+        return qint64{static_cast<int16_t>(readBigEndian(p, 2))};
     case Format::I4:
-        return QJsonValue(static_cast<int>(static_cast<int32_t>(readBigEndian(p, 4))));
+        return qint64{static_cast<int32_t>(readBigEndian(p, 4))};
     case Format::I8:
         return integer(static_cast<int64_t>(readBigEndian(p, 8)));
     case Format::F4:
-        return QJsonValue(
-            static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4)))));
+        return static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4))));
     case Format::F8:
-        return QJsonValue(std::bit_cast<double>(readBigEndian(p, 8)));
+        return std::bit_cast<double>(readBigEndian(p, 8));
     default: // binary and unsigned
         return unsignedInteger(readBigEndian(p, secs2::elementSize(f)));
     }
+}
+
+QJsonValue jsonValue(const Element& e) {
+    return std::visit([](const auto& v) { return QJsonValue(v); }, e);
+}
+
+// The text of a 2-byte character item.
+QString unicodeText(const uint8_t* data, uint32_t size) {
+    QString text(static_cast<qsizetype>(size / 2), QChar());
+    for (uint32_t i = 0; i + 1 < size; i += 2)
+        text[i / 2] = QChar(static_cast<char16_t>((data[i] << 8) | data[i + 1]));
+    return text;
 }
 
 QJsonObject item(const secs2::Message& msg, std::size_t index) {
@@ -81,16 +97,13 @@ QJsonObject item(const secs2::Message& msg, std::size_t index) {
     } else if (secs2::isTextFormat(it.format)) {
         o.insert(QStringLiteral("value"), QString::fromLatin1(reinterpret_cast<const char*>(data), it.size));
     } else if (it.format == Format::Unicode) {
-        QString text(static_cast<qsizetype>(it.size / 2), QChar());
-        for (uint32_t i = 0; i + 1 < it.size; i += 2)
-            text[i / 2] = QChar(static_cast<char16_t>((data[i] << 8) | data[i + 1]));
-        o.insert(QStringLiteral("value"), text);
+        o.insert(QStringLiteral("value"), unicodeText(data, it.size));
     } else {
         const std::size_t size = secs2::elementSize(it.format);
         const uint32_t count = static_cast<uint32_t>(it.size / size);
         QJsonArray values;
         for (uint32_t i = 0; i < count; ++i)
-            values.append(element(data + i * size, it.format));
+            values.append(jsonValue(element(data + i * size, it.format)));
         o.insert(QStringLiteral("values"), values);
     }
     return o;
@@ -98,11 +111,119 @@ QJsonObject item(const secs2::Message& msg, std::size_t index) {
 
 } // namespace
 
-QJsonValue ItemTree(const CHScriptCodec& codec) {
+void AppendJsonString(QByteArray& out, QStringView text) {
+    static const char kHex[] = "0123456789abcdef";
+    const auto escape = [&out](char32_t u, int digits) {
+        out += "\\u";
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+            out += kHex[(u >> shift) & 0xf];
+    };
+    out += '"';
+    const char16_t* p = text.utf16();
+    const char16_t* const end = p + text.size();
+    while (p != end) {
+        const char16_t u = *p++;
+        if (u < 0x80) {
+            switch (u) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (u < 0x20)
+                    escape(u, 4);
+                else
+                    out += static_cast<char>(u);
+            }
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xc0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3f));
+        } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *p++);
+            out += static_cast<char>(0xf0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+        } else if (QChar::isSurrogate(u)) {
+            escape(u, 4); // a lone half has no UTF-8 form
+        } else {
+            out += static_cast<char>(0xe0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (u & 0x3f));
+        }
+    }
+    out += '"';
+}
+
+namespace {
+// Whole numbers a double holds exactly are written without a fraction or an
+// exponent, as QJsonValue writes them.
+bool isExactInteger(double d) {
+    constexpr double kExact = 9007199254740992.0; // 2^53
+    return d >= -kExact && d <= kExact && std::trunc(d) == d;
+}
+
+void appendElement(QByteArray& out, const Element& e) {
+    if (const bool* b = std::get_if<bool>(&e))
+        out += *b ? "true" : "false";
+    else if (const qint64* i = std::get_if<qint64>(&e))
+        out += QByteArray::number(*i);
+    else if (const double* d = std::get_if<double>(&e))
+        out += !std::isfinite(*d)             ? QByteArray("null") // as Qt writes it
+               : isExactInteger(*d)            ? QByteArray::number(static_cast<qint64>(*d))
+                                               : QByteArray::number(*d, 'g', QLocale::FloatingPointShortest);
+    else
+        AppendJsonString(out, std::get<QString>(e));
+}
+
+// The same tree as item(), written as text: its keys in sorted order.
+void appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index) {
+    const secs2::Item& it = msg.items[index];
+    const QByteArray type = typeName(it.format).toLatin1();
+    const uint8_t* data = msg.data.data() + it.offset;
+    if (it.format == Format::List) {
+        out += "{\"items\":[";
+        std::size_t child = index + 1;
+        for (uint32_t i = 0; i < it.size && child < msg.items.size(); ++i) {
+            if (i)
+                out += ',';
+            appendItem(out, msg, child);
+            child = msg.items[child].end;
+        }
+        out += "],\"type\":\"" + type + "\"}";
+        return;
+    }
+    out += "{\"type\":\"" + type;
+    if (secs2::isTextFormat(it.format)) {
+        out += "\",\"value\":";
+        AppendJsonString(out, QString::fromLatin1(reinterpret_cast<const char*>(data), it.size));
+    } else if (it.format == Format::Unicode) {
+        out += "\",\"value\":";
+        AppendJsonString(out, unicodeText(data, it.size));
+    } else {
+        out += "\",\"values\":[";
+        const std::size_t size = secs2::elementSize(it.format);
+        const uint32_t count = static_cast<uint32_t>(it.size / size);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (i)
+                out += ',';
+            appendElement(out, element(data + i * size, it.format));
+        }
+        out += ']';
+    }
+    out += '}';
+}
+} // namespace
+
+bool AppendItemTree(QByteArray& out, const CHScriptCodec& codec) {
     const secs2::Message& msg = codec.message();
     if (msg.items.empty())
-        return QJsonValue(QJsonValue::Undefined);
-    return item(msg, 0);
+        return false;
+    appendItem(out, msg, 0);
+    return true;
 }
 
 namespace {
