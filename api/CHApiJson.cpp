@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -35,7 +36,7 @@ void appendTime(QByteArray& out, qint64 msSinceEpoch) {
 
 QByteArray LogLineText(QStringView line) {
     QByteArray out;
-    out.reserve(line.size() + 32);
+    out.reserve(6 * line.size() + 32);
     out += "{\"line\":";
     AppendJsonString(out, line);
     out += ",\"type\":\"log\"}";
@@ -59,32 +60,39 @@ QByteArray JournalEntryText(const CHJournalEntry& e) {
             error = TextFromBytes(codec.GetLastError());
         }
     }
-    // The keys in QJsonObject's order, which is sorted.
+    // The keys in QJsonObject's order, which is sorted; appended in place,
+    // since every message passing costs one.
     QByteArray o;
-    o.reserve(static_cast<qsizetype>(hex.size()) + body.size() + 2 * sml.size() + 256);
+    o.reserve(static_cast<qsizetype>(hex.size()) + body.size() + 6 * (sml.size() + e.peer.size()) + 256);
+    const auto number = [&o](const char* key, qint64 value) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        o.append(key).append(digits, end - digits);
+    };
     o += '{';
     if (decoded)
-        o += "\"body\":" + body + ',';
-    o += "\"device\":" + QByteArray::number(e.device());
+        o.append("\"body\":").append(body).append(',');
+    number("\"device\":", e.device());
     o += e.direction == CHJournalEntry::In ? ",\"direction\":\"in\"" : ",\"direction\":\"out\"";
     if (!error.isNull()) {
         o += ",\"error\":";
         AppendJsonString(o, error);
     }
-    o += ",\"f\":" + QByteArray::number(e.function());
+    number(",\"f\":", e.function());
     o += ",\"hex\":\"";
     o.append(hex.data(), static_cast<qsizetype>(hex.size())); // hex digits need no escape
-    o += "\",\"id\":" + QByteArray::number(e.id);
+    o += '"';
+    number(",\"id\":", static_cast<qint64>(e.id));
     o += ",\"peer\":";
     AppendJsonString(o, e.peer);
-    o += ",\"port\":" + QByteArray::number(e.port);
-    o += ",\"s\":" + QByteArray::number(e.stream());
-    o += ",\"sType\":" + QByteArray::number(e.sType());
+    number(",\"port\":", e.port);
+    number(",\"s\":", e.stream());
+    number(",\"sType\":", e.sType());
     if (decoded) {
         o += ",\"sml\":";
         AppendJsonString(o, sml);
     }
-    o += ",\"systemBytes\":" + QByteArray::number(e.systemBytes());
+    number(",\"systemBytes\":", e.systemBytes());
     o += ",\"time\":";
     appendTime(o, e.timeMs);
     o += e.wbit() ? ",\"w\":true}" : ",\"w\":false}";

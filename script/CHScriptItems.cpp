@@ -8,6 +8,7 @@
 
 #include "message.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <variant>
@@ -30,6 +31,18 @@ QString typeName(Format f) {
     if (f == Format::Boolean)
         return QStringLiteral("BOOLEAN");
     return QString::fromLatin1(secs2::smlCode(f)).toUpper();
+}
+
+// typeName() as Latin-1 text, made once per format.
+const char* typeCode(Format f) {
+    static const std::array<QByteArray, 64> codes = [] {
+        std::array<QByteArray, 64> t;
+        for (uint8_t c = 0; c < 64; ++c)
+            if (secs2::isKnownFormat(c))
+                t[c] = typeName(static_cast<Format>(c)).toLatin1();
+        return t;
+    }();
+    return codes[static_cast<uint8_t>(f) & 63u].constData();
 }
 
 // One element of a numeric or Boolean item. Integers beyond 2^53 would lose
@@ -113,49 +126,60 @@ QJsonObject item(const secs2::Message& msg, std::size_t index) {
 
 void AppendJsonString(QByteArray& out, QStringView text) {
     static const char kHex[] = "0123456789abcdef";
-    const auto escape = [&out](char32_t u, int digits) {
-        out += "\\u";
-        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-            out += kHex[(u >> shift) & 0xf];
+    // Written through a pointer into room for the worst case (six bytes a
+    // unit), then cut to size: a log line costs one pass, not one append a character.
+    const qsizetype start = out.size();
+    out.resize(start + 6 * text.size() + 2);
+    char* w = out.data() + start;
+    const auto escape = [&w](char16_t u) {
+        *w++ = '\\';
+        *w++ = 'u';
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *w++ = kHex[(u >> shift) & 0xf];
     };
-    out += '"';
+    const auto pair = [&w](char a) {
+        *w++ = '\\';
+        *w++ = a;
+    };
+    *w++ = '"';
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
     while (p != end) {
         const char16_t u = *p++;
         if (u < 0x80) {
             switch (u) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"': pair('"'); break;
+            case '\\': pair('\\'); break;
+            case '\b': pair('b'); break;
+            case '\f': pair('f'); break;
+            case '\n': pair('n'); break;
+            case '\r': pair('r'); break;
+            case '\t': pair('t'); break;
             default:
                 if (u < 0x20)
-                    escape(u, 4);
+                    escape(u);
                 else
-                    out += static_cast<char>(u);
+                    *w++ = static_cast<char>(u);
             }
         } else if (u < 0x800) {
-            out += static_cast<char>(0xc0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3f));
+            *w++ = static_cast<char>(0xc0 | (u >> 6));
+            *w++ = static_cast<char>(0x80 | (u & 0x3f));
         } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
             const char32_t c = QChar::surrogateToUcs4(u, *p++);
-            out += static_cast<char>(0xf0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (c & 0x3f));
+            *w++ = static_cast<char>(0xf0 | (c >> 18));
+            *w++ = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+            *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+            *w++ = static_cast<char>(0x80 | (c & 0x3f));
         } else if (QChar::isSurrogate(u)) {
-            escape(u, 4); // a lone half has no UTF-8 form
+            escape(u); // a lone half has no UTF-8 form
         } else {
-            out += static_cast<char>(0xe0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3f));
-            out += static_cast<char>(0x80 | (u & 0x3f));
+            *w++ = static_cast<char>(0xe0 | (u >> 12));
+            *w++ = static_cast<char>(0x80 | ((u >> 6) & 0x3f));
+            *w++ = static_cast<char>(0x80 | (u & 0x3f));
         }
     }
-    out += '"';
+    *w++ = '"';
+    out.truncate(w - out.constData());
 }
 
 namespace {
@@ -182,7 +206,7 @@ void appendElement(QByteArray& out, const Element& e) {
 // The same tree as item(), written as text: its keys in sorted order.
 void appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index) {
     const secs2::Item& it = msg.items[index];
-    const QByteArray type = typeName(it.format).toLatin1();
+    const char* const type = typeCode(it.format);
     const uint8_t* data = msg.data.data() + it.offset;
     if (it.format == Format::List) {
         out += "{\"items\":[";
@@ -193,10 +217,10 @@ void appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index) {
             appendItem(out, msg, child);
             child = msg.items[child].end;
         }
-        out += "],\"type\":\"" + type + "\"}";
+        out.append("],\"type\":\"").append(type).append("\"}");
         return;
     }
-    out += "{\"type\":\"" + type;
+    out.append("{\"type\":\"").append(type);
     if (secs2::isTextFormat(it.format)) {
         out += "\",\"value\":";
         AppendJsonString(out, QString::fromLatin1(reinterpret_cast<const char*>(data), it.size));
