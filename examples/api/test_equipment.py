@@ -76,6 +76,7 @@ class EquipmentTest(unittest.TestCase):
 
     def test_event_report_is_acknowledged(self):
         since = self.api.status()["lastId"]
+        events = self.api.events()  # the live stream, from now on
         # The host acknowledges whatever S6F11 comes, from another thread of control: here, inline.
         import threading
 
@@ -95,6 +96,15 @@ class EquipmentTest(unittest.TestCase):
         self.assertEqual(len(sent), 1)
         self.assertEqual(sent[0]["body"]["items"][1]["values"], [100])
         self.assertEqual(self.api.count(sf="S6F*", since=since), 2)
+
+        # The stream gave the same two entries, in order, among the log lines.
+        seen = []
+        for event in events:
+            if event["type"] == "message" and event["entry"]["s"] == 6:
+                seen.append((event["entry"]["f"], event["entry"]["direction"]))
+                if len(seen) == 2:
+                    break
+        self.assertEqual(seen, [(11, "out"), (12, "in")])
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,11 @@ TEST_F(Api, TokenIsRequiredWhenGivenAndForAnyAddressButLoopback) {
     EXPECT_EQ(get("/api/status", "Authorization: Bearer wrong\r\n").status, 401);
     EXPECT_EQ(get("/api/status", "Authorization: Bearer s3cret\r\n").status, 200);
     EXPECT_EQ(get("/api/nothing", "Authorization: Bearer s3cret\r\n").status, 404);
+    // The event stream asks the same: a wrong token is closed before the journal's first entry.
+    httptest::WebSocket refused(api, "/api/events?since=0", 0, "Authorization: Bearer wrong\r\n");
+    EXPECT_EQ(refused.next(), "");
+    httptest::WebSocket admitted(api, "/api/events?since=0", 0, "Authorization: Bearer s3cret\r\n");
+    EXPECT_NE(admitted.next().find("\"sType\":1"), std::string::npos);
 
     Settings other;
     other.localPort = freePort();
@@ -366,6 +372,46 @@ TEST_F(Api, ScriptFunctionsAreCalledWithTheirArgumentsAndPromisesAwaited) {
     EXPECT_EQ(json(event.finish()).toObject()[QStringLiteral("result")].toString(), QStringLiteral("sent"));
     EXPECT_EQ(post("/api/script/reload", {}).status, 200);
     EXPECT_EQ(json(post("/api/script/add", "[1, 1]")).toObject()[QStringLiteral("result")].toInt(), 2);
+}
+
+// Its own test, so its 30 s run beside the others: a Promise that never
+// settles is 504 once its time is up, and the host is served meanwhile.
+TEST_F(Api, ScriptCallWhosePromiseNeverSettlesIs504After30Seconds) {
+    start({QStringLiteral("--api"), QStringLiteral("0")},
+          {{QStringLiteral("equipment.js"), "tovik.expose('never', () => new Promise(() => {}));\n"}});
+    httptest::Call never(api, "POST", "/api/script/never", "[]");
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 9)));
+    EXPECT_EQ(host.recv(), header(0, 0x01, 2, 9) + kS1F2Body);
+    EXPECT_EQ(never.finish(25000).status, 0);
+    const auto late = never.finish(15000);
+    EXPECT_EQ(late.status, 504);
+    EXPECT_NE(late.body.find("30 s"), std::string::npos) << late.body;
+}
+
+// The windowed program (offscreen here) serves the same API.
+TEST(ApiWindowed, AnswersStatusBesideTheWindow) {
+    QTemporaryDir dir;
+    Settings settings;
+    settings.localPort = freePort();
+    const QString doc = dir.filePath(QStringLiteral("equipment.tvkm"));
+    writeFile(doc, kDocument);
+    writeFile(dir.filePath(QStringLiteral("equipment.ini")), settings.text());
+    const int port = freePort();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    QProcess tovik;
+    tovik.setProcessEnvironment(env);
+    tovik.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--windowed"), QStringLiteral("--no-splash"),
+                                            QStringLiteral("--api"), QString::number(port), doc});
+    httptest::Response status;
+    ASSERT_TRUE(Tovik::waitFor([&] { return (status = httptest::request(port, "GET", "/api/status")).status == 200; }, 20000))
+        << tovik.readAllStandardError().toStdString();
+    const QJsonObject o = json(status).toObject();
+    EXPECT_EQ(o[QStringLiteral("protocol")].toString(), QStringLiteral("HSMS"));
+    EXPECT_EQ(o[QStringLiteral("document")].toObject()[QStringLiteral("path")].toString(), doc);
+    tovik.terminate();
+    EXPECT_TRUE(tovik.waitForFinished(10000));
 }
 
 // Rules added through the API act on the wire as any others; a bad one adds nothing.
