@@ -115,18 +115,22 @@ void CHApiEvents::onEntry(const CHJournalEntry& entry) {
 
 void CHApiEvents::flush() {
     m_flushTimer.stop();
-    std::vector<std::variant<QString, CHJournalEntry>> pending;
+    // Swapped, not moved out: both vectors keep their room for the next turns.
+    std::vector<Event>& pending = m_sending;
     pending.swap(m_pending);
-    for (const auto& p : pending) {
+    const std::vector<QWebSocket*> clients = m_clients;
+    const auto stillThere = [this](QWebSocket* c) { return std::find(m_clients.begin(), m_clients.end(), c) != m_clients.end(); };
+    for (const Event& p : pending) {
         if (m_clients.empty())
             break;
         // Made once, sent to every client.
         const QString text = std::holds_alternative<QString>(p) ? QString::fromUtf8(LogLineText(std::get<QString>(p)))
                                                                 : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
-        const std::vector<QWebSocket*> clients = m_clients;
         for (QWebSocket* c : clients)
-            sendTo(c, text);
+            if (stillThere(c)) // a dropped one stays in the copy till the end
+                sendTo(c, text);
     }
+    pending.clear();
 }
 
 } // namespace tovik

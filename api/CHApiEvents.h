@@ -49,7 +49,9 @@ private:
     CHEntryTextCache& m_texts;
     QByteArray m_token;
     // A log line or a copy of an entry (the journal may drop it before the flush).
-    std::vector<std::variant<QString, CHJournalEntry>> m_pending;
+    using Event = std::variant<QString, CHJournalEntry>;
+    std::vector<Event> m_pending;
+    std::vector<Event> m_sending; // what flush() sends, empty between flushes
     QTimer m_flushTimer;
     int m_sink = 0;
     std::vector<QWebSocket*> m_clients; // children of this object
