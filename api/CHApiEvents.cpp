@@ -20,6 +20,14 @@ namespace {
 QString entryText(const QByteArray& entry) {
     return QString::fromUtf8("{\"entry\":" + entry + ",\"type\":\"message\"}");
 }
+// LogLineText as the QString the socket takes. Most lines need no escape:
+// those are put together in UTF-16 at once, without a trip through UTF-8.
+QString logLineMessage(const QString& line) {
+    for (const QChar c : line)
+        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\') || c.isSurrogate())
+            return QString::fromUtf8(LogLineText(line));
+    return QStringLiteral("{\"line\":\"") + line + QStringLiteral("\",\"type\":\"log\"}");
+}
 QString peerOf(const QWebSocket* client) {
     return QStringLiteral("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
 }
@@ -124,7 +132,7 @@ void CHApiEvents::flush() {
         if (m_clients.empty())
             break;
         // Made once, sent to every client.
-        const QString text = std::holds_alternative<QString>(p) ? QString::fromUtf8(LogLineText(std::get<QString>(p)))
+        const QString text = std::holds_alternative<QString>(p) ? logLineMessage(std::get<QString>(p))
                                                                 : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
         for (QWebSocket* c : clients)
             if (stillThere(c)) // a dropped one stays in the copy till the end
