@@ -24,7 +24,8 @@ QString entryText(const QByteArray& entry) {
 // those are put together in UTF-16 at once, without a trip through UTF-8.
 QString logLineMessage(const QString& line) {
     for (const QChar c : line)
-        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\') || c.isSurrogate())
+        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\') ||
+            c.isSurrogate())
             return QString::fromUtf8(LogLineText(line));
     return QStringLiteral("{\"line\":\"") + line + QStringLiteral("\",\"type\":\"log\"}");
 }
@@ -127,13 +128,16 @@ void CHApiEvents::flush() {
     std::vector<Event>& pending = m_sending;
     pending.swap(m_pending);
     const std::vector<QWebSocket*> clients = m_clients;
-    const auto stillThere = [this](QWebSocket* c) { return std::find(m_clients.begin(), m_clients.end(), c) != m_clients.end(); };
+    const auto stillThere = [this](QWebSocket* c) {
+        return std::find(m_clients.begin(), m_clients.end(), c) != m_clients.end();
+    };
     for (const Event& p : pending) {
         if (m_clients.empty())
             break;
         // Made once, sent to every client.
-        const QString text = std::holds_alternative<QString>(p) ? logLineMessage(std::get<QString>(p))
-                                                                : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
+        const QString text = std::holds_alternative<QString>(p)
+                                 ? logLineMessage(std::get<QString>(p))
+                                 : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
         for (QWebSocket* c : clients)
             if (stillThere(c)) // a dropped one stays in the copy till the end
                 sendTo(c, text);

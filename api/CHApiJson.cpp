@@ -26,10 +26,11 @@ void appendTime(QByteArray& out, qint64 msSinceEpoch) {
     const year_month_day date{day};
     const hh_mm_ss<milliseconds> time{t - day};
     char text[32];
-    std::snprintf(text, sizeof text, "\"%04d-%02u-%02uT%02d:%02d:%02d.%03dZ\"", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+    std::snprintf(
+        text, sizeof text, "\"%04d-%02u-%02uT%02d:%02d:%02d.%03dZ\"", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
     out += text;
 }
 } // namespace
@@ -63,7 +64,8 @@ QByteArray JournalEntryText(const CHJournalEntry& e) {
     // The keys in QJsonObject's order, which is sorted; appended in place,
     // since every message passing costs one.
     QByteArray o;
-    o.reserve(static_cast<qsizetype>(hex.size()) + body.size() + 6 * (sml.size() + e.peer.size()) + 256);
+    o.reserve(static_cast<qsizetype>(hex.size()) + body.size() + 6 * (sml.size() + e.peer.size()) +
+              256);
     const auto number = [&o](const char* key, qint64 value) {
         char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;

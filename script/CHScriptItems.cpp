@@ -11,8 +11,8 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <variant>
 #include <cstring>
+#include <variant>
 
 namespace tovik {
 
@@ -74,7 +74,8 @@ Element element(const uint8_t* p, Format f) {
     case Format::I8:
         return integer(static_cast<int64_t>(readBigEndian(p, 8)));
     case Format::F4:
-        return static_cast<double>(std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4))));
+        return static_cast<double>(
+            std::bit_cast<float>(static_cast<uint32_t>(readBigEndian(p, 4))));
     case Format::F8:
         return std::bit_cast<double>(readBigEndian(p, 8));
     default: // binary and unsigned
@@ -196,9 +197,9 @@ void appendElement(QByteArray& out, const Element& e) {
     else if (const qint64* i = std::get_if<qint64>(&e))
         out += QByteArray::number(*i);
     else if (const double* d = std::get_if<double>(&e))
-        out += !std::isfinite(*d)             ? QByteArray("null") // as Qt writes it
-               : isExactInteger(*d)            ? QByteArray::number(static_cast<qint64>(*d))
-                                               : QByteArray::number(*d, 'g', QLocale::FloatingPointShortest);
+        out += !std::isfinite(*d)   ? QByteArray("null") // as Qt writes it
+               : isExactInteger(*d) ? QByteArray::number(static_cast<qint64>(*d))
+                                    : QByteArray::number(*d, 'g', QLocale::FloatingPointShortest);
     else
         AppendJsonString(out, std::get<QString>(e));
 }

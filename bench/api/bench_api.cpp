@@ -166,13 +166,14 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     // on/off: the median of each iteration's ratio (the two batches ran
     // back to back); CPU: the program's own time per transaction.
-    std::printf("\n%-16s %10s %10s %8s %12s %12s\n", "median", "API on", "API off", "on/off", "CPU on (us)",
-                "CPU off (us)");
+    std::printf("\n%-16s %10s %10s %8s %12s %12s\n", "median", "API on", "API off", "on/off",
+                "CPU on (us)", "CPU off (us)");
     for (int w : {1, 16}) {
         const std::string key = std::to_string(w);
         std::printf("%-16s %10.0f %10.0f %8.2f %12.1f %12.1f\n", (key + " outstanding").c_str(),
-                    median(g_rates["on/" + key]), median(g_rates["off/" + key]), median(g_rates["ratio/" + key]),
-                    median(g_rates["cpu on/" + key]) * 1e6, median(g_rates["cpu off/" + key]) * 1e6);
+                    median(g_rates["on/" + key]), median(g_rates["off/" + key]),
+                    median(g_rates["ratio/" + key]), median(g_rates["cpu on/" + key]) * 1e6,
+                    median(g_rates["cpu off/" + key]) * 1e6);
     }
     return 0;
 }

@@ -378,7 +378,8 @@ TEST_F(Api, ScriptFunctionsAreCalledWithTheirArgumentsAndPromisesAwaited) {
 // settles is 504 once its time is up, and the host is served meanwhile.
 TEST_F(Api, ScriptCallWhosePromiseNeverSettlesIs504After30Seconds) {
     start({QStringLiteral("--api"), QStringLiteral("0")},
-          {{QStringLiteral("equipment.js"), "tovik.expose('never', () => new Promise(() => {}));\n"}});
+          {{QStringLiteral("equipment.js"),
+            "tovik.expose('never', () => new Promise(() => {}));\n"}});
     httptest::Call never(api, "POST", "/api/script/never", "[]");
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 9)));
     EXPECT_EQ(host.recv(), header(0, 0x01, 2, 9) + kS1F2Body);
@@ -402,10 +403,13 @@ TEST(ApiWindowed, AnswersStatusBesideTheWindow) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     QProcess tovik;
     tovik.setProcessEnvironment(env);
-    tovik.start(QStringLiteral(TOVIK_EXE), {QStringLiteral("--windowed"), QStringLiteral("--no-splash"),
-                                            QStringLiteral("--api"), QString::number(port), doc});
+    tovik.start(QStringLiteral(TOVIK_EXE),
+                {QStringLiteral("--windowed"), QStringLiteral("--no-splash"),
+                 QStringLiteral("--api"), QString::number(port), doc});
     httptest::Response status;
-    ASSERT_TRUE(Tovik::waitFor([&] { return (status = httptest::request(port, "GET", "/api/status")).status == 200; }, 20000))
+    ASSERT_TRUE(Tovik::waitFor(
+        [&] { return (status = httptest::request(port, "GET", "/api/status")).status == 200; },
+        20000))
         << tovik.readAllStandardError().toStdString();
     const QJsonObject o = json(status).toObject();
     EXPECT_EQ(o[QStringLiteral("protocol")].toString(), QStringLiteral("HSMS"));

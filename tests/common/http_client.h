@@ -102,7 +102,8 @@ private:
 // set before connecting, 0 to leave it; extraHeaders: lines ending in CRLF.
 class WebSocket {
 public:
-    WebSocket(int port, const std::string& path, int receiveBuffer = 0, const std::string& extraHeaders = {}) {
+    WebSocket(int port, const std::string& path, int receiveBuffer = 0,
+              const std::string& extraHeaders = {}) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer)
             ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -112,9 +113,12 @@ public:
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             return;
-        const std::string req = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                                "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                                "Sec-WebSocket-Version: 13\r\n" + extraHeaders + "\r\n";
+        const std::string req =
+            "GET " + path +
+            " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+            "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+            "Sec-WebSocket-Version: 13\r\n" +
+            extraHeaders + "\r\n";
         ::send(m_fd, req.data(), req.size(), MSG_NOSIGNAL);
         while (m_in.find("\r\n\r\n") == std::string::npos && pull(5000)) {
         }
