@@ -296,6 +296,7 @@ TEST_F(Api, EventStreamGivesLogLinesAndEntriesInOrderAndDropsAClientThatDoesNotR
     char head[16];
     std::snprintf(head, sizeof head, "43%06x", 200000u); // <a> of 200000 characters
     const std::string body = head + std::string(400000, '7');
+    qint64 lastId = 0; // each entry once, in the journal's order
     for (unsigned i = 0; i < 60 && tovik->countPrefix("API event client ") == 0; ++i) {
         ASSERT_TRUE(host.send(header(0, 0x86, 11, 100 + i), body));
         ASSERT_TRUE(host.recv()) << i;
@@ -305,6 +306,10 @@ TEST_F(Api, EventStreamGivesLogLinesAndEntriesInOrderAndDropsAClientThatDoesNotR
             ASSERT_FALSE(text.empty()) << i;
             const QJsonObject entry = QJsonDocument::fromJson(QByteArray::fromStdString(text))
                                           .object()[QStringLiteral("entry")].toObject();
+            if (!entry.isEmpty()) {
+                EXPECT_GT(entry[QStringLiteral("id")].toInteger(), lastId) << i;
+                lastId = entry[QStringLiteral("id")].toInteger();
+            }
             if (entry[QStringLiteral("direction")] == QStringLiteral("out") &&
                 entry[QStringLiteral("systemBytes")].toInteger() == 100 + i)
                 break;
