@@ -16,6 +16,7 @@
 #include "CTovikarDoc.h"
 #include "CTovikarForm.h"
 #include "CTovikarView.h"
+#include "messagebox.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -189,6 +190,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     setCentralWidget(m_form);
     m_tray = new CHTrayIcon(this);
     m_docs = new CHDocCommands(doc, dialogPrompts(this), this);
+    view.Journal().SetRecording(true); // File > Export Messages reads it
 
     createActions();
     createMenus();
@@ -265,6 +267,10 @@ void CMainFrame::createMenus() {
     m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_AS})
         m_fileMenu->addAction(m_actions[id]);
+    QAction* exportAction = m_fileMenu->addAction(QStringLiteral("&Export Messages..."));
+    exportAction->setObjectName(QStringLiteral("ExportMessages"));
+    exportAction->setStatusTip(QStringLiteral("Write the messages sent and received to a file"));
+    connect(exportAction, &QAction::triggered, this, &CMainFrame::exportMessages);
     m_fileMenu->addSeparator();
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP})
         m_fileMenu->addAction(m_actions[id]);
@@ -547,6 +553,44 @@ void CMainFrame::onCommand(int command) {
 void CMainFrame::showAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+namespace {
+struct ExportChoice {
+    ExportFormat format;
+    const char* filter;
+};
+const ExportChoice kExportChoices[] = {
+    {ExportFormat::Sml, "SML text (*.sml)"},
+    {ExportFormat::JsonLines, "JSON lines (*.jsonl)"},
+    {ExportFormat::Pcapng, "pcapng capture (*.pcapng)"},
+};
+} // namespace
+
+void CMainFrame::exportMessages() {
+    QStringList filters;
+    for (const ExportChoice& c : kExportChoices)
+        filters << QString::fromLatin1(c.filter);
+    QString chosen = filters.front();
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Messages"), QString(),
+                                                      filters.join(QStringLiteral(";;")), &chosen);
+    if (path.isEmpty())
+        return;
+    ExportMessagesTo(path, kExportChoices[std::max<qsizetype>(0, filters.indexOf(chosen))].format);
+}
+
+bool CMainFrame::ExportMessagesTo(const QString& path, ExportFormat format) {
+    const std::vector<const CHJournalEntry*> entries =
+        m_messages ? m_messages() : m_view.Journal().Find(0, {});
+    const Settings& s = m_view.GetSettings();
+    ExportLink link;
+    link.passive = s.Server;
+    link.port = static_cast<std::uint16_t>(s.LocalPortNumber);
+    QString error;
+    if (ExportMessages(entries, format, path, &error, link))
+        return true;
+    showMessageBox(QStringLiteral("Cannot write %1").arg(path), this, error);
+    return false;
 }
 
 void CMainFrame::cyclePane(int step) {

@@ -8,6 +8,7 @@
 // function sets all enabled and checked states, run when what they depend on
 // changes (the engine's connection and awaited reply, the selection, the
 // editing commands) and on a short timer besides.
+#include "CHMessageExport.h"
 #include "CHMsgCommands.h"
 #include "CTovikarView.h"
 
@@ -81,6 +82,15 @@ public:
     CHDocCommands& Documents() { return *m_docs; }
     QMenu* FileMenu() const { return m_fileMenu; }
 
+    // ---- Export ----
+    // File > Export Messages writes what the provider gives; without one set,
+    // the whole journal.
+    using MessageProvider = std::function<std::vector<const CHJournalEntry*>()>;
+    void SetMessageProvider(MessageProvider provider) { m_messages = std::move(provider); }
+    // The export after its dialog; false (and a message box) when the file
+    // cannot be written.
+    bool ExportMessagesTo(const QString& path, ExportFormat format);
+
     // ---- Window state ----
     // What a close writes: the window rectangle (always, whatever
     // SaveWindowPosition says; the rest is skipped after a failed write),
@@ -133,6 +143,7 @@ private:
     void rebuildRecentFileMenu();
     void cyclePane(int step);
     void showAbout();
+    void exportMessages();
 
     CTovikarApp& m_app;
     CTovikarDoc& m_doc;
@@ -160,6 +171,7 @@ private:
     // The engine's inputs to the command states when they were last set.
     std::pair<bool, bool> m_engineStates{false, false};
     CHDocCommands* m_docs;
+    MessageProvider m_messages;
 };
 
 } // namespace tovik
