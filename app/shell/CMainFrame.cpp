@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CHDocCommands.h"
+#include "CHEventLog.h"
 #include "CHFaultsPanel.h"
 #include "CHKeyIndicators.h"
 #include "CHListBoxOld.h"
@@ -210,6 +211,8 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this,
             &CMainFrame::UpdateCommandStates);
     connect(&doc, &CTovikarDoc::titleChanged, this, &CMainFrame::updateTitle);
+    connect(&doc, &CTovikarDoc::documentOpened, this, &CMainFrame::updateTitle);
+    connect(&doc, &CTovikarDoc::documentSaved, this, &CMainFrame::updateTitle);
     connect(m_docs, &CHDocCommands::recentFilesChanged, this, &CMainFrame::rebuildRecentFileMenu);
 
     // States change with the selection, the engine and the clipboard; the
@@ -372,10 +375,15 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
     // First of the permanent panes (index 1 follows the message pane), so the
     // lock keys, the date and the time stay at the right edge.
     statusBar()->insertPermanentWidget(1, m_scriptPane);
+    m_script = &script;
+    m_scriptPane->installEventFilter(this);
     const auto show = [this, &script, reload, folder] {
         const QString text = script.StatusText();
         m_scriptPane->setText(text);
         m_scriptPane->setVisible(!text.isEmpty());
+        const bool why = !script.StatusLine().isEmpty();
+        m_scriptPane->setToolTip(why ? QStringLiteral("Click to show why in the event log") : QString());
+        m_scriptPane->setCursor(why ? Qt::PointingHandCursor : Qt::ArrowCursor);
         reload->setEnabled(!script.Path().isEmpty());
         folder->setEnabled(!script.Path().isEmpty());
     };
@@ -393,6 +401,27 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
                                                       QStringLiteral("WindowState"), QString());
     if (!saved.isEmpty())
         restoreState(QByteArray::fromBase64(saved.toLatin1()));
+}
+
+void CMainFrame::ShowScriptStatusLine() {
+    const QString line = m_script ? m_script->StatusLine().section(QLatin1Char('\n'), 0, 0) : QString();
+    if (line.isEmpty())
+        return;
+    CHListBoxOld& list = m_form->EventLogList();
+    list.Sync();
+    const CHEventLog& log = list.Log();
+    // The log may have clipped a long line.
+    const QString start = line.left(200);
+    int row = log.Count() - 1;
+    while (row >= 0 && !log.Line(row).startsWith(start))
+        --row;
+    if (row < 0) { // newer lines pushed it out: it comes again
+        m_view.AddText(line);
+        list.Sync();
+        row = log.Count() - 1;
+    }
+    list.SelectLine(row);
+    list.setFocus(Qt::OtherFocusReason);
 }
 
 QString CMainFrame::ScriptPaneText() const {
@@ -606,10 +635,13 @@ void CMainFrame::cyclePane(int step) {
 }
 
 void CMainFrame::updateTitle() {
-    if (m_recordingText.isEmpty())
-        setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
-    else
-        setWindowTitle(QStringLiteral("%1 - Tovik - %2").arg(m_doc.GetTitle(), m_recordingText));
+    QString title = QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle());
+    if (!m_recordingText.isEmpty())
+        title += QStringLiteral(" - ") + m_recordingText;
+    // A syntax error cut the document short: said for as long as it is open.
+    if (const int line = m_doc.TruncatedAt())
+        title += QStringLiteral(" - only the definitions before line %1 were loaded").arg(line);
+    setWindowTitle(title);
 }
 
 void CMainFrame::AttachRecording(const QString& dir, std::function<void()> stop) {
@@ -720,6 +752,10 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_scriptPane && event->type() == QEvent::MouseButtonRelease) {
+        ShowScriptStatusLine();
+        return true;
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (qobject_cast<QLineEdit*>(watched)) {

@@ -113,6 +113,9 @@ public:
     void AttachScript(CHScriptEngine& script);
     QMenu* ScriptMenu() const { return m_scriptMenu; }
     QString ScriptPaneText() const;
+    // A click on "script error" or "script stopped": the line that tells
+    // why, selected in the event log.
+    void ShowScriptStatusLine();
     // Tools > Faults: the fault rules with their fire counts (made on first use).
     CHFaultsPanel& FaultsPanel();
 
@@ -156,6 +159,7 @@ private:
     CHFaultsPanel* m_faultsPanel = nullptr;
     QMenu* m_scriptMenu = nullptr;
     QLabel* m_scriptPane = nullptr;
+    CHScriptEngine* m_script = nullptr;
     QMenu* m_viewMenu = nullptr;
     QDockWidget* m_panelDock = nullptr; // the script's operator panel, "Equipment"
     QString m_recordingText; // "Recording to DIR" while recording, else empty
