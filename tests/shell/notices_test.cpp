@@ -1,11 +1,13 @@
 // What the window tells about a script or a document that did not load
-// whole: the status pane's click and the title.
+// whole (the status pane's click, the title), and the one version it shows.
 #include "shell_fixture.h"
 
+#include "CAboutDlg.h"
 #include "CHDocCommands.h"
 #include "CHEventLog.h"
 #include "CHListBoxOld.h"
 #include "CMainFrame.h"
+#include "CSplashWnd.h"
 #include "CTovikarForm.h"
 #include "CTovikarView.h"
 
@@ -55,6 +57,18 @@ TEST_F(Notices, TitleTellsOfADocumentCutShort) {
     EXPECT_EQ(f.windowTitle().toStdString(), "line.tvkm - Tovik - only the definitions before line 11 were loaded");
     ASSERT_TRUE(f.Documents().OpenFile(path("good.tvkm")));
     EXPECT_EQ(f.windowTitle().toStdString(), "good.tvkm - Tovik");
+}
+
+// The splash, the about box and --version name one version.
+TEST_F(Notices, SplashAndAboutBoxShowTheProgramsVersion) {
+    writeLine();
+    auto app = start(doc(), true, true);
+    ASSERT_NE(CSplashWnd::Current(), nullptr);
+    CAboutDlg about(app->Frame());
+    auto* version = about.findChild<QLabel*>(QStringLiteral("version"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text().toStdString(), "Tovik Version " TOVIK_VERSION_EXPECTED);
+    EXPECT_EQ(CSplashWnd::Current()->accessibleDescription().toStdString(), "Version " TOVIK_VERSION_EXPECTED);
 }
 
 } // namespace
