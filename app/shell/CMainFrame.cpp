@@ -382,7 +382,9 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
         m_scriptPane->setText(text);
         m_scriptPane->setVisible(!text.isEmpty());
         const bool why = !script.StatusLine().isEmpty();
-        m_scriptPane->setToolTip(why ? QStringLiteral("Click to show why in the event log") : QString());
+        const QString hint = why ? QStringLiteral("Click to show why in the event log") : QString();
+        m_scriptPane->setToolTip(hint);
+        m_scriptPane->setAccessibleDescription(hint);
         m_scriptPane->setCursor(why ? Qt::PointingHandCursor : Qt::ArrowCursor);
         reload->setEnabled(!script.Path().isEmpty());
         folder->setEnabled(!script.Path().isEmpty());
