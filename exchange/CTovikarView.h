@@ -81,6 +81,11 @@ public:
     // working codec holds and hands it to a port. primary: the hex text of
     // the message being answered, or null for a new primary.
     void SendWorkingMessage(int port, const std::string* primary);
+    // The automatic reply to the primary in the working codec: none (no
+    // reply expected), the built-in <b 0> (no definition answers it), the one
+    // definition that does (set in `def`), or the user's choice among several.
+    enum class AutoReply { None, Fallback, Definition, UserChooses };
+    AutoReply ChooseAutoReply(const CHOneMsg** def = nullptr, int* candidates = nullptr);
     void OnSendMessage();
     // The Send command for a given definition and port (PortActiveTab: as the
     // command does): a secondary answers the primary it belongs to. Returns

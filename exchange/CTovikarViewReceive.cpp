@@ -88,26 +88,45 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         return;
     }
 
-    // Automatic reply, only for primaries that expect one. After a control
-    // answer the codec holds the response (function 0), which stops here.
+    // After a control answer the codec holds the response (function 0):
+    // no automatic reply.
+    const CHOneMsg* def = nullptr;
+    switch (ChooseAutoReply(&def)) {
+    case AutoReply::None:
+        return;
+    case AutoReply::Fallback:
+        m_working.SetSml("<b 0>");
+        SendWorkingMessage(port, &text);
+        break;
+    case AutoReply::Definition:
+        loadDefinition(*def);
+        SendWorkingMessage(port, &text);
+        break;
+    case AutoReply::UserChooses:
+        // The user chooses which definition answers it (Send Message).
+        ReceivedPrimaries.AddPrimary(text);
+        break;
+    }
+    Q_EMIT CommandStatesChanged();
+}
+
+CTovikarView::AutoReply CTovikarView::ChooseAutoReply(const CHOneMsg** def, int* candidates) {
+    // Only primaries that expect a reply get one.
     const int function = m_working.GetFunction();
     if ((function & 1) == 0 || !m_working.GetWBit())
-        return;
-
+        return AutoReply::None;
     std::vector<CHOneMsg*> found;
     const int count = m_doc.FindByStreamFunction(static_cast<uint16_t>(m_working.GetStream()),
                                                  static_cast<uint16_t>(function + 1), found);
-    if (count == 0) {
-        m_working.SetSml("<b 0>");
-        SendWorkingMessage(port, &text);
-    } else if (count == 1) {
-        loadDefinition(*found.front());
-        SendWorkingMessage(port, &text);
-    } else {
-        // The user chooses which definition answers it (Send Message).
-        ReceivedPrimaries.AddPrimary(text);
-    }
-    Q_EMIT CommandStatesChanged();
+    if (candidates)
+        *candidates = count;
+    if (count == 0)
+        return AutoReply::Fallback;
+    if (count > 1)
+        return AutoReply::UserChooses;
+    if (def)
+        *def = found.front();
+    return AutoReply::Definition;
 }
 
 bool CTovikarView::bridgeSession() const {

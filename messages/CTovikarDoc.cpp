@@ -81,6 +81,7 @@ bool CTovikarDoc::OnOpenDocument(const QString& path) {
         std::fflush(stdout);
         // The document holds less than the file: a save must not lose the rest.
         m_truncatedPath = path;
+        m_truncatedLine = load.parse.errorLine;
         ShowMessageBox(QStringLiteral("Syntax error"),
                        QStringLiteral("%1, line %2\n%3")
                            .arg(EscapedText(QFileInfo(path).fileName()), QString::number(load.parse.errorLine),

@@ -39,6 +39,9 @@ public:
     // Empties the list and forgets the path.
     void OnCloseDocument();
 
+    // The line of the syntax error that cut the open document short, until a
+    // save kept the file it came from; 0 when it loaded whole.
+    int TruncatedAt() const { return m_truncatedPath.isEmpty() ? 0 : m_truncatedLine; }
     QString GetPathName() const { return m_path; }
     QString GetTitle() const { return m_title; }
     bool IsModified() const { return m_modified; }
@@ -95,6 +98,7 @@ private:
     QString m_path;
     // The file that loaded with a syntax error, until a save has kept it.
     QString m_truncatedPath;
+    int m_truncatedLine = 0;
     QString m_title;
     bool m_modified = false;
     MessageBoxHandler m_messageBox;

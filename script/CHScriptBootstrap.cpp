@@ -8,6 +8,24 @@ namespace tovik {
 const char* const CHScriptHost::kBootstrap = R"JS((function (host) {
 'use strict';
 const handlers = [];
+// The handler running now, for the log when it is interrupted: the engine
+// tells no line then, so the line that registered it stands in.
+const running = { pattern: '', line: 0 };
+
+// The script's line that called into the bootstrap (frames of the bootstrap
+// itself have no file name).
+function scriptLine() {
+    try {
+        throw new Error();
+    } catch (e) {
+        for (const frame of String(e.stack).split('\n')) {
+            const m = /@(.+):(\d+)$/.exec(frame);
+            if (m)
+                return Number(m[2]);
+        }
+    }
+    return 0;
+}
 const connectionHandlers = [];
 const selectHandlers = [];
 const exposed = new Map();
@@ -82,12 +100,17 @@ function dispatch(hex, port, stream, func, wbit, device, systemBytes) {
         if ((h.stream >= 0 && h.stream !== stream) || (h.func >= 0 && h.func !== func))
             continue;
         let result;
+        // Left as it is when the handler is interrupted.
+        running.pattern = h.pattern;
+        running.line = h.line;
         try {
             result = h.handler(msg);
         } catch (e) {
-            report(e);
+            report(e); // throws again when the handler was interrupted
+            running.pattern = '';
             return undefined;
         }
+        running.pattern = '';
         if (result !== undefined)
             return result;
     }
@@ -232,7 +255,7 @@ const tovik = {
         if (typeof handler !== 'function')
             throw new TypeError('tovik.on needs a handler function');
         const p = parsePattern(pattern);
-        handlers.push({ stream: p.stream, func: p.func, handler });
+        handlers.push({ stream: p.stream, func: p.func, handler, pattern: String(pattern), line: scriptLine() });
         host.watch();
     },
     reply(msg, what) { host.reply(msg.hex, msg.port === undefined ? -1 : msg.port, what); },
@@ -270,7 +293,7 @@ const tovik = {
     },
 };
 Object.freeze(tovik);
-return { tovik, dispatch, makeMsg, connection, callExposed, saveState, panelAct };
+return { tovik, dispatch, makeMsg, connection, callExposed, saveState, panelAct, running };
 }))JS";
 
 } // namespace tovik

@@ -139,8 +139,9 @@ void CHScriptEngine::load() {
     const QString name = QFileInfo(m_path).fileName();
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_view.AddText(QStringLiteral("Script error: %1: cannot read the file"), name);
-        setStatus(QStringLiteral("script error"));
+        const QString line = FillOutside(QStringLiteral("Script error: %1: cannot read the file"), name);
+        m_view.AddText(line);
+        setStatus(QStringLiteral("script error"), line);
         return;
     }
     m_loadedText = file.readAll();
@@ -152,8 +153,9 @@ void CHScriptEngine::load() {
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
     if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path, m_state)) {
+        const QString line = m_host->LoadError();
         unload();
-        setStatus(QStringLiteral("script error"));
+        setStatus(QStringLiteral("script error"), line);
         return;
     }
     m_view.AddText(QStringLiteral("Script loaded: %1"), name);
@@ -201,7 +203,8 @@ QString CHScriptEngine::StatusText() const {
     return m_status;
 }
 
-void CHScriptEngine::setStatus(const QString& text) {
+void CHScriptEngine::setStatus(const QString& text, const QString& line) {
+    m_statusLine = line;
     if (text == m_status)
         return;
     m_status = text;
@@ -279,6 +282,7 @@ void CHScriptEngine::recover() {
 }
 
 void CHScriptEngine::interrupted() {
+    ++m_interruptions;
     m_busy = {};
     if (m_host)
         m_host->Js().setInterrupted(false);
@@ -293,9 +297,10 @@ void CHScriptEngine::stop(const QString& why) {
     // Left interrupted, nothing of it runs again before it goes; it goes
     // once the call that led here has unwound.
     m_host->Js().setInterrupted(true);
-    m_view.AddText(QStringLiteral("Script stopped: %1 %2; it is loaded again when its file changes."),
-                   QFileInfo(m_path).fileName(), why);
-    setStatus(QStringLiteral("script stopped"));
+    const QString line = FillOutside(QStringLiteral("Script stopped: %1 %2; it is loaded again when its file changes."),
+                                     QFileInfo(m_path).fileName(), why);
+    m_view.AddText(line);
+    setStatus(QStringLiteral("script stopped"), line);
     QMetaObject::invokeMethod(
         this,
         [this] {

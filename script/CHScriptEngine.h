@@ -57,6 +57,9 @@ public:
     bool IsLoaded() const { return m_host != nullptr; }
     // The loaded script's file name, "script error", or empty without a script.
     QString StatusText() const;
+    // The event-log line that tells why the status is "script error" or
+    // "script stopped"; empty otherwise.
+    const QString& StatusLine() const { return m_statusLine; }
 
     // Entry into the script from C++ or from one of the engine's promise
     // jobs: the outermost one arms the watchdog.
@@ -83,6 +86,9 @@ public:
     // runs the script's handler as an entry.
     CHScriptPanel& Panel() { return m_panel; }
 
+    // Entries interrupted so far (the time limit).
+    quint64 Interruptions() const { return m_interruptions; }
+
     // From the script's tovik.exit: asked once the current work is done.
     void RequestExit(int code);
 
@@ -101,7 +107,7 @@ private:
     void interrupted();
     void stop(const QString& why);
     void recover();
-    void setStatus(const QString& text);
+    void setStatus(const QString& text, const QString& line = {});
 
     CTovikarView& m_view;
     QString m_path;
@@ -111,9 +117,11 @@ private:
     std::unique_ptr<CHScriptHost> m_host;
     QString m_state; // tovik.state of the script last unloaded, as JSON text
     QString m_status;
+    QString m_statusLine;
     QFileSystemWatcher m_watcher;
     QTimer m_settle; // editors write in steps: load once they are done
     int m_depth = 0;
+    quint64 m_interruptions = 0;
     const char* m_running = "";
     int m_memoryLimitMB = kDefaultMemoryLimitMB;
     bool m_stopping = false;    // stopped: no more entries, unloaded soon

@@ -36,6 +36,7 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName, const Q
     m_callExposed = internals.property(QStringLiteral("callExposed"));
     m_saveState = internals.property(QStringLiteral("saveState"));
     m_panelAct = internals.property(QStringLiteral("panelAct"));
+    m_running = internals.property(QStringLiteral("running"));
     if (internals.isError()) { // the bootstrap itself: only a broken build gets here
         m_view.AddText(ErrorText(internals));
         return false;
@@ -45,7 +46,8 @@ bool CHScriptHost::Load(const QString& program, const QString& fileName, const Q
     CHScriptEngine::Entry entry(m_owner, "the script");
     const QJSValue result = m_js.evaluate(program, fileName, 1);
     if (result.isError()) {
-        m_view.AddText(ErrorText(result));
+        m_loadError = ErrorText(result);
+        m_view.AddText(m_loadError);
         return false;
     }
     return true;
@@ -126,6 +128,7 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
         return false;
 
     const uint64_t loadsBefore = m_workingLoads;
+    const quint64 interruptions = m_owner.Interruptions();
     bool answered = false;
     QString problem;
     {
@@ -148,7 +151,37 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
     // The dispatch goes on with the received message, whatever the handlers sent.
     if (m_workingLoads != loadsBefore)
         m_view.WorkingCodec().SetHexMessage(hex);
+    if (m_owner.Interruptions() != interruptions)
+        logInterruptedHandler();
     return false;
+}
+
+void CHScriptHost::logInterruptedHandler() {
+    const QString pattern = m_running.property(QStringLiteral("pattern")).toString();
+    m_running.setProperty(QStringLiteral("pattern"), QString());
+    const int line = m_running.property(QStringLiteral("line")).toInt();
+    const QString where = FillOutside(QStringLiteral("%1, the handler for %2%3"), m_name, pattern,
+                                      line > 0 ? QStringLiteral(" registered at line %1").arg(line) : QString());
+    CVeltSecsII& working = m_view.WorkingCodec();
+    const QString answer = QStringLiteral("S%1F%2").arg(working.GetStream()).arg(working.GetFunction() + 1);
+    const CHOneMsg* def = nullptr;
+    int candidates = 0;
+    QString next;
+    switch (m_view.ChooseAutoReply(&def, &candidates)) {
+    case CTovikarView::AutoReply::None:
+        next = QStringLiteral("no reply, none is expected");
+        break;
+    case CTovikarView::AutoReply::Fallback:
+        next = QStringLiteral("the reply is <b 0>, the document has no %1").arg(answer);
+        break;
+    case CTovikarView::AutoReply::Definition:
+        next = FillOutside(QStringLiteral("the reply is the document's '%1'"), TextFromBytes(def->m_strName));
+        break;
+    case CTovikarView::AutoReply::UserChooses:
+        next = QStringLiteral("no reply until the user sends one of the document's %1 %2").arg(candidates).arg(answer);
+        break;
+    }
+    m_view.AddText(QStringLiteral("Script interrupted: %1; %2.").arg(where, next));
 }
 
 QString CHScriptHost::loadWorking(const QJSValue& what) {

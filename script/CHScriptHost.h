@@ -53,6 +53,8 @@ public:
     QJSEngine& Js() { return m_js; }
     // "Script error: NAME.js line N: message" for a thrown value.
     QString ErrorText(const QJSValue& error) const;
+    // The line Load logged when it failed.
+    const QString& LoadError() const { return m_loadError; }
 
     Q_INVOKABLE int send(const QJSValue& what, int port);
     Q_INVOKABLE void track(int id, const QJSValue& resolve, const QJSValue& reject);
@@ -108,6 +110,8 @@ private:
     QJSValueList msgArguments(int port, const std::string& hex);
     QJSValue makeMsg(int port, const std::string& hex);
     void settle(int port, const std::string& hex);
+    // After a handler was interrupted: where it was, and what Tovik does in its place.
+    void logInterruptedHandler();
     void fire(int id);
     QString documentFolder() const;
     // The real path of an existing file inside the document's folder, or
@@ -124,7 +128,9 @@ private:
     QJSValue m_callExposed;
     QJSValue m_saveState;
     QJSValue m_panelAct;
+    QJSValue m_running;
     QString m_savedState;
+    QString m_loadError;
     CHScriptCodec m_codec; // decodes received messages for the script
     std::map<int, Timer> m_timers;
     std::map<uint32_t, Pending> m_pending;

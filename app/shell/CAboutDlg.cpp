@@ -10,7 +10,7 @@
 namespace tovik {
 
 QString CAboutDlg::VersionText() {
-    return QStringLiteral("Tovik Version 2.50");
+    return QStringLiteral("Tovik Version " TOVIK_VERSION_STRING);
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -27,8 +27,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     version->setFont(bold);
     auto* about = new QLabel(QStringLiteral("An HSMS/SECS simulator: plays one side of a SECS-II "
                                             "conversation over HSMS (TCP/IP) or SECS-I (serial).\n"
-                                            "Build %1, with Qt %2.")
-                                 .arg(QLatin1String(TOVIK_VERSION_STRING), QLatin1String(QT_VERSION_STR)),
+                                            "Built with Qt %1.")
+                                 .arg(QLatin1String(QT_VERSION_STR)),
                              this);
     about->setWordWrap(true);
 

@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 #include "CHDocCommands.h"
+#include "CHEventLog.h"
 #include "CHFaultsPanel.h"
 #include "CHKeyIndicators.h"
 #include "CHListBoxOld.h"
@@ -16,6 +17,7 @@
 #include "CTovikarDoc.h"
 #include "CTovikarForm.h"
 #include "CTovikarView.h"
+#include "messagebox.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -189,6 +191,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     setCentralWidget(m_form);
     m_tray = new CHTrayIcon(this);
     m_docs = new CHDocCommands(doc, dialogPrompts(this), this);
+    view.Journal().SetRecording(true); // File > Export Messages reads it
 
     createActions();
     createMenus();
@@ -208,6 +211,8 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     connect(&m_form->MessageList(), &QListWidget::itemSelectionChanged, this,
             &CMainFrame::UpdateCommandStates);
     connect(&doc, &CTovikarDoc::titleChanged, this, &CMainFrame::updateTitle);
+    connect(&doc, &CTovikarDoc::documentOpened, this, &CMainFrame::updateTitle);
+    connect(&doc, &CTovikarDoc::documentSaved, this, &CMainFrame::updateTitle);
     connect(m_docs, &CHDocCommands::recentFilesChanged, this, &CMainFrame::rebuildRecentFileMenu);
 
     // States change with the selection, the engine and the clipboard; the
@@ -265,6 +270,10 @@ void CMainFrame::createMenus() {
     m_fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_AS})
         m_fileMenu->addAction(m_actions[id]);
+    QAction* exportAction = m_fileMenu->addAction(QStringLiteral("&Export Messages..."));
+    exportAction->setObjectName(QStringLiteral("ExportMessages"));
+    exportAction->setStatusTip(QStringLiteral("Write the messages sent and received to a file"));
+    connect(exportAction, &QAction::triggered, this, &CMainFrame::exportMessages);
     m_fileMenu->addSeparator();
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP})
         m_fileMenu->addAction(m_actions[id]);
@@ -366,10 +375,17 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
     // First of the permanent panes (index 1 follows the message pane), so the
     // lock keys, the date and the time stay at the right edge.
     statusBar()->insertPermanentWidget(1, m_scriptPane);
+    m_script = &script;
+    m_scriptPane->installEventFilter(this);
     const auto show = [this, &script, reload, folder] {
         const QString text = script.StatusText();
         m_scriptPane->setText(text);
         m_scriptPane->setVisible(!text.isEmpty());
+        const bool why = !script.StatusLine().isEmpty();
+        const QString hint = why ? QStringLiteral("Click to show why in the event log") : QString();
+        m_scriptPane->setToolTip(hint);
+        m_scriptPane->setAccessibleDescription(hint);
+        m_scriptPane->setCursor(why ? Qt::PointingHandCursor : Qt::ArrowCursor);
         reload->setEnabled(!script.Path().isEmpty());
         folder->setEnabled(!script.Path().isEmpty());
     };
@@ -387,6 +403,27 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
                                                       QStringLiteral("WindowState"), QString());
     if (!saved.isEmpty())
         restoreState(QByteArray::fromBase64(saved.toLatin1()));
+}
+
+void CMainFrame::ShowScriptStatusLine() {
+    const QString line = m_script ? m_script->StatusLine().section(QLatin1Char('\n'), 0, 0) : QString();
+    if (line.isEmpty())
+        return;
+    CHListBoxOld& list = m_form->EventLogList();
+    list.Sync();
+    const CHEventLog& log = list.Log();
+    // The log may have clipped a long line.
+    const QString start = line.left(200);
+    int row = log.Count() - 1;
+    while (row >= 0 && !log.Line(row).startsWith(start))
+        --row;
+    if (row < 0) { // newer lines pushed it out: it comes again
+        m_view.AddText(line);
+        list.Sync();
+        row = log.Count() - 1;
+    }
+    list.SelectLine(row);
+    list.setFocus(Qt::OtherFocusReason);
 }
 
 QString CMainFrame::ScriptPaneText() const {
@@ -549,6 +586,44 @@ void CMainFrame::showAbout() {
     about.exec();
 }
 
+namespace {
+struct ExportChoice {
+    ExportFormat format;
+    const char* filter;
+};
+const ExportChoice kExportChoices[] = {
+    {ExportFormat::Sml, "SML text (*.sml)"},
+    {ExportFormat::JsonLines, "JSON lines (*.jsonl)"},
+    {ExportFormat::Pcapng, "pcapng capture (*.pcapng)"},
+};
+} // namespace
+
+void CMainFrame::exportMessages() {
+    QStringList filters;
+    for (const ExportChoice& c : kExportChoices)
+        filters << QString::fromLatin1(c.filter);
+    QString chosen = filters.front();
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export Messages"), QString(),
+                                                      filters.join(QStringLiteral(";;")), &chosen);
+    if (path.isEmpty())
+        return;
+    ExportMessagesTo(path, kExportChoices[std::max<qsizetype>(0, filters.indexOf(chosen))].format);
+}
+
+bool CMainFrame::ExportMessagesTo(const QString& path, ExportFormat format) {
+    const std::vector<const CHJournalEntry*> entries =
+        m_messages ? m_messages() : m_view.Journal().Find(0, {});
+    const Settings& s = m_view.GetSettings();
+    ExportLink link;
+    link.passive = s.Server;
+    link.port = static_cast<std::uint16_t>(s.LocalPortNumber);
+    QString error;
+    if (ExportMessages(entries, format, path, &error, link))
+        return true;
+    showMessageBox(QStringLiteral("Cannot write %1").arg(path), this, error);
+    return false;
+}
+
 void CMainFrame::cyclePane(int step) {
     QWidget* panes[] = {&m_form->MessageList(), &m_form->EventLogList(), &m_form->TabBar()};
     constexpr int count = static_cast<int>(std::size(panes));
@@ -562,10 +637,13 @@ void CMainFrame::cyclePane(int step) {
 }
 
 void CMainFrame::updateTitle() {
-    if (m_recordingText.isEmpty())
-        setWindowTitle(QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle()));
-    else
-        setWindowTitle(QStringLiteral("%1 - Tovik - %2").arg(m_doc.GetTitle(), m_recordingText));
+    QString title = QStringLiteral("%1 - Tovik").arg(m_doc.GetTitle());
+    if (!m_recordingText.isEmpty())
+        title += QStringLiteral(" - ") + m_recordingText;
+    // A syntax error cut the document short: said for as long as it is open.
+    if (const int line = m_doc.TruncatedAt())
+        title += QStringLiteral(" - only the definitions before line %1 were loaded").arg(line);
+    setWindowTitle(title);
 }
 
 void CMainFrame::AttachRecording(const QString& dir, std::function<void()> stop) {
@@ -676,6 +754,10 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_scriptPane && event->type() == QEvent::MouseButtonRelease) {
+        ShowScriptStatusLine();
+        return true;
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (qobject_cast<QLineEdit*>(watched)) {

@@ -8,6 +8,7 @@
 // function sets all enabled and checked states, run when what they depend on
 // changes (the engine's connection and awaited reply, the selection, the
 // editing commands) and on a short timer besides.
+#include "CHMessageExport.h"
 #include "CHMsgCommands.h"
 #include "CTovikarView.h"
 
@@ -81,6 +82,15 @@ public:
     CHDocCommands& Documents() { return *m_docs; }
     QMenu* FileMenu() const { return m_fileMenu; }
 
+    // ---- Export ----
+    // File > Export Messages writes what the provider gives; without one set,
+    // the whole journal.
+    using MessageProvider = std::function<std::vector<const CHJournalEntry*>()>;
+    void SetMessageProvider(MessageProvider provider) { m_messages = std::move(provider); }
+    // The export after its dialog; false (and a message box) when the file
+    // cannot be written.
+    bool ExportMessagesTo(const QString& path, ExportFormat format);
+
     // ---- Window state ----
     // What a close writes: the window rectangle (always, whatever
     // SaveWindowPosition says; the rest is skipped after a failed write),
@@ -103,6 +113,9 @@ public:
     void AttachScript(CHScriptEngine& script);
     QMenu* ScriptMenu() const { return m_scriptMenu; }
     QString ScriptPaneText() const;
+    // A click on "script error" or "script stopped": the line that tells
+    // why, selected in the event log.
+    void ShowScriptStatusLine();
     // Tools > Faults: the fault rules with their fire counts (made on first use).
     CHFaultsPanel& FaultsPanel();
 
@@ -133,6 +146,7 @@ private:
     void rebuildRecentFileMenu();
     void cyclePane(int step);
     void showAbout();
+    void exportMessages();
 
     CTovikarApp& m_app;
     CTovikarDoc& m_doc;
@@ -145,6 +159,7 @@ private:
     CHFaultsPanel* m_faultsPanel = nullptr;
     QMenu* m_scriptMenu = nullptr;
     QLabel* m_scriptPane = nullptr;
+    CHScriptEngine* m_script = nullptr;
     QMenu* m_viewMenu = nullptr;
     QDockWidget* m_panelDock = nullptr; // the script's operator panel, "Equipment"
     QString m_recordingText; // "Recording to DIR" while recording, else empty
@@ -160,6 +175,7 @@ private:
     // The engine's inputs to the command states when they were last set.
     std::pair<bool, bool> m_engineStates{false, false};
     CHDocCommands* m_docs;
+    MessageProvider m_messages;
 };
 
 } // namespace tovik

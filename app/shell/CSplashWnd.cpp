@@ -66,8 +66,11 @@ CSplashWnd::CSplashWnd(QWidget* parent)
         f.setPixelSize(12);
         p.setFont(f);
         p.setPen(QColor(0xcf, 0xe0, 0xf5));
-        p.drawText(QRect(132, 118, 230, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("Version %1").arg(QLatin1String(TOVIK_VERSION_STRING)));
+        // The same version as the about box and --version: one for the program.
+        const QString version = QStringLiteral("Version " TOVIK_VERSION_STRING);
+        p.drawText(QRect(132, 118, 230, 24), Qt::AlignLeft | Qt::AlignVCenter, version);
+        setAccessibleName(QStringLiteral("Tovik"));
+        setAccessibleDescription(version); // what the picture shows, for screen readers
     }
     setFixedSize(kWidth, kHeight);
 

@@ -47,7 +47,7 @@ check(workload["serviceName"] == "tovik" and desired(svc)["clusterIP"] == "None"
 labels = workload["template"]["metadata"]["labels"]
 check(desired(svc)["selector"] and all(labels.get(k) == v for k, v in desired(svc)["selector"].items())
       and workload["selector"]["matchLabels"] == desired(svc)["selector"], "Service selects the pods")
-check(c["image"] == "registry.example.org/tovik:0.1.0", "image from the overlay: " + c["image"])
+check(c["image"] == "registry.example.org/tovik:2.50", "image from the overlay: " + c["image"])
 args = c["args"]
 pairs = [args[i + 1] for i in range(0, len(args) - 1, 2) if args[i] == "--set"]
 check(len(pairs) * 2 == len(args), "args are --set pairs only: %s" % args)

@@ -133,6 +133,8 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
     // script goes on answering afterwards.
     exchange(header(0, 0x8a, 1, 0x12), "", header(0, 0x0a, 2, 0x12) + "210100");
     EXPECT_TRUE(tovik->waitLine("Script interrupted: a handler ran longer than 1 s."));
+    EXPECT_TRUE(tovik->waitLine("Script interrupted: equipment.js, the handler for S10F1 registered at line 14; "
+                                "the reply is <b 0>, the document has no S10F2.")) << tovik->out();
     exchange(header(0, 0x81, 1, 0x13), "",
              header(0, 0x01, 2, 0x13) + "4108" + asciiHex("SCRIPTED"));
 
