@@ -51,6 +51,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         }
         // Bridge: relay what the working codec holds, control messages
         // included; nothing else.
+        SetSendOrigin(CHJournalEntry::Origin::Relay);
         if (port == PortHsms) {
             journalOut(PortSecs, m_working.GetMessage());
             m_secs.SendFromCodec(m_working);
@@ -67,6 +68,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     if (m_settings.CheckDeviceID && m_working.GetDevice() != m_settings.DeviceID &&
         m_working.GetSessionID() != 65535 && stream != 0 && stream != 9) {
         m_working.SetSml("s9f1" + HeaderAsBinaryItem(text));
+        SetSendOrigin(CHJournalEntry::Origin::S9);
         SendWorkingMessage(port, nullptr);
         return;
     }
@@ -99,9 +101,11 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
                                                  static_cast<uint16_t>(function + 1), found);
     if (count == 0) {
         m_working.SetSml("<b 0>");
+        SetSendOrigin(CHJournalEntry::Origin::Fallback);
         SendWorkingMessage(port, &text);
     } else if (count == 1) {
         loadDefinition(*found.front());
+        SetSendOrigin(CHJournalEntry::Origin::Definition, definitionName(*found.front()));
         SendWorkingMessage(port, &text);
     } else {
         // The user chooses which definition answers it (Send Message).
@@ -128,6 +132,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
             rejected[7] = static_cast<char>('0' + fault->status);
             m_working.SetHexMessage(rejected);
         }
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     }
@@ -137,6 +142,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
         if (!bridgeSession())
             return false;
         m_working.SetHexMessage(kDeselectRsp);
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     case 5: {
@@ -145,6 +151,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
             return true;
         m_working.SetHexMessage(kLinktestRsp);
         m_controlFault = fault; // a delay, applied where it is written
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     }
