@@ -7,6 +7,7 @@
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
+#include "CHMessageView.h"
 #include "CHPanelDock.h"
 #include "CHScriptEngine.h"
 #include "CHTrayIcon.h"
@@ -194,6 +195,7 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     createMenus();
     createToolBar();
     createStatusBar();
+    createMessagesDock();
     LoadBarState();
     CSplashWnd::ShowSplashScreen(this);
 
@@ -387,6 +389,19 @@ void CMainFrame::AttachScript(CHScriptEngine& script) {
                                                       QStringLiteral("WindowState"), QString());
     if (!saved.isEmpty())
         restoreState(QByteArray::fromBase64(saved.toLatin1()));
+}
+
+void CMainFrame::createMessagesDock() {
+    m_messagesDock = new QDockWidget(QStringLiteral("Messages"), this);
+    m_messagesDock->setObjectName(QStringLiteral("MessagesDock")); // its place in the saved state
+    m_messageView = new CHMessageView(m_view, m_messagesDock);
+    m_messagesDock->setWidget(m_messageView);
+    addDockWidget(Qt::BottomDockWidgetArea, m_messagesDock);
+    m_messagesDock->hide();
+    QAction* toggle = m_messagesDock->toggleViewAction();
+    toggle->setText(QStringLiteral("&Messages"));
+    toggle->setStatusTip(QStringLiteral("Show or hide every message sent and received, with its items"));
+    m_viewMenu->addAction(toggle);
 }
 
 QString CMainFrame::ScriptPaneText() const {
@@ -623,13 +638,17 @@ void CMainFrame::SaveWindowState() {
                               static_cast<int>(toolBarArea(m_toolBar))) &&
         store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"),
                               statusBar()->isHidden() ? 0 : 1) &&
-        (!m_panelDock || store.WriteProfileString(kBarSection, QStringLiteral("WindowState"),
-                                                  QString::fromLatin1(saveState().toBase64()))))
+        store.WriteProfileString(kBarSection, QStringLiteral("WindowState"),
+                                 QString::fromLatin1(saveState().toBase64())))
         m_docs->RecentFiles().WriteList(store);
 }
 
 void CMainFrame::LoadBarState() {
     const IniText ini = m_app.profile().read();
+    // The docks where the user left them; the bar values below have the last word.
+    const QString saved = CHProfileStore::stringValue(ini, kBarSection, QStringLiteral("WindowState"), QString());
+    if (!saved.isEmpty())
+        restoreState(QByteArray::fromBase64(saved.toLatin1()));
     const int area = CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarArea"),
                                               Qt::BottomToolBarArea);
     switch (area) {
