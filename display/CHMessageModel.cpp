@@ -240,7 +240,9 @@ QVariant CHMessageModel::data(const QModelIndex& index, int role) const {
 bool CHMessageModel::matches(const CHJournalEntry& e) const {
     if (m_filter.direction >= 0 && e.direction != m_filter.direction)
         return false;
-    if (m_pattern && (e.isControl() || !m_pattern->Matches(e.stream(), e.function())))
+    // "*" takes control messages too; any other pattern names data messages.
+    if (m_pattern && (m_pattern->stream >= 0 || m_pattern->function >= 0) &&
+        (e.isControl() || !m_pattern->Matches(e.stream(), e.function())))
         return false;
     if (!m_filter.host.isEmpty() && !HostText(e).contains(m_filter.host, Qt::CaseInsensitive))
         return false;
