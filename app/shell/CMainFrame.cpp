@@ -638,17 +638,13 @@ void CMainFrame::SaveWindowState() {
                               static_cast<int>(toolBarArea(m_toolBar))) &&
         store.WriteProfileInt(kBarSection, QStringLiteral("StatusBarVisible"),
                               statusBar()->isHidden() ? 0 : 1) &&
-        store.WriteProfileString(kBarSection, QStringLiteral("WindowState"),
-                                 QString::fromLatin1(saveState().toBase64())))
+        (!m_panelDock || store.WriteProfileString(kBarSection, QStringLiteral("WindowState"),
+                                                  QString::fromLatin1(saveState().toBase64()))))
         m_docs->RecentFiles().WriteList(store);
 }
 
 void CMainFrame::LoadBarState() {
     const IniText ini = m_app.profile().read();
-    // The docks where the user left them; the bar values below have the last word.
-    const QString saved = CHProfileStore::stringValue(ini, kBarSection, QStringLiteral("WindowState"), QString());
-    if (!saved.isEmpty())
-        restoreState(QByteArray::fromBase64(saved.toLatin1()));
     const int area = CHProfileStore::intValue(ini, kBarSection, QStringLiteral("ToolBarArea"),
                                               Qt::BottomToolBarArea);
     switch (area) {
