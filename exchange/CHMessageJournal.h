@@ -33,20 +33,20 @@ struct CHJournalEntry {
     };
     quint64 id = 0;
     qint64 timeMs = 0; // milliseconds since the epoch
-    qint64 steadyUs = 0; // monotonic, for latencies
     Direction direction = In;
-    Origin origin = Origin::Peer;
     int port = 0; // 0 SECS-I, 1 HSMS, as the engine numbers them
     QString peer;
+    std::vector<std::uint8_t> bytes; // header then body
+    Origin origin = Origin::Peer;
     // The definition's name, or the script's file and handler pattern:
     // shared with whoever holds it, not built per message.
-    QString source;
+    QString source = {};
     // A reply's primary and a primary's reply (0: none seen), found by the
     // system bytes on the same port and peer; the latency in microseconds.
     quint64 primaryId = 0;
     quint64 replyId = 0;
     qint64 latencyUs = -1;
-    std::vector<std::uint8_t> bytes; // header then body
+    qint64 steadyUs = 0; // monotonic, for latencies
 
     bool hasHeader() const { return bytes.size() >= 10; }
     int stream() const { return hasHeader() ? bytes[2] & 0x7f : 0; }
