@@ -178,7 +178,8 @@ QString CHMessageModel::cellText(const CHJournalEntry& e, int column) const {
     case Direction: return e.direction == CHJournalEntry::In ? QStringLiteral("\u2190 in") : QStringLiteral("\u2192 out");
     case Host: return HostText(e);
     case Message: return MessageText(e);
-    case Device: return e.hasHeader() ? QString::number(e.device()) : QString();
+    case Device: // HSMS: the whole session id (65535 for control messages)
+        return !e.hasHeader() ? QString() : QString::number(e.port == 1 ? (e.bytes[0] << 8) | e.bytes[1] : e.device());
     case System: return QStringLiteral("%1").arg(e.systemBytes(), 8, 16, QLatin1Char('0'));
     case Name: return e.source.isEmpty() ? answeredBy(e) : e.source;
     case Latency: return e.latencyUs < 0 ? QString() : QStringLiteral("%1 ms").arg(e.latencyUs / 1000.0, 0, 'f', 3);

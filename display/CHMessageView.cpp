@@ -204,7 +204,9 @@ CHMessageView::CHMessageView(CTovikarView& view, QWidget* parent) : QWidget(pare
         const QScrollBar* bar = m_table->verticalScrollBar();
         m_follow = bar->value() >= bar->maximum();
     });
-    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] {
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first) {
+        if (first == 0) // the columns fit the first rows once; then they stay as the user sets them
+            m_table->resizeColumnsToContents();
         if (m_follow)
             m_table->scrollToBottom();
     });

@@ -56,7 +56,7 @@ struct CHJournalEntry {
     // A data primary expecting a reply, or a control request.
     bool expectsReply() const { return isControl() ? (sType() & 1) != 0 : wbit() && (function() & 1) != 0; }
     bool isReply() const {
-        return isControl() ? sType() != 0 && (sType() & 1) == 0 : function() != 0 && (function() & 1) == 0;
+        return isControl() ? (sType() & 1) == 0 : (function() & 1) == 0; // SxF0 aborts a transaction
     }
     // The session id of HSMS, the device id of SECS-I, with the R-bit cleared.
     int device() const { return hasHeader() ? ((bytes[0] & 0x7f) << 8) | bytes[1] : 0; }

@@ -22,6 +22,7 @@
 #include "CTovikarForm.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
