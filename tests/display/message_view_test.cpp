@@ -51,7 +51,7 @@ struct MessageView : ::testing::Test {
         engine.start(s);
         view = std::make_unique<tovik::CHMessageView>(*engine.view);
         const QString js = engine.dir.filePath(QStringLiteral("reply.js"));
-        writeFile(js, "tovik.on('S1F1', () => undefined);\ntovik.on('S6F*', () => '<b 0x01>');\n");
+        writeFile(js, "tovik.on('S1F1', () => undefined);\ntovik.on('S6F*', () => '<l <l <b 0x01>> <b 0x02>>');\n");
         script = std::make_unique<tovik::CHScriptEngine>(*engine.view);
         script->Start(js);
         ASSERT_TRUE(engine.waitLine("HSMS port has been opened successfully."));
@@ -144,7 +144,10 @@ TEST_F(MessageView, RowsSayWhatAnsweredEachPrimaryAndLinkTheTwo) {
     EXPECT_TRUE(view->OriginLabel().text().contains(QLatin1String("S1F2 Data")));
     EXPECT_TRUE(view->SmlHexText().toPlainText().contains(QString::fromStdString(kS1F2Body)));
     view->SelectRow(7);
-    EXPECT_EQ(tree.topLevelItem(0)->text(2).toStdString(), "0x01");
+    const QTreeWidgetItem* nested = tree.topLevelItem(0);
+    ASSERT_EQ(nested->childCount(), 2);
+    EXPECT_EQ(nested->child(0)->child(0)->text(2).toStdString(), "0x01");
+    EXPECT_EQ(nested->child(1)->text(2).toStdString(), "0x02");
 }
 
 TEST_F(MessageView, FiltersPauseAndTheCap) {
@@ -157,6 +160,7 @@ TEST_F(MessageView, FiltersPauseAndTheCap) {
     };
     EXPECT_EQ(filtered([&] { view->PatternEdit().setText(QStringLiteral("s1f*")); }), 2);
     EXPECT_EQ(filtered([&] { view->DirectionList().setCurrentIndex(2); }), 1); // sent
+    EXPECT_EQ(cell(0, CHMessageModel::Message), "S1F2");
     EXPECT_EQ(view->CountLabel().text().toStdString(), "1 of 6 messages");
     EXPECT_EQ(filtered([&] { view->PatternEdit().setText(QStringLiteral("S1F")); }), 0); // no pattern
     EXPECT_FALSE(view->Model().PatternValid());
