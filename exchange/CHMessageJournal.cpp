@@ -1,8 +1,10 @@
 #include "CHMessageJournal.h"
 
 #include <QDateTime>
+#include <QHashFunctions>
 
 #include <algorithm>
+#include <chrono>
 
 namespace tovik {
 
@@ -14,7 +16,8 @@ void CHMessageJournal::SetCap(int entries) {
 
 const CHJournalEntry* CHMessageJournal::Append(CHJournalEntry::Direction direction, int port,
                                                 const QString& peer, const std::uint8_t* bytes,
-                                                std::size_t size) {
+                                                std::size_t size, CHJournalEntry::Origin origin,
+                                                const QString& source) {
     if (!m_recording)
         return nullptr;
     if (m_entries.size() >= static_cast<std::size_t>(m_cap))
@@ -22,15 +25,48 @@ const CHJournalEntry* CHMessageJournal::Append(CHJournalEntry::Direction directi
     CHJournalEntry& e = m_entries.emplace_back();
     e.id = m_nextId++;
     e.timeMs = QDateTime::currentMSecsSinceEpoch();
+    e.steadyUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+                     .count();
     e.direction = direction;
+    e.origin = origin;
     e.port = port;
     e.peer = peer;
+    e.source = source;
     e.bytes.assign(bytes, bytes + size);
+    link(e);
     ++m_totals[direction];
     if (direction == CHJournalEntry::Out && e.stream() != 0 && e.sType() == 0 && e.function() % 2 == 0)
         ++m_replies;
     Q_EMIT Appended(e);
     return &e;
+}
+
+void CHMessageJournal::link(CHJournalEntry& e) {
+    if (!e.hasHeader())
+        return;
+    const bool primary = e.expectsReply();
+    if (!primary && !e.isReply())
+        return;
+    // The primary went the other way; its key names its own direction.
+    const int primaryDirection = primary ? e.direction : 1 - e.direction;
+    const quint64 key = quint64{e.systemBytes()} ^
+                        (quint64{qHash(e.peer, static_cast<size_t>(e.port * 2 + primaryDirection))} << 32);
+    if (primary) {
+        // Primaries nobody answers must not pile up.
+        if (m_open.size() >= 65536)
+            m_open.clear();
+        m_open[key] = {e.id, e.steadyUs};
+        return;
+    }
+    const auto it = m_open.find(key);
+    if (it == m_open.end())
+        return;
+    e.primaryId = it->second.id;
+    e.latencyUs = e.steadyUs - it->second.steadyUs;
+    if (it->second.id >= m_entries.front().id) // the primary may have been dropped
+        m_entries[static_cast<std::size_t>(it->second.id - m_entries.front().id)].replyId = e.id;
+    m_open.erase(it);
 }
 
 void CHMessageJournal::Clear() {

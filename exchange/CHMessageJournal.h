@@ -10,23 +10,54 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 namespace tovik {
 
 struct CHJournalEntry {
     enum Direction { In = 0, Out = 1 };
+    // What made a message: the peer for everything received; for what
+    // Tovik sent, the part of the program that chose it.
+    enum class Origin : std::uint8_t {
+        Peer,       // received
+        Definition, // the document's one definition for the reply
+        Script,     // the reply script (source: file and handler pattern)
+        Fallback,   // <b 0>: the document has no definition for the reply
+        S9,         // an error report: device id, T3
+        User,       // the Send command, the control API, the message view
+        Control,    // an HSMS control answer or request
+        Relay,      // passed on by the bridge
+        Fault,      // a fault rule's reply
+        Program,    // anything else Tovik sends of its own accord
+    };
     quint64 id = 0;
     qint64 timeMs = 0; // milliseconds since the epoch
     Direction direction = In;
     int port = 0; // 0 SECS-I, 1 HSMS, as the engine numbers them
     QString peer;
     std::vector<std::uint8_t> bytes; // header then body
+    Origin origin = Origin::Peer;
+    // The definition's name, or the script's file and handler pattern:
+    // shared with whoever holds it, not built per message.
+    QString source = {};
+    // A reply's primary and a primary's reply (0: none seen), found by the
+    // system bytes on the same port and peer; the latency in microseconds.
+    quint64 primaryId = 0;
+    quint64 replyId = 0;
+    qint64 latencyUs = -1;
+    qint64 steadyUs = 0; // monotonic, for latencies
 
     bool hasHeader() const { return bytes.size() >= 10; }
     int stream() const { return hasHeader() ? bytes[2] & 0x7f : 0; }
     int function() const { return hasHeader() ? bytes[3] : 0; }
     bool wbit() const { return hasHeader() && (bytes[2] & 0x80) != 0; }
+    bool isControl() const { return sType() != 0; }
+    // A data primary expecting a reply, or a control request.
+    bool expectsReply() const { return isControl() ? (sType() & 1) != 0 : wbit() && (function() & 1) != 0; }
+    bool isReply() const {
+        return isControl() ? (sType() & 1) == 0 : (function() & 1) == 0; // SxF0 aborts a transaction
+    }
     // The session id of HSMS, the device id of SECS-I, with the R-bit cleared.
     int device() const { return hasHeader() ? ((bytes[0] & 0x7f) << 8) | bytes[1] : 0; }
     int sType() const { return hasHeader() ? bytes[5] : 0; }
@@ -56,7 +87,16 @@ public:
 
     // The entry made, or null while not recording.
     const CHJournalEntry* Append(CHJournalEntry::Direction direction, int port, const QString& peer,
-                                 const std::uint8_t* bytes, std::size_t size);
+                                 const std::uint8_t* bytes, std::size_t size,
+                                 CHJournalEntry::Origin origin = CHJournalEntry::Origin::Peer,
+                                 const QString& source = {});
+    // The entry of that id while it is kept, else null.
+    const CHJournalEntry* Entry(quint64 id) const {
+        if (m_entries.empty() || id < m_entries.front().id || id > m_entries.back().id)
+            return nullptr;
+        return &m_entries[static_cast<std::size_t>(id - m_entries.front().id)];
+    }
+    quint64 FirstId() const { return m_entries.empty() ? m_nextId : m_entries.front().id; }
     // Empties the journal; ids keep rising and the totals keep counting.
     void Clear();
 
@@ -78,7 +118,15 @@ Q_SIGNALS:
     void Cleared();
 
 private:
+    void link(CHJournalEntry& e);
+
+    struct Open {
+        quint64 id;
+        qint64 steadyUs;
+    };
     std::deque<CHJournalEntry> m_entries;
+    // Primaries awaiting their reply, by port, peer, direction and system bytes.
+    std::unordered_map<quint64, Open> m_open;
     int m_cap = kDefaultCap;
     bool m_recording = false;
     quint64 m_nextId = 1;

@@ -86,6 +86,12 @@ public:
     // definition that does (set in `def`), or the user's choice among several.
     enum class AutoReply { None, Fallback, Definition, UserChooses };
     AutoReply ChooseAutoReply(const CHOneMsg** def = nullptr, int* candidates = nullptr);
+    // What chose the next message sent, for its journal entry; each send
+    // goes back to Program. source: a shared name (not built per message).
+    void SetSendOrigin(CHJournalEntry::Origin origin, const QString& source = {}) {
+        m_sendOrigin = origin;
+        m_sendSource = source;
+    }
     void OnSendMessage();
     // The Send command for a given definition and port (PortActiveTab: as the
     // command does): a secondary answers the primary it belongs to. Returns
@@ -244,6 +250,8 @@ private:
     // gets one event-log line with the codec's error.
     void loadDefinition(const CHOneMsg& def);
     bool toHsms(int port) const;
+    // The definition's name for the journal, made again only when it changes.
+    const QString& definitionName(const CHOneMsg& def);
     // Bridge mode in which the HSMS side keeps its own session with the host,
     // and the recording proxy, whose host side always does.
     bool bridgeSession() const;
@@ -283,6 +291,11 @@ private:
     QTimer m_timer;
     CHMessageJournal m_journal;
     quint64 m_t3Expiries = 0;
+    CHJournalEntry::Origin m_sendOrigin = CHJournalEntry::Origin::Program;
+    QString m_sendSource;
+    // The name of the definition last loaded, made once for its many replies.
+    std::string m_definitionNameBytes;
+    QString m_definitionName;
     std::function<QString()> m_selection;
     ReceiveHook m_receiveHook;
     CHFaultRules m_faults;

@@ -66,6 +66,7 @@ void CTovikarView::OnHsmsConnection(const QString& address, int port, bool conne
     if (connected && (m_settings.Protocol == 0 || bridgeSession()) && m_settings.SendSelectReqAtConnect &&
         !m_hsms.GetServerMode()) {
         m_working.SetHexMessage("ffff0000000100000000");
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         // Passive peers often start reading only after their accept returns.
         QThread::msleep(100);
         // The bridge's own session: the request is for the HSMS host, not

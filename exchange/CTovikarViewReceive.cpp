@@ -51,6 +51,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         }
         // Bridge: relay what the working codec holds, control messages
         // included; nothing else.
+        SetSendOrigin(CHJournalEntry::Origin::Relay);
         if (port == PortHsms) {
             journalOut(PortSecs, m_working.GetMessage());
             m_secs.SendFromCodec(m_working);
@@ -67,6 +68,7 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     if (m_settings.CheckDeviceID && m_working.GetDevice() != m_settings.DeviceID &&
         m_working.GetSessionID() != 65535 && stream != 0 && stream != 9) {
         m_working.SetSml("s9f1" + HeaderAsBinaryItem(text));
+        SetSendOrigin(CHJournalEntry::Origin::S9);
         SendWorkingMessage(port, nullptr);
         return;
     }
@@ -96,10 +98,12 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
         return;
     case AutoReply::Fallback:
         m_working.SetSml("<b 0>");
+        SetSendOrigin(CHJournalEntry::Origin::Fallback);
         SendWorkingMessage(port, &text);
         break;
     case AutoReply::Definition:
         loadDefinition(*def);
+        SetSendOrigin(CHJournalEntry::Origin::Definition, definitionName(*def));
         SendWorkingMessage(port, &text);
         break;
     case AutoReply::UserChooses:
@@ -147,6 +151,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
             rejected[7] = static_cast<char>('0' + fault->status);
             m_working.SetHexMessage(rejected);
         }
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     }
@@ -156,6 +161,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
         if (!bridgeSession())
             return false;
         m_working.SetHexMessage(kDeselectRsp);
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     case 5: {
@@ -164,6 +170,7 @@ bool CTovikarView::answerControlMessage(int port, const std::string& text) {
             return true;
         m_working.SetHexMessage(kLinktestRsp);
         m_controlFault = fault; // a delay, applied where it is written
+        SetSendOrigin(CHJournalEntry::Origin::Control);
         SendWorkingMessage(port, &text);
         return true;
     }

@@ -26,7 +26,9 @@ void CTovikarView::SendWorkingMessage(int port, const std::string* primary) {
         m_controlFault || !m_faults.empty() ? faultFor(port, primary) : std::nullopt;
     if (fault && fault->action == CHFaultRules::Action::Reply) {
         m_working.SetSml(fault->sml.toStdString());
+        SetSendOrigin(CHJournalEntry::Origin::Fault);
     } else if (fault && fault->action == CHFaultRules::Action::S9 && primary) {
+        SetSendOrigin(CHJournalEntry::Origin::S9);
         // A report of its own: new system bytes, the received header as its data.
         m_working.SetSml("s9f" + std::to_string(fault->function) + HeaderAsBinaryItem(*primary));
         primary = nullptr;
@@ -232,12 +234,18 @@ void CTovikarView::OnSendMessage() {
         AddText(QStringLiteral("Cannot find specified message '%1'."), name);
         return;
     }
+    SetSendOrigin(CHJournalEntry::Origin::User);
     SendDefinition(*def, PortActiveTab);
 }
 
 quint64 CTovikarView::SendDefinition(const CHOneMsg& def, int port) {
     LogBatch batch(*this);
+    // The caller may have named who asked; the name is the definition's.
+    const CHJournalEntry::Origin origin = m_sendOrigin == CHJournalEntry::Origin::Program
+                                              ? CHJournalEntry::Origin::User
+                                              : m_sendOrigin;
     loadDefinition(def);
+    SetSendOrigin(origin, definitionName(def));
     const quint64 before = m_journal.LastId();
 
     bool sent = false;
@@ -271,7 +279,17 @@ void CTovikarView::journalOut(int port, const std::vector<uint8_t>& bytes) {
     else
         peer = m_settings.DevicePath.isEmpty() ? QStringLiteral("COM%1").arg(m_settings.CommPort)
                                                : m_settings.DevicePath;
-    m_journal.Append(CHJournalEntry::Out, port, peer, bytes.data(), bytes.size());
+    m_journal.Append(CHJournalEntry::Out, port, peer, bytes.data(), bytes.size(), m_sendOrigin, m_sendSource);
+    m_sendOrigin = CHJournalEntry::Origin::Program;
+    m_sendSource.clear();
+}
+
+const QString& CTovikarView::definitionName(const CHOneMsg& def) {
+    if (def.m_strName != m_definitionNameBytes || m_definitionName.isNull()) {
+        m_definitionNameBytes = def.m_strName;
+        m_definitionName = TextFromBytes(def.m_strName);
+    }
+    return m_definitionName;
 }
 
 } // namespace tovik

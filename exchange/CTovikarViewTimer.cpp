@@ -34,6 +34,7 @@ void CTovikarView::OnTimer() {
             if (m_connected) {
                 m_scratch.ReplyTo(message);
                 m_working.SetSml("s9f9" + HeaderAsBinaryItem(m_scratch.GetHexMessage()));
+                SetSendOrigin(CHJournalEntry::Origin::S9);
                 SendWorkingMessage(PortActiveTab, nullptr);
             } else {
                 AddText(QStringLiteral("...However port has not been opened yet."));

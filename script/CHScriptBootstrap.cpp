@@ -96,7 +96,8 @@ function makeMsg(hex, port, stream, func, wbit, device, systemBytes) {
 
 function dispatch(hex, port, stream, func, wbit, device, systemBytes) {
     const msg = makeMsg(hex, port, stream, func, wbit, device, systemBytes);
-    for (const h of handlers) {
+    for (let i = 0; i < handlers.length; ++i) {
+        const h = handlers[i];
         if ((h.stream >= 0 && h.stream !== stream) || (h.func >= 0 && h.func !== func))
             continue;
         let result;
@@ -111,8 +112,10 @@ function dispatch(hex, port, stream, func, wbit, device, systemBytes) {
             return undefined;
         }
         running.pattern = '';
-        if (result !== undefined)
+        if (result !== undefined) {
+            dispatch.by = i; // the handler that answered, for the message's origin
             return result;
+        }
     }
     return undefined;
 }
@@ -256,7 +259,7 @@ const tovik = {
             throw new TypeError('tovik.on needs a handler function');
         const p = parsePattern(pattern);
         handlers.push({ stream: p.stream, func: p.func, handler, pattern: String(pattern), line: scriptLine() });
-        host.watch();
+        host.watch(String(pattern));
     },
     reply(msg, what) { host.reply(msg.hex, msg.port === undefined ? -1 : msg.port, what); },
     send,

@@ -143,6 +143,9 @@ bool CHScriptHost::OnReceived(int port, const std::string& hex) {
         }
     }
     if (answered) {
+        const auto by = static_cast<std::size_t>(m_dispatch.property(QStringLiteral("by")).toInt());
+        m_view.SetSendOrigin(CHJournalEntry::Origin::Script,
+                             by < m_handlerSources.size() ? m_handlerSources[by] : m_name);
         m_view.SendWorkingMessage(port, &hex);
         return true;
     }
@@ -184,6 +187,11 @@ void CHScriptHost::logInterruptedHandler() {
     m_view.AddText(QStringLiteral("Script interrupted: %1; %2.").arg(where, next));
 }
 
+void CHScriptHost::watch(const QString& pattern) {
+    m_watching = true;
+    m_handlerSources.push_back(m_name + QLatin1Char(' ') + pattern);
+}
+
 QString CHScriptHost::loadWorking(const QJSValue& what) {
     CHVeltSecsII& working = m_view.WorkingCodec();
     ++m_workingLoads;
@@ -210,6 +218,7 @@ int CHScriptHost::send(const QJSValue& what, int port) {
         m_js.throwError(QStringLiteral("tovik.send: the message ") + problem);
         return 0;
     }
+    m_view.SetSendOrigin(CHJournalEntry::Origin::Script, m_name);
     m_view.SendWorkingMessage(port, nullptr);
     CHVeltSecsII& working = m_view.WorkingCodec();
     if ((working.GetFunction() & 1) == 0 || !working.GetWBit())
@@ -278,6 +287,7 @@ void CHScriptHost::reply(const QString& hex, int port, const QJSValue& what) {
         return;
     }
     const std::string primary = hex.toStdString();
+    m_view.SetSendOrigin(CHJournalEntry::Origin::Script, m_name);
     m_view.SendWorkingMessage(port, &primary);
 }
 

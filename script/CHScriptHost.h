@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -66,7 +67,8 @@ public:
     Q_INVOKABLE bool connected() const;
     Q_INVOKABLE void exit(int code);
     Q_INVOKABLE void error(const QJSValue& error);
-    Q_INVOKABLE void watch() { m_watching = true; }
+    // A handler registered for `pattern` (tovik.on), in the order of dispatch.
+    Q_INVOKABLE void watch(const QString& pattern);
     Q_INVOKABLE QJSValue body(const QString& hex);
     Q_INVOKABLE QString sml(const QString& hex);
     // {stream, func} with -1 for any, or null: the same patterns as the control API's.
@@ -138,6 +140,8 @@ private:
     uint32_t m_nextSend = 1;
     uint64_t m_workingLoads = 0; // the working codec was loaded by the script
     bool m_watching = false;
+    // "FILE PATTERN" per handler, the origin of the replies it gives.
+    std::vector<QString> m_handlerSources;
     QJSValue m_selected;    // tovik.onSelect's dispatch, once watched
     bool m_wasSelected = false;
 };

@@ -59,7 +59,7 @@ const std::array<SettingRef, Settings::kSettingCount> kSettings{{
 }};
 
 // Read at start and never written by Save.
-const std::array<SettingRef, 17> kReadOnly{{
+const std::array<SettingRef, 18> kReadOnly{{
     {"SECS", "DevicePath", &Settings::DevicePath},
     {"SECS", "ReconnectInterval", &Settings::ReconnectInterval},
     {"HSMS", "MaxClients", &Settings::MaxClients},
@@ -77,6 +77,7 @@ const std::array<SettingRef, 17> kReadOnly{{
     {"Api", "TokenFile", &Settings::ApiTokenFile},
     {"Api", "JournalSize", &Settings::ApiJournalSize},
     {"Faults", "File", &Settings::FaultsFile},
+    {"Messages", "Size", &Settings::MessagesSize},
 }};
 
 const QString kPreferences = QStringLiteral("Preferences");

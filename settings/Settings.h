@@ -68,6 +68,7 @@ struct Settings {
     QString ApiTokenFile;         // Api/TokenFile: bearer token file, relative to the document's folder
     int ApiJournalSize = 10000;   // Api/JournalSize: messages the journal keeps
     QString FaultsFile;            // Faults/File: fault rules (JSON) loaded at start, relative to the document
+    int MessagesSize = 100000;     // Messages/Size: messages the window's message view keeps
 
     bool operator==(const Settings&) const = default;
 };

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <chrono>
 #include <cstdio>
@@ -62,7 +63,13 @@ void printError(const QString& text) {
 // be used, 1: the port cannot be listened on), 0 otherwise.
 int startApi(CHAppInstance& instance, const CHStartOptions& options, std::unique_ptr<CHApiServer>& api) {
     const Settings& settings = instance.App();
-    instance.View().Journal().SetCap(settings.ApiJournalSize);
+    // The window's message view reads the same journal: with the API on too,
+    // the journal keeps the larger of the two sizes.
+    const bool apiOn = !options.api.isEmpty() || settings.ApiPort > 0;
+    int cap = settings.ApiJournalSize;
+    if (instance.Frame())
+        cap = apiOn ? std::max(cap, settings.MessagesSize) : settings.MessagesSize;
+    instance.View().Journal().SetCap(cap);
     QString address = settings.ApiAddress;
     int port = settings.ApiPort;
     if (!options.api.isEmpty()) {

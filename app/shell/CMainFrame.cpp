@@ -8,6 +8,7 @@
 #include "CHListBoxOld.h"
 #include "CHMsgCommands.h"
 #include "CHMsgListView.h"
+#include "CHMessageView.h"
 #include "CHPanelDock.h"
 #include "CHScriptEngine.h"
 #include "CHTrayIcon.h"
@@ -191,12 +192,12 @@ CMainFrame::CMainFrame(CTovikarApp& app, CTovikarDoc& doc, CTovikarView& view, Q
     setCentralWidget(m_form);
     m_tray = new CHTrayIcon(this);
     m_docs = new CHDocCommands(doc, dialogPrompts(this), this);
-    view.Journal().SetRecording(true); // File > Export Messages reads it
 
     createActions();
     createMenus();
     createToolBar();
     createStatusBar();
+    createMessagesDock();
     LoadBarState();
     CSplashWnd::ShowSplashScreen(this);
 
@@ -424,6 +425,21 @@ void CMainFrame::ShowScriptStatusLine() {
     }
     list.SelectLine(row);
     list.setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::createMessagesDock() {
+    m_messagesDock = new QDockWidget(QStringLiteral("Messages"), this);
+    m_messagesDock->setObjectName(QStringLiteral("MessagesDock")); // its place in the saved state
+    m_messageView = new CHMessageView(m_view, m_messagesDock);
+    m_messagesDock->setWidget(m_messageView);
+    // File > Export Messages writes the rows that pass the view's filter.
+    SetMessageProvider([this] { return m_messageView->FilteredEntries(); });
+    addDockWidget(Qt::BottomDockWidgetArea, m_messagesDock);
+    m_messagesDock->hide();
+    QAction* toggle = m_messagesDock->toggleViewAction();
+    toggle->setText(QStringLiteral("&Messages"));
+    toggle->setStatusTip(QStringLiteral("Show or hide every message sent and received, with its items"));
+    m_viewMenu->addAction(toggle);
 }
 
 QString CMainFrame::ScriptPaneText() const {

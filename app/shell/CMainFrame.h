@@ -31,6 +31,7 @@ namespace tovik {
 class CHDocCommands;
 class CHScriptEngine;
 class CHFaultsPanel;
+class CHMessageView;
 class CHTrayIcon;
 class CTovikarDoc;
 class CTovikarForm;
@@ -126,6 +127,9 @@ public:
     QAction* StopRecordingAction() const { return m_stopRecording; }
 
     CTovikarForm& Form() const { return *m_form; }
+    // View > Messages: every message as a row (hidden until asked for).
+    CHMessageView& MessageView() const { return *m_messageView; }
+    QDockWidget* MessagesDock() const { return m_messagesDock; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CHTrayIcon& Tray() const { return *m_tray; }
 
@@ -140,6 +144,7 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void createMessagesDock();
     void onCommand(int command);
     void onEngineStateChanged();
     void updateTitle();
@@ -162,6 +167,8 @@ private:
     CHScriptEngine* m_script = nullptr;
     QMenu* m_viewMenu = nullptr;
     QDockWidget* m_panelDock = nullptr; // the script's operator panel, "Equipment"
+    QDockWidget* m_messagesDock = nullptr;
+    CHMessageView* m_messageView = nullptr;
     QString m_recordingText; // "Recording to DIR" while recording, else empty
     QLabel* m_recordingPane = nullptr;
     QAction* m_stopRecording = nullptr;

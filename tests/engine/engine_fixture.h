@@ -15,6 +15,8 @@
 namespace harness {
 
 inline QCoreApplication& qtApp() {
+    if (QCoreApplication* app = QCoreApplication::instance()) // a widget test's own
+        return *app;
     return tovik::test::testApp<QCoreApplication>();
 }
 

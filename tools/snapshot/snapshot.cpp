@@ -3,13 +3,16 @@
 // window as PNG. Given a definition, it also asks S1F3 and shows that
 // definition's property page over the window.
 //
-//   tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide]   (under xvfb-run, or offscreen)
+//   tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide | --messages]   (under xvfb-run, or offscreen)
 //
 // With --wide the window is larger, room for the script's Equipment dock.
+// With --messages it is as large, the Messages dock is shown, the host also
+// asks S1F3, S2F13 and S2F41, and the S1F14 row is selected.
 // With --flood the host instead keeps 16 S1F1 W outstanding from a thread of
 // its own for the whole run, and on a display the picture is taken from the
 // screen: what the window painted while the log followed the flood.
 #include "CHAppInstance.h"
+#include "CHMessageView.h"
 #include "CHMsgListView.h"
 #include "CMainFrame.h"
 #include "CMsgProperty1.h"
@@ -19,6 +22,7 @@
 #include "CTovikarForm.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
@@ -85,9 +89,11 @@ void flood(int port, const std::atomic<bool>& stop, std::atomic<int>& socket) {
 
 int main(int argc, char* argv[]) {
     const bool flooded = argc == 4 && std::strcmp(argv[3], "--flood") == 0;
-    const bool wide = argc == 4 && std::strcmp(argv[3], "--wide") == 0;
+    const bool messages = argc == 4 && std::strcmp(argv[3], "--messages") == 0;
+    const bool wide = messages || (argc == 4 && std::strcmp(argv[3], "--wide") == 0);
     if (argc != 3 && argc != 4) {
-        std::fputs("usage: tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide]\n", stderr);
+        std::fputs("usage: tovik_shell_snapshot DOCUMENT OUT.png [DEFINITION | --flood | --wide | --messages]\n",
+                   stderr);
         return 2;
     }
     QApplication qapp(argc, argv);
@@ -113,6 +119,13 @@ int main(int argc, char* argv[]) {
     const std::string definition = argc == 4 && !flooded && !wide ? argv[3] : "";
     if (!definition.empty())
         frames += QByteArray::fromHex("0000000a000081030000000000a4");
+    if (messages) {
+        app.Frame()->MessagesDock()->show();
+        // S1F3 W <l 0>, S2F13 W <l 0>, S2F41 W <l <a'START'> <l 0>>.
+        frames += QByteArray::fromHex("0000000c000081030000000000a40100"
+                                      "0000000c0000820d0000000000a50100"
+                                      "00000015000082290000000000a6010241055354415254" "0100");
+    }
     std::atomic<bool> stop = false;
     std::atomic<int> floodSocket = -1;
     std::thread flooder;
@@ -150,6 +163,16 @@ int main(int argc, char* argv[]) {
             picture = app.Frame()->grab();
             QPainter p(&picture);
             p.drawPixmap(picture.width() - sheet.width() - 12, 12, sheet.grab());
+        }
+        if (messages) {
+            tovik::CHMessageView& view = app.Frame()->MessageView();
+            view.Model().CatchUp();
+            for (int row = 0; row < view.Model().rowCount(); ++row)
+                if (view.Model().EntryAt(row)->direction == tovik::CHJournalEntry::Out &&
+                    tovik::CHMessageModel::MessageText(*view.Model().EntryAt(row)) == QLatin1String("S1F14"))
+                    view.SelectRow(row);
+            QApplication::processEvents();
+            picture = app.Frame()->grab();
         }
         const bool saved = picture.save(out, "PNG");
         std::fprintf(stderr, "%s %s\n", saved ? "saved" : "could not save", argv[2]);
