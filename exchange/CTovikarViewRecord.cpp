@@ -31,6 +31,7 @@ void CTovikarView::StartRecording(const QString& host, int port, CHRecording& re
     m_upstreamPort = port;
     m_upstream = std::make_unique<CHVeltHsms>();
     m_upstream->SetCapture(m_capture);
+    m_upstream->SetRelayPartner(&m_hsms);
     connect(m_upstream.get(), &CVeltHsms::MessageArrived, this, &CTovikarView::onUpstreamMessage);
     connect(m_upstream.get(), &CVeltHsms::ConnectionChanged, this, &CTovikarView::onUpstreamConnection);
     connect(m_upstream.get(), &CVeltHsms::ErrorOccurred, this,

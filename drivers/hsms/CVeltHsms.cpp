@@ -91,6 +91,7 @@ CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
 }
 
 CVeltHsms::~CVeltHsms() {
+    SetRelayPartner(nullptr);
     // No events from a half-destroyed driver.
     for (const auto& link : m_links) {
         link->socket->disconnect(this);
@@ -364,9 +365,9 @@ bool CVeltHsms::deliver(quint64 id) {
     bool delivered = false;
     while (auto ev = link->core.poll(nowMs())) {
         if (ev->kind == LinkEvent::Kind::Failed) {
-            m_delivering = outer;
             if (delivered)
                 socket->flush();
+            endDelivery(outer);
             raise(link, failureCode(ev->failure), QString::fromStdString(ev->detail));
             dropLink(id, false);
             return false;
@@ -383,17 +384,44 @@ bool CVeltHsms::deliver(quint64 id) {
         emitMessage(address, port, ev->message);
         link = find(id);
         if (!link) {
-            m_delivering = outer;
+            endDelivery(outer);
             return false;
         }
         if (newSpeaker)
             Q_EMIT ClientsChanged();
     }
-    m_delivering = outer;
     // Replies sent from inside MessageReceived go out together now.
     if (delivered)
         socket->flush();
+    endDelivery(outer);
     return true;
+}
+
+void CVeltHsms::endDelivery(quint64 outer) {
+    m_delivering = outer;
+    if (!outer && m_partner)
+        m_partner->flushHeld();
+}
+
+void CVeltHsms::SetRelayPartner(CVeltHsms* partner) {
+    if (m_partner)
+        m_partner->m_partner = nullptr;
+    m_partner = partner;
+    if (partner)
+        partner->m_partner = this;
+}
+
+// What was relayed during the partner's batch goes out in one write per link.
+void CVeltHsms::flushHeld() {
+    if (!m_flushHeld)
+        return;
+    m_flushHeld = false;
+    std::vector<quint64> ids;
+    for (const auto& link : m_links)
+        ids.push_back(link->id);
+    for (quint64 id : ids)
+        if (Link* link = find(id))
+            link->socket->flush(); // a failing flush may drop links
 }
 
 void CVeltHsms::emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message) {
@@ -743,7 +771,9 @@ bool CVeltHsms::writeOutput(Link& link) {
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
     // Replies sent from inside MessageReceived go out together afterwards.
-    if (m_delivering != id)
+    if (m_partner && m_partner->m_delivering)
+        m_flushHeld = true;
+    else if (m_delivering != id)
         socket->flush();
     if (!find(id))
         return false;
