@@ -75,6 +75,8 @@ struct CVeltHsms::Link {
     int piece = 1;
     int pauseMs = 0;
     LinkCore core;
+    // The TCP ends as a capture names them, known once at connect.
+    tovik::capture::Endpoint client, server;
 };
 
 std::vector<std::pair<QString, int>> CVeltHsms::GetPeers() const {
@@ -282,6 +284,11 @@ CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     link->address = addressText(socket->peerAddress());
     link->port = socket->peerPort();
+    const tovik::capture::Endpoint local{socket->localAddress().toIPv4Address(), socket->localPort()};
+    const tovik::capture::Endpoint peer{socket->peerAddress().toIPv4Address(), socket->peerPort()};
+    // The side that connected is the TCP client.
+    link->client = link->passive ? peer : local;
+    link->server = link->passive ? local : peer;
     m_links.push_back(std::move(owned));
 
     const quint64 id = link->id;
@@ -783,17 +790,11 @@ bool CVeltHsms::writeOutput(Link& link) {
 }
 
 void CVeltHsms::capture(const Link& link, bool received, const std::uint8_t* data, std::size_t size, bool closed) {
-    using tovik::capture::Endpoint;
-    const Endpoint local{link.socket->localAddress().toIPv4Address(), link.socket->localPort()};
-    const Endpoint peer{QHostAddress(link.address).toIPv4Address(), static_cast<quint16>(link.port)};
-    // The side that connected is the TCP client.
-    const Endpoint& client = link.passive ? peer : local;
-    const Endpoint& server = link.passive ? local : peer;
     const std::int64_t now = tovik::capture::PcapngWriter::nowMicros();
     if (closed)
-        m_capture->tcpClosed(client, server, now);
+        m_capture->tcpClosed(link.client, link.server, now);
     else
-        m_capture->tcp(client, server, received == link.passive, data, size, now);
+        m_capture->tcp(link.client, link.server, received == link.passive, data, size, now);
 }
 
 quint64 CVeltHsms::TargetLink() const {
