@@ -168,15 +168,18 @@ int main(int argc, char* argv[]) {
         return 0;
     std::vector<double> costs;
     for (int r = 0; r < runs; ++r) {
-        double plain = 0, captured = 0;
+        double plain = 0, captured = 0, cpu[2] = {0, 0};
         for (bool capture : {false, true}) {
             Tovik tovik(capture ? QStringList{QStringLiteral("--capture"), QStringLiteral("DIR/c.pcapng")} : QStringList{});
             RawHost host;
-            if (select(host, tovik.port))
+            if (select(host, tovik.port)) {
+                const double before = tovik.cpu();
                 (capture ? captured : plain) = transactions(host, count, 16);
+                cpu[capture] = (tovik.cpu() - before) * 1e6 / count;
+            }
         }
-        std::printf("capture 16 outstanding: off %8.0f/s  on %8.0f/s  cost %.0f %%\n", plain, captured,
-                    plain > 0 ? 100 * (1 - captured / plain) : 0);
+        std::printf("capture 16 outstanding: off %8.0f/s  on %8.0f/s  cost %.0f %%  tovik %5.1f / %5.1f us/transaction\n",
+                    plain, captured, plain > 0 ? 100 * (1 - captured / plain) : 0, cpu[0], cpu[1]);
         costs.push_back(plain > 0 ? 1 - captured / plain : 0);
     }
     std::printf("capture 16 outstanding: median cost %.0f %%\n", 100 * median(costs));
