@@ -381,8 +381,8 @@ TEST_F(Frame, RecordingShowsItsFolderAndStopWritesTheFiles) {
         EXPECT_TRUE(asked.back().contains(path("rec/rec.tvkm"))) << asked.back().toStdString();
         EXPECT_EQ(again.View().EventLog().Lines().contains(notRecording), !yes);
         EXPECT_EQ(again.Frame()->windowTitle().contains(QStringLiteral("Recording to")), yes);
-        if (yes)
-            again.Frame()->StopRecordingAction()->trigger();
+        if (QAction* stop = again.Frame()->StopRecordingAction(); yes && stop)
+            stop->trigger();
         EXPECT_EQ(readAll(path("rec/rec.tvkm")).startsWith("'kept'"), !yes);
     }
     setQuestionHandler(previous);
