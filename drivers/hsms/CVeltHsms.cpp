@@ -388,6 +388,7 @@ bool CVeltHsms::deliver(quint64 id) {
             m_lastSpeakerId = id;
             m_lastSpeaker = QStringLiteral("%1(%2)").arg(address).arg(port);
         }
+        m_moreToDeliver = link->core.hasEvents();
         emitMessage(address, port, ev->message);
         link = find(id);
         if (!link) {
@@ -778,7 +779,9 @@ bool CVeltHsms::writeOutput(Link& link) {
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
     // Replies sent from inside MessageReceived go out together afterwards.
-    if (m_partner && m_partner->m_delivering)
+    // The last message of a batch is relayed at once: its wait would only
+    // add to a lone request's round trip.
+    if (m_partner && m_partner->m_delivering && m_partner->m_moreToDeliver)
         m_flushHeld = true;
     else if (m_delivering != id)
         socket->flush();

@@ -234,7 +234,8 @@ private:
     quint64 m_nextId = 0;
     quint64 m_delivering = 0; // link inside MessageReceived: its sends are flushed after it
     CVeltHsms* m_partner = nullptr;
-    bool m_flushHeld = false; // sends wait for the partner's batch to end
+    bool m_flushHeld = false;     // sends wait for the partner's batch to end
+    bool m_moreToDeliver = false; // the message being delivered is not the batch's last
     quint64 m_spoken = 0;     // counts received messages, to know who spoke last
     QTimer m_timer;           // due at the earliest deadline of any link
     std::int64_t m_armedFor = 0;
