@@ -168,6 +168,13 @@ void installWidgetMessageBoxes() {
         box.setInformativeText(detail);
         box.exec();
     });
+    setQuestionHandler([](QWidget* parent, const QString& text, const QString& detail) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Tovik"), text, QMessageBox::Yes | QMessageBox::No,
+                        parent);
+        box.setInformativeText(detail);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    });
 }
 
 } // namespace tovik

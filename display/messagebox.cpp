@@ -25,4 +25,24 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler h) {
     return old;
 }
 
+namespace {
+QuestionHandler& questionHandler() {
+    static QuestionHandler h;
+    return h;
+}
+} // namespace
+
+bool askYesNo(const QString& text, QWidget* parent, const QString& detail) {
+    if (questionHandler())
+        return questionHandler()(parent, text, detail);
+    qWarning().noquote() << (detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+    return false;
+}
+
+QuestionHandler setQuestionHandler(QuestionHandler h) {
+    QuestionHandler old = std::move(questionHandler());
+    questionHandler() = std::move(h);
+    return old;
+}
+
 } // namespace tovik

@@ -21,4 +21,11 @@ void showMessageBox(const QString& text, QWidget* parent = nullptr, const QStrin
 // Replaces the handler; returns the previous one so a test can restore it.
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
 
+// A question with Yes and No, answered by the installed handler (true for
+// Yes); a test installs its own answer. Without a handler nobody can be
+// asked: the text goes to the warning log and the answer is No.
+using QuestionHandler = std::function<bool(QWidget* parent, const QString& text, const QString& detail)>;
+bool askYesNo(const QString& text, QWidget* parent = nullptr, const QString& detail = {});
+QuestionHandler setQuestionHandler(QuestionHandler handler);
+
 } // namespace tovik

@@ -29,15 +29,20 @@ void CTovikarView::OnMessageReceived(int port, const QString& address, int peerP
     }
     AddText(QStringLiteral("Decoding..."));
     const auto* bytes = reinterpret_cast<const uint8_t*>(message.constData());
-    m_journal.Append(CHJournalEntry::In, port,
-                     port == PortHsms ? QStringLiteral("%1:%2").arg(address).arg(peerPort) : address, bytes,
-                     static_cast<std::size_t>(message.size()));
+    // The peer's text is made only for a journal that keeps entries.
+    if (m_journal.Recording())
+        m_journal.Append(CHJournalEntry::In, port,
+                         port == PortHsms ? QStringLiteral("%1:%2").arg(address).arg(peerPort) : address, bytes,
+                         static_cast<std::size_t>(message.size()));
     m_working.SetMessage(bytes, static_cast<std::size_t>(message.size()));
-    // The log, the open transactions and the scripts know a message by its hex text.
-    const std::string text = toHex(bytes, static_cast<std::size_t>(message.size()));
+    // The log, the open transactions and the scripts know a message by its
+    // hex text; a relayed one is known by its header.
+    const bool relayed = m_recording && port == PortHsms;
+    const std::string text =
+        toHex(bytes, relayed ? std::min<std::size_t>(10, std::size_t(message.size())) : std::size_t(message.size()));
     LogMessage(QStringLiteral("Received"), &m_working, &text);
 
-    if (m_recording && port == PortHsms) {
+    if (relayed) {
         if (m_working.IsControlMessage())
             answerControlMessage(port, text);
         else

@@ -31,6 +31,7 @@ void CTovikarView::StartRecording(const QString& host, int port, CHRecording& re
     m_upstreamPort = port;
     m_upstream = std::make_unique<CHVeltHsms>();
     m_upstream->SetCapture(m_capture);
+    m_upstream->SetRelayPartner(&m_hsms);
     connect(m_upstream.get(), &CVeltHsms::MessageArrived, this, &CTovikarView::onUpstreamMessage);
     connect(m_upstream.get(), &CVeltHsms::ConnectionChanged, this, &CTovikarView::onUpstreamConnection);
     connect(m_upstream.get(), &CVeltHsms::ErrorOccurred, this,
@@ -131,7 +132,8 @@ void CTovikarView::onUpstreamMessage(const QString&, int, const QByteArray& mess
     UpstreamSide side(m_logUpstream);
     AddText(QStringLiteral("Decoding..."));
     m_working.SetMessage(reinterpret_cast<const uint8_t*>(message.constData()), static_cast<std::size_t>(message.size()));
-    const std::string text = hexOf(message);
+    // The log and the control answers read the header only.
+    const std::string text = hexOf(message.left(10));
     LogMessage(QStringLiteral("Received"), &m_working, &text);
     if (!m_working.IsControlMessage()) {
         m_recording->add({QDateTime::currentDateTimeUtc(), false, m_upstreamPort, message});

@@ -58,7 +58,7 @@ const char kUsage[] =
     "  --capture FILE\n"
     "               write every HSMS frame and SECS-I block to FILE (pcapng) too\n"
     "  --force      replace files of a recording that exist already (without it\n"
-    "               the run ends with status 1)\n"
+    "               a headless run ends with status 1, the window asks)\n"
     "  --replay-from NAME.jsonl DIR\n"
     "               make DIR's document, script and settings again from a\n"
     "               recording's journal, without any connection\n"

@@ -128,11 +128,22 @@ bool CHAppInstance::InitInstance() {
     if (!m_options.recordDir.isEmpty()) {
         m_recording = std::make_unique<CHRecording>(m_options.recordDir);
         const QStringList existing = m_recording->existingFiles(true);
+        // Without --force the window asks; a run without one ends.
         if (!existing.isEmpty() && !m_options.force) {
-            showMessageBox(QStringLiteral("The recording would replace files that exist (--force replaces them)"),
-                           m_frame.get(), existing.join(QLatin1Char('\n')));
-            return false;
+            if (!m_frame) {
+                showMessageBox(QStringLiteral("The recording would replace files that exist (--force replaces them)"),
+                               nullptr, existing.join(QLatin1Char('\n')));
+                return false;
+            }
+            if (!askYesNo(QStringLiteral("The recording would replace files that exist. Replace them?"),
+                          m_frame.get(), existing.join(QLatin1Char('\n')))) {
+                m_recording.reset();
+                m_view->AddText(QStringLiteral("Recording: not started, the files in %1 are kept."),
+                                m_options.recordDir);
+            }
         }
+    }
+    if (m_recording) {
         QDir().mkpath(m_options.recordDir);
         // A proxy: the host's passive side as the settings say, nothing
         // answered but the session.

@@ -1,7 +1,9 @@
 // Transactions per second at 1 and 16 outstanding: a raw host straight to a
 // raw fast equipment against the same through `tovik --record`, and Tovik's
 // automatic replies with and without --capture. Paired runs side by side;
-// medians of the ratios. Usage: record_bench [transactions] [runs]
+// medians of the ratios. Usage: record_bench [transactions] [runs] [outstanding]
+// (one figure only, say 16, for a profiler to attach to; the capture part then skipped).
+// RECORD_BENCH_TOVIK names another tovik to measure (an older build, say).
 #include "hsms_peer.h"
 
 #include <QCoreApplication>
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace hsmstest;
@@ -92,8 +95,19 @@ struct Tovik {
         QStringList args{QStringLiteral("--headless")};
         for (QString a : extra)
             args << a.replace(QStringLiteral("DIR"), dir.path());
-        proc.start(QStringLiteral(TOVIK_EXE), args << dir.filePath(QStringLiteral("eq.tvkm")));
+        const QString exe = qEnvironmentVariable("RECORD_BENCH_TOVIK", QStringLiteral(TOVIK_EXE));
+        proc.start(exe, args << dir.filePath(QStringLiteral("eq.tvkm")));
         proc.waitForStarted();
+    }
+    // CPU seconds the process used so far (user and system): steadier than a
+    // rate on a machine shared with other work.
+    double cpu() const {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(proc.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QList<QByteArray> fields = stat.readAll().split(')').value(1).split(' ');
+        // After the name: state is fields[1], utime and stime fields[12] and [13].
+        return (fields.value(12).toDouble() + fields.value(13).toDouble()) / double(sysconf(_SC_CLK_TCK));
     }
     ~Tovik() {
         proc.terminate();
@@ -119,10 +133,13 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    const int only = argc > 3 ? std::atoi(argv[3]) : 0;
     for (int outstanding : {1, 16}) {
+        if (only && outstanding != only)
+            continue;
         std::vector<double> ratios;
         for (int r = 0; r < runs; ++r) {
-            double direct = 0, relayed = 0;
+            double direct = 0, relayed = 0, cpu = 0;
             {
                 FastEquipment eq;
                 RawHost host;
@@ -135,26 +152,34 @@ int main(int argc, char* argv[]) {
                              QStringLiteral("127.0.0.1:%1").arg(eq.port())});
                 std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the equipment selected
                 RawHost host;
-                if (select(host, tovik.port))
+                if (select(host, tovik.port)) {
+                    const double before = tovik.cpu();
                     relayed = transactions(host, count, outstanding);
+                    cpu = (tovik.cpu() - before) * 1e6 / count;
+                }
             }
-            std::printf("relay  %2d outstanding: direct %8.0f/s  relayed %8.0f/s  ratio %.2f\n", outstanding, direct,
-                        relayed, direct > 0 ? relayed / direct : 0);
+            std::printf("relay  %2d outstanding: direct %8.0f/s  relayed %8.0f/s  ratio %.2f  tovik %5.1f us/transaction\n",
+                        outstanding, direct, relayed, direct > 0 ? relayed / direct : 0, cpu);
             ratios.push_back(direct > 0 ? relayed / direct : 0);
         }
         std::printf("relay  %2d outstanding: median ratio %.2f\n", outstanding, median(ratios));
     }
+    if (only)
+        return 0;
     std::vector<double> costs;
     for (int r = 0; r < runs; ++r) {
-        double plain = 0, captured = 0;
+        double plain = 0, captured = 0, cpu[2] = {0, 0};
         for (bool capture : {false, true}) {
             Tovik tovik(capture ? QStringList{QStringLiteral("--capture"), QStringLiteral("DIR/c.pcapng")} : QStringList{});
             RawHost host;
-            if (select(host, tovik.port))
+            if (select(host, tovik.port)) {
+                const double before = tovik.cpu();
                 (capture ? captured : plain) = transactions(host, count, 16);
+                cpu[capture] = (tovik.cpu() - before) * 1e6 / count;
+            }
         }
-        std::printf("capture 16 outstanding: off %8.0f/s  on %8.0f/s  cost %.0f %%\n", plain, captured,
-                    plain > 0 ? 100 * (1 - captured / plain) : 0);
+        std::printf("capture 16 outstanding: off %8.0f/s  on %8.0f/s  cost %.0f %%  tovik %5.1f / %5.1f us/transaction\n",
+                    plain, captured, plain > 0 ? 100 * (1 - captured / plain) : 0, cpu[0], cpu[1]);
         costs.push_back(plain > 0 ? 1 - captured / plain : 0);
     }
     std::printf("capture 16 outstanding: median cost %.0f %%\n", 100 * median(costs));

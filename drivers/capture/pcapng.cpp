@@ -72,6 +72,8 @@ bool PcapngWriter::open(const std::string& path, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
+    // Packets go out with the periodic flush, not in 4 KiB pieces.
+    std::setvbuf(m_file, nullptr, _IOFBF, 256 * 1024);
     std::vector<uint8_t> shb;
     host32(shb, 0x1A2B3C4D); // byte-order magic
     host16(shb, 1);

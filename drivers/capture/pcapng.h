@@ -60,6 +60,7 @@ private:
                  const uint8_t* data, std::size_t size, int64_t micros);
     void packet(uint32_t interface, const uint8_t* data, std::size_t size, int64_t micros);
     void block(uint32_t type, const std::vector<uint8_t>& body);
+    void block(uint32_t type, const uint8_t* head, std::size_t headSize, const uint8_t* data, std::size_t size);
 
     std::FILE* m_file = nullptr;
     std::map<Key, Flow> m_flows;

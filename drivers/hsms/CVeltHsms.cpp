@@ -75,6 +75,8 @@ struct CVeltHsms::Link {
     int piece = 1;
     int pauseMs = 0;
     LinkCore core;
+    // The TCP ends as a capture names them, known once at connect.
+    tovik::capture::Endpoint client, server;
 };
 
 std::vector<std::pair<QString, int>> CVeltHsms::GetPeers() const {
@@ -91,6 +93,7 @@ CVeltHsms::CVeltHsms(QObject* parent) : QObject(parent) {
 }
 
 CVeltHsms::~CVeltHsms() {
+    SetRelayPartner(nullptr);
     // No events from a half-destroyed driver.
     for (const auto& link : m_links) {
         link->socket->disconnect(this);
@@ -281,6 +284,11 @@ CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     link->address = addressText(socket->peerAddress());
     link->port = socket->peerPort();
+    const tovik::capture::Endpoint local{socket->localAddress().toIPv4Address(), socket->localPort()};
+    const tovik::capture::Endpoint peer{socket->peerAddress().toIPv4Address(), socket->peerPort()};
+    // The side that connected is the TCP client.
+    link->client = link->passive ? peer : local;
+    link->server = link->passive ? local : peer;
     m_links.push_back(std::move(owned));
 
     const quint64 id = link->id;
@@ -364,9 +372,9 @@ bool CVeltHsms::deliver(quint64 id) {
     bool delivered = false;
     while (auto ev = link->core.poll(nowMs())) {
         if (ev->kind == LinkEvent::Kind::Failed) {
-            m_delivering = outer;
             if (delivered)
                 socket->flush();
+            endDelivery(outer);
             raise(link, failureCode(ev->failure), QString::fromStdString(ev->detail));
             dropLink(id, false);
             return false;
@@ -380,20 +388,48 @@ bool CVeltHsms::deliver(quint64 id) {
             m_lastSpeakerId = id;
             m_lastSpeaker = QStringLiteral("%1(%2)").arg(address).arg(port);
         }
+        m_moreToDeliver = link->core.hasEvents();
         emitMessage(address, port, ev->message);
         link = find(id);
         if (!link) {
-            m_delivering = outer;
+            endDelivery(outer);
             return false;
         }
         if (newSpeaker)
             Q_EMIT ClientsChanged();
     }
-    m_delivering = outer;
     // Replies sent from inside MessageReceived go out together now.
     if (delivered)
         socket->flush();
+    endDelivery(outer);
     return true;
+}
+
+void CVeltHsms::endDelivery(quint64 outer) {
+    m_delivering = outer;
+    if (!outer && m_partner)
+        m_partner->flushHeld();
+}
+
+void CVeltHsms::SetRelayPartner(CVeltHsms* partner) {
+    if (m_partner)
+        m_partner->m_partner = nullptr;
+    m_partner = partner;
+    if (partner)
+        partner->m_partner = this;
+}
+
+// What was relayed during the partner's batch goes out in one write per link.
+void CVeltHsms::flushHeld() {
+    if (!m_flushHeld)
+        return;
+    m_flushHeld = false;
+    std::vector<quint64> ids;
+    for (const auto& link : m_links)
+        ids.push_back(link->id);
+    for (quint64 id : ids)
+        if (Link* link = find(id))
+            link->socket->flush(); // a failing flush may drop links
 }
 
 void CVeltHsms::emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message) {
@@ -743,7 +779,11 @@ bool CVeltHsms::writeOutput(Link& link) {
     // Hand the bytes to the kernel now rather than on the next event-loop
     // pass: a request/reply exchange would otherwise wait one extra turn.
     // Replies sent from inside MessageReceived go out together afterwards.
-    if (m_delivering != id)
+    // The last message of a batch is relayed at once: its wait would only
+    // add to a lone request's round trip.
+    if (m_partner && m_partner->m_delivering && m_partner->m_moreToDeliver)
+        m_flushHeld = true;
+    else if (m_delivering != id)
         socket->flush();
     if (!find(id))
         return false;
@@ -753,17 +793,11 @@ bool CVeltHsms::writeOutput(Link& link) {
 }
 
 void CVeltHsms::capture(const Link& link, bool received, const std::uint8_t* data, std::size_t size, bool closed) {
-    using tovik::capture::Endpoint;
-    const Endpoint local{link.socket->localAddress().toIPv4Address(), link.socket->localPort()};
-    const Endpoint peer{QHostAddress(link.address).toIPv4Address(), static_cast<quint16>(link.port)};
-    // The side that connected is the TCP client.
-    const Endpoint& client = link.passive ? peer : local;
-    const Endpoint& server = link.passive ? local : peer;
     const std::int64_t now = tovik::capture::PcapngWriter::nowMicros();
     if (closed)
-        m_capture->tcpClosed(client, server, now);
+        m_capture->tcpClosed(link.client, link.server, now);
     else
-        m_capture->tcp(client, server, received == link.passive, data, size, now);
+        m_capture->tcp(link.client, link.server, received == link.passive, data, size, now);
 }
 
 quint64 CVeltHsms::TargetLink() const {

@@ -164,6 +164,11 @@ public:
     // Every byte each connection reads and writes also goes to this capture
     // (null: none); the caller keeps it alive while the driver has it.
     void SetCapture(tovik::capture::PcapngWriter* capture) { m_capture = capture; }
+    // Two drivers relaying each other's messages (both ways, until either
+    // goes or null is set): what one is asked to send while the other hands
+    // a batch of received messages to the program goes out when the batch
+    // ends, in one write instead of one per message.
+    void SetRelayPartner(CVeltHsms* partner);
 
 Q_SIGNALS:
     void MessageReceived(const QString& address, int port, const QString& hex);
@@ -187,6 +192,8 @@ private:
     void announceConnection(quint64 id);
     void readAvailable(quint64 id);
     bool deliver(quint64 id);
+    void endDelivery(quint64 outer);
+    void flushHeld();
     void emitMessage(const QString& address, int port, const std::vector<std::uint8_t>& message);
     bool enforcePartialCap(quint64 reading);
     void onSocketGone(quint64 id);
@@ -226,6 +233,9 @@ private:
     std::vector<std::unique_ptr<Link>> m_links;
     quint64 m_nextId = 0;
     quint64 m_delivering = 0; // link inside MessageReceived: its sends are flushed after it
+    CVeltHsms* m_partner = nullptr;
+    bool m_flushHeld = false;     // sends wait for the partner's batch to end
+    bool m_moreToDeliver = false; // the message being delivered is not the batch's last
     quint64 m_spoken = 0;     // counts received messages, to know who spoke last
     QTimer m_timer;           // due at the earliest deadline of any link
     std::int64_t m_armedFor = 0;

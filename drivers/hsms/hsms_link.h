@@ -56,6 +56,8 @@ public:
     // as they are taken, so what the program sends in answer to one message
     // is seen before the next one is.
     std::optional<LinkEvent> poll(Millis now);
+    // More events wait for poll (a batch of messages read at once).
+    bool hasEvents() const { return !m_events.empty(); }
 
     // Frames one whole message (header then body) into the output.
     void send(const std::uint8_t* message, std::size_t size, Millis now);

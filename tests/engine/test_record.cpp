@@ -68,6 +68,8 @@ public:
     }
     int port() const { return m_listener.port(); }
     bool selected() const { return m_selected; }
+    // An S6F11 of its own, sent by the equipment's thread.
+    void sendEvent() { ++m_eventsAsked; }
 
 private:
     void run() {
@@ -77,11 +79,13 @@ private:
         if (fd < 0)
             return;
         m_link.adopt(fd);
+        unsigned eventsSent = 0;
         while (!m_stop) {
-            const std::optional<std::string> m = m_link.recv(100);
-            if (!m)
-                continue;
-            handle(*m);
+            for (; eventsSent < m_eventsAsked; ++eventsSent)
+                m_link.send(header(0, 0x86, 11, 0x00f00000 + eventsSent), kS6F11);
+            const std::optional<std::string> m = m_link.recv(20);
+            if (m)
+                handle(*m);
         }
     }
     void handle(const std::string& m) {
@@ -116,6 +120,7 @@ private:
     RawHost m_link;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_selected{false};
+    std::atomic<unsigned> m_eventsAsked{0};
     std::thread m_thread;
 };
 
@@ -290,9 +295,11 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
 }
 
 // The equipment missing at first: the host's messages get nothing, the log
-// says so once, and the recording goes on when the equipment comes; a host
-// that leaves and comes back finds the equipment's link as it was. SIGHUP
-// writes the files and goes on; --replay-from makes them again from the journal.
+// says so once, and the recording goes on when the equipment comes. SIGHUP
+// writes the files and goes on. The host away: what the equipment sends is
+// recorded (the log says so once), and a host that comes back is relayed to
+// again. The equipment gone again: told once more. --replay-from makes the
+// files again from the journal.
 TEST(Record, OutageIsToldOnceThenRelayResumesAndReplayFromRemakesTheFiles) {
     const int equipmentPort = freePort();
     QTemporaryDir parent;
@@ -312,22 +319,39 @@ TEST(Record, OutageIsToldOnceThenRelayResumesAndReplayFromRemakesTheFiles) {
     }
     EXPECT_EQ(recorder.countPrefix("Recording: the equipment"), 1u) << recorder.out();
 
-    RawEquipment equipment(equipmentPort);
+    auto equipment = std::make_unique<RawEquipment>(equipmentPort);
     ASSERT_TRUE(recorder.waitLine("Recording: the equipment is back; relaying again.")) << recorder.out();
+    {
+        RawHost host;
+        ASSERT_TRUE(host.connect(s.localPort));
+        ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x12)));
+        EXPECT_EQ(host.recv(), header(0, 1, 2, 0x12) + equipmentReply(1, 1, ""));
+        EXPECT_EQ(recorder.countPrefix("Connected with 127.0.0.1(" + std::to_string(equipmentPort) + ") (equipment)"), 1u);
+
+        ::kill(static_cast<pid_t>(recorder.proc.processId()), SIGHUP);
+        ASSERT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (2 messages).")) << recorder.out();
+        const std::string tvkm = readText(dir + QStringLiteral("/late.tvkm"));
+        EXPECT_NE(tvkm.find("'S1F2'"), std::string::npos) << tvkm;
+    }
+    ASSERT_TRUE(recorder.waitDisconnects(2)) << recorder.out(); // both hosts gone
+    equipment->sendEvent();
+    equipment->sendEvent();
+    ASSERT_TRUE(Tovik::waitFor([&] { return recorder.countPrefix("0000860b000000f0000") == 2; })) << recorder.out();
+    EXPECT_EQ(recorder.countPrefix("Recording: no host is connected"), 1u) << recorder.out();
     RawHost host;
     ASSERT_TRUE(host.connect(s.localPort));
-    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x12)));
-    EXPECT_EQ(host.recv(), header(0, 1, 2, 0x12) + equipmentReply(1, 1, ""));
-    EXPECT_EQ(recorder.countPrefix("Connected with 127.0.0.1(" + std::to_string(equipmentPort) + ") (equipment)"), 1u);
-
-    ::kill(static_cast<pid_t>(recorder.proc.processId()), SIGHUP);
-    ASSERT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (2 messages).")) << recorder.out();
-    const std::string tvkm = readText(dir + QStringLiteral("/late.tvkm"));
-    EXPECT_NE(tvkm.find("'S1F2'"), std::string::npos) << tvkm;
     ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x13)));
     EXPECT_EQ(host.recv(), header(0, 1, 2, 0x13) + equipmentReply(1, 1, ""));
+    equipment->sendEvent();
+    EXPECT_EQ(host.recv(), header(0, 0x86, 11, 0x00f00002) + kS6F11);
+
+    equipment.reset();
+    ASSERT_TRUE(recorder.waitLine("Disconnected with 127.0.0.1(" + std::to_string(equipmentPort) + ") (equipment)"));
+    ASSERT_TRUE(host.send(header(0, 0x81, 1, 0x14)));
+    EXPECT_FALSE(host.recv(400)); // several attempts meanwhile
+    EXPECT_EQ(recorder.countPrefix("Recording: the equipment at"), 2u) << recorder.out();
     EXPECT_EQ(recorder.terminate(), 0);
-    EXPECT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (4 messages)."));
+    EXPECT_TRUE(recorder.waitLine("Recording written to " + dir.toStdString() + " (7 messages)."));
 
     // The journal alone makes the same document again, only with --force.
     QFile::remove(dir + QStringLiteral("/late.tvkm"));
@@ -342,5 +366,6 @@ TEST(Record, OutageIsToldOnceThenRelayResumesAndReplayFromRemakesTheFiles) {
     EXPECT_EQ(replay.exitCode(), 0) << replay.readAllStandardError().toStdString();
     const std::string again = readText(dir + QStringLiteral("/late.tvkm"));
     EXPECT_NE(again.find("'S1F2'"), std::string::npos) << again;
-    EXPECT_NE(again.find("seen 2 time(s)"), std::string::npos) << again;
+    EXPECT_NE(again.find("Reply to S1F1, seen 2 time(s)"), std::string::npos) << again;
+    EXPECT_NE(again.find("Sent by the equipment, seen 3 time(s)"), std::string::npos) << again;
 }

@@ -334,8 +334,9 @@ TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
 }
 
 // A recording in the window: its folder in the title and the status bar;
-// Tools > Stop Recording writes the files and switches the ports off; a
-// second recording into that folder is refused with a box naming the files.
+// Tools > Stop Recording writes the files and switches the ports off. A
+// second recording into that folder asks first, naming the files: No opens
+// the window without recording, Yes records and replaces them.
 TEST_F(Frame, RecordingShowsItsFolderAndStopWritesTheFiles) {
     writeLine();
     CHStartOptions o;
@@ -363,10 +364,29 @@ TEST_F(Frame, RecordingShowsItsFolderAndStopWritesTheFiles) {
         for (const char* file : {"rec/rec.tvkm", "rec/rec.js", "rec/rec.ini", "rec/rec.jsonl", "rec/rec.pcapng"})
             EXPECT_TRUE(QFileInfo::exists(path(file))) << file;
     }
-    CHAppInstance again(o);
-    EXPECT_FALSE(again.InitInstance());
-    ASSERT_FALSE(details.isEmpty());
-    EXPECT_TRUE(details.back().contains(path("rec/rec.tvkm"))) << details.back().toStdString();
+    write(path("rec/rec.tvkm"), "'kept'\r\nBegin List\r\ns1f2\r\n{}\r\nEnd List\r\n\r\n");
+    QStringList asked;
+    bool answer = false;
+    const QuestionHandler previous = setQuestionHandler([&](QWidget*, const QString& text, const QString& detail) {
+        asked << text + QLatin1Char('\n') + detail;
+        return answer;
+    });
+    const QString notRecording = QStringLiteral("Recording: not started, the files in %1 are kept.").arg(path("rec"));
+    for (bool yes : {false, true}) {
+        answer = yes;
+        CHAppInstance again(o);
+        ASSERT_TRUE(again.InitInstance()) << yes;
+        QCoreApplication::processEvents();
+        ASSERT_EQ(asked.size(), yes ? 2 : 1);
+        EXPECT_TRUE(asked.back().contains(path("rec/rec.tvkm"))) << asked.back().toStdString();
+        EXPECT_EQ(again.View().EventLog().Lines().contains(notRecording), !yes);
+        EXPECT_EQ(again.Frame()->windowTitle().contains(QStringLiteral("Recording to")), yes);
+        if (QAction* stop = again.Frame()->StopRecordingAction(); yes && stop)
+            stop->trigger();
+        EXPECT_EQ(readAll(path("rec/rec.tvkm")).startsWith("'kept'"), !yes);
+    }
+    setQuestionHandler(previous);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace
