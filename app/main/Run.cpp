@@ -9,7 +9,7 @@
 #include "messagebox.h"
 #include "qbytetext.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
