@@ -21,8 +21,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fleet_bench import (CLK, ROOT, S1F3_BODY, S1F14_BODY, S2F37_BODY, S2F41_BODY, S6F12_BODY,  # noqa: E402
-                         cpu_ticks, frame, header, pss_kib)
+from fleet_bench import (ROOT, S1F3_BODY, S1F14_BODY, S2F37_BODY, S2F41_BODY, S6F12_BODY,  # noqa: E402
+                         frame, header, pss_kib)
 
 
 def switches(pid):
@@ -37,9 +37,18 @@ def switches(pid):
     return vol, invol
 
 
+def cpu_seconds(pid):
+    """CPU time of all its threads, to the nanosecond (schedstat)."""
+    total = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+            total += int(f.read().split()[0])
+    return total / 1e9
+
+
 def measure(pid, seconds, during=None):
     v0, i0 = switches(pid)
-    c0 = cpu_ticks([pid])
+    c0 = cpu_seconds(pid)
     t0 = time.monotonic()
     end = t0 + seconds
     while time.monotonic() < end:
@@ -49,9 +58,9 @@ def measure(pid, seconds, during=None):
             time.sleep(0.1)
     dt = time.monotonic() - t0
     v1, i1 = switches(pid)
-    c1 = cpu_ticks([pid])
+    c1 = cpu_seconds(pid)
     return {"threads": len(os.listdir("/proc/%d/task" % pid)), "pss": pss_kib([pid]) / 1024,
-            "wakeups": (v1 - v0) / dt, "preempted": (i1 - i0) / dt, "cpu": 100 * (c1 - c0) / CLK / dt}
+            "wakeups": (v1 - v0) / dt, "preempted": (i1 - i0) / dt, "cpu": 100 * (c1 - c0) / dt}
 
 
 class Host:
@@ -101,10 +110,10 @@ class Host:
             self.started = not self.started
 
 
-def run(binary, port, seconds):
+def run(binary, port, seconds, model):
     scratch = tempfile.mkdtemp(prefix="one-equipment-")
-    for name in os.listdir(os.path.join(ROOT, "examples/gem")):
-        shutil.copy(os.path.join(ROOT, "examples/gem", name), scratch)
+    for name in os.listdir(model):
+        shutil.copy(os.path.join(model, name), scratch)
     proc = subprocess.Popen([binary, "--headless", "--set", "HSMS.LocalPortNumber=%d" % port,
                              "--set", "Preferences.DeviceID=1", os.path.join(scratch, "equipment.tvkm")],
                             stdout=subprocess.DEVNULL, env=dict(os.environ, XDG_RUNTIME_DIR=scratch))
@@ -134,9 +143,10 @@ def main():
     ap.add_argument("binaries", nargs="+")
     ap.add_argument("--seconds", type=float, default=10)
     ap.add_argument("--port", type=int, default=45900)
+    ap.add_argument("--model", default=os.path.join(ROOT, "examples/gem"), help="folder of equipment.tvkm")
     args = ap.parse_args()
     for binary in args.binaries:
-        for phase, m in zip(("idle", "busy"), run(binary, args.port, args.seconds)):
+        for phase, m in zip(("idle", "busy"), run(binary, args.port, args.seconds, args.model)):
             print("%-28s %s: %d threads, PSS %.1f MiB, %.1f wake-ups/s, %.1f preempted/s, CPU %.2f%%"
                   % (binary[-28:], phase, m["threads"], m["pss"], m["wakeups"], m["preempted"], m["cpu"]))
     return 0
