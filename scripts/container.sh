@@ -57,6 +57,7 @@ fi
 context="$(mktemp -d)"
 trap 'rm -rf "$context"' EXIT
 cp "$deb" "$context/tovik.deb"
+cp packaging/container/tovik-health "$context/"
 # The docker format keeps the HEALTHCHECK.
 podman --runtime "$runtime" build --quiet --format docker -f "$containerfile" \
     -t "tovik:$version" -t tovik:latest "$context" >/dev/null

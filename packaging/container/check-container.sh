@@ -44,8 +44,10 @@ done
 podman logs "$name" 2>&1 | grep -x "Setting Preferences.DeviceID=3 from the command line (not saved)." >/dev/null ||
     fail "the --set after the image name was not taken"
 [ "$(podman exec "$name" id -u)" != 0 ] || fail "tovik runs as root"
-# The image's health check (the HSMS port), run by hand: without systemd
-# podman schedules none.
+# The image's health check (the control API's status route on the
+# container's loopback address), run by hand: without systemd podman
+# schedules none.
+podman logs "$name" 2>&1 | grep -x "API listening on 127.0.0.1:8080" >/dev/null || fail "no control API for the health check"
 podman --runtime "$runtime" healthcheck run "$name" >/dev/null || fail "health check"
 
 exec 3<>"/dev/tcp/127.0.0.1/$port"
