@@ -4,7 +4,7 @@
 # a read-only root file system; a host outside it, writing raw HSMS frames
 # on a plain TCP socket, must get Select.rsp and S1F2.
 # Exit status 77 (skipped) with the reason where podman or the image is not
-# there.
+# there, or the image was built from another Containerfile than this one.
 # Usage: packaging/container/check-container.sh VERSION
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,6 +12,9 @@ version="$1"
 image="tovik:$version"
 command -v podman >/dev/null || { echo "SKIPPED: podman is not installed (.ci/run installs it)"; exit 77; }
 podman image exists "$image" || { echo "SKIPPED: no image $image (build it with scripts/container.sh)"; exit 77; }
+recipe="$(cat packaging/container/Containerfile packaging/container/tovik-health | sha256sum | cut -c1-16)"
+[ "$(podman image inspect --format '{{index .Labels "org.tovik.recipe"}}' "$image")" = "$recipe" ] ||
+    { echo "SKIPPED: $image was built from another Containerfile (rebuild it with scripts/container.sh)"; exit 77; }
 runtime="$(cat build/container-runtime 2>/dev/null || podman info --format '{{.Host.OCIRuntime.Name}}')"
 
 fail() {
