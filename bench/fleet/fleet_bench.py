@@ -144,6 +144,7 @@ def main():
     sel = selectors.DefaultSelector()
     eqs = [Equipment(i, args.base_port + i, 1 + i) for i in range(args.count)]
     waiting = list(eqs)
+    next_connect = 0.0
     ready = 0
     started_at = None
     tick = None
@@ -153,8 +154,14 @@ def main():
     try:
         while True:
             now = time.monotonic()
-            # Connect those not yet connected (an equipment still starting refuses).
+            # Connect those not yet connected (an equipment still starting
+            # refuses), four times a second: trying all of them on every turn
+            # would take the cores the starting equipments need.
             still = []
+            if now < next_connect:
+                still, waiting = waiting, []
+            else:
+                next_connect = now + 0.25
             for e in waiting:
                 s = socket.socket()
                 s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
