@@ -45,8 +45,8 @@ Fleet::~Fleet() {
 
 void Fleet::start() {
     // Hundreds of programs starting at once on a few cores each take many
-    // times their usual start-up; a reply script's load then runs past its
-    // time limit. Paced, each starts about as fast as it would alone.
+    // times their usual start-up and starve the equipments already serving
+    // a host. Paced, each starts about as fast as it would alone.
     if (m_options.startRate <= 0) {
         for (auto& e : m_equipments)
             launch(*e);
