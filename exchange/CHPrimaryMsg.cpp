@@ -85,6 +85,8 @@ CHPrimaryMsg* CHPrimaryMsgList::AddPrimary(std::string_view message, std::string
         return nullptr;
     m_records.push_back(std::make_unique<CHPrimaryMsg>(std::string(message), std::string(keyText),
                                                        keyNumber, Codec, TickNow()));
+    if (OnAdded)
+        OnAdded();
     return m_records.back().get();
 }
 

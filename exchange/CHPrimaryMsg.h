@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -66,6 +67,8 @@ public:
 
     int32_t Timeout = 5000; // milliseconds
     CHVeltSecsII* Codec = nullptr;
+    // Told of each record added: the view's timer sleeps while nothing waits.
+    std::function<void()> OnAdded;
 
     // The clock records are stamped with (TickCount).
     static uint32_t TickNow();

@@ -51,8 +51,12 @@ CTovikarView::CTovikarView(CTovikarDoc& doc, QObject* parent)
         return fault->action == CHFaultRules::Action::Nak ? secsi::ReceiveFault::Nak : secsi::ReceiveFault::NoEot;
     });
 
-    m_timer.setInterval(55);
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CTovikarView::OnTimer);
+    SentPrimaries.OnAdded = [this] { wakeTimer(); };
+    ReceivedPrimaries.OnAdded = [this] { wakeTimer(); };
+    connect(&m_doc, &CTovikarDoc::listChanged, this, &CTovikarView::wakeTimer);
 }
 
 CTovikarView::~CTovikarView() {

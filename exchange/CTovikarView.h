@@ -16,6 +16,7 @@
 #include "CHVeltSecsII.h"
 #include "Settings.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -112,8 +113,10 @@ public:
     void OnSecsByte(short character, bool received);
     static QString SecsErrorText(int code);
 
-    // ---- Timer work (every 55 ms) ----
+    // ---- Timer work (every 55 ms while there is any) ----
     void OnTimer();
+    // Is the 55 ms tick running? It sleeps while nothing waits for it.
+    bool TimerRunning() const { return m_timer.isActive(); }
     // Decodes the definitions' stream and function when the document changed.
     void RefreshMessageList();
 
@@ -288,7 +291,14 @@ private:
     CHVeltSecsII m_lastDefinition;
     std::string m_lastDefinitionText;
     bool m_lastDefinitionValid = false;
+    // Ticks fall on a 55 ms grid from the first initial update; between
+    // them the timer runs only while a tick has work (wakeTimer).
     QTimer m_timer;
+    QElapsedTimer m_tickOrigin;
+    qint64 m_tickIndex = 0;
+    void wakeTimer();
+    void armNextTick();
+    bool timerHasWork() const;
     CHMessageJournal m_journal;
     quint64 m_t3Expiries = 0;
     CHJournalEntry::Origin m_sendOrigin = CHJournalEntry::Origin::Program;

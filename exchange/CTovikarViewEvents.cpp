@@ -141,6 +141,7 @@ void CTovikarView::OnSecsByte(short character, bool received) {
     std::string& buf = m_byteTrace[received ? 0 : 1];
     buf += digits[c >> 4];
     buf += digits[c & 15];
+    wakeTimer();
 }
 
 QString CTovikarView::SecsErrorText(int code) {

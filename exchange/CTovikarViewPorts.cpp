@@ -14,7 +14,9 @@ void CTovikarView::OnInitialUpdate() {
     m_firstUpdate = false;
     if (m_settings.Hide)
         QMetaObject::invokeMethod(this, &CTovikarView::HideRequested, Qt::QueuedConnection);
-    m_timer.start();
+    m_tickOrigin.start();
+    m_tickIndex = 0;
+    armNextTick();
     ShowActivePort();
     static const char* const banner[] = {
         "****************************************",

@@ -1,5 +1,7 @@
 // The 55 ms timer: message-list refresh, T3 expiry with S9F9, reminders for
-// received primaries left unanswered, and the SECS-I byte-trace flush.
+// received primaries left unanswered, and the SECS-I byte-trace flush. An idle
+// equipment has none of that to do, so the timer then sleeps: hundreds of
+// equipments on one machine would otherwise wake it 18 times a second each.
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
@@ -57,6 +59,27 @@ void CTovikarView::OnTimer() {
     }
 
     flushByteTrace();
+    if (timerHasWork())
+        armNextTick();
+}
+
+bool CTovikarView::timerHasWork() const {
+    return m_doc.m_bRefreshList || !SentPrimaries.IsEmpty() || !ReceivedPrimaries.IsEmpty() ||
+           m_awaitingReply || !m_byteTrace[0].empty() || !m_byteTrace[1].empty();
+}
+
+void CTovikarView::wakeTimer() {
+    if (!m_firstUpdate && !m_timer.isActive())
+        armNextTick();
+}
+
+// The next tick of the grid: a woken timer keeps the phase it always had, and
+// a late tick is not followed by a burst of the ones it missed.
+void CTovikarView::armNextTick() {
+    constexpr qint64 kTickMs = 55;
+    const qint64 now = m_tickOrigin.elapsed();
+    m_tickIndex = std::max(m_tickIndex + 1, now / kTickMs + 1);
+    m_timer.start(static_cast<int>(m_tickIndex * kTickMs - now));
 }
 
 void CTovikarView::flushByteTrace() {

@@ -218,7 +218,7 @@ void CHScriptEngine::Enter(const char* what) {
     // What the script held lately drains at half the pace the rest of the
     // program runs: short jobs that follow one another without end, holding
     // the engine more than a third of the time, run out of time.
-    m_busy = std::max(m_busy - (now - m_leftAt) / 2, std::chrono::steady_clock::duration{});
+    m_busy = std::max(m_busy - std::chrono::nanoseconds(now - m_leftAt) / 2, std::chrono::nanoseconds{});
     if (m_measureBase) {
         // The limit counts from the program with the engine made, before
         // the script's own first run.
@@ -229,17 +229,16 @@ void CHScriptEngine::Enter(const char* what) {
                                                         : 0);
     }
     m_running = what;
-    m_enteredAt = now;
+    m_enteredCpu = CHScriptWatchdog::ThreadCpuTime();
     m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);
 }
 
 void CHScriptEngine::Leave() {
     if (m_depth <= 0 || --m_depth != 0)
         return;
-    const auto now = std::chrono::steady_clock::now();
-    const auto ran = now - m_enteredAt;
+    const auto ran = CHScriptWatchdog::ThreadCpuTime() - m_enteredCpu;
     m_busy += ran;
-    m_leftAt = now;
+    m_leftAt = std::chrono::steady_clock::now();
     switch (m_watchdog.Disarm()) {
     case CHScriptWatchdog::Cause::None:
         break;

@@ -4,7 +4,7 @@
 // loaded one into the view. `tovik.state` passes from one load of the same
 // file to the next. A script that fails to load leaves the program
 // as it is without one. Every entry into a script, the engine's own promise
-// jobs included, runs under a 1 s limit; a script that keeps the engine busy
+// jobs included, runs under a limit of 1 s of CPU time; a script that keeps the engine busy
 // for longer in total, or passes its memory limit, is stopped and unloaded
 // until its file changes.
 #include "CHScriptPanel.h"
@@ -126,10 +126,10 @@ private:
     int m_memoryLimitMB = kDefaultMemoryLimitMB;
     bool m_stopping = false;    // stopped: no more entries, unloaded soon
     bool m_measureBase = false; // the memory ceiling is set at the first entry
-    // Time the script held the engine lately: it grows while the script
+    // CPU time the script held the engine lately: it grows while the script
     // runs and drains while the rest of the program does.
-    std::chrono::steady_clock::duration m_busy{};
-    std::chrono::steady_clock::time_point m_enteredAt;
+    std::chrono::nanoseconds m_busy{};
+    std::chrono::nanoseconds m_enteredCpu{};
     std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
     std::map<int, ExposedDone> m_exposedCalls;

@@ -3,9 +3,23 @@
 #include <QJSEngine>
 
 #include <cstdio>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace tovik {
+
+namespace {
+std::chrono::nanoseconds timeOn(clockid_t clock) {
+    timespec ts{};
+    if (::clock_gettime(clock, &ts) != 0)
+        return {};
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+} // namespace
+
+std::chrono::nanoseconds CHScriptWatchdog::ThreadCpuTime() {
+    return timeOn(CLOCK_THREAD_CPUTIME_ID);
+}
 
 CHScriptWatchdog::CHScriptWatchdog(std::chrono::milliseconds limit, std::function<void()> onFire)
     : m_limit(limit), m_onFire(std::move(onFire)), m_thread([this] { run(); }) {}
@@ -28,8 +42,11 @@ void CHScriptWatchdog::Arm(QJSEngine* engine, std::chrono::nanoseconds budget) {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_engine = engine;
-        m_deadline = std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(budget);
+        // CLOCK_THREAD_CPUTIME_ID would be the watchdog's own: it reads the
+        // arming thread's clock.
+        if (::pthread_getcpuclockid(::pthread_self(), &m_clock) != 0)
+            m_clock = CLOCK_MONOTONIC;
+        m_deadline = timeOn(m_clock) + budget;
         m_armed = true;
         m_fired = Cause::None;
         wake = m_idle;
@@ -86,7 +103,7 @@ void CHScriptWatchdog::run() {
         if (m_stop || !m_armed || m_fired != Cause::None)
             continue;
         Cause cause = Cause::None;
-        if (std::chrono::steady_clock::now() >= m_deadline)
+        if (timeOn(m_clock) >= m_deadline)
             cause = Cause::Time;
         else if (m_ceiling != 0 && ResidentBytes() > m_ceiling)
             cause = Cause::Memory;

@@ -2,10 +2,13 @@
 // Stops a script that runs too long or grows too big. The script runs on the
 // GUI thread, so only another thread can stop it: armed on entry into the
 // script and disarmed on the way out, it interrupts the engine once the time
-// given passes or the program's memory passes its ceiling.
+// given passes or the program's memory passes its ceiling. The time is the
+// CPU time of the thread that armed it: with hundreds of equipments on a few
+// cores, a handler waiting for its turn has not run.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -39,6 +42,8 @@ public:
 
     // The program's resident memory now, in bytes (0 when unknown).
     static std::size_t ResidentBytes();
+    // The CPU time the calling thread has used.
+    static std::chrono::nanoseconds ThreadCpuTime();
 
 private:
     void run();
@@ -48,7 +53,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     QJSEngine* m_engine = nullptr;
-    std::chrono::steady_clock::time_point m_deadline;
+    clockid_t m_clock = CLOCK_THREAD_CPUTIME_ID; // the armed thread's CPU clock
+    std::chrono::nanoseconds m_deadline{};       // on m_clock
     std::size_t m_ceiling = 0;
     bool m_armed = false;
     Cause m_fired = Cause::None;

@@ -57,9 +57,12 @@ fi
 context="$(mktemp -d)"
 trap 'rm -rf "$context"' EXIT
 cp "$deb" "$context/tovik.deb"
-# The docker format keeps the HEALTHCHECK.
+cp packaging/container/tovik-health "$context/"
+# The docker format keeps the HEALTHCHECK. The label names the recipe, so
+# that a check can tell an image made from another Containerfile.
+recipe="$(cat "$containerfile" packaging/container/tovik-health | sha256sum | cut -c1-16)"
 podman --runtime "$runtime" build --quiet --format docker -f "$containerfile" \
-    -t "tovik:$version" -t tovik:latest "$context" >/dev/null
+    --label "org.tovik.recipe=$recipe" -t "tovik:$version" -t tovik:latest "$context" >/dev/null
 echo "built tovik:$version"
 # For the scripts that run it (podman --runtime "$(cat ...)").
 mkdir -p build

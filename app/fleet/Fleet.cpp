@@ -25,6 +25,9 @@ Fleet::Fleet(FleetOptions options) : m_options(std::move(options)) {
         }
         // An equipment never outlives the launcher, even one killed outright.
         e->process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        connect(e->process, &QProcess::started, this, [this, raw] {
+            status(*raw, QStringLiteral("started, pid %1").arg(raw->process->processId()));
+        });
         connect(e->process, &QProcess::finished, this,
                 [this, raw](int code, QProcess::ExitStatus status) { onFinished(*raw, code, status); });
         connect(e->process, &QProcess::errorOccurred, this, [this, raw](QProcess::ProcessError error) {
@@ -42,8 +45,8 @@ Fleet::~Fleet() {
 
 void Fleet::start() {
     // Hundreds of programs starting at once on a few cores each take many
-    // times their usual start-up; a reply script's load then runs past its
-    // time limit. Paced, each starts about as fast as it would alone.
+    // times their usual start-up and starve the equipments already serving
+    // a host. Paced, each starts about as fast as it would alone.
     if (m_options.startRate <= 0) {
         for (auto& e : m_equipments)
             launch(*e);
@@ -72,17 +75,16 @@ void Fleet::launch(Equipment& e) {
     args.append(m_options.model);
     e.partial.clear();
     e.since.start();
+    // Counted from here until it ends or fails to start. Not waiting for the
+    // exec: on a loaded machine that wait, one equipment after the other, is
+    // what paced the launcher, not --start-rate.
+    ++m_running;
     e.process->start(m_options.tovik, args, QIODevice::ReadOnly);
-    if (e.process->waitForStarted(-1)) {
-        ++m_running;
-        status(e, QStringLiteral("started, pid %1").arg(e.process->processId()));
-    }
 }
 
 void Fleet::onFinished(Equipment& e, int code, QProcess::ExitStatus exitStatus) {
     forwardOutput(e);
-    if (code != -1 || exitStatus != QProcess::NormalExit)
-        --m_running;
+    --m_running;
     const QString how = code == -1 && exitStatus == QProcess::NormalExit
                             ? QStringLiteral("could not start (%1)").arg(e.process->errorString())
                         : exitStatus == QProcess::CrashExit ? QStringLiteral("killed by signal %1").arg(code)

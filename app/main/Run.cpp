@@ -9,7 +9,7 @@
 #include "messagebox.h"
 #include "qbytetext.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,40 +17,49 @@
 
 #include <algorithm>
 #include <csignal>
-#include <chrono>
 #include <cstdio>
-#include <thread>
+#include <ctime>
 #include <unistd.h>
 
 namespace tovik {
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
-int g_stopPipe[2] = {-1, -1};
+// A script stuck in one of the engine's own routines keeps the event loop
+// from ever reading the signal: whatever holds the GUI thread, the program
+// ends 1.5 s after SIGINT or SIGTERM. A timer, not a thread that waits:
+// with hundreds of equipments on a machine every thread counts.
+timer_t g_backstop;
+bool g_backstopReady = false;
+volatile sig_atomic_t g_backstopArmed = 0;
+
+void onBackstop(int) {
+    ::_exit(0);
+}
 
 // Only async-signal-safe work here: the event loop reads the signal's
 // number from the pipe.
 void onSignal(int signal) {
     const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    if (signal != SIGHUP) {
-        [[maybe_unused]] const ssize_t m = ::write(g_stopPipe[1], &byte, 1);
+    if (signal != SIGHUP && g_backstopReady && !g_backstopArmed) {
+        g_backstopArmed = 1;
+        itimerspec at{};
+        at.it_value.tv_sec = 1;
+        at.it_value.tv_nsec = 500'000'000;
+        ::timer_settime(g_backstop, 0, &at, nullptr);
     }
 }
 
-// A script stuck in one of the engine's own routines keeps the event loop
-// from ever reading the signal: whatever holds the GUI thread, the program
-// ends 1.5 s after SIGINT or SIGTERM.
 void startStopBackstop() {
-    if (::pipe(g_stopPipe) != 0)
-        return;
-    std::thread([] {
-        char byte = 0;
-        if (::read(g_stopPipe[0], &byte, 1) != 1)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        ::_exit(0);
-    }).detach();
+    struct sigaction action {};
+    action.sa_handler = onBackstop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, nullptr);
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGALRM;
+    g_backstopReady = ::timer_create(CLOCK_MONOTONIC, &event, &g_backstop) == 0;
 }
 
 void printError(const QString& text) {

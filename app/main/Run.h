@@ -5,7 +5,8 @@
 
 namespace tovik {
 
-// Returns the exit code. Needs the QApplication made by main().
+// Returns the exit code. Needs the application object made by main(): a
+// QApplication for a window, a QCoreApplication is enough headless.
 int Run(const CHStartOptions& options);
 
 } // namespace tovik

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 const char kUsage[] =
@@ -243,16 +244,20 @@ int main(int argc, char* argv[]) {
     options.capturePath = capture;
     options.overrides = overrides;
     options.logToStdout = !options.windowed;
-    if (!options.windowed)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's own event loop turns faster than the GLib one. Only the GTK
     // platform theme (native GTK dialogs) needs GLib's, so a window keeps it
     // where that theme is installed. A value the user already set is left
     // alone.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB") && (!options.windowed || !gtkThemeInstalled()))
         qputenv("QT_NO_GLIB", "1");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tovik"));
-    QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION_STRING));
+    // Headless needs no platform plugin, fonts or styles: a core application
+    // keeps each of hundreds of equipments on one machine small.
+    std::unique_ptr<QCoreApplication> app;
+    if (options.windowed)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tovik"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION_STRING));
     return tovik::Run(options);
 }

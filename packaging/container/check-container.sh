@@ -4,7 +4,7 @@
 # a read-only root file system; a host outside it, writing raw HSMS frames
 # on a plain TCP socket, must get Select.rsp and S1F2.
 # Exit status 77 (skipped) with the reason where podman or the image is not
-# there.
+# there, or the image was built from another Containerfile than this one.
 # Usage: packaging/container/check-container.sh VERSION
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,6 +12,9 @@ version="$1"
 image="tovik:$version"
 command -v podman >/dev/null || { echo "SKIPPED: podman is not installed (.ci/run installs it)"; exit 77; }
 podman image exists "$image" || { echo "SKIPPED: no image $image (build it with scripts/container.sh)"; exit 77; }
+recipe="$(cat packaging/container/Containerfile packaging/container/tovik-health | sha256sum | cut -c1-16)"
+[ "$(podman image inspect --format '{{index .Labels "org.tovik.recipe"}}' "$image")" = "$recipe" ] ||
+    { echo "SKIPPED: $image was built from another Containerfile (rebuild it with scripts/container.sh)"; exit 77; }
 runtime="$(cat build/container-runtime 2>/dev/null || podman info --format '{{.Host.OCIRuntime.Name}}')"
 
 fail() {
@@ -44,8 +47,10 @@ done
 podman logs "$name" 2>&1 | grep -x "Setting Preferences.DeviceID=3 from the command line (not saved)." >/dev/null ||
     fail "the --set after the image name was not taken"
 [ "$(podman exec "$name" id -u)" != 0 ] || fail "tovik runs as root"
-# The image's health check (the HSMS port), run by hand: without systemd
-# podman schedules none.
+# The image's health check (the control API's status route on the
+# container's loopback address), run by hand: without systemd podman
+# schedules none.
+podman logs "$name" 2>&1 | grep -x "API listening on 127.0.0.1:8080" >/dev/null || fail "no control API for the health check"
 podman --runtime "$runtime" healthcheck run "$name" >/dev/null || fail "health check"
 
 exec 3<>"/dev/tcp/127.0.0.1/$port"

@@ -58,8 +58,9 @@ check("Preferences.DeviceID=$(POD_INDEX)" in pairs and
       == "metadata.labels['apps.kubernetes.io/pod-index']", "device id from the pod's ordinal")
 check([p["containerPort"] for p in c["ports"]] == [5000] and c["ports"][0]["name"] == "hsms", "HSMS port 5000")
 check([p["port"] for p in desired(svc)["ports"]] == [5000], "Service port 5000")
-for probe in ("readinessProbe", "livenessProbe"):
-    check(c.get(probe, {}).get("tcpSocket", {}).get("port") in ("hsms", 5000), probe + " on the HSMS port")
+check(c.get("readinessProbe", {}).get("tcpSocket", {}).get("port") in ("hsms", 5000), "readiness on the HSMS port")
+check(c.get("livenessProbe", {}).get("exec", {}).get("command") == ["tovik-health"],
+      "liveness by the image's status-route check")
 mounts = {m["mountPath"]: m for m in c["volumeMounts"]}
 volumes = {v["name"]: v for v in pod["volumes"]}
 model = mounts.get("/etc/tovik", {})

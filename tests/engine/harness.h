@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 namespace harness {
 
 using namespace hsmstest;
@@ -173,6 +175,18 @@ public:
         if (!proc.waitForFinished(10000))
             return -1;
         return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
+    }
+
+    // The CPU time the program has used so far (its script limit counts
+    // CPU time, which a loaded machine stretches in wall time).
+    std::chrono::milliseconds cpuUsed() const {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(proc.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return {};
+        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+        // After the name: state is field 1, utime and stime are 12 and 13.
+        const long ticks = fields.value(12).toLong() + fields.value(13).toLong();
+        return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
     }
 
     QTemporaryDir dir;

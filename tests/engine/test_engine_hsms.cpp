@@ -51,17 +51,22 @@ TEST_F(ActiveHost, UnansweredPrimaryEndsWithT3EntryAndS9F9) {
     s.sendSelect = false;
     s.t3 = 300;
     start();
+    // Nothing waits: the 55 ms tick sleeps until a primary needs it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e.view->TimerRunning(); }, 2000));
 
     e.send(QStringLiteral("S1F1 Are You There"));
+    const auto sent = std::chrono::steady_clock::now();
     const auto s1f1 = recvPumping(host);
     ASSERT_TRUE(s1f1);
     const auto s9f9 = recvPumping(host, 5000);
     ASSERT_TRUE(s9f9);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300));
     EXPECT_EQ(s9f9->substr(0, 12), "000009090000");
     EXPECT_EQ(s9f9->substr(20), "210a" + s1f1->substr(0, 20));
     EXPECT_EQ(e.count("T3 time out "), 1u);
     EXPECT_TRUE(e.view->SentPrimaries.IsEmpty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !e.view->GetAwaitingReply(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !e.view->TimerRunning(); }, 2000));
 }
 
 TEST_F(ActiveHost, UnreachableServerIsReported) {

@@ -47,6 +47,12 @@ TEST(ScriptWatchdog, InterruptsARunawayScriptOnlyWhileArmed) {
     EXPECT_EQ(fired.load(), 1);
     EXPECT_FALSE(js.isInterrupted());
 
+    // Only the armed thread's CPU time counts: waiting for a core is not running.
+    watchdog.Arm(&js);
+    std::this_thread::sleep_for(400ms + tovik::CHScriptWatchdog::kPoll);
+    EXPECT_EQ(js.evaluate(QStringLiteral("6 * 7")).toInt(), 42);
+    EXPECT_EQ(watchdog.Disarm(), Cause::None);
+
     // A script that grows past the memory ceiling is stopped before its time.
     watchdog.SetMemoryCeiling(tovik::CHScriptWatchdog::ResidentBytes() + 64 * 1024 * 1024);
     watchdog.Arm(&js, 60s);
