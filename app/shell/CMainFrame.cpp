@@ -432,8 +432,12 @@ void CMainFrame::createMessagesDock() {
     m_messagesDock->setObjectName(QStringLiteral("MessagesDock")); // its place in the saved state
     m_messageView = new CHMessageView(m_view, m_messagesDock);
     m_messagesDock->setWidget(m_messageView);
-    // File > Export Messages writes the rows that pass the view's filter.
-    SetMessageProvider([this] { return m_messageView->FilteredEntries(); });
+    // File > Export Messages writes the rows that pass the view's filter,
+    // with what arrived since its last batch (a paused view keeps its rows).
+    SetMessageProvider([this] {
+        m_messageView->Model().CatchUp();
+        return m_messageView->FilteredEntries();
+    });
     addDockWidget(Qt::BottomDockWidgetArea, m_messagesDock);
     m_messagesDock->hide();
     QAction* toggle = m_messagesDock->toggleViewAction();
