@@ -89,11 +89,15 @@ CSplashWnd::CSplashWnd(QWidget* parent)
 }
 
 CSplashWnd::~CSplashWnd() {
+    // QWidget's destructor still sends events through the filter: by then
+    // this is no longer a CSplashWnd, so nothing may reach it as one.
     g_closeByInput = false;
+    if (g_splash.data() == this)
+        g_splash = nullptr;
 }
 
 bool CSplashWnd::PreTranslateAppMessage(QEvent* event) {
-    if (!g_splash || !g_closeByInput)
+    if (!g_closeByInput || !g_splash)
         return false;
     switch (event->type()) {
     case QEvent::ShortcutOverride:
