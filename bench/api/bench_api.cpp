@@ -25,7 +25,7 @@ using namespace harness;
 
 namespace {
 
-std::map<std::string, std::vector<double>> g_rates;
+Rates g_rates;
 
 // Nanoseconds the process has run on a CPU: its cost, whatever else the
 // machine is busy with.
@@ -36,29 +36,15 @@ double cpuSeconds(const QProcess& proc) {
     return ns * 1e-9;
 }
 
-struct Equipment {
-    explicit Equipment(bool api) {
-        settings.localPort = freePort();
-        tovik = std::make_unique<Tovik>(settings, kDocument, true, Tovik::Files{},
-                                        api ? QStringList{QStringLiteral("--api"), QStringLiteral("0")} : QStringList{});
-        ok = tovik->waitLine("HSMS port has been opened successfully.") && host.connect(settings.localPort);
-        ok = ok && host.send(header(0xffff, 0, 0, 0, 1)) && host.recv();
+// The equipment with the API on a port of its choosing, and that port.
+struct ApiEquipment : Equipment {
+    ApiEquipment() : Equipment({}, {}, {QStringLiteral("--api"), QStringLiteral("0")}, kDocument) {
         const std::string prefix = "API listening on 127.0.0.1:";
         for (const auto& l : tovik->lines())
             if (l.rfind(prefix, 0) == 0)
                 port = std::stoi(l.substr(prefix.size()));
     }
-    ~Equipment() {
-        host.close();
-        tovik->proc.kill();
-        tovik->proc.waitForFinished();
-    }
-    Settings settings;
-    std::unique_ptr<Tovik> tovik;
-    RawHost host;
-    unsigned system = 1;
     int port = 0;
-    bool ok = false;
 };
 
 // The two clients of the API, each on its own thread, until stopped.
@@ -100,37 +86,33 @@ double percentile(std::vector<double> v, double p) {
 void BM_RepliesWithApi(benchmark::State& state) {
     const int window = static_cast<int>(state.range(0));
     const std::string mode = std::to_string(window);
-    Equipment off(false);
-    Equipment on(true);
+    Equipment off({}, {}, {}, kDocument);
+    ApiEquipment on;
     if (!off.ok || !on.ok || on.port == 0) {
         state.SkipWithError("tovik did not start");
         return;
     }
     BusyClients clients(on.port);
-    for (auto _ : state) {
-        bool ok = true;
-        // The program with the API is charged from the start of the pair: its
-        // clients keep it busy while the other one runs too.
-        const double offCpu = cpuSeconds(off.tovik->proc), onCpu = cpuSeconds(on.tovik->proc);
-        const double a = timed([&] { ok = runBatch(off.host, window, off.system); });
-        g_rates["cpu off/" + mode].push_back((cpuSeconds(off.tovik->proc) - offCpu) / kBatch);
-        const double b = timed([&] { ok = ok && runBatch(on.host, window, on.system); });
-        g_rates["cpu on/" + mode].push_back((cpuSeconds(on.tovik->proc) - onCpu) / kBatch);
-        if (!ok) {
-            state.SkipWithError("a server stopped answering");
-            break;
-        }
-        g_rates["off/" + mode].push_back(kBatch / a);
-        g_rates["on/" + mode].push_back(kBatch / b);
-        g_rates["ratio/" + mode].push_back(a / b);
-        state.SetIterationTime(b);
-    }
+    double offCpu = 0, onCpu = 0;
+    pairedRuns(state, window, mode, {{"off", off.host, off.system}, {"on", on.host, on.system}}, g_rates,
+               {{"on", "off"}}, [&](std::size_t batch) {
+                   // The program with the API is charged from the start of the
+                   // pair: its clients keep it busy while the other one runs too.
+                   if (batch == 0) {
+                       offCpu = cpuSeconds(off.tovik->proc);
+                       onCpu = cpuSeconds(on.tovik->proc);
+                   } else if (batch == 1) {
+                       g_rates["cpu off/" + mode].push_back((cpuSeconds(off.tovik->proc) - offCpu) / kBatch);
+                   } else {
+                       g_rates["cpu on/" + mode].push_back((cpuSeconds(on.tovik->proc) - onCpu) / kBatch);
+                   }
+               });
     state.counters["polls"] = static_cast<double>(clients.polls);
     state.counters["events"] = static_cast<double>(clients.events);
 }
 
 void BM_RoundTrips(benchmark::State& state) {
-    Equipment on(true);
+    ApiEquipment on;
     if (!on.ok || on.port == 0) {
         state.SkipWithError("tovik did not start");
         return;
@@ -161,19 +143,10 @@ BENCHMARK(BM_RoundTrips)->Iterations(1);
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarks(argc, argv);
     // on/off: the median of each iteration's ratio (the two batches ran
     // back to back); CPU: the program's own time per transaction.
-    std::printf("\n%-16s %10s %10s %8s %12s %12s\n", "median", "API on", "API off", "on/off",
-                "CPU on (us)", "CPU off (us)");
-    for (int w : {1, 16}) {
-        const std::string key = std::to_string(w);
-        std::printf("%-16s %10.0f %10.0f %8.2f %12.1f %12.1f\n", (key + " outstanding").c_str(),
-                    median(g_rates["on/" + key]), median(g_rates["off/" + key]),
-                    median(g_rates["ratio/" + key]), median(g_rates["cpu on/" + key]) * 1e6,
-                    median(g_rates["cpu off/" + key]) * 1e6);
-    }
+    printMedians(g_rates, "median", {{"API on", "on"}, {"API off", "off"}, {"on/off", "on/off", 1, 2},
+                                     {"CPU on (us)", "cpu on", 1e6, 1}, {"CPU off (us)", "cpu off", 1e6, 1}});
     return 0;
 }

@@ -31,7 +31,7 @@ using namespace harness;
 
 namespace {
 
-std::map<std::string, std::vector<double>> g_rates;
+Rates g_rates;
 
 // The same answers from a Qt event loop in its own thread: what any
 // QTcpSocket program pays before doing any work of its own.
@@ -73,39 +73,18 @@ private:
     std::promise<int> m_port;
 };
 
-const std::string kDocument =
-    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
-
 // Each iteration runs one batch against the raw server, one against a Qt
 // loop and one against tovik (connected on `host`), back to back, so all see
 // the same machine load.
 void runPairs(benchmark::State& state, RawHost& host, int window, const std::string& mode) {
-    RawServer server;
-    RawHost raw;
-    raw.connect(server.port);
+    RawBaseline raw;
     QtEchoServer qtServer;
     RawHost qtHost;
     qtHost.connect(qtServer.port);
-
-    host.send(header(0xffff, 0, 0, 0, 1));
-    host.recv();
-    unsigned rawSystem = 1, qtSystem = 1, system = 1;
-    for (auto _ : state) {
-        bool ok = true;
-        const double r = timed([&] { ok = runBatch(raw, window, rawSystem); });
-        const double q = timed([&] { ok = ok && runBatch(qtHost, window, qtSystem); });
-        const double t = timed([&] { ok = ok && runBatch(host, window, system); });
-        if (!ok) {
-            state.SkipWithError("a server stopped answering");
-            break;
-        }
-        g_rates["raw/" + mode].push_back(kBatch / r);
-        g_rates["qt/" + mode].push_back(kBatch / q);
-        g_rates[mode].push_back(kBatch / t);
-        state.SetIterationTime(t);
-        state.counters["raw tx/s"] = kBatch / r;
-        state.counters["tovik tx/s"] = kBatch / t;
-    }
+    unsigned qtSystem = 1, system = 1;
+    pairedRuns(state, window, mode,
+               {{"raw", raw.host, raw.system}, {"qt", qtHost, qtSystem}, {"tovik", host, system}}, g_rates,
+               {{"tovik", "raw"}});
     host.close();
     qtHost.close();
 }
@@ -116,9 +95,9 @@ void BM_Exchange(benchmark::State& state) {
     Settings settings;
     settings.showBody = body;
     settings.localPort = freePort();
-    Tovik tovik(settings, kDocument);
+    Tovik tovik(settings, kOneReplyDocument);
     RawHost host;
-    if (!tovik.waitLine("HSMS port has been opened successfully.") || !host.connect(settings.localPort)) {
+    if (!tovik.waitLine("HSMS port has been opened successfully.") || !selected(host, settings.localPort)) {
         state.SkipWithError("tovik did not start");
         return;
     }
@@ -145,9 +124,9 @@ void BM_ExchangeWindowed(benchmark::State& state) {
     }
     Settings settings;
     settings.localPort = freePort();
-    bench::WindowedTovik tovik(settings, kDocument, onXvfb ? g_xvfb->display : QString());
+    bench::WindowedTovik tovik(settings, kOneReplyDocument, onXvfb ? g_xvfb->display : QString());
     RawHost host;
-    if (!host.connect(settings.localPort, 1500)) {
+    if (!selected(host, settings.localPort, 1500)) {
         state.SkipWithError("windowed tovik did not open its port");
         return;
     }
@@ -184,9 +163,7 @@ int main(int argc, char** argv) {
             std::perror("TOVIK_BENCH_CPU");
     }
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    runBenchmarks(argc, argv);
     g_xvfb.reset();
     // Ratios of the medians, and the spread of the ratios of each iteration's
     // back-to-back pair (how much the machine's load moved under the run).
@@ -199,13 +176,11 @@ int main(int argc, char** argv) {
     for (const auto& [mode, title] : modes) {
         for (int w : {1, 16}) {
             const std::string key = std::string(mode) + "/" + std::to_string(w);
-            const std::vector<double>& tv = g_rates[key];
+            const std::vector<double>& tv = g_rates["tovik/" + key];
             const std::vector<double>& rv = g_rates["raw/" + key];
             if (tv.empty())
                 continue;
-            std::vector<double> pairs;
-            for (std::size_t i = 0; i < tv.size() && i < rv.size(); ++i)
-                pairs.push_back(rv[i] > 0 ? tv[i] / rv[i] : 0.0);
+            const std::vector<double>& pairs = g_rates["tovik/raw/" + key];
             const auto [lo, hi] = pairs.empty() ? std::pair(0.0, 0.0)
                                                 : std::pair(*std::min_element(pairs.begin(), pairs.end()),
                                                             *std::max_element(pairs.begin(), pairs.end()));

@@ -12,18 +12,11 @@
 #include <QDockWidget>
 #include <QMainWindow>
 
-#include <cstdio>
-#include <map>
-#include <memory>
-
 using namespace harness;
 
 namespace {
 
-std::map<std::string, std::vector<double>> g_rates;
-
-const char* kDocument =
-    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
+Rates g_rates;
 
 // The window's section of the document's settings file: a saved state
 // whose only entry is the Messages dock, shown.
@@ -40,8 +33,8 @@ struct Window {
     explicit Window(const std::string& profile) {
         settings.localPort = freePort();
         settings.extraSections = profile;
-        tovik = std::make_unique<bench::WindowedTovik>(settings, kDocument, QString());
-        ok = host.connect(settings.localPort, 1500) && host.send(header(0xffff, 0, 0, 0, 1)) && host.recv();
+        tovik = std::make_unique<bench::WindowedTovik>(settings, kOneReplyDocument, QString());
+        ok = selected(host, settings.localPort, 1500);
     }
     Settings settings;
     std::unique_ptr<bench::WindowedTovik> tovik;
@@ -52,34 +45,16 @@ struct Window {
 
 void BM_MessagesView(benchmark::State& state) {
     const int window = static_cast<int>(state.range(0));
-    const std::string mode = std::to_string(window);
-    RawServer server;
-    RawHost raw;
-    raw.connect(server.port);
-    unsigned rawSystem = 1;
+    RawBaseline raw;
     Window hidden({});
     Window shown(shownProfile());
     if (!hidden.ok || !shown.ok) {
         state.SkipWithError("windowed tovik did not start");
         return;
     }
-    for (auto _ : state) {
-        bool ok = true;
-        const double r = timed([&] { ok = runBatch(raw, window, rawSystem); });
-        const double h = timed([&] { ok = ok && runBatch(hidden.host, window, hidden.system); });
-        const double s = timed([&] { ok = ok && runBatch(shown.host, window, shown.system); });
-        if (!ok) {
-            state.SkipWithError("a server stopped answering");
-            break;
-        }
-        g_rates["raw/" + mode].push_back(kBatch / r);
-        g_rates["hidden/" + mode].push_back(kBatch / h);
-        g_rates["shown/" + mode].push_back(kBatch / s);
-        g_rates["ratio/" + mode].push_back(h / s); // shown rate over hidden rate, this pair
-        state.SetIterationTime(s);
-        state.counters["hidden tx/s"] = kBatch / h;
-        state.counters["shown tx/s"] = kBatch / s;
-    }
+    pairedRuns(state, window, std::to_string(window),
+               {{"raw", raw.host, raw.system}, {"hidden", hidden.host, hidden.system}, {"shown", shown.host, shown.system}},
+               g_rates, {{"shown", "hidden"}});
 }
 
 } // namespace
@@ -89,15 +64,8 @@ BENCHMARK(BM_MessagesView)->Arg(1)->Arg(16)->UseManualTime()->Iterations(9);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen"); // only to make the saved state
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("\n%-16s %10s %10s %10s %14s\n", "median tx/s", "shown", "hidden", "raw", "shown/hidden");
-    for (int w : {1, 16}) {
-        const std::string key = std::to_string(w);
-        std::printf("%-16s %10.0f %10.0f %10.0f %14.3f\n", (key + " outstanding").c_str(),
-                    median(g_rates["shown/" + key]), median(g_rates["hidden/" + key]),
-                    median(g_rates["raw/" + key]), median(g_rates["ratio/" + key]));
-    }
+    runBenchmarks(argc, argv);
+    printMedians(g_rates, "median tx/s",
+                 {{"shown", "shown"}, {"hidden", "hidden"}, {"raw", "raw"}, {"shown/hidden", "shown/hidden", 1, 3}});
     return 0;
 }

@@ -1,19 +1,30 @@
 #pragma once
 // What the exchange benchmarks share: the raw socket server that answers
-// every S1F1 frame with the S1F2 of the benchmark document, and batches of
-// transactions with a number of requests outstanding.
+// every S1F1 frame with the S1F2 of the benchmark document, the headless
+// equipment with its host, batches of transactions with a number of requests
+// outstanding, the paired runs of each iteration and the table of medians.
 #include "harness.h"
+
+#include <benchmark/benchmark.h>
 
 #include <netinet/tcp.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace harness {
 
 inline constexpr int kBatch = 3000;
+// The document of the exchange benchmarks: one S1F2, the answer to S1F1.
+inline const char* kOneReplyDocument =
+    "'S1F2 Data'\r\nBegin List\r\ns1f2\r\n{\r\n\t<a'EQ'>\r\n\t<a'1'>\r\n}\r\nEnd List\r\n";
 // The reply tovik gives to the S1F1 of the benchmark (a document with one S1F2).
 inline const std::string kReply = header(0, 0x01, 2, 0) + kS1F2Body;
 
@@ -115,5 +126,119 @@ inline double median(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// Connects `host` to tovik's port and selects; false when either fails.
+inline bool selected(RawHost& host, int port, int attempts = 300) {
+    return host.connect(port, attempts) && host.send(header(0xffff, 0, 0, 0, 1)) && host.recv();
+}
+
+// The baseline of a paired run: a host of the raw server.
+struct RawBaseline {
+    RawBaseline() { host.connect(server.port); }
+    RawServer server;
+    RawHost host;
+    unsigned system = 1;
+};
+
+#ifdef TOVIK_EXE
+// A tovik --headless with its port open and a host selected; killed at the
+// end. What differs between the programs a benchmark compares: more files
+// beside the document, whole sections added to the settings file, options.
+struct Equipment {
+    explicit Equipment(const Tovik::Files& files = {}, const std::string& settingsSections = {},
+                       const QStringList& options = {}, const std::string& document = kOneReplyDocument) {
+        settings.localPort = freePort();
+        settings.extraSections = settingsSections;
+        tovik = std::make_unique<Tovik>(settings, document, true, files, options);
+        ok = tovik->waitLine("HSMS port has been opened successfully.") && selected(host, settings.localPort);
+    }
+    ~Equipment() {
+        host.close();
+        tovik->proc.kill();
+        tovik->proc.waitForFinished();
+    }
+    Settings settings;
+    std::unique_ptr<Tovik> tovik;
+    RawHost host;
+    unsigned system = 1;
+    bool ok = false;
+};
+#endif
+
+// Per key, one figure of every iteration, for the medians printed at the end.
+using Rates = std::map<std::string, std::vector<double>>;
+
+// One side of a paired run: its host and the system bytes it sends next.
+struct Side {
+    std::string name;
+    RawHost& host;
+    unsigned& system;
+};
+
+// Each iteration runs one batch on every side, in order and back to back, so
+// all see the same machine load. Rates go to rates["NAME/MODE"]; each pair of
+// `ratios` gives the first side's rate over the second's of the same
+// iteration, rates["FIRST/SECOND/MODE"], so its median is one of paired
+// runs. The iteration's time is the last side's. `beforeBatch(i)` runs before
+// side i's batch, and with i = sides.size() after the last one.
+inline void pairedRuns(benchmark::State& state, int window, const std::string& mode, const std::vector<Side>& sides,
+                       Rates& rates, const std::vector<std::pair<std::string, std::string>>& ratios = {},
+                       const std::function<void(std::size_t)>& beforeBatch = {}) {
+    for (auto _ : state) {
+        bool ok = true;
+        std::map<std::string, double> rate;
+        for (std::size_t i = 0; i < sides.size() && ok; ++i) {
+            if (beforeBatch)
+                beforeBatch(i);
+            const double t = timed([&] { ok = runBatch(sides[i].host, window, sides[i].system); });
+            rate[sides[i].name] = kBatch / t;
+            if (i + 1 == sides.size())
+                state.SetIterationTime(t);
+        }
+        if (!ok) {
+            state.SkipWithError("a server stopped answering");
+            break;
+        }
+        if (beforeBatch)
+            beforeBatch(sides.size());
+        for (const auto& [name, r] : rate) {
+            rates[name + "/" + mode].push_back(r);
+            state.counters[name + " tx/s"] = r;
+        }
+        for (const auto& [a, b] : ratios)
+            rates[a + "/" + b + "/" + mode].push_back(rate[a] / rate[b]);
+    }
+}
+
+// One column of the table of medians: its title, the key before "/WINDOW",
+// a factor and the decimals shown.
+struct Column {
+    std::string title;
+    std::string key;
+    double scale = 1;
+    int decimals = 0;
+};
+
+// The medians per window of requests outstanding (1 and 16), a row each.
+inline void printMedians(Rates& rates, const char* title, const std::vector<Column>& columns) {
+    std::printf("\n%-16s", title);
+    for (const Column& c : columns)
+        std::printf(" %*s", std::max<int>(10, static_cast<int>(c.title.size())), c.title.c_str());
+    std::printf("\n");
+    for (int w : {1, 16}) {
+        const std::string window = std::to_string(w);
+        std::printf("%-16s", (window + " outstanding").c_str());
+        for (const Column& c : columns)
+            std::printf(" %*.*f", std::max<int>(10, static_cast<int>(c.title.size())), c.decimals,
+                        median(rates[c.key + "/" + window]) * c.scale);
+        std::printf("\n");
+    }
+}
+
+// Google Benchmark's run of every registered benchmark, flags from the command line.
+inline void runBenchmarks(int& argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+}
 
 } // namespace harness
