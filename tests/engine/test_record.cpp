@@ -1,12 +1,11 @@
 // tovik --record between a raw host and a raw equipment of our own, then the
 // recording replayed by tovik --headless on its own files.
 #include "harness.h"
+#include "../common/tshark.h"
 
 #include "MsgFileFormat.h"
 
 #include <gtest/gtest.h>
-
-#include <QStandardPaths>
 
 #include <csignal>
 
@@ -16,6 +15,7 @@
 #include <set>
 
 using namespace harness;
+using tovik::test::tshark;
 
 namespace {
 
@@ -147,38 +147,12 @@ std::vector<std::string> ask(RawHost& host, unsigned systemBase) {
     return bodies;
 }
 
-// tshark's view of a capture with HSMS decoded on the given ports: the
-// fields asked for, one line per packet; nothing when tshark is not installed.
-std::optional<std::string> tshark(const QString& file, const std::vector<int>& ports, const QString& filter,
-                                  const QStringList& fields) {
-    const QString exe = QStandardPaths::findExecutable(QStringLiteral("tshark"));
-    if (exe.isEmpty())
-        return std::nullopt;
-    QStringList args{QStringLiteral("-r"), file, QStringLiteral("-Y"), filter, QStringLiteral("-T"),
-                     QStringLiteral("fields"), QStringLiteral("-E"), QStringLiteral("occurrence=a")};
-    for (int port : ports)
-        args << QStringLiteral("-d") << QStringLiteral("tcp.port==%1,hsms").arg(port);
-    for (const QString& f : fields)
-        args << QStringLiteral("-e") << f;
-    QProcess p;
-    p.start(exe, args);
-    p.waitForFinished(60000);
-    return p.readAllStandardOutput().toStdString();
-}
-
 // The values tshark printed, commas and line ends alike separating them.
-std::vector<std::string> values(const std::string& text) {
+std::vector<std::string> values(const QStringList& lines) {
     std::vector<std::string> out;
-    std::string cur;
-    for (char c : text) {
-        if (c == ',' || c == '\n') {
-            if (!cur.empty())
-                out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
+    for (const QString& line : lines)
+        for (const QString& v : line.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            out.push_back(v.toStdString());
     return out;
 }
 
@@ -252,11 +226,12 @@ TEST(Record, RelaysBothWaysWritesTheFilesAndTheReplayAnswersAsTheEquipmentDid) {
     const QString pcap = dir + QStringLiteral("/line7.pcapng");
     if (const auto bad = tshark(pcap, {s.localPort, equipment.port()}, QStringLiteral("_ws.malformed || tcp.analysis.flags"),
                                 {QStringLiteral("frame.number")})) {
-        EXPECT_EQ(*bad, "");
+        EXPECT_EQ(*bad, QStringList());
         const auto data = tshark(pcap, {s.localPort, equipment.port()}, QStringLiteral("hsms"),
                                  {QStringLiteral("hsms.header.stype")});
         const std::vector<std::string> stypes = values(*data);
-        EXPECT_EQ(std::count(stypes.begin(), stypes.end(), "0"), long(2 * (2 * kRequests.size() + 4))) << *data;
+        EXPECT_EQ(std::count(stypes.begin(), stypes.end(), "0"), long(2 * (2 * kRequests.size() + 4)))
+            << data->join(QLatin1Char('\n')).toStdString();
         // The host's S1F1 goes to Tovik's port, then to the equipment's.
         const auto s1f1 = tshark(pcap, {s.localPort, equipment.port()},
                                  QStringLiteral("hsms.header.stream == 1 && hsms.header.function == 1"),

@@ -5,6 +5,7 @@
 
 #include "../common/hsms_peer.h"
 #include "../common/http_client.h"
+#include "../common/tshark.h"
 #include "CHApiServer.h"
 #include "CHMessageJournal.h"
 #include "CMainFrame.h"
@@ -14,8 +15,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <thread>
 
@@ -41,21 +40,6 @@ httptest::Response getPumping(int port, const std::string& path) {
         pump();
     t.join();
     return r;
-}
-
-// tshark's fields, one line per packet; nothing when tshark is missing.
-std::optional<QStringList> tshark(const QString& file, int port, const QString& filter, const QStringList& fields) {
-    const QString exe = QStandardPaths::findExecutable(QStringLiteral("tshark"));
-    if (exe.isEmpty())
-        return std::nullopt;
-    QStringList args{QStringLiteral("-r"), file, QStringLiteral("-d"), QStringLiteral("tcp.port==%1,hsms").arg(port),
-                     QStringLiteral("-Y"), filter, QStringLiteral("-T"), QStringLiteral("fields")};
-    for (const QString& f : fields)
-        args << QStringLiteral("-e") << f;
-    QProcess p;
-    p.start(exe, args);
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 TEST_F(Export, TheJournalAsSmlJsonLinesAndPcapngReadBack) {
@@ -125,7 +109,7 @@ TEST_F(Export, TheJournalAsSmlJsonLinesAndPcapngReadBack) {
     // pcapng: every message, in order, decoded as HSMS with sound TCP.
     const QString pcap = path("m.pcapng");
     ASSERT_TRUE(f.ExportMessagesTo(pcap, ExportFormat::Pcapng));
-    if (const auto bad = tshark(pcap, port, QStringLiteral("_ws.malformed || tcp.analysis.flags"), {QStringLiteral("frame.number")})) {
+    if (const auto bad = tshark(pcap, {port}, QStringLiteral("_ws.malformed || tcp.analysis.flags"), {QStringLiteral("frame.number")})) {
         EXPECT_EQ(*bad, QStringList());
         // tshark leaves the stream and function of control messages empty.
         QString expected;
@@ -136,7 +120,7 @@ TEST_F(Export, TheJournalAsSmlJsonLinesAndPcapngReadBack) {
                                  e->sType() ? QString() : QString::number(e->function()))
                             .arg(e->systemBytes())
                             .arg(e->direction == CHJournalEntry::In ? port : host.localPort());
-        const auto packets = tshark(pcap, port, QStringLiteral("hsms"),
+        const auto packets = tshark(pcap, {port}, QStringLiteral("hsms"),
                                     {QStringLiteral("hsms.header.stype"), QStringLiteral("hsms.header.stream"),
                                      QStringLiteral("hsms.header.function"), QStringLiteral("hsms.header.system"),
                                      QStringLiteral("tcp.dstport")});
