@@ -4,45 +4,47 @@
 
 namespace tovik {
 namespace {
-MessageBoxHandler& handler() {
-    static MessageBoxHandler h;
+
+// The installed handler of each kind (none until the widgets part or a test
+// installs one).
+template <class Handler> Handler& installed() {
+    static Handler h;
     return h;
 }
-} // namespace
 
-void showMessageBox(const QString& text, QWidget* parent, const QString& detail) {
-    if (handler())
-        handler()(parent, text, detail);
-    else if (detail.isEmpty())
-        qWarning().noquote() << text;
-    else
-        qWarning().noquote() << text + QStringLiteral(": ") + detail;
-}
-
-MessageBoxHandler setMessageBoxHandler(MessageBoxHandler h) {
-    MessageBoxHandler old = std::move(handler());
-    handler() = std::move(h);
+template <class Handler> Handler replace(Handler h) {
+    Handler old = std::move(installed<Handler>());
+    installed<Handler>() = std::move(h);
     return old;
 }
 
-namespace {
-QuestionHandler& questionHandler() {
-    static QuestionHandler h;
-    return h;
+// Nobody to show it to: the text goes to the Qt warning log.
+void warn(const QString& text, const QString& detail) {
+    qWarning().noquote() << (detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
 }
+
 } // namespace
 
+void showMessageBox(const QString& text, QWidget* parent, const QString& detail) {
+    if (const MessageBoxHandler& show = installed<MessageBoxHandler>())
+        show(parent, text, detail);
+    else
+        warn(text, detail);
+}
+
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler h) {
+    return replace(std::move(h));
+}
+
 bool askYesNo(const QString& text, QWidget* parent, const QString& detail) {
-    if (questionHandler())
-        return questionHandler()(parent, text, detail);
-    qWarning().noquote() << (detail.isEmpty() ? text : text + QStringLiteral(": ") + detail);
+    if (const QuestionHandler& ask = installed<QuestionHandler>())
+        return ask(parent, text, detail);
+    warn(text, detail);
     return false;
 }
 
 QuestionHandler setQuestionHandler(QuestionHandler h) {
-    QuestionHandler old = std::move(questionHandler());
-    questionHandler() = std::move(h);
-    return old;
+    return replace(std::move(h));
 }
 
 } // namespace tovik
