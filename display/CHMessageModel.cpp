@@ -9,6 +9,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <iterator>
 
 namespace tovik {
 
@@ -29,6 +30,27 @@ const char* controlName(int sType) {
     default: return "control";
     }
 }
+
+// Per origin, in the order of its values: the word of the Origin column
+// and the sentence of the row's description (%1: the host, the name of the
+// definition or the script's handler, the S,F without a definition).
+struct OriginNames {
+    const char* word;
+    const char* text;
+};
+constexpr OriginNames kOrigins[] = {
+    {"peer", "Received from %1"},
+    {"definition", "The document's definition '%1'"},
+    {"script", "The reply script: %1"},
+    {"fallback <b 0>", "The built-in fallback reply <b 0>: the document has no definition of S%1F%2"},
+    {"S9 report", "An error report of Tovik's own (S9)"},
+    {"user", "Sent by the user"},
+    {"control", "Tovik's HSMS control message"},
+    {"relay", "Relayed by the bridge"},
+    {"fault rule", "A fault rule's reply"},
+    {"Tovik", "Sent by Tovik of its own accord"},
+};
+static_assert(std::size(kOrigins) == static_cast<std::size_t>(O::Program) + 1, "a name for every origin");
 
 // Colours only repeat what the texts say: direction, fallback, error report.
 const QColor kInColour(0, 110, 40);
@@ -111,40 +133,19 @@ QString CHMessageModel::HostText(const CHJournalEntry& e) {
 }
 
 QString CHMessageModel::OriginWord(const CHJournalEntry& e) {
-    switch (e.origin) {
-    case O::Peer: return QStringLiteral("peer");
-    case O::Definition: return QStringLiteral("definition");
-    case O::Script: return QStringLiteral("script");
-    case O::Fallback: return QStringLiteral("fallback <b 0>");
-    case O::S9: return QStringLiteral("S9 report");
-    case O::User: return QStringLiteral("user");
-    case O::Control: return QStringLiteral("control");
-    case O::Relay: return QStringLiteral("relay");
-    case O::Fault: return QStringLiteral("fault rule");
-    case O::Program: return QStringLiteral("Tovik");
-    }
-    return {};
+    return QString::fromLatin1(kOrigins[static_cast<std::size_t>(e.origin)].word);
 }
 
 QString CHMessageModel::OriginText(const CHJournalEntry& e) {
+    const QString text = QString::fromLatin1(kOrigins[static_cast<std::size_t>(e.origin)].text);
     switch (e.origin) {
-    case O::Peer: return QStringLiteral("Received from %1").arg(HostText(e));
-    case O::Definition: return QStringLiteral("The document's definition '%1'").arg(e.source);
-    case O::Script: return QStringLiteral("The reply script: %1").arg(e.source);
-    case O::Fallback:
-        return QStringLiteral("The built-in fallback reply <b 0>: the document has no definition of S%1F%2")
-            .arg(e.stream())
-            .arg(e.function());
-    case O::S9: return QStringLiteral("An error report of Tovik's own (S9)");
-    case O::User:
-        return e.source.isEmpty() ? QStringLiteral("Sent by the user")
-                                  : QStringLiteral("Sent by the user: definition '%1'").arg(e.source);
-    case O::Control: return QStringLiteral("Tovik's HSMS control message");
-    case O::Relay: return QStringLiteral("Relayed by the bridge");
-    case O::Fault: return QStringLiteral("A fault rule's reply");
-    case O::Program: return QStringLiteral("Sent by Tovik of its own accord");
+    case O::Peer: return text.arg(HostText(e));
+    case O::Definition:
+    case O::Script: return text.arg(e.source);
+    case O::Fallback: return text.arg(e.stream()).arg(e.function());
+    case O::User: return e.source.isEmpty() ? text : text + QStringLiteral(": definition '%1'").arg(e.source);
+    default: return text;
     }
-    return {};
 }
 
 QString CHMessageModel::SmlText(const CHJournalEntry& e) {
