@@ -52,6 +52,12 @@ constexpr OriginNames kOrigins[] = {
 };
 static_assert(std::size(kOrigins) == static_cast<std::size_t>(O::Program) + 1, "a name for every origin");
 
+// The name of the definition that made a message Tovik sent (its reply or
+// the user's send); nothing for what no definition made.
+QString definitionOf(const CHJournalEntry& e) {
+    return e.origin == O::Definition || e.origin == O::User ? e.source : QString();
+}
+
 // Colours only repeat what the texts say: direction, fallback, error report.
 const QColor kInColour(0, 110, 40);
 const QColor kOutColour(20, 70, 190);
@@ -133,7 +139,9 @@ QString CHMessageModel::HostText(const CHJournalEntry& e) {
 }
 
 QString CHMessageModel::OriginWord(const CHJournalEntry& e) {
-    return QString::fromLatin1(kOrigins[static_cast<std::size_t>(e.origin)].word);
+    const QString word = QString::fromLatin1(kOrigins[static_cast<std::size_t>(e.origin)].word);
+    // The script's file and handler pattern: which of its handlers answered.
+    return e.origin == O::Script ? word + QLatin1Char(' ') + e.source : word;
 }
 
 QString CHMessageModel::OriginText(const CHJournalEntry& e) {
@@ -170,7 +178,7 @@ QString CHMessageModel::answeredBy(const CHJournalEntry& e) const {
         return {};
     if (reply->origin == O::Fallback)
         return QStringLiteral("<b 0> (fallback)");
-    return reply->source;
+    return definitionOf(*reply);
 }
 
 QString CHMessageModel::cellText(const CHJournalEntry& e, int column) const {
@@ -182,7 +190,7 @@ QString CHMessageModel::cellText(const CHJournalEntry& e, int column) const {
     case Device: // HSMS: the whole session id (65535 for control messages)
         return !e.hasHeader() ? QString() : QString::number(e.port == 1 ? (e.bytes[0] << 8) | e.bytes[1] : e.device());
     case System: return QStringLiteral("%1").arg(e.systemBytes(), 8, 16, QLatin1Char('0'));
-    case Name: return e.source.isEmpty() ? answeredBy(e) : e.source;
+    case Name: return e.origin == O::Peer ? answeredBy(e) : definitionOf(e);
     case Latency: return e.latencyUs < 0 ? QString() : QStringLiteral("%1 ms").arg(e.latencyUs / 1000.0, 0, 'f', 3);
     case Origin: return OriginWord(e);
     default: return {};
@@ -198,7 +206,10 @@ QString CHMessageModel::description(const CHJournalEntry& e) const {
         text += QStringLiteral(", reply to message %1").arg(e.primaryId);
     if (e.replyId) {
         text += QStringLiteral(", answered by message %1").arg(e.replyId);
-        const QString by = answeredBy(e);
+        QString by = answeredBy(e);
+        const CHJournalEntry* reply = m_journal.Entry(e.replyId);
+        if (by.isEmpty() && reply && reply->origin != O::Peer)
+            by = OriginWord(*reply);
         if (!by.isEmpty())
             text += QStringLiteral(" (%1)").arg(by);
     }

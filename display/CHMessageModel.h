@@ -65,7 +65,8 @@ private:
     bool matches(const CHJournalEntry& e) const;
     CHMessageJournal::Match matcher() const;
     void dropGone();
-    // What answered a primary, for its Name column: the reply's name or mark.
+    // What answered a primary, for its Name column: the definition's name
+    // or the fallback mark; nothing for a script's or Tovik's other replies.
     QString answeredBy(const CHJournalEntry& e) const;
     QString description(const CHJournalEntry& e) const;
     QString cellText(const CHJournalEntry& e, int column) const;

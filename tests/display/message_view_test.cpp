@@ -97,7 +97,7 @@ TEST_F(MessageView, RowsSayWhatAnsweredEachPrimaryAndLinkTheTwo) {
     };
     const Want wants[] = {{3, O::Definition, "S1F2 Data", "S1F2 Data"},
                           {5, O::Fallback, "", "<b 0> (fallback)"},
-                          {7, O::Script, "reply.js S6F*", "reply.js S6F*"}};
+                          {7, O::Script, "", ""}};
     for (const Want& w : wants) {
         SCOPED_TRACE(w.reply);
         EXPECT_EQ(row(w.reply).origin, w.origin);
@@ -109,6 +109,9 @@ TEST_F(MessageView, RowsSayWhatAnsweredEachPrimaryAndLinkTheTwo) {
         EXPECT_EQ(cell(w.reply - 1, CHMessageModel::Name), w.primaryName);
     }
     EXPECT_EQ(cell(6, CHMessageModel::Message), "S6F11 W");
+    // A script's reply names its file and handler once, as its origin.
+    EXPECT_EQ(cell(7, CHMessageModel::Origin), "script reply.js S6F*");
+    EXPECT_TRUE(model().index(6, 0).data(Qt::ToolTipRole).toString().endsWith(QLatin1String("(script reply.js S6F*)")));
     EXPECT_EQ(row(9).origin, O::S9);
     EXPECT_EQ(cell(9, CHMessageModel::Message), "S9F1");
     EXPECT_EQ(row(9).primaryId, 0u);
