@@ -32,16 +32,12 @@ using O = tovik::CHJournalEntry::Origin;
 
 namespace {
 
-void pump() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 struct MessageView : ::testing::Test {
     QApplication& app = tovik::test::testApp<QApplication>();
     Engine engine;
     std::unique_ptr<tovik::CHScriptEngine> script;
     std::unique_ptr<tovik::CHMessageView> view;
-    RawHost host{pump};
+    RawHost host{tovik::test::pumpOnce};
     unsigned system = 0x100;
 
     void SetUp() override {

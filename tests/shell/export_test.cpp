@@ -24,10 +24,6 @@ namespace {
 using Export = ShellFixture;
 using hsmstest::header;
 
-void pump() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 // The event loop turns while a blocking request runs beside it.
 httptest::Response getPumping(int port, const std::string& path) {
     httptest::Response r;
@@ -37,7 +33,7 @@ httptest::Response getPumping(int port, const std::string& path) {
         done = true;
     });
     while (!done)
-        pump();
+        pumpOnce();
     t.join();
     return r;
 }
@@ -50,7 +46,7 @@ TEST_F(Export, TheJournalAsSmlJsonLinesAndPcapngReadBack) {
     QString error;
     ASSERT_TRUE(api.Start(QHostAddress::LocalHost, 0, &error)) << error.toStdString();
 
-    hsmstest::RawHost host(pump);
+    hsmstest::RawHost host(pumpOnce);
     ASSERT_TRUE(host.connect(port));
     ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
     ASSERT_TRUE(host.recv());
