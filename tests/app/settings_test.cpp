@@ -106,21 +106,6 @@ TEST_F(SettingsTest, EmptyMissingOrUnreadableFileGivesDefaults) {
     }
 }
 
-TEST_F(SettingsTest, MissingSectionKeepsDefaultsOnlyThere) {
-    writeAll(path("s.ini"), "[Preferences]\r\nDeviceID=12\r\n[SECS]\r\nMaster=7\r\n");
-    CTovikarApp& app = appOn("s.ini");
-    app.LoadSettings();
-    EXPECT_EQ(app.DeviceID, 12);
-    EXPECT_TRUE(app.Master);
-    EXPECT_EQ(app.T1, 500);
-    EXPECT_EQ(app.T2, 5000);
-    EXPECT_EQ(app.T3, 45000);
-    EXPECT_EQ(app.T4, 45000);
-    EXPECT_EQ(app.T8, 10000);
-    ASSERT_TRUE(app.SaveSettings());
-    EXPECT_TRUE(readAll(path("s.ini")).contains("\r\nMaster=1\r\n"));
-}
-
 TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
     static const char text[] = "garbage line without equals\n"
                                "=no name\n"
@@ -143,7 +128,7 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
                                "LogFileSize=0x10\n"
                                "LogBakCount= +4\n"
                                "\x01\xff\xfe binary =\x00 x\n"
-                               "[SECS]\nDevicePath=tcp:127.0.0.1:7000\n"
+                               "[SECS]\nDevicePath=tcp:127.0.0.1:7000\nMaster=7\n"
                                "[Script]\nFile=scripts/line.js\n";
     writeAll(path("g.ini"), QByteArray(text, sizeof text - 1));
     CTovikarApp& app = appOn("g.ini");
@@ -160,6 +145,7 @@ TEST_F(SettingsTest, GarbageAndWrongTypesFallBackValueByValue) {
     EXPECT_EQ(app.LogFileSize, 1024);
     EXPECT_EQ(app.LogBakCount, 4);
     EXPECT_EQ(app.DevicePath, QStringLiteral("tcp:127.0.0.1:7000"));
+    EXPECT_TRUE(app.Master); // any number but 0
     EXPECT_EQ(app.ScriptFile, QStringLiteral("scripts/line.js"));
 }
 
