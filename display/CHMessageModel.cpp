@@ -208,7 +208,7 @@ QString CHMessageModel::description(const CHJournalEntry& e) const {
         text += QStringLiteral(", answered by message %1").arg(e.replyId);
         QString by = answeredBy(e);
         const CHJournalEntry* reply = m_journal.Entry(e.replyId);
-        if (by.isEmpty() && reply && reply->origin != O::Peer)
+        if (by.isEmpty() && reply && reply->origin == O::Script) // which handler answered
             by = OriginWord(*reply);
         if (!by.isEmpty())
             text += QStringLiteral(" (%1)").arg(by);
