@@ -237,6 +237,9 @@ TEST_F(GemPanel, TheOperatorSwitchThroughTheApiDecidesOnLine) {
     };
     EXPECT_NE(value("controlState").find("\"value\":\"on-line remote\""), std::string::npos) << value("controlState");
     EXPECT_NE(value("communication").find("\"value\":\"communicating\""), std::string::npos);
+    // Loaded again while it is read, the new script's panel is drawn as well.
+    ASSERT_EQ(httptest::request(api, "POST", "/api/script/reload").status, 200);
+    EXPECT_NE(value("controlState").find("\"value\":\"on-line remote\""), std::string::npos) << value("controlState");
     const auto off = httptest::request(api, "POST", "/api/panel/control", R"({"value": "Off-line"})");
     ASSERT_EQ(off.status, 200) << off.body;
     request(1, 17, "", B(1));
