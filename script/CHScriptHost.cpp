@@ -86,14 +86,7 @@ void CHScriptHost::watchPanel(const QJSValue& watched) {
     if (m_panelWatched.isCallable())
         return;
     m_panelWatched = watched;
-    const auto changed = [this](bool on) {
-        if (on == m_wasWatched)
-            return;
-        m_wasWatched = on;
-        CTovikarView::LogBatch batch(m_view);
-        CHScriptEngine::Entry entry(m_owner, "a panel watch handler");
-        m_panelWatched.call({QJSValue(on)});
-    };
+    const auto changed = [this](bool on) { tellChange(m_panelWatched, m_wasWatched, on, "a panel watch handler"); };
     // At once: a reader gets the panel right after it started reading.
     connect(&m_owner.Panel(), &CHScriptPanel::WatchedChanged, this, changed);
     // Watched already: told once the script's first run is over.

@@ -119,6 +119,9 @@ private:
     // After a handler was interrupted: where it was, and what Tovik does in its place.
     void logInterruptedHandler();
     void fire(int id);
+    // Calls fn(on) as an entry when `on` differs from what `told` says, then
+    // keeps it there (tovik.onSelect, tovik.panel.onWatch).
+    void tellChange(QJSValue& fn, bool& told, bool on, const char* what);
     QString documentFolder() const;
     // The real path of an existing file inside the document's folder, or
     // empty with an exception thrown in the script.
