@@ -605,7 +605,10 @@ void CHApiServer::switchFault(const CallPtr& call) {
 }
 
 void CHApiServer::panel(const CallPtr& call) {
-    call->answer(m_script ? m_script->Panel().Current() : QJsonObject{});
+    if (!m_script)
+        return call->answer(QJsonObject{});
+    m_script->Panel().Read();
+    call->answer(m_script->Panel().Current());
 }
 
 // What a click or an edit in the Equipment dock does, handlers included.
@@ -613,6 +616,7 @@ void CHApiServer::actOnPanel(const CallPtr& call) {
     const QString id = call->args.value(0);
     if (!m_script || m_script->Panel().Item(id).isEmpty())
         return call->fail(Status::NotFound, FillOutside(QStringLiteral("no panel item '%1'"), id));
+    m_script->Panel().Read();
     QJsonValue value;
     if (!call->body.trimmed().isEmpty()) {
         QJsonObject in;

@@ -46,7 +46,18 @@ CHPanelDock::CHPanelDock(CHScriptPanel& panel, QWidget* parent)
     setObjectName(QStringLiteral("EquipmentDock"));
     connect(&m_panel, &CHScriptPanel::Replaced, this, &CHPanelDock::rebuild);
     connect(&m_panel, &CHScriptPanel::ValueChanged, this, &CHPanelDock::update);
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        if (visible != m_watching) {
+            m_watching = visible;
+            m_panel.Watch(visible);
+        }
+    });
     rebuild();
+}
+
+CHPanelDock::~CHPanelDock() {
+    if (m_watching)
+        m_panel.Watch(false);
 }
 
 bool CHPanelDock::event(QEvent* event) {

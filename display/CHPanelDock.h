@@ -16,6 +16,7 @@ class CHPanelDock : public QDockWidget {
     Q_OBJECT
 public:
     explicit CHPanelDock(CHScriptPanel& panel, QWidget* parent = nullptr);
+    ~CHPanelDock() override;
 
 protected:
     bool event(QEvent* event) override;
@@ -29,6 +30,7 @@ private:
     CHScriptPanel& m_panel;
     QHash<QString, QWidget*> m_widgets; // item id -> its widget
     bool m_filling = false;            // values from the panel are not edits
+    bool m_watching = false;           // shown: the script keeps the panel current
 };
 
 } // namespace tovik

@@ -211,6 +211,19 @@ panel.set = (id, value) => {
     if (!host.panelSet(String(id), JSON.stringify(value === undefined ? null : value)))
         throw new TypeError(`tovik.panel.set: no item "${id}"`);
 };
+const panelWatchers = [];
+function panelWatched(on) {
+    for (const fn of panelWatchers) {
+        try { fn(on); } catch (e) { report(e); }
+    }
+}
+Object.defineProperty(panel, 'watched', { enumerable: true, get: () => host.panelWatched() });
+panel.onWatch = (fn) => {
+    if (typeof fn !== 'function')
+        throw new TypeError('tovik.panel.onWatch needs a function');
+    panelWatchers.push(fn);
+    host.watchPanel(panelWatched);
+};
 Object.freeze(panel);
 function panelAct(id, json) {
     const fn = panelHandlers[id];

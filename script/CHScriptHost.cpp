@@ -78,6 +78,22 @@ bool CHScriptHost::panelSet(const QString& id, const QString& json) {
     return m_owner.Panel().Set(id, doc.array().at(0));
 }
 
+bool CHScriptHost::panelWatched() const {
+    return m_owner.Panel().Watched();
+}
+
+void CHScriptHost::watchPanel(const QJSValue& watched) {
+    if (m_panelWatched.isCallable())
+        return;
+    m_panelWatched = watched;
+    const auto changed = [this](bool on) { tellChange(m_panelWatched, m_wasWatched, on, "a panel watch handler"); };
+    // At once: a reader gets the panel right after it started reading.
+    connect(&m_owner.Panel(), &CHScriptPanel::WatchedChanged, this, changed);
+    // Watched already: told once the script's first run is over.
+    QMetaObject::invokeMethod(
+        this, [this, changed] { changed(m_owner.Panel().Watched()); }, Qt::QueuedConnection);
+}
+
 void CHScriptHost::PanelAct(const QString& id, const QJsonValue& value) {
     CTovikarView::LogBatch batch(m_view);
     CHScriptEngine::Entry entry(m_owner, "a panel handler");

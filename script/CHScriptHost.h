@@ -94,6 +94,10 @@ public:
     // it is refused.
     Q_INVOKABLE QString panel(const QString& json);
     Q_INVOKABLE bool panelSet(const QString& id, const QString& json);
+    Q_INVOKABLE bool panelWatched() const;
+    // From the first tovik.panel.onWatch: `watched(bool)` is called each time
+    // someone starts or stops reading the panel.
+    Q_INVOKABLE void watchPanel(const QJSValue& watched);
     // A user's action on the panel, handed to the item's handler.
     void PanelAct(const QString& id, const QJsonValue& value);
 
@@ -115,6 +119,9 @@ private:
     // After a handler was interrupted: where it was, and what Tovik does in its place.
     void logInterruptedHandler();
     void fire(int id);
+    // Calls fn(on) as an entry when `on` differs from what `told` says, then
+    // keeps it there (tovik.onSelect, tovik.panel.onWatch).
+    void tellChange(QJSValue& fn, bool& told, bool on, const char* what);
     QString documentFolder() const;
     // The real path of an existing file inside the document's folder, or
     // empty with an exception thrown in the script.
@@ -144,6 +151,8 @@ private:
     std::vector<QString> m_handlerSources;
     QJSValue m_selected;    // tovik.onSelect's dispatch, once watched
     bool m_wasSelected = false;
+    QJSValue m_panelWatched; // tovik.panel.onWatch's dispatch, once watched
+    bool m_wasWatched = false;
 };
 
 // The item tree of a message body for a script: {type, items} for lists,

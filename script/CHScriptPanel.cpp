@@ -26,6 +26,29 @@ bool columnEditable(const QJsonObject& item, int column) {
 
 } // namespace
 
+CHScriptPanel::CHScriptPanel(QObject* parent) : QObject(parent) {
+    m_readHold.setSingleShot(true);
+    m_readHold.setInterval(kReadHold);
+    connect(&m_readHold, &QTimer::timeout, this, [this] { watchedMayHaveChanged(true); });
+}
+
+void CHScriptPanel::watchedMayHaveChanged(bool before) {
+    if (Watched() != before)
+        Q_EMIT WatchedChanged(!before);
+}
+
+void CHScriptPanel::Watch(bool on) {
+    const bool before = Watched();
+    m_watchers += on ? 1 : -1;
+    watchedMayHaveChanged(before);
+}
+
+void CHScriptPanel::Read() {
+    const bool before = Watched();
+    m_readHold.start();
+    watchedMayHaveChanged(before);
+}
+
 QString CHScriptPanel::Define(const QJsonObject& panel) {
     QSet<QString> ids;
     for (const QJsonValue& section : sections(panel)) {

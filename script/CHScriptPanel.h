@@ -9,7 +9,9 @@
 #include <QJsonValue>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 namespace tovik {
@@ -21,7 +23,10 @@ public:
     // handler gets ({row, column, value} for a table cell, null for a button).
     using Handler = std::function<void(const QString& id, const QJsonValue& value)>;
 
-    explicit CHScriptPanel(QObject* parent = nullptr) : QObject(parent) {}
+    // How long a reader that asked once (the control API) counts as watching.
+    static constexpr std::chrono::milliseconds kReadHold{10000};
+
+    explicit CHScriptPanel(QObject* parent = nullptr);
     void SetHandler(Handler handler) { m_handler = std::move(handler); }
 
     // {title, sections: [{title, items: [{id, type, label, value...}]}]};
@@ -37,16 +42,30 @@ public:
     // one, then the handler runs. The reason when the item cannot take it.
     QString Act(const QString& id, const QJsonValue& value);
 
+    // Whether anyone reads the panel: a front end that shows it (Watch, one
+    // call with true and one with false per front end) or a reader that asked
+    // for it within kReadHold (Read). A script draws its panel only then.
+    bool Watched() const { return m_watchers > 0 || m_readHold.isActive(); }
+    void Watch(bool on);
+    // Before a one-off read: WatchedChanged(true) goes out first when nobody
+    // watched, so the script draws what the reader gets.
+    void Read();
+
 Q_SIGNALS:
     void Replaced();
     void ValueChanged(const QString& id);
+    void WatchedChanged(bool watched);
 
 private:
     bool locate(const QString& id, int& section, int& index) const;
     void store(int section, int index, const QJsonObject& item);
 
+    void watchedMayHaveChanged(bool before);
+
     QJsonObject m_panel;
     Handler m_handler;
+    int m_watchers = 0;
+    QTimer m_readHold;
 };
 
 } // namespace tovik

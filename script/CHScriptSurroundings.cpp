@@ -97,6 +97,15 @@ QStringList CHScriptHost::listFiles(const QString& folder) {
     return QDir(real).entryList(QDir::Files, QDir::Name);
 }
 
+void CHScriptHost::tellChange(QJSValue& fn, bool& told, bool on, const char* what) {
+    if (on == told)
+        return;
+    told = on;
+    CTovikarView::LogBatch batch(m_view);
+    CHScriptEngine::Entry entry(m_owner, what);
+    fn.call({QJSValue(on)});
+}
+
 void CHScriptHost::watchSelect(const QJSValue& selected) {
     if (m_selected.isCallable())
         return;
@@ -104,13 +113,7 @@ void CHScriptHost::watchSelect(const QJSValue& selected) {
     // Queued: the state changes in the middle of a send, while the working
     // codec still serves the receive path.
     const auto changed = [this](int state) {
-        const bool on = state == CVeltHsms::Selected;
-        if (on == m_wasSelected)
-            return;
-        m_wasSelected = on;
-        CTovikarView::LogBatch batch(m_view);
-        CHScriptEngine::Entry entry(m_owner, "a select handler");
-        m_selected.call({QJSValue(on)});
+        tellChange(m_selected, m_wasSelected, state == CVeltHsms::Selected, "a select handler");
     };
     connect(&m_view.Hsms(), &CVeltHsms::StateChanged, this, changed, Qt::QueuedConnection);
     // A script loaded again while the link is up hears of it too.

@@ -136,6 +136,11 @@ int startApi(CHAppInstance& instance, const CHStartOptions& options, std::unique
 } // namespace
 
 int Run(const CHStartOptions& options) {
+    // Without TZ the C library looks at /etc/localtime again (a file status
+    // call) each time a script's Date asks for the local time; named, it
+    // reads it once. Qt takes this value as "the system's zone".
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
     if (options.windowed)
         installWidgetMessageBoxes();
     else // no window to show a box in: every box text goes to standard error

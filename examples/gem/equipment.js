@@ -328,10 +328,11 @@ function operatorRemote(remote) {
 }
 
 // Whatever the host sends may change what the operator's panel shows: it
-// follows once the message is answered.
+// follows once the message is answered, while someone reads the panel.
 let refreshing = 0;
+let panelWatched = false;
 tovik.on('*', () => {
-    if (!refreshing)
+    if (!refreshing && panelWatched)
         refreshing = tovik.after(0, () => { refreshing = 0; refreshPanel(); });
     return undefined;
 });
@@ -1051,12 +1052,22 @@ function buildPanel() {
         }
     }
     tovik.panel(definition);
-    refreshPanel();
+    if (panelWatched)
+        refreshPanel();
 }
 buildPanel();
-// Besides, the panel follows the clock, traces and what the equipment does
-// on its own once a second.
-tovik.every(1000, refreshPanel);
+// Nobody reads the panel of a headless equipment: it is drawn only while
+// someone does (the window's dock shown, a control-API client), and then
+// also once a second for the clock, traces and what the equipment does on
+// its own.
+let panelTimer = 0;
+tovik.panel.onWatch((on) => {
+    panelWatched = on;
+    tovik.cancel(panelTimer);
+    panelTimer = on ? tovik.every(1000, refreshPanel) : 0;
+    if (on)
+        refreshPanel();
+});
 
 // ---------------------------------------------------------------- everything else
 // Any other primary the handlers above left alone is unknown to the

@@ -34,27 +34,36 @@ int freePortsInARow(int count) {
     }
 }
 
+// Nothing here waits a fixed time for the programs: on a loaded machine a
+// start or a reply takes many times its usual time. Each step waits for what
+// it needs (a status line, a port's log line) up to this.
+constexpr int kPatienceMs = 60000;
+
 // Selects, then asks S1F1 of device id: true when S1F2 comes back for it.
 bool selectAndAsk(RawHost& host, unsigned device, unsigned system) {
-    if (!host.send(header(0xffff, 0, 0, system, 1)) || host.recv() != header(0xffff, 0, 0, system, 2))
+    if (!host.send(header(0xffff, 0, 0, system, 1)) || host.recv(kPatienceMs) != header(0xffff, 0, 0, system, 2))
         return false;
     return host.send(header(device, 0x81, 1, system + 1)) &&
-           host.recv().value_or("").substr(0, 20) == header(device, 1, 2, system + 1);
+           host.recv(kPatienceMs).value_or("").substr(0, 20) == header(device, 1, 2, system + 1);
 }
 
 struct FleetRun {
     QProcess process;
     QByteArray out;
-    // Reads the output until pattern matches; the match's first group.
-    QString waitFor(const QString& pattern, int ms = 20000) {
+    qsizetype matchEnd = 0; // where the last match of waitFor ended
+    // Reads the output until pattern matches at or after `from`; the match's
+    // first group.
+    QString waitFor(const QString& pattern, qsizetype from = 0) {
         const QRegularExpression re(pattern, QRegularExpression::MultilineOption);
         QElapsedTimer t;
         t.start();
         for (;;) {
-            const QRegularExpressionMatch m = re.match(QString::fromUtf8(out));
-            if (m.hasMatch())
+            const QRegularExpressionMatch m = re.match(QString::fromUtf8(out), from);
+            if (m.hasMatch()) {
+                matchEnd = m.capturedEnd();
                 return m.captured(1);
-            if (t.elapsed() > ms)
+            }
+            if (t.elapsed() > kPatienceMs)
                 return {};
             process.waitForReadyRead(100);
             out += process.readAllStandardOutput();
@@ -79,41 +88,47 @@ TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
                          QString::number(base), QStringLiteral("--device-id-from"), QStringLiteral("20"),
                          QStringLiteral("--tovik"), QStringLiteral(TOVIK_EXE),
                          dir.filePath(QStringLiteral("model.tvkm"))});
+    // Each equipment's own line says its port listens (the launcher puts
+    // [i] before it): then a host connects at once.
+    const auto listening = [&](unsigned i, qsizetype from) {
+        return !fleet.waitFor(QStringLiteral("^(\\[%1\\] HSMS port has been opened successfully\\.)$").arg(i), from)
+                    .isEmpty();
+    };
     std::vector<std::unique_ptr<RawHost>> hosts;
     for (unsigned i = 0; i < 5; ++i) {
+        ASSERT_TRUE(listening(i, 0)) << i << fleet.out.toStdString();
         hosts.push_back(std::make_unique<RawHost>());
-        ASSERT_TRUE(hosts.back()->connect(base + static_cast<int>(i))) << i;
+        ASSERT_TRUE(hosts.back()->connect(base + static_cast<int>(i), 1)) << i;
         EXPECT_TRUE(selectAndAsk(*hosts.back(), 20 + i, 10)) << i;
     }
     const QString line2 = QStringLiteral("^tovik-fleet: equipment 2 \\(port %1, device id 22\\): ").arg(base + 2);
     const QString pid = fleet.waitFor(line2 + QStringLiteral("started, pid (\\d+)$"));
     ASSERT_FALSE(pid.isEmpty()) << fleet.out.toStdString();
-    EXPECT_FALSE(fleet.waitFor(QStringLiteral("^(\\[4\\] HSMS port has been opened successfully\\.)$")).isEmpty());
 
     ::kill(pid.toInt(), SIGKILL);
     EXPECT_FALSE(fleet.waitFor(line2 + QStringLiteral("(killed by signal 9); restarting in 1 s$")).isEmpty());
     const QString again = fleet.waitFor(line2 + QStringLiteral("started, pid (?!") + pid + QStringLiteral("$)(\\d+)$"));
     ASSERT_FALSE(again.isEmpty()) << fleet.out.toStdString();
     EXPECT_TRUE(hosts[2]->waitClosed());
+    ASSERT_TRUE(listening(2, fleet.matchEnd)) << fleet.out.toStdString();
     hosts[2] = std::make_unique<RawHost>();
-    ASSERT_TRUE(hosts[2]->connect(base + 2));
+    ASSERT_TRUE(hosts[2]->connect(base + 2, 1));
     EXPECT_TRUE(selectAndAsk(*hosts[2], 22, 20));
     for (unsigned i : {0u, 1u, 3u, 4u}) // the others kept their links
         EXPECT_TRUE(hosts[i]->send(header(20 + i, 0x81, 1, 30)) &&
-                    hosts[i]->recv().value_or("").substr(0, 20) == header(20 + i, 1, 2, 30))
+                    hosts[i]->recv(kPatienceMs).value_or("").substr(0, 20) == header(20 + i, 1, 2, 30))
             << i;
 
-    // Each equipment ends by itself on SIGTERM, well before the launcher's
-    // SIGKILL grace runs out.
+    // SIGTERM stops every equipment, then the launcher ends with status 0.
     ::kill(static_cast<pid_t>(fleet.process.processId()), SIGTERM);
-    EXPECT_FALSE(fleet.waitFor(QStringLiteral("^(tovik-fleet: all 5 stopped)$"), 4000).isEmpty());
-    ASSERT_TRUE(fleet.process.waitForFinished(5000));
+    EXPECT_FALSE(fleet.waitFor(QStringLiteral("^(tovik-fleet: all 5 stopped)$")).isEmpty());
+    ASSERT_TRUE(fleet.process.waitForFinished(kPatienceMs));
     EXPECT_EQ(fleet.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(fleet.process.exitCode(), 0);
     fleet.out += fleet.process.readAllStandardOutput();
     EXPECT_EQ(fleet.out.count("): stopped\n"), 5) << fleet.out.toStdString();
     for (auto& host : hosts)
-        EXPECT_TRUE(host->waitClosed(2000));
+        EXPECT_TRUE(host->waitClosed(kPatienceMs));
     EXPECT_NE(::kill(again.toInt(), 0), 0);
 }
 

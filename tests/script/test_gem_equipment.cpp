@@ -213,6 +213,8 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
 
 // The operator's switch worked through the control API as from the dock:
 // Off-line refuses the host's S1F17 (ONLACK 1) and data; Remote is on-line again.
+// Headless, the panel is drawn only once someone reads it: the first read
+// already shows what the host did before it.
 struct GemPanel : Gem {
     void SetUp() override {
         options = {QStringLiteral("--api"), QStringLiteral("0")};
@@ -227,6 +229,17 @@ TEST_F(GemPanel, TheOperatorSwitchThroughTheApiDecidesOnLine) {
         if (l.rfind(prefix, 0) == 0)
             api = std::stoi(l.substr(prefix.size()));
     ASSERT_NE(api, 0) << tovik->out();
+    const auto value = [&](const char* id) {
+        const auto panel = httptest::request(api, "GET", "/api/panel");
+        const auto at = panel.body.find(std::string("\"id\":\"") + id + "\"");
+        const auto start = panel.body.rfind('{', at);
+        return at == std::string::npos ? panel.body : panel.body.substr(start, panel.body.find('}', at) - start);
+    };
+    EXPECT_NE(value("controlState").find("\"value\":\"on-line remote\""), std::string::npos) << value("controlState");
+    EXPECT_NE(value("communication").find("\"value\":\"communicating\""), std::string::npos);
+    // Loaded again while it is read, the new script's panel is drawn as well.
+    ASSERT_EQ(httptest::request(api, "POST", "/api/script/reload").status, 200);
+    EXPECT_NE(value("controlState").find("\"value\":\"on-line remote\""), std::string::npos) << value("controlState");
     const auto off = httptest::request(api, "POST", "/api/panel/control", R"({"value": "Off-line"})");
     ASSERT_EQ(off.status, 200) << off.body;
     request(1, 17, "", B(1));

@@ -360,8 +360,12 @@ TEST_F(Script, ExampleConditionalRepliesAnswerByCommandAndByStatusVariable) {
     EXPECT_EQ(reply->size(), 20u + 34u + 8u);
 }
 
-TEST_F(Script, ExampleEventsReportWhileConnected) {
+// Connected but not selected, the equipment sends no data; selected, it reports.
+TEST_F(Script, ExampleEventsReportWhileSelected) {
     start(readSource("examples/scripts/events.js"), {}, {}, readSource("examples/equipment.tvkm"));
+    EXPECT_FALSE(host.recv(1000));
+    ASSERT_TRUE(host.send(header(0xffff, 0, 0, 1, 1)));
+    EXPECT_EQ(host.recv(), header(0xffff, 0, 0, 1, 2));
     for (int dataId = 1; dataId <= 2; ++dataId) {
         const auto s6f11 = host.recv(10000);
         ASSERT_TRUE(s6f11) << tovik->out();

@@ -3,6 +3,8 @@
 // documents and the save question at close, the command and status states.
 #include "shell_fixture.h"
 
+#include "../common/hsms_peer.h"
+
 #include "CHDocCommands.h"
 #include "CHFaultsPanel.h"
 #include "CHKeyIndicators.h"
@@ -291,12 +293,7 @@ tovik.panel({ title: 'Line', sections: [
 // constant edit follows the constant's range, and one that takes sets the
 // alarm it now lies under at once; the operator's switch goes off-line.
 TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
-    const int port = freePort();
-    for (const char* name : {"equipment.tvkm", "equipment.js", "equipment.json", "equipment.ini"}) {
-        QByteArray text = readAll(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/") + QLatin1String(name));
-        text.replace("PortNumber=5000", "PortNumber=" + QByteArray::number(port));
-        write(path(name), text);
-    }
+    writeGemExample();
     const QJsonObject model = QJsonDocument::fromJson(readAll(path("equipment.json"))).object();
     auto app = start(path("equipment.tvkm"), true);
     CHScriptPanel& panel = app->Script().Panel();
@@ -331,6 +328,40 @@ TEST_F(Frame, TheGemEquipmentsPanelFollowsItsModel) {
     EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
     EXPECT_EQ(panel.Act(QStringLiteral("control"), QStringLiteral("Off-line")), QString());
     EXPECT_EQ(state->text(), QStringLiteral("equipment off-line"));
+}
+
+// The dock hidden, nobody reads the panel and the script leaves it as it
+// was while a host brings the equipment on-line; shown, it is current at once.
+TEST_F(Frame, AHiddenGemPanelIsCurrentTheMomentItIsShown) {
+    const int port = writeGemExample();
+    auto app = start(path("equipment.tvkm"), true);
+    auto* dock = app->Frame()->findChild<QDockWidget*>(QStringLiteral("EquipmentDock"));
+    ASSERT_NE(dock, nullptr);
+    auto* state = dock->findChild<QLabel*>(QStringLiteral("controlState"));
+    auto* communication = dock->findChild<QLabel*>(QStringLiteral("communication"));
+    ASSERT_TRUE(state && communication);
+    ASSERT_TRUE(dock->isVisible());
+    EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
+    dock->toggleViewAction()->trigger();
+    ASSERT_FALSE(dock->isVisible());
+
+    const auto pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); };
+    hsmstest::RawHost host(pump);
+    ASSERT_TRUE(host.connect(port));
+    ASSERT_TRUE(host.send(hsmstest::header(0xffff, 0, 0, 1, 1)));
+    ASSERT_TRUE(host.recv());
+    const auto s1f13 = host.recv(); // the equipment's own; COMMACK 0
+    ASSERT_TRUE(s1f13);
+    ASSERT_TRUE(host.send(hsmstest::header(0, 1, 14, 0).substr(0, 12) + s1f13->substr(12, 8), "0102" "210100" "0100"));
+    ASSERT_TRUE(host.send(hsmstest::header(0, 0x81, 17, 2)));
+    EXPECT_EQ(host.recv(), hsmstest::header(0, 1, 18, 2) + "210100");
+    for (int i = 0; i < 20; ++i)
+        pump();
+    EXPECT_EQ(state->text(), QStringLiteral("host off-line"));
+
+    dock->toggleViewAction()->trigger();
+    EXPECT_EQ(state->text(), QStringLiteral("on-line remote"));
+    EXPECT_EQ(communication->text(), QStringLiteral("communicating"));
 }
 
 // A recording in the window: its folder in the title and the status bar;

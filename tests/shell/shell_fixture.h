@@ -58,6 +58,16 @@ protected:
                          QByteArray::number(port) + "\n");
         return port;
     }
+    // The GEM example (document, settings, script, model) on a free port (returned).
+    int writeGemExample() {
+        const int port = freePort();
+        for (const char* name : {"equipment.tvkm", "equipment.js", "equipment.json", "equipment.ini"}) {
+            QByteArray text = readAll(QStringLiteral(TOVIK_SOURCE_DIR "/examples/gem/") + QLatin1String(name));
+            text.replace("PortNumber=5000", "PortNumber=" + QByteArray::number(port));
+            write(path(name), text);
+        }
+        return port;
+    }
     std::unique_ptr<CHAppInstance> start(const QString& document = {}, bool windowed = false,
                                          bool splash = false) {
         CHStartOptions o;

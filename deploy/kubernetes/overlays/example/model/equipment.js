@@ -1,5 +1,6 @@
-// Spontaneous event reports for the example equipment: while a host is
-// connected, an S6F11 goes out at once and then every 5 s, each with a
+// Spontaneous event reports for the example equipment: while a host has
+// the link selected (data before that breaks HSMS), an S6F11 goes out at
+// once and then every 5 s, each with a
 // DATAID one higher than the last, CEID 4001, and report 100 carrying the
 // local time as YYYYMMDDhhmmss. The host's S6F12 is waited for; one that
 // does not come within T3 is logged (Tovik sends S9F9 as usual).
@@ -25,11 +26,11 @@ function report() {
         }, (e) => tovik.log(`S6F11 DATAID ${id}: no acknowledgement (${e.message})`));
 }
 
-tovik.onConnection((address, port, connected) => {
-    if (connected && !timer) {
+tovik.onSelect((selected) => {
+    if (selected && !timer) {
         report();
         timer = tovik.every(PERIOD_MS, report);
-    } else if (!connected && timer) {
+    } else if (!selected && timer) {
         tovik.cancel(timer);
         timer = 0;
     }
