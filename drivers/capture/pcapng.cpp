@@ -60,8 +60,11 @@ bool PcapngWriter::open(const std::string& path, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
-    // Packets go out with the periodic flush, not in 4 KiB pieces.
-    std::setvbuf(m_file, nullptr, _IOFBF, 256 * 1024);
+    // Packets go out with the periodic flush, not in 4 KiB pieces: the C
+    // library takes the size only with a buffer given to it.
+    if (!m_buffer)
+        m_buffer = std::make_unique<char[]>(kFileBuffer);
+    std::setvbuf(m_file, m_buffer.get(), _IOFBF, kFileBuffer);
     std::vector<uint8_t> shb;
     host32(shb, 0x1A2B3C4D); // byte-order magic
     host16(shb, 1);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -66,6 +67,8 @@ private:
     void block(uint32_t type, const uint8_t* head, std::size_t headSize, const uint8_t* data, std::size_t size);
 
     std::FILE* m_file = nullptr;
+    static constexpr std::size_t kFileBuffer = 256 * 1024;
+    std::unique_ptr<char[]> m_buffer; // the file's, kept while it is open
     std::map<Key, Flow> m_flows;
     std::vector<uint8_t> m_block;
     uint16_t m_ipId = 0;
