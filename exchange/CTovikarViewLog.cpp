@@ -4,10 +4,21 @@
 #include "CHEventLog.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
 namespace tovik {
+
+namespace {
+// Digits straight into the entry: a temporary QString or a printf per
+// number cost more than the rest of a relayed message's entry.
+void appendNumber(QString& text, int value) {
+    char buf[16];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    text += QLatin1String(buf, static_cast<qsizetype>(end - buf));
+}
+} // namespace
 
 void CTovikarView::LogDateTime() {
     if (!m_settings.ShowDateTime)
@@ -33,7 +44,9 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
     CHVeltSecsII& c = codec ? *codec : m_working;
     LogDateTime();
 
-    QString text = label;
+    QString text;
+    text.reserve(64);
+    text += label;
     text += QLatin1Char(' ');
     const bool hsmsSide = m_settings.Protocol == 0 || m_settings.Protocol == 3;
     if (hsmsSide && c.IsControlMessage()) {
@@ -60,7 +73,7 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         const CVeltHsms& side = m_logUpstream && m_upstream ? *m_upstream : m_hsms;
         text += side.GetRemoteAddress();
         text += QLatin1Char('(');
-        text += QString::number(side.GetRemotePort());
+        appendNumber(text, side.GetRemotePort());
         text += QLatin1String(")\n");
         lineBroken = true;
     }
@@ -79,9 +92,12 @@ void CTovikarView::LogMessage(const QString& label, CHVeltSecsII* codec, const s
         const std::string sml = c.GetSmlText();
         text += QLatin1String(sml.data(), static_cast<qsizetype>(sml.size()));
     } else {
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "s%df%d%s", c.GetStream(), c.GetFunction(), c.GetWBit() ? "w" : "");
-        text += QLatin1String(buf);
+        text += QLatin1Char('s');
+        appendNumber(text, c.GetStream());
+        text += QLatin1Char('f');
+        appendNumber(text, c.GetFunction());
+        if (c.GetWBit())
+            text += QLatin1Char('w');
     }
     AddText(text);
 }

@@ -18,14 +18,6 @@ constexpr uint8_t kFin = 0x01, kSyn = 0x02, kPsh = 0x08, kAck = 0x10;
 constexpr std::size_t kMaxSegment = 65000;
 constexpr int64_t kFlushEveryMicros = 200000;
 
-void put16(std::vector<uint8_t>& v, uint16_t x) { // network order
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, uint16_t(x >> 16));
-    put16(v, uint16_t(x));
-}
 // Block fields are in the writer's own byte order, which the section's
 // byte-order magic announces.
 void host16(std::vector<uint8_t>& v, uint16_t x) {
@@ -51,10 +43,6 @@ uint16_t fold(uint32_t sum) {
         sum = (sum & 0xffff) + (sum >> 16);
     return uint16_t(~sum);
 }
-void mac(std::vector<uint8_t>& v, uint32_t ip) {
-    // A locally administered address made from the IPv4 address.
-    v.insert(v.end(), {0x02, 0x00, uint8_t(ip >> 24), uint8_t(ip >> 16), uint8_t(ip >> 8), uint8_t(ip)});
-}
 } // namespace
 
 PcapngWriter::~PcapngWriter() { close(); }
@@ -72,8 +60,11 @@ bool PcapngWriter::open(const std::string& path, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
-    // Packets go out with the periodic flush, not in 4 KiB pieces.
-    std::setvbuf(m_file, nullptr, _IOFBF, 256 * 1024);
+    // Packets go out with the periodic flush, not in 4 KiB pieces: the C
+    // library takes the size only with a buffer given to it.
+    if (!m_buffer)
+        m_buffer = std::make_unique<char[]>(kFileBuffer);
+    std::setvbuf(m_file, m_buffer.get(), _IOFBF, kFileBuffer);
     std::vector<uint8_t> shb;
     host32(shb, 0x1A2B3C4D); // byte-order magic
     host16(shb, 1);
@@ -120,16 +111,32 @@ void PcapngWriter::block(uint32_t type, const std::vector<uint8_t>& body) {
     std::fwrite(m_block.data(), 1, m_block.size(), m_file);
 }
 
-void PcapngWriter::packet(uint32_t interface, const uint8_t* data, std::size_t size, int64_t micros) {
-    std::vector<uint8_t> epb;
-    epb.reserve(20 + size + 3);
-    host32(epb, interface);
-    host32(epb, uint32_t(uint64_t(micros) >> 32));
-    host32(epb, uint32_t(uint64_t(micros)));
-    host32(epb, uint32_t(size));
-    host32(epb, uint32_t(size));
-    epb.insert(epb.end(), data, data + size);
-    block(kEnhancedPacket, epb);
+// A block from a head and a payload, built in place and written at once.
+void PcapngWriter::block(uint32_t type, const uint8_t* head, std::size_t headSize, const uint8_t* data,
+                         std::size_t size) {
+    const std::size_t body = headSize + size;
+    const uint32_t total = uint32_t(12 + ((body + 3) & ~std::size_t(3)));
+    m_block.resize(total);
+    uint8_t* p = m_block.data();
+    std::memcpy(p, &type, 4);
+    std::memcpy(p + 4, &total, 4);
+    std::memcpy(p + 8, head, headSize);
+    if (size)
+        std::memcpy(p + 8 + headSize, data, size);
+    std::memset(p + 8 + body, 0, total - 12 - body);
+    std::memcpy(p + total - 4, &total, 4);
+    std::fwrite(p, 1, total, m_file);
+}
+
+void PcapngWriter::packet(uint32_t interface, const uint8_t* head, std::size_t headSize, const uint8_t* data,
+                          std::size_t size, int64_t micros) {
+    uint8_t epb[20 + kMaxPacketHead];
+    const uint32_t length = uint32_t(headSize + size);
+    const uint32_t fields[5] = {interface, uint32_t(uint64_t(micros) >> 32), uint32_t(uint64_t(micros)), length,
+                                length};
+    std::memcpy(epb, fields, sizeof fields);
+    std::memcpy(epb + 20, head, headSize);
+    block(kEnhancedPacket, epb, 20 + headSize, data, size);
     ++m_records;
     if (micros - m_lastFlush >= kFlushEveryMicros) {
         std::fflush(m_file);
@@ -137,36 +144,45 @@ void PcapngWriter::packet(uint32_t interface, const uint8_t* data, std::size_t s
     }
 }
 
+// Ethernet, IPv4 and TCP headers in front of the data, checksums included;
+// the data itself is only summed, never copied here.
 void PcapngWriter::segment(const Endpoint& from, const Endpoint& to, uint32_t seq, uint32_t ack, uint8_t flags,
                            const uint8_t* data, std::size_t size, int64_t micros) {
-    std::vector<uint8_t>& p = m_packet;
-    p.clear();
-    mac(p, to.ipv4);
-    mac(p, from.ipv4);
-    put16(p, 0x0800);
-    const std::size_t ip = p.size();
-    put16(p, 0x4500);
-    put16(p, uint16_t(20 + 20 + size));
-    put16(p, m_ipId++);
-    put16(p, 0x4000); // don't fragment
-    put16(p, 0x4006); // TTL 64, TCP
-    put16(p, 0);
-    put32(p, from.ipv4);
-    put32(p, to.ipv4);
-    const uint16_t ipSum = fold(sum16(p.data() + ip, 20));
-    p[ip + 10] = uint8_t(ipSum >> 8);
-    p[ip + 11] = uint8_t(ipSum);
-    const std::size_t tcp = p.size();
-    put16(p, from.port);
-    put16(p, to.port);
-    put32(p, seq);
-    put32(p, ack);
-    p.push_back(0x50); // 20-byte header
-    p.push_back(flags);
-    put16(p, 0xffff); // window
-    put16(p, 0);
-    put16(p, 0);
-    p.insert(p.end(), data, data + size);
+    uint8_t h[kMaxPacketHead];
+    const auto at16 = [&h](std::size_t i, uint32_t x) {
+        h[i] = uint8_t(x >> 8);
+        h[i + 1] = uint8_t(x);
+    };
+    const auto at32 = [&](std::size_t i, uint32_t x) {
+        at16(i, x >> 16);
+        at16(i + 2, x);
+    };
+    // Locally administered addresses made from the IPv4 addresses.
+    const auto mac = [&](std::size_t i, uint32_t ip) {
+        at16(i, 0x0200);
+        at32(i + 2, ip);
+    };
+    mac(0, to.ipv4);
+    mac(6, from.ipv4);
+    at16(12, 0x0800);
+    constexpr std::size_t ip = 14, tcp = 34;
+    at16(ip, 0x4500);
+    at16(ip + 2, uint32_t(20 + 20 + size));
+    at16(ip + 4, m_ipId++);
+    at16(ip + 6, 0x4000); // don't fragment
+    at16(ip + 8, 0x4006); // TTL 64, TCP
+    at16(ip + 10, 0);
+    at32(ip + 12, from.ipv4);
+    at32(ip + 16, to.ipv4);
+    at16(ip + 10, fold(sum16(h + ip, 20)));
+    at16(tcp, from.port);
+    at16(tcp + 2, to.port);
+    at32(tcp + 4, seq);
+    at32(tcp + 8, ack);
+    h[tcp + 12] = 0x50; // 20-byte header
+    h[tcp + 13] = flags;
+    at16(tcp + 14, 0xffff); // window
+    at32(tcp + 16, 0);
     // Checksum over the pseudo header, header and data.
     uint8_t pseudo[12];
     for (int i = 0; i < 4; ++i) {
@@ -178,10 +194,8 @@ void PcapngWriter::segment(const Endpoint& from, const Endpoint& to, uint32_t se
     pseudo[9] = 6;
     pseudo[10] = uint8_t(tcpLength >> 8);
     pseudo[11] = uint8_t(tcpLength);
-    const uint16_t tcpSum = fold(sum16(p.data() + tcp, tcpLength, sum16(pseudo, 12)));
-    p[tcp + 16] = uint8_t(tcpSum >> 8);
-    p[tcp + 17] = uint8_t(tcpSum);
-    packet(kEthernetInterface, p.data(), p.size(), micros);
+    at16(tcp + 16, fold(sum16(data, size, sum16(h + tcp, 20, sum16(pseudo, 12)))));
+    packet(kEthernetInterface, h, sizeof h, data, size, micros);
 }
 
 PcapngWriter::Flow& PcapngWriter::flow(const Endpoint& client, const Endpoint& server, int64_t micros) {
@@ -233,9 +247,8 @@ void PcapngWriter::tcpClosed(const Endpoint& client, const Endpoint& server, int
 void PcapngWriter::secsBlock(bool received, const uint8_t* data, std::size_t size, int64_t micros) {
     if (!m_file)
         return;
-    m_packet.assign(1, received ? 0 : 1);
-    m_packet.insert(m_packet.end(), data, data + size);
-    packet(kSecsInterface, m_packet.data(), m_packet.size(), micros);
+    const uint8_t direction = received ? 0 : 1;
+    packet(kSecsInterface, &direction, 1, data, size, micros);
 }
 
 } // namespace tovik::capture

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -58,13 +59,17 @@ private:
     Flow& flow(const Endpoint& client, const Endpoint& server, int64_t micros);
     void segment(const Endpoint& from, const Endpoint& to, uint32_t seq, uint32_t ack, uint8_t flags,
                  const uint8_t* data, std::size_t size, int64_t micros);
-    void packet(uint32_t interface, const uint8_t* data, std::size_t size, int64_t micros);
+    // Ethernet, IPv4 and TCP headers: the most a packet carries before its data.
+    static constexpr std::size_t kMaxPacketHead = 54;
+    void packet(uint32_t interface, const uint8_t* head, std::size_t headSize, const uint8_t* data,
+                std::size_t size, int64_t micros);
     void block(uint32_t type, const std::vector<uint8_t>& body);
     void block(uint32_t type, const uint8_t* head, std::size_t headSize, const uint8_t* data, std::size_t size);
 
     std::FILE* m_file = nullptr;
+    static constexpr std::size_t kFileBuffer = 256 * 1024;
+    std::unique_ptr<char[]> m_buffer; // the file's, kept while it is open
     std::map<Key, Flow> m_flows;
-    std::vector<uint8_t> m_packet;
     std::vector<uint8_t> m_block;
     uint16_t m_ipId = 0;
     uint64_t m_records = 0;

@@ -1,11 +1,11 @@
 #include "CVeltHsms.h"
 
+#include "HsmsSocket.h"
 #include "hex.h"
 
 #include <QHostAddress>
 #include <QMetaMethod>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +16,7 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace tovik::hsms;
 
@@ -24,6 +25,7 @@ namespace {
 // Bytes that may wait in the socket's send buffer before SendHex refuses more.
 constexpr qint64 kMaxQueuedBytes = qint64{64} * 1024 * 1024;
 constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr int kReadsPerPass = 16;
 constexpr std::size_t kKeptSendCapacity = 64 * 1024;
 
 std::int64_t nowMs() {
@@ -58,9 +60,20 @@ QString hexText(const std::vector<std::uint8_t>& bytes) {
 
 } // namespace
 
+// Accepted connections arrive as descriptors, for HsmsSocket to take over.
+struct CVeltHsms::Listener : QTcpServer {
+    using QTcpServer::QTcpServer;
+    ~Listener() override {
+        for (const int fd : pending)
+            ::close(fd);
+    }
+    void incomingConnection(qintptr fd) override { pending.push_back(static_cast<int>(fd)); }
+    std::vector<int> pending;
+};
+
 struct CVeltHsms::Link {
     quint64 id = 0;
-    QTcpSocket* socket = nullptr;
+    HsmsSocket* socket = nullptr;
     QString address;
     int port = 0;
     bool passive = false;
@@ -97,7 +110,7 @@ CVeltHsms::~CVeltHsms() {
     // No events from a half-destroyed driver.
     for (const auto& link : m_links) {
         link->socket->disconnect(this);
-        link->socket->abort();
+        link->socket->abortLater();
     }
     if (m_server)
         m_server->disconnect(this);
@@ -216,7 +229,7 @@ void CVeltHsms::SetPortOpen(bool open) {
     if (m_server || !m_links.empty())
         return; // already open (or serving a client): leave it undisturbed
     if (m_serverMode) {
-        m_server = new QTcpServer(this);
+        m_server = new Listener(this);
         // Newcomers beyond the limit are accepted and closed, so the kernel's
         // queue is never what decides.
         m_server->setMaxPendingConnections(1024);
@@ -229,14 +242,17 @@ void CVeltHsms::SetPortOpen(bool open) {
     }
     if (m_remotePort <= 0 || m_remotePort > 65535)
         return;
-    auto* socket = new QTcpSocket(this);
-    socket->connectToHost(m_remoteAddress, static_cast<quint16>(m_remotePort));
-    if (!socket->waitForConnected(m_connectTimeoutMs)) {
-        socket->abort();
-        delete socket;
+    // A name is looked up first, both within the connect timeout.
+    const auto start = std::chrono::steady_clock::now();
+    QHostAddress address;
+    if (!address.setAddress(m_remoteAddress) && !address.setAddress(ResolveAddress(m_remoteAddress)))
         return;
-    }
-    Link* link = attach(socket);
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const int fd = HsmsSocket::connectTo(address, m_remotePort,
+                                         m_connectTimeoutMs - static_cast<int>(spent.count()));
+    if (fd < 0)
+        return;
+    Link* link = attach(new HsmsSocket(fd, this));
     // The program reads PortOpen back before it hears of the connection, so
     // the events follow once control returns to the event loop.
     link->announcePending = true;
@@ -259,13 +275,13 @@ void CVeltHsms::closeServer() {
 }
 
 void CVeltHsms::onNewConnection() {
-    while (m_server && m_server->hasPendingConnections()) {
-        QTcpSocket* socket = m_server->nextPendingConnection();
+    while (m_server && !m_server->pending.empty()) {
+        auto* socket = new HsmsSocket(m_server->pending.front(), this);
+        m_server->pending.erase(m_server->pending.begin());
         if (static_cast<int>(m_links.size()) >= m_maxClients) {
             const QString address = addressText(socket->peerAddress());
             const int port = socket->peerPort();
-            socket->abort();
-            socket->deleteLater();
+            socket->abortLater();
             Q_EMIT ClientRefused(address, port, m_maxClients);
             continue;
         }
@@ -273,15 +289,13 @@ void CVeltHsms::onNewConnection() {
     }
 }
 
-CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
+CVeltHsms::Link* CVeltHsms::attach(HsmsSocket* socket) {
     auto owned = std::make_unique<Link>();
     Link* link = owned.get();
     link->id = ++m_nextId;
     link->socket = socket;
     link->passive = m_serverMode && m_server != nullptr;
     link->core = LinkCore(configFor(link->passive), nowMs());
-    socket->setParent(this);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     link->address = addressText(socket->peerAddress());
     link->port = socket->peerPort();
     const tovik::capture::Endpoint local{socket->localAddress().toIPv4Address(), socket->localPort()};
@@ -292,12 +306,8 @@ CVeltHsms::Link* CVeltHsms::attach(QTcpSocket* socket) {
     m_links.push_back(std::move(owned));
 
     const quint64 id = link->id;
-    connect(socket, &QTcpSocket::readyRead, this, [this, id] { readAvailable(id); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, id] { onSocketGone(id); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, id, socket] {
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            onSocketGone(id);
-    });
+    connect(socket, &HsmsSocket::readyRead, this, [this, id] { readAvailable(id); });
+    connect(socket, &HsmsSocket::gone, this, [this, id] { onSocketGone(id); });
     armTimer();
     return link;
 }
@@ -333,12 +343,17 @@ void CVeltHsms::readAvailable(quint64 id) {
         if (!link)
             return;
     }
-    QTcpSocket* socket = link->socket;
     m_readBuffer.resize(kReadChunk);
-    while (socket->bytesAvailable() > 0) {
-        const qint64 n = socket->read(reinterpret_cast<char*>(m_readBuffer.data()),
-                                      static_cast<qint64>(m_readBuffer.size()));
-        if (n <= 0)
+    // Everything waiting, straight from the kernel, many messages a read; a
+    // short read means the kernel has no more. A peer that keeps the buffer
+    // full is read again on the next pass, so the others get their turn.
+    for (int reads = 0; reads < kReadsPerPass; ++reads) {
+        const std::int64_t n = link->socket->read(m_readBuffer.data(), m_readBuffer.size());
+        if (n < 0) {
+            dropLink(id, false); // the peer closed: what it sent before is delivered
+            return;
+        }
+        if (n == 0)
             break;
         if (m_capture)
             capture(*link, true, m_readBuffer.data(), static_cast<std::size_t>(n));
@@ -353,6 +368,10 @@ void CVeltHsms::readAvailable(quint64 id) {
         if (!deliver(id) || !enforcePartialCap(id))
             return;
         link = find(id);
+        if (!link)
+            return; // a failed send dropped it
+        if (static_cast<std::size_t>(n) < m_readBuffer.size())
+            break;
     }
     armTimer();
     updateState();
@@ -364,7 +383,7 @@ bool CVeltHsms::deliver(quint64 id) {
     Link* link = find(id);
     if (!link)
         return false;
-    QTcpSocket* socket = link->socket;
+    HsmsSocket* socket = link->socket;
     const QString address = link->address;
     const int port = link->port;
     const quint64 outer = m_delivering;
@@ -494,20 +513,12 @@ void CVeltHsms::dropLink(quint64 id, bool graceful) {
     const std::unique_ptr<Link> gone = std::move(*at);
     m_links.erase(at);
 
-    QTcpSocket* socket = gone->socket;
+    HsmsSocket* socket = gone->socket;
     socket->disconnect(this);
-    if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
-        // Let queued sends go out, but never keep a stuck socket for long.
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(5000, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        socket->disconnectFromHost();
-    } else {
-        socket->abort();
-        socket->deleteLater();
-    }
+    if (graceful && socket->isOpen())
+        socket->closeWhenSent(5000); // queued sends go out, a stuck socket is not kept long
+    else
+        socket->abortLater();
     Q_EMIT ConnectionChanged(gone->address, gone->port, false);
     updateState();
     Q_EMIT ClientsChanged();
@@ -732,7 +743,7 @@ void CVeltHsms::dribbleOn(quint64 id) {
         return;
     const std::size_t n = link->slow == 0 ? link->dribble.size()
                                           : std::min(link->slow, static_cast<std::size_t>(link->piece));
-    link->socket->write(reinterpret_cast<const char*>(link->dribble.data()), static_cast<qint64>(n));
+    link->socket->write(link->dribble.data(), n);
     link->socket->flush();
     link->dribble.erase(link->dribble.begin(), link->dribble.begin() + static_cast<std::ptrdiff_t>(n));
     link->slow -= std::min(link->slow, n);
@@ -766,11 +777,9 @@ bool CVeltHsms::writeOutput(Link& link) {
     }
     if (refusesMore(link, out.size() > 4 ? out.size() - 4 : 0))
         return false;
-    QTcpSocket* socket = link.socket;
-    const auto size = static_cast<qint64>(out.size());
-    if (socket->write(reinterpret_cast<const char*>(out.data()), size) != size) {
-        raise(&link, ErrorCannotSend,
-              QStringLiteral("the socket refused the message: %1").arg(socket->errorString()));
+    HsmsSocket* socket = link.socket;
+    if (!socket->write(out.data(), out.size())) {
+        raise(&link, ErrorCannotSend, QStringLiteral("the socket refused the message: it is closed"));
         return false;
     }
     if (m_capture)

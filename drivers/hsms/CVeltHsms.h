@@ -60,8 +60,7 @@
 #include <utility>
 #include <vector>
 
-class QTcpServer;
-class QTcpSocket;
+class HsmsSocket;
 
 class CVeltHsms : public QObject {
     Q_OBJECT
@@ -185,10 +184,11 @@ Q_SIGNALS:
 
 private:
     struct Link;
+    struct Listener;
     Link* find(quint64 id) const;
     Link* sendTarget() const;
     void onNewConnection();
-    Link* attach(QTcpSocket* socket);
+    Link* attach(HsmsSocket* socket);
     void announceConnection(quint64 id);
     void readAvailable(quint64 id);
     bool deliver(quint64 id);
@@ -227,7 +227,7 @@ private:
     int m_maxClients = 16;
 
     tovik::capture::PcapngWriter* m_capture = nullptr;
-    QTcpServer* m_server = nullptr;
+    Listener* m_server = nullptr;
     // Open connections; a link's id is never reused, so a handler that
     // raised an event looks its link up again to learn whether it survived.
     std::vector<std::unique_ptr<Link>> m_links;

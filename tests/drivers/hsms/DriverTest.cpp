@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace hsmstest;
 using tovik::test::pumpFor;
 using tovik::test::pumpUntil;
@@ -225,6 +227,33 @@ TEST_F(HsmsPassive, ClosingWithSendsQueuedReportsOneDisconnectAndReopens) {
     ASSERT_TRUE(driver.GetPortOpen());
     EXPECT_EQ(driver.GetListeningPort(), port);
     expectServesNextClient();
+}
+
+// A peer that does not read: what the kernel does not take waits in the
+// driver up to its cap, further sends are refused with the link kept, and
+// once the peer reads, every message accepted arrives whole and in order.
+TEST_F(HsmsPassive, APeerThatDoesNotReadIsRefusedMoreAndLaterGetsAllAccepted) {
+    Peer peer;
+    peer.setReceiveBuffer(4096);
+    const int p = connectPeer(peer);
+    QByteArray message(2 * 1024 * 1024, 'x');
+    for (int i = 0; i < 40; ++i) {
+        message[9] = static_cast<char>(i); // system bytes' last
+        driver.SendMessage(message);
+    }
+    const QString refused = ev("error", p, QStringLiteral("-1 the peer is not reading: "));
+    const auto refusals = std::count_if(rec.events.begin(), rec.events.end(),
+                                        [&](const QString& e) { return e.startsWith(refused); });
+    ASSERT_GE(refusals, 1);
+    ASSERT_LE(refusals, 10);
+    EXPECT_EQ(driver.GetState(), CVeltHsms::Connected);
+    Bytes want = {0x00, 0x20, 0x00, 0x00};
+    want.insert(want.end(), message.begin(), message.end());
+    for (int i = 0; i < 40 - refusals; ++i) {
+        want[4 + 9] = static_cast<uint8_t>(i);
+        ASSERT_EQ(peer.recvRaw(want.size()), want) << "message " << i;
+    }
+    EXPECT_TRUE(peer.recvRaw(1, 200).empty());
 }
 
 // What the program hands over leaves whole, in order, with its own length:
