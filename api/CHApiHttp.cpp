@@ -1,0 +1,375 @@
+#include "CHApiHttp.h"
+
+#include "CHApiEvents.h"
+#include "CHMessagePattern.h"
+
+#include <QHostAddress>
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+#include <QTimer>
+
+namespace tovik {
+
+namespace {
+QByteArray methodName(QHttpServerRequest::Method method) {
+    switch (method) {
+    case QHttpServerRequest::Method::Get: return "GET";
+    case QHttpServerRequest::Method::Put: return "PUT";
+    case QHttpServerRequest::Method::Delete: return "DELETE";
+    case QHttpServerRequest::Method::Post: return "POST";
+    case QHttpServerRequest::Method::Head: return "HEAD";
+    case QHttpServerRequest::Method::Options: return "OPTIONS";
+    case QHttpServerRequest::Method::Patch: return "PATCH";
+    default: return "OTHER";
+    }
+}
+
+QByteArray header(const QHttpServerRequest& request, const QByteArray& name) {
+    for (const auto& [key, value] : request.headers())
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+} // namespace
+
+void CHApiCall::answer(const QJsonValue& value, Status status) {
+    if (answered)
+        return;
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    answerText(doc.toJson(QJsonDocument::Compact), status);
+}
+
+void CHApiCall::answerText(const QByteArray& json, Status status) {
+    if (answered.exchange(true))
+        return;
+    if (QThread::currentThread() == http->thread())
+        return write(json, status);
+    QMetaObject::invokeMethod(
+        http, [self = shared_from_this(), json, status] { self->write(json, status); }, Qt::QueuedConnection);
+}
+
+void CHApiCall::write(const QByteArray& json, Status status) {
+    // Taken out, so that whichever thread lets the call go last has no
+    // responder of this thread's socket left to destroy.
+    QHttpServerResponder r = std::move(responder);
+    if (socket) // the client may have gone away while we waited
+        r.write(json, QByteArrayLiteral("application/json"), status);
+}
+
+bool CHApiFeed::Push(Event event) {
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        m_events.push_back(std::move(event));
+    }
+    if (batchDue && waiting == 0)
+        return false;
+    return !wakePosted.exchange(true);
+}
+
+void CHApiFeed::Take(std::vector<Event>& into) {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    into.swap(m_events);
+}
+
+CHApiHttp::CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
+                     QObject* parent)
+    : QAbstractHttpServer(parent), m_program(program), m_feed(feed), m_journal(new CHMessageJournal(this)), m_texts(*m_journal),
+      m_batch(new QTimer(this)) {
+    m_journal->SetCap(journalCap);
+    m_events = new CHApiEvents(*this, *m_journal, m_texts, feed.listeners, std::move(log), this);
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] {
+        // What was handed over before the connection goes to the clients that were there.
+        Take();
+        m_events->Accept();
+    });
+    // A few ms of what the program hands over is taken at once, and the
+    // stream sends it in one socket write per client: a write and the
+    // reader's wake-up cost more than the host's whole transaction.
+    m_batch->setSingleShot(true);
+    m_batch->setInterval(kBatchMs);
+    connect(m_batch, &QTimer::timeout, this, &CHApiHttp::onBatchDue);
+}
+
+CHApiHttp::~CHApiHttp() {
+    for (Waiter& w : m_waiters)
+        delete w.timer;
+}
+
+bool CHApiHttp::OriginAllowed(const QByteArray& origin) {
+    if (origin.isEmpty())
+        return true;
+    const QString host = QUrl(QString::fromLatin1(origin)).host();
+    return host == QStringLiteral("localhost") || QHostAddress(host).isLoopback();
+}
+
+void CHApiHttp::SetToken(const QByteArray& token) {
+    m_token = token;
+    m_events->SetToken(token);
+}
+
+bool CHApiHttp::matchPath(const QString& pattern, const QString& path, QStringList& args) {
+    const QStringList want = pattern.split(QLatin1Char('/'));
+    QStringList have = path.split(QLatin1Char('/'));
+    for (QString& part : have)
+        part = QUrl::fromPercentEncoding(part.toLatin1());
+    if (want.size() != have.size())
+        return false;
+    QStringList found;
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        if (want[i].startsWith(QLatin1Char('{'))) {
+            if (have[i].isEmpty())
+                return false;
+            found << have[i];
+        } else if (want[i] != have[i]) {
+            return false;
+        }
+    }
+    args = found;
+    return true;
+}
+
+bool CHApiHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    // Qt's server goes on with a WebSocket upgrade once a responder for the
+    // request was made and let go unused; CHApiEvents checks those clients.
+    if (header(request, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        makeResponder(request, socket);
+        return true;
+    }
+    auto call = std::make_shared<CHApiCall>(this, makeResponder(request, socket), socket, request.query());
+    if (!m_token.isEmpty() && header(request, "Authorization") != "Bearer " + m_token) {
+        call->fail(Status::Unauthorized, QStringLiteral("missing or wrong bearer token"));
+        return true;
+    }
+    if (!OriginAllowed(header(request, "Origin"))) {
+        call->fail(Status::Forbidden, QStringLiteral("requests from web pages are refused"));
+        return true;
+    }
+    const QString path = request.url().path(QUrl::FullyEncoded);
+    if (request.body().size() > kMaxBody) {
+        call->fail(Status::PayloadTooLarge, QStringLiteral("request body over 16 MiB"));
+        return true;
+    }
+    call->body = request.body();
+    // Split before decoding: a name may hold an encoded slash.
+    const QByteArray method = methodName(request.method());
+    bool pathKnown = false;
+    for (const Route& r : m_routes) {
+        QStringList args;
+        if (!matchPath(r.path, path, args))
+            continue;
+        pathKnown = true;
+        if (r.method != method)
+            continue;
+        call->args = args;
+        if (!r.onProgram) {
+            r.handler(call);
+        } else {
+            // What happened before the request is in the copy before any
+            // later request reads it: the answer comes back through this thread.
+            const Handler* handler = &r.handler;
+            QMetaObject::invokeMethod(m_program, [handler, call] { (*handler)(call); }, Qt::QueuedConnection);
+        }
+        return true;
+    }
+    if (pathKnown)
+        call->fail(Status::MethodNotAllowed, QStringLiteral("method not allowed here"));
+    else
+        call->fail(Status::NotFound, QStringLiteral("no such resource"));
+    return true;
+}
+
+void CHApiHttp::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
+    makeResponder(request, socket)
+        .write(QByteArrayLiteral("{\"error\":\"no such resource\"}"), QByteArrayLiteral("application/json"),
+               Status::NotFound);
+}
+
+std::optional<qint64> CHApiHttp::Number(const QUrlQuery& query, const QString& key) {
+    if (!query.hasQueryItem(key))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 v = query.queryItemValue(key, QUrl::FullyDecoded).toLongLong(&ok);
+    if (!ok || v < 0)
+        return -1;
+    return v;
+}
+
+bool CHApiHttp::FilterFrom(const CHApiCallPtr& call, quint64& since, CHMessageJournal::Match& match) {
+    const QUrlQuery& q = call->query;
+    since = 0;
+    if (const auto v = Number(q, QStringLiteral("since"))) {
+        if (*v < 0) {
+            call->fail(Status::BadRequest, QStringLiteral("since: a whole number was expected"));
+            return false;
+        }
+        since = static_cast<quint64>(*v);
+    }
+    std::optional<CHMessagePattern> sf;
+    if (q.hasQueryItem(QStringLiteral("sf"))) {
+        sf = CHMessagePattern::Parse(q.queryItemValue(QStringLiteral("sf"), QUrl::FullyDecoded));
+        if (!sf) {
+            call->fail(Status::BadRequest, QStringLiteral("sf: S1F1, S6F*, S*F* or * was expected"));
+            return false;
+        }
+    }
+    int dir = -1;
+    if (q.hasQueryItem(QStringLiteral("dir"))) {
+        const QString d = q.queryItemValue(QStringLiteral("dir"), QUrl::FullyDecoded);
+        dir = d == QStringLiteral("in") ? CHJournalEntry::In : d == QStringLiteral("out") ? CHJournalEntry::Out : -2;
+        if (dir == -2) {
+            call->fail(Status::BadRequest, QStringLiteral("dir: in or out was expected"));
+            return false;
+        }
+    }
+    int port = -1;
+    if (const auto v = Number(q, QStringLiteral("port"))) {
+        if (*v < 0 || *v > 1) {
+            call->fail(Status::BadRequest, QStringLiteral("port: 0 (SECS-I) or 1 (HSMS) was expected"));
+            return false;
+        }
+        port = static_cast<int>(*v);
+    }
+    match = [sf, dir, port](const CHJournalEntry& e) {
+        return (!sf || (e.sType() == 0 && sf->Matches(e.stream(), e.function()))) &&
+               (dir < 0 || e.direction == dir) && (port < 0 || e.port == port);
+    };
+    return true;
+}
+
+void CHApiHttp::Messages(const CHApiCallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!FilterFrom(call, since, match))
+        return;
+    std::size_t limit = 0;
+    if (const auto v = Number(call->query, QStringLiteral("limit"))) {
+        if (*v < 0)
+            return call->fail(Status::BadRequest, QStringLiteral("limit: a whole number was expected"));
+        limit = static_cast<std::size_t>(*v);
+    }
+    Take();
+    call->answerText(m_texts.ArrayText(m_journal->Find(since, match, limit)));
+}
+
+void CHApiHttp::CountMessages(const CHApiCallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!FilterFrom(call, since, match))
+        return;
+    Take();
+    call->answer(QJsonObject{{QStringLiteral("count"), static_cast<qint64>(m_journal->Count(since, match))}});
+}
+
+void CHApiHttp::WaitMessage(const CHApiCallPtr& call) {
+    quint64 since = 0;
+    CHMessageJournal::Match match;
+    if (!FilterFrom(call, since, match))
+        return;
+    int timeout = kDefaultWaitMs;
+    if (const auto v = Number(call->query, QStringLiteral("timeout"))) {
+        if (*v < 0 || *v > kMaxWaitMs)
+            return call->fail(Status::BadRequest, QStringLiteral("timeout: 0 to %1 ms was expected").arg(kMaxWaitMs));
+        timeout = static_cast<int>(*v);
+    }
+    AddWaiter(call, since, std::move(match), timeout, QStringLiteral("no matching message within %1 ms").arg(timeout));
+}
+
+void CHApiHttp::AddWaiter(const CHApiCallPtr& call, quint64 since, CHMessageJournal::Match match, int timeoutMs,
+                          const QString& timeoutError, std::optional<quint32> expirySystemBytes) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this,
+            [=, this] { AddWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes); },
+            Qt::QueuedConnection);
+        return;
+    }
+    Take();
+    const auto found = m_journal->Find(since, match, 1);
+    if (!found.empty())
+        return call->answerText(m_texts.Text(*found.front()));
+    auto* timer = new QTimer;
+    timer->setSingleShot(true);
+    m_waiters.push_back({call, std::move(match), expirySystemBytes, timer});
+    ++m_feed.waiting;
+    connect(timer, &QTimer::timeout, this, [this, timer, timeoutError] {
+        for (auto it = m_waiters.begin(); it != m_waiters.end(); ++it) {
+            if (it->timer == timer) {
+                it->call->fail(Status::GatewayTimeout, timeoutError);
+                finishWaiter(it);
+                return;
+            }
+        }
+    });
+    timer->start(timeoutMs);
+}
+
+void CHApiHttp::finishWaiter(std::list<Waiter>::iterator it) {
+    it->timer->deleteLater();
+    m_waiters.erase(it);
+    --m_feed.waiting;
+}
+
+void CHApiHttp::TimedOut(quint32 systemBytes) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, systemBytes] {
+            // The reply may have been handed over just before.
+            Take();
+            for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+                if (it->expirySystemBytes == systemBytes) {
+                    it->call->fail(Status::GatewayTimeout, QStringLiteral("T3 time out: no reply"));
+                    auto done = it++;
+                    finishWaiter(done);
+                } else {
+                    ++it;
+                }
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CHApiHttp::wake() {
+    m_feed.wakePosted = false;
+    Take();
+}
+
+void CHApiHttp::onBatchDue() {
+    m_feed.batchDue = false;
+    Take();
+    m_events->Flush();
+}
+
+void CHApiHttp::Take() {
+    m_feed.Take(m_taken);
+    if (m_taken.empty())
+        return;
+    for (CHApiFeed::Event& event : m_taken) {
+        if (auto* line = std::get_if<QString>(&event)) {
+            m_events->Line(std::move(*line));
+        } else if (auto* entry = std::get_if<CHJournalEntry>(&event)) {
+            const CHJournalEntry& kept = m_journal->Keep(std::move(*entry));
+            m_events->Entry(kept);
+            for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+                if (it->match && it->match(kept)) {
+                    it->call->answerText(m_texts.Text(kept));
+                    auto done = it++;
+                    finishWaiter(done);
+                } else {
+                    ++it;
+                }
+            }
+        } else {
+            m_journal->Clear();
+        }
+    }
+    // Swapped back and forth: both vectors keep their room for the next turns.
+    m_taken.clear();
+    if (!m_batch->isActive()) {
+        m_feed.batchDue = true;
+        m_batch->start();
+    }
+}
+
+} // namespace tovik

@@ -1,0 +1,158 @@
+#pragma once
+// The control API's own thread: the HTTP server, the WebSocket clients, the
+// JSON texts and every socket write. The thread that answers hosts only hands
+// over what it already has (journal entries, log lines) through CHApiFeed, a
+// cheap append under a lock; this side keeps its own copy of the journal, so
+// the reading routes (messages, count, wait) never stop the program. Routes
+// that act on the program run there (CHApiServer) and their answers come back
+// here to be written.
+#include "CHApiJson.h"
+#include "CHMessageJournal.h"
+
+#include <QAbstractHttpServer>
+#include <QHttpServerResponder>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QUrlQuery>
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+class QTimer;
+
+namespace tovik {
+
+class CHApiEvents;
+class CHApiHttp;
+
+// A request on its way to an answer; a waiting one keeps it past the handler.
+// Answered from either thread: the write itself always happens on the API's.
+struct CHApiCall : std::enable_shared_from_this<CHApiCall> {
+    using Status = QHttpServerResponder::StatusCode;
+    CHApiCall(CHApiHttp* server, QHttpServerResponder&& r, QTcpSocket* s, QUrlQuery q)
+        : http(server), responder(std::move(r)), socket(s), query(std::move(q)) {}
+    CHApiHttp* http;
+    QHttpServerResponder responder;
+    QPointer<QTcpSocket> socket;
+    QStringList args; // the path's {name} parts, in order
+    QUrlQuery query;
+    QByteArray body;
+    std::atomic<bool> answered{false};
+    void answer(const QJsonValue& value, Status status = Status::Ok);
+    // An answer already in compact JSON text.
+    void answerText(const QByteArray& json, Status status = Status::Ok);
+    void fail(Status status, const QString& error) { answer(QJsonObject{{QStringLiteral("error"), error}}, status); }
+
+private:
+    void write(const QByteArray& json, Status status);
+};
+using CHApiCallPtr = std::shared_ptr<CHApiCall>;
+
+// What the program hands over, in the order it happened.
+class CHApiFeed {
+public:
+    struct Cleared {};
+    using Event = std::variant<QString, CHJournalEntry, Cleared>;
+    // True when the API thread must be woken for this one.
+    bool Push(Event event);
+    void Take(std::vector<Event>& into);
+    // Log lines are handed over only while a WebSocket client listens.
+    std::atomic<int> listeners{0};
+    // Waits for a message: each entry reaches them at once, not at the next batch.
+    std::atomic<int> waiting{0};
+    // A batch is due within a few ms anyway; a wake is posted already.
+    std::atomic<bool> batchDue{false};
+    std::atomic<bool> wakePosted{false};
+
+private:
+    std::mutex m_lock;
+    std::vector<Event> m_events;
+};
+
+class CHApiHttp : public QAbstractHttpServer {
+    Q_OBJECT
+public:
+    using Status = CHApiCall::Status;
+    using Handler = std::function<void(const CHApiCallPtr&)>;
+    // A route runs on the program's thread (it acts on the program) or on this one.
+    struct Route {
+        QByteArray method;
+        QString path; // with {name} for a part the handler reads
+        Handler handler;
+        bool onProgram = true;
+    };
+    static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
+    static constexpr int kMaxWaitMs = 600000;
+    static constexpr int kDefaultWaitMs = 10000;
+    // How long handed-over events may wait to be taken with the ones after them.
+    static constexpr int kBatchMs = 5;
+
+    // Made on the API's thread (Qt's server keeps a WebSocket server that
+    // is not its child); `program` is where the routes acting on the program run.
+    CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log, QObject* parent);
+    ~CHApiHttp() override;
+    void SetRoutes(std::vector<Route> routes) { m_routes = std::move(routes); }
+    void SetToken(const QByteArray& token);
+    // A web page the user visits may not drive the API: browsers name the
+    // page in Origin; other clients send none or a loopback one.
+    static bool OriginAllowed(const QByteArray& origin);
+
+    // From the program's thread: what just happened, in order.
+    void Hand(CHApiFeed::Event event) {
+        if (m_feed.Push(std::move(event)))
+            QMetaObject::invokeMethod(this, &CHApiHttp::wake, Qt::QueuedConnection);
+    }
+
+    // The reading routes, on this thread over its copy of the journal.
+    void Messages(const CHApiCallPtr& call);
+    void CountMessages(const CHApiCallPtr& call);
+    void WaitMessage(const CHApiCallPtr& call);
+    // A wait for the first entry after `since` that `match` takes: answered
+    // at once when the copy holds one, by T3 for a sent primary
+    // (expirySystemBytes), or by its deadline. Call from either thread.
+    void AddWaiter(const CHApiCallPtr& call, quint64 since, CHMessageJournal::Match match, int timeoutMs,
+                   const QString& timeoutError, std::optional<quint32> expirySystemBytes = std::nullopt);
+    // A sent primary's T3 ended; from the program's thread.
+    void TimedOut(quint32 systemBytes);
+    // Takes what the program handed over: into the copy, to the waits and the stream.
+    void Take();
+
+    // The query's filter (since, sf, dir, port); false with a 400 answered.
+    static bool FilterFrom(const CHApiCallPtr& call, quint64& since, CHMessageJournal::Match& match);
+    // A whole decimal number from a query value, or nothing (-1: not one).
+    static std::optional<qint64> Number(const QUrlQuery& query, const QString& key);
+
+protected:
+    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+
+private:
+    struct Waiter {
+        CHApiCallPtr call;
+        CHMessageJournal::Match match;
+        std::optional<quint32> expirySystemBytes;
+        QTimer* timer = nullptr;
+    };
+    static bool matchPath(const QString& pattern, const QString& path, QStringList& args);
+    void wake();
+    void onBatchDue();
+    void finishWaiter(std::list<Waiter>::iterator it);
+
+    QObject* m_program;
+    CHApiFeed& m_feed;
+    QByteArray m_token;
+    std::vector<Route> m_routes;
+    CHMessageJournal* m_journal; // this thread's copy; a child
+    CHEntryTextCache m_texts;    // shared with m_events
+    CHApiEvents* m_events;       // a child
+    std::list<Waiter> m_waiters;
+    std::vector<CHApiFeed::Event> m_taken; // Take()'s room, kept between turns
+    QTimer* m_batch;                       // a child
+};
+
+} // namespace tovik
