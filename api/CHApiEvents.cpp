@@ -20,12 +20,16 @@ QString entryText(const QByteArray& entry) {
 }
 // LogLineText as the QString the socket takes. Most lines need no escape:
 // those are put together in UTF-16 at once, without a trip through UTF-8.
-QString logLineMessage(const QString& line) {
+QString logLineMessage(QStringView line) {
     for (const QChar c : line)
         if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\') ||
             c.isSurrogate())
             return QString::fromUtf8(LogLineText(line));
-    return QStringLiteral("{\"line\":\"") + line + QStringLiteral("\",\"type\":\"log\"}");
+    static constexpr QStringView head = u"{\"line\":\"", tail = u"\",\"type\":\"log\"}";
+    QString text;
+    text.reserve(head.size() + line.size() + tail.size());
+    text.append(head).append(line).append(tail);
+    return text;
 }
 QString peerOf(const QWebSocket* client) {
     return QStringLiteral("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
@@ -94,30 +98,27 @@ void CHApiEvents::drop(QWebSocket* client, const QString& why) {
     m_log(FillOutside(QStringLiteral("API event client %1 dropped: %2"), peer, why));
 }
 
-void CHApiEvents::Line(QString line) {
+void CHApiEvents::Line(QStringView line) {
     if (!m_clients.empty())
-        m_pending.emplace_back(std::move(line));
+        m_pending.push_back(logLineMessage(line));
 }
 
 void CHApiEvents::Entry(const CHJournalEntry& entry) {
     if (!m_clients.empty())
-        m_pending.emplace_back(m_texts.Text(entry));
+        m_pending.push_back(entryText(m_texts.Text(entry)));
 }
 
 void CHApiEvents::Flush() {
     // Swapped, not moved out: both vectors keep their room for the next turns.
-    std::vector<Event>& pending = m_sending;
+    std::vector<QString>& pending = m_sending;
     pending.swap(m_pending);
     const std::vector<QWebSocket*> clients = m_clients;
     const auto stillThere = [this](QWebSocket* c) {
         return std::find(m_clients.begin(), m_clients.end(), c) != m_clients.end();
     };
-    for (const Event& p : pending) {
+    for (const QString& text : pending) {
         if (m_clients.empty())
             break;
-        // Made once, sent to every client.
-        const QString text = std::holds_alternative<QString>(p) ? logLineMessage(std::get<QString>(p))
-                                                                : entryText(std::get<QByteArray>(p));
         for (QWebSocket* c : clients)
             if (stillThere(c)) // a dropped one stays in the copy till the end
                 sendTo(c, text);

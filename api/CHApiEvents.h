@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <functional>
-#include <variant>
 #include <vector>
 
 class QAbstractHttpServer;
@@ -37,7 +36,7 @@ public:
 
     // The server's pending WebSocket connections become clients.
     void Accept();
-    void Line(QString line);
+    void Line(QStringView line);
     void Entry(const CHJournalEntry& entry);
     // Sends what is waiting, in order, to every client.
     void Flush();
@@ -54,10 +53,10 @@ private:
     std::atomic<int>& m_listeners;
     std::function<void(QString)> m_log;
     QByteArray m_token;
-    // A log line, or an entry's text (made at once: the copy may drop the entry before the flush).
-    using Event = std::variant<QString, QByteArray>;
-    std::vector<Event> m_pending;
-    std::vector<Event> m_sending; // what Flush() sends, empty between flushes
+    // The messages, made once for every client (an entry's at once: the
+    // copy may drop the entry before the flush).
+    std::vector<QString> m_pending;
+    std::vector<QString> m_sending; // what Flush() sends, empty between flushes
     std::vector<QWebSocket*> m_clients; // children of this object
 };
 

@@ -58,19 +58,22 @@ void CHApiCall::write(const QByteArray& json, Status status) {
         r.write(json, QByteArrayLiteral("application/json"), status);
 }
 
-bool CHApiFeed::Push(Event event) {
+bool CHApiFeed::Push(Batch& batch) {
+    if (batch.events.empty())
+        return false;
     {
         const std::lock_guard<std::mutex> hold(m_lock);
-        m_events.push_back(std::move(event));
+        m_batches.push_back(std::move(batch));
     }
+    batch = {};
     if (batchDue && waiting == 0)
         return false;
     return !wakePosted.exchange(true);
 }
 
-void CHApiFeed::Take(std::vector<Event>& into) {
+void CHApiFeed::Take(std::vector<Batch>& into) {
     const std::lock_guard<std::mutex> hold(m_lock);
-    into.swap(m_events);
+    into.swap(m_batches);
 }
 
 CHApiHttp::CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
@@ -163,13 +166,31 @@ bool CHApiHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         if (r.method != method)
             continue;
         call->args = args;
-        if (!r.onProgram) {
+        const Handler* handler = &r.handler;
+        switch (r.runs) {
+        case Runs::Api:
             r.handler(call);
-        } else {
-            // What happened before the request is in the copy before any
-            // later request reads it: the answer comes back through this thread.
-            const Handler* handler = &r.handler;
-            QMetaObject::invokeMethod(m_program, [handler, call] { (*handler)(call); }, Qt::QueuedConnection);
+            break;
+        case Runs::Program:
+            // Its answer comes back to this thread to be written.
+            QMetaObject::invokeMethod(
+                m_program,
+                [this, handler, call] {
+                    (*handler)(call);
+                    m_handOver();
+                },
+                Qt::QueuedConnection);
+            break;
+        case Runs::ApiAfterHandOver:
+            // Whatever the client saw happen before it asked is in the copy when it is read.
+            QMetaObject::invokeMethod(
+                m_program,
+                [this, handler, call] {
+                    m_handOver();
+                    QMetaObject::invokeMethod(this, [handler, call] { (*handler)(call); }, Qt::QueuedConnection);
+                },
+                Qt::QueuedConnection);
+            break;
         }
         return true;
     }
@@ -278,21 +299,26 @@ void CHApiHttp::WaitMessage(const CHApiCallPtr& call) {
 
 void CHApiHttp::AddWaiter(const CHApiCallPtr& call, quint64 since, CHMessageJournal::Match match, int timeoutMs,
                           const QString& timeoutError, std::optional<quint32> expirySystemBytes) {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this,
-            [=, this] { AddWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes); },
-            Qt::QueuedConnection);
-        return;
-    }
+    // Counted at once, so that the program hands over what follows without delay.
+    ++m_feed.waiting;
+    if (QThread::currentThread() == thread())
+        return addWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes);
+    QMetaObject::invokeMethod(
+        this, [=, this] { addWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes); },
+        Qt::QueuedConnection);
+}
+
+void CHApiHttp::addWaiter(const CHApiCallPtr& call, quint64 since, const CHMessageJournal::Match& match,
+                          int timeoutMs, const QString& timeoutError, std::optional<quint32> expirySystemBytes) {
     Take();
     const auto found = m_journal->Find(since, match, 1);
-    if (!found.empty())
+    if (!found.empty()) {
+        --m_feed.waiting;
         return call->answerText(m_texts.Text(*found.front()));
+    }
     auto* timer = new QTimer;
     timer->setSingleShot(true);
-    m_waiters.push_back({call, std::move(match), expirySystemBytes, timer});
-    ++m_feed.waiting;
+    m_waiters.push_back({call, match, expirySystemBytes, timer});
     connect(timer, &QTimer::timeout, this, [this, timer, timeoutError] {
         for (auto it = m_waiters.begin(); it != m_waiters.end(); ++it) {
             if (it->timer == timer) {
@@ -345,23 +371,25 @@ void CHApiHttp::Take() {
     m_feed.Take(m_taken);
     if (m_taken.empty())
         return;
-    for (CHApiFeed::Event& event : m_taken) {
-        if (auto* line = std::get_if<QString>(&event)) {
-            m_events->Line(std::move(*line));
-        } else if (auto* entry = std::get_if<CHJournalEntry>(&event)) {
-            const CHJournalEntry& kept = m_journal->Keep(std::move(*entry));
-            m_events->Entry(kept);
-            for (auto it = m_waiters.begin(); it != m_waiters.end();) {
-                if (it->match && it->match(kept)) {
-                    it->call->answerText(m_texts.Text(kept));
-                    auto done = it++;
-                    finishWaiter(done);
-                } else {
-                    ++it;
+    for (CHApiFeed::Batch& batch : m_taken) {
+        for (CHApiFeed::Event& event : batch.events) {
+            if (const auto* line = std::get_if<CHApiFeed::Line>(&event)) {
+                m_events->Line(batch.Text(*line));
+            } else if (auto* entry = std::get_if<CHJournalEntry>(&event)) {
+                const CHJournalEntry& kept = m_journal->Keep(std::move(*entry));
+                m_events->Entry(kept);
+                for (auto it = m_waiters.begin(); it != m_waiters.end();) {
+                    if (it->match && it->match(kept)) {
+                        it->call->answerText(m_texts.Text(kept));
+                        auto done = it++;
+                        finishWaiter(done);
+                    } else {
+                        ++it;
+                    }
                 }
+            } else {
+                m_journal->Clear();
             }
-        } else {
-            m_journal->Clear();
         }
     }
     // Swapped back and forth: both vectors keep their room for the next turns.

@@ -57,13 +57,31 @@ using CHApiCallPtr = std::shared_ptr<CHApiCall>;
 class CHApiFeed {
 public:
     struct Cleared {};
-    using Event = std::variant<QString, CHJournalEntry, Cleared>;
-    // True when the API thread must be woken for this one.
-    bool Push(Event event);
-    void Take(std::vector<Event>& into);
+    // A log line: where it is in its batch's text.
+    struct Line {
+        qsizetype at;
+        qsizetype size;
+    };
+    using Event = std::variant<Line, CHJournalEntry, Cleared>;
+    // What the program did in a few ms. The log lines' text is one string,
+    // so that a line costs no allocation of its own, and the log's slot it
+    // came from keeps its storage for the next line.
+    struct Batch {
+        std::vector<Event> events;
+        QString lines;
+        void AddLine(const QString& line) {
+            events.push_back(Line{lines.size(), line.size()});
+            lines += line;
+        }
+        QStringView Text(const Line& line) const { return QStringView(lines).sliced(line.at, line.size); }
+    };
+    // Takes the program's batch (leaving it empty); true when the API
+    // thread must be woken for it.
+    bool Push(Batch& batch);
+    void Take(std::vector<Batch>& into);
     // Log lines are handed over only while a WebSocket client listens.
     std::atomic<int> listeners{0};
-    // Waits for a message: each entry reaches them at once, not at the next batch.
+    // Waits for a message: entries reach them at once, not at the next batch.
     std::atomic<int> waiting{0};
     // A batch is due within a few ms anyway; a wake is posted already.
     std::atomic<bool> batchDue{false};
@@ -71,7 +89,7 @@ public:
 
 private:
     std::mutex m_lock;
-    std::vector<Event> m_events;
+    std::vector<Batch> m_batches;
 };
 
 class CHApiHttp : public QAbstractHttpServer {
@@ -79,12 +97,15 @@ class CHApiHttp : public QAbstractHttpServer {
 public:
     using Status = CHApiCall::Status;
     using Handler = std::function<void(const CHApiCallPtr&)>;
-    // A route runs on the program's thread (it acts on the program) or on this one.
+    // Where a route runs: on the program's thread (it acts on the program),
+    // on this one, or on this one once the program has handed over all it
+    // did before the request (a read of the journal's copy).
+    enum class Runs { Program, Api, ApiAfterHandOver };
     struct Route {
         QByteArray method;
         QString path; // with {name} for a part the handler reads
         Handler handler;
-        bool onProgram = true;
+        Runs runs = Runs::Program;
     };
     static constexpr qsizetype kMaxBody = 16 * 1024 * 1024;
     static constexpr int kMaxWaitMs = 600000;
@@ -96,15 +117,19 @@ public:
     // is not its child); `program` is where the routes acting on the program run.
     CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log, QObject* parent);
     ~CHApiHttp() override;
-    void SetRoutes(std::vector<Route> routes) { m_routes = std::move(routes); }
+    // `handOver` runs on the program's thread and hands over what it holds back.
+    void SetRoutes(std::vector<Route> routes, std::function<void()> handOver) {
+        m_routes = std::move(routes);
+        m_handOver = std::move(handOver);
+    }
     void SetToken(const QByteArray& token);
     // A web page the user visits may not drive the API: browsers name the
     // page in Origin; other clients send none or a loopback one.
     static bool OriginAllowed(const QByteArray& origin);
 
-    // From the program's thread: what just happened, in order.
-    void Hand(CHApiFeed::Event event) {
-        if (m_feed.Push(std::move(event)))
+    // From the program's thread: what happened, in order; `batch` is left empty.
+    void Hand(CHApiFeed::Batch& batch) {
+        if (m_feed.Push(batch))
             QMetaObject::invokeMethod(this, &CHApiHttp::wake, Qt::QueuedConnection);
     }
 
@@ -139,6 +164,8 @@ private:
         QTimer* timer = nullptr;
     };
     static bool matchPath(const QString& pattern, const QString& path, QStringList& args);
+    void addWaiter(const CHApiCallPtr& call, quint64 since, const CHMessageJournal::Match& match, int timeoutMs,
+                   const QString& timeoutError, std::optional<quint32> expirySystemBytes);
     void wake();
     void onBatchDue();
     void finishWaiter(std::list<Waiter>::iterator it);
@@ -147,11 +174,12 @@ private:
     CHApiFeed& m_feed;
     QByteArray m_token;
     std::vector<Route> m_routes;
+    std::function<void()> m_handOver;
     CHMessageJournal* m_journal; // this thread's copy; a child
     CHEntryTextCache m_texts;    // shared with m_events
     CHApiEvents* m_events;       // a child
     std::list<Waiter> m_waiters;
-    std::vector<CHApiFeed::Event> m_taken; // Take()'s room, kept between turns
+    std::vector<CHApiFeed::Batch> m_taken; // Take()'s room, kept between turns
     QTimer* m_batch;                       // a child
 };
 

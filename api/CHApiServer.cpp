@@ -47,21 +47,27 @@ CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* pa
         Qt::BlockingQueuedConnection);
     // What the journal keeps already (the window's view may have switched it on).
     for (const CHJournalEntry* e : journal.Find(0, {}))
-        m_http->Hand(*e);
+        m_batch.events.emplace_back(*e);
+    handOver();
     const auto routeTable = routes();
     for (const CHApiHttp::Route& r : routeTable)
         m_routeNames << QString::fromLatin1(r.method) + QLatin1Char(' ') + r.path;
-    m_http->SetRoutes(routeTable);
+    m_http->SetRoutes(routeTable, [this] { handOver(); });
+    m_handOver.setSingleShot(true);
+    m_handOver.setInterval(CHApiHttp::kBatchMs);
+    connect(&m_handOver, &QTimer::timeout, this, &CHApiServer::handOver);
 
     // From here on the program only hands over what happens, in order.
     m_sink = view.EventLog().AddSink([this](const QString& line) {
-        if (m_feed.listeners > 0)
-            m_http->Hand(line);
+        if (m_feed.listeners > 0) {
+            m_batch.AddLine(line);
+            handedOne();
+        }
     });
     m_connections.push_back(connect(&journal, &CHMessageJournal::Appended, this,
-                                    [this](const CHJournalEntry& entry) { m_http->Hand(entry); }));
+                                    [this](const CHJournalEntry& entry) { hand(entry); }));
     m_connections.push_back(
-        connect(&journal, &CHMessageJournal::Cleared, this, [this] { m_http->Hand(CHApiFeed::Cleared{}); }));
+        connect(&journal, &CHMessageJournal::Cleared, this, [this] { hand(CHApiFeed::Cleared{}); }));
     m_connections.push_back(connect(&view, &CTovikarView::SentPrimaryTimedOut, this, [this](const QString& hex) {
         bool ok = false;
         const quint32 system = hex.mid(12, 8).toUInt(&ok, 16);
@@ -80,21 +86,41 @@ CHApiServer::~CHApiServer() {
     m_thread.wait();
 }
 
+void CHApiServer::hand(CHApiFeed::Event event) {
+    m_batch.events.push_back(std::move(event));
+    handedOne();
+}
+
+void CHApiServer::handedOne() {
+    // A lock and a wake per event, shared with the other thread, cost the
+    // replies more than the event itself.
+    if (m_feed.waiting > 0 || m_batch.events.size() >= kMaxBatch)
+        handOver();
+    else if (!m_handOver.isActive())
+        m_handOver.start();
+}
+
+void CHApiServer::handOver() {
+    m_handOver.stop();
+    m_http->Hand(m_batch);
+}
+
 std::vector<CHApiHttp::Route> CHApiServer::routes() {
     auto bind = [this](void (CHApiServer::*fn)(const CallPtr&)) {
         return [this, fn](const CallPtr& call) { (this->*fn)(call); };
     };
     // Answered on the API's thread from its copy of the journal.
-    constexpr bool onApi = false;
+    constexpr auto onApi = CHApiHttp::Runs::Api;
+    constexpr auto reads = CHApiHttp::Runs::ApiAfterHandOver;
     auto read = [http = m_http](void (CHApiHttp::*fn)(const CallPtr&)) {
         return [http, fn](const CallPtr& call) { (http->*fn)(call); };
     };
     return {
         {"GET", QStringLiteral("/api/status"), bind(&CHApiServer::status)},
-        {"GET", QStringLiteral("/api/messages"), read(&CHApiHttp::Messages), onApi},
+        {"GET", QStringLiteral("/api/messages"), read(&CHApiHttp::Messages), reads},
         {"DELETE", QStringLiteral("/api/messages"), bind(&CHApiServer::clearMessages)},
-        {"GET", QStringLiteral("/api/messages/count"), read(&CHApiHttp::CountMessages), onApi},
-        {"GET", QStringLiteral("/api/messages/wait"), read(&CHApiHttp::WaitMessage), onApi},
+        {"GET", QStringLiteral("/api/messages/count"), read(&CHApiHttp::CountMessages), reads},
+        {"GET", QStringLiteral("/api/messages/wait"), read(&CHApiHttp::WaitMessage), reads},
         {"POST", QStringLiteral("/api/send"), bind(&CHApiServer::send)},
         {"GET", QStringLiteral("/api/definitions"), bind(&CHApiServer::definitions)},
         {"GET", QStringLiteral("/api/definitions/{name}"), bind(&CHApiServer::definition)},

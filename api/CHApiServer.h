@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <vector>
 
@@ -29,6 +30,8 @@ class CHApiServer : public QObject {
     Q_OBJECT
 public:
     static constexpr int kScriptCallMs = 30000;
+    // Events held back at most before they are handed over at once.
+    static constexpr std::size_t kMaxBatch = 1024;
 
     CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent = nullptr);
     ~CHApiServer() override;
@@ -69,6 +72,13 @@ private:
     void panel(const CallPtr& call);
     void actOnPanel(const CallPtr& call);
 
+    // What happened, kept on this thread a few ms (or until a route
+    // answers, or a wait wants it) and handed over in one go.
+    void hand(CHApiFeed::Event event);
+    // The batch is full or its time is up.
+    void handedOne();
+    void handOver();
+
     // The body as a JSON object; false with a 400 answered.
     static bool objectFrom(const CallPtr& call, QJsonObject& object);
 
@@ -76,6 +86,8 @@ private:
     QPointer<CHScriptEngine> m_script;
     quint16 m_port = 0;
     CHApiFeed m_feed;
+    CHApiFeed::Batch m_batch;
+    QTimer m_handOver;
     QThread m_thread;
     QObject* m_anchor;       // on m_thread, owns what lives there
     CHApiHttp* m_http = nullptr; // m_anchor's child
