@@ -64,8 +64,12 @@ bool CHApiFeed::Push(Batch& batch) {
     {
         const std::lock_guard<std::mutex> hold(m_lock);
         m_batches.push_back(std::move(batch));
+        batch = {};
+        if (!m_spare.empty()) {
+            batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
     }
-    batch = {};
     if (batchDue && waiting == 0)
         return false;
     return !wakePosted.exchange(true);
@@ -74,6 +78,19 @@ bool CHApiFeed::Push(Batch& batch) {
 void CHApiFeed::Take(std::vector<Batch>& into) {
     const std::lock_guard<std::mutex> hold(m_lock);
     into.swap(m_batches);
+}
+
+void CHApiFeed::Recycle(std::vector<Batch>& done) {
+    // Emptied here, so that what they held is freed by the thread that takes them.
+    for (Batch& b : done) {
+        b.events.clear();
+        b.lines.resize(0); // keeps its room, unlike clear()
+    }
+    const std::lock_guard<std::mutex> hold(m_lock);
+    for (Batch& b : done)
+        if (m_spare.size() < 4)
+            m_spare.push_back(std::move(b));
+    done.clear();
 }
 
 CHApiHttp::CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
@@ -392,8 +409,7 @@ void CHApiHttp::Take() {
             }
         }
     }
-    // Swapped back and forth: both vectors keep their room for the next turns.
-    m_taken.clear();
+    m_feed.Recycle(m_taken);
     if (!m_batch->isActive()) {
         m_feed.batchDue = true;
         m_batch->start();

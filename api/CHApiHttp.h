@@ -75,10 +75,12 @@ public:
         }
         QStringView Text(const Line& line) const { return QStringView(lines).sliced(line.at, line.size); }
     };
-    // Takes the program's batch (leaving it empty); true when the API
-    // thread must be woken for it.
+    // Takes the program's batch and gives it an empty one back (with the
+    // room of one taken before); true when the API thread must be woken for it.
     bool Push(Batch& batch);
     void Take(std::vector<Batch>& into);
+    // Batches done with, emptied, for the program to fill again; `done` is left empty.
+    void Recycle(std::vector<Batch>& done);
     // Log lines are handed over only while a WebSocket client listens.
     std::atomic<int> listeners{0};
     // Waits for a message: entries reach them at once, not at the next batch.
@@ -90,6 +92,7 @@ public:
 private:
     std::mutex m_lock;
     std::vector<Batch> m_batches;
+    std::vector<Batch> m_spare;
 };
 
 class CHApiHttp : public QAbstractHttpServer {
