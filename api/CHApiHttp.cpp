@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <future>
+
 namespace tovik {
 
 namespace {
@@ -46,16 +48,47 @@ void CHApiCall::answerText(const QByteArray& json, Status status) {
         return;
     if (QThread::currentThread() == http->thread())
         return write(json, status);
-    QMetaObject::invokeMethod(
-        http, [self = shared_from_this(), json, status] { self->write(json, status); }, Qt::QueuedConnection);
+    http->Here().Post([self = shared_from_this(), json, status] { self->write(json, status); });
 }
 
 void CHApiCall::write(const QByteArray& json, Status status) {
-    // Taken out, so that whichever thread lets the call go last has no
-    // responder of this thread's socket left to destroy.
+    // Taken out, so that whichever thread lets the call go last has neither
+    // a responder nor a pointer of this thread's socket left to destroy.
     QHttpServerResponder r = std::move(responder);
-    if (socket) // the client may have gone away while we waited
+    const QPointer<QTcpSocket> s = std::exchange(socket, nullptr);
+    if (s) // the client may have gone away while we waited
         r.write(json, QByteArrayLiteral("application/json"), status);
+}
+
+void CHApiMailbox::Post(std::function<void()> job) {
+    bool first = false;
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        first = m_jobs.empty();
+        m_jobs.push_back(std::move(job));
+    }
+    if (first)
+        QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+}
+
+void CHApiMailbox::Run(const std::function<void()>& job) {
+    std::promise<void> done;
+    Post([&job, &done] {
+        job();
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+void CHApiMailbox::drain() {
+    // Run from a list of its own: a job may post again, or end this object.
+    std::vector<std::function<void()>> jobs;
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        jobs.swap(m_jobs);
+    }
+    for (const auto& job : jobs)
+        job();
 }
 
 bool CHApiFeed::Push(Batch& batch) {
@@ -93,9 +126,9 @@ void CHApiFeed::Recycle(std::vector<Batch>& done) {
     done.clear();
 }
 
-CHApiHttp::CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
-                     QObject* parent)
-    : QAbstractHttpServer(parent), m_program(program), m_feed(feed), m_journal(new CHMessageJournal(this)), m_texts(*m_journal),
+CHApiHttp::CHApiHttp(CHApiMailbox& program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
+                     CHApiMailbox& here)
+    : QAbstractHttpServer(&here), m_program(program), m_here(here), m_feed(feed), m_journal(new CHMessageJournal(this)), m_texts(*m_journal),
       m_batch(new QTimer(this)) {
     m_journal->SetCap(journalCap);
     m_events = new CHApiEvents(*this, *m_journal, m_texts, feed.listeners, std::move(log), this);
@@ -157,7 +190,10 @@ bool CHApiHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         makeResponder(request, socket);
         return true;
     }
-    auto call = std::make_shared<CHApiCall>(this, makeResponder(request, socket), socket, request.query());
+    // The call's texts are its own, not shared with Qt's request: a call may
+    // end on the program's thread, the request ends on this one.
+    auto call = std::make_shared<CHApiCall>(this, makeResponder(request, socket), socket,
+                                            QUrlQuery(request.url().query(QUrl::FullyEncoded)));
     if (!m_token.isEmpty() && header(request, "Authorization") != "Bearer " + m_token) {
         call->fail(Status::Unauthorized, QStringLiteral("missing or wrong bearer token"));
         return true;
@@ -171,7 +207,7 @@ bool CHApiHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         call->fail(Status::PayloadTooLarge, QStringLiteral("request body over 16 MiB"));
         return true;
     }
-    call->body = request.body();
+    call->body = QByteArray(request.body().constData(), request.body().size());
     // Split before decoding: a name may hold an encoded slash.
     const QByteArray method = methodName(request.method());
     bool pathKnown = false;
@@ -190,23 +226,17 @@ bool CHApiHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
             break;
         case Runs::Program:
             // Its answer comes back to this thread to be written.
-            QMetaObject::invokeMethod(
-                m_program,
-                [this, handler, call] {
-                    (*handler)(call);
-                    m_handOver();
-                },
-                Qt::QueuedConnection);
+            m_program.Post([this, handler, call] {
+                (*handler)(call);
+                m_handOver();
+            });
             break;
         case Runs::ApiAfterHandOver:
             // Whatever the client saw happen before it asked is in the copy when it is read.
-            QMetaObject::invokeMethod(
-                m_program,
-                [this, handler, call] {
-                    m_handOver();
-                    QMetaObject::invokeMethod(this, [handler, call] { (*handler)(call); }, Qt::QueuedConnection);
-                },
-                Qt::QueuedConnection);
+            m_program.Post([this, handler, call] {
+                m_handOver();
+                m_here.Post([handler, call] { (*handler)(call); });
+            });
             break;
         }
         return true;
@@ -320,9 +350,7 @@ void CHApiHttp::AddWaiter(const CHApiCallPtr& call, quint64 since, CHMessageJour
     ++m_feed.waiting;
     if (QThread::currentThread() == thread())
         return addWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes);
-    QMetaObject::invokeMethod(
-        this, [=, this] { addWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes); },
-        Qt::QueuedConnection);
+    m_here.Post([=, this] { addWaiter(call, since, match, timeoutMs, timeoutError, expirySystemBytes); });
 }
 
 void CHApiHttp::addWaiter(const CHApiCallPtr& call, quint64 since, const CHMessageJournal::Match& match,
@@ -355,9 +383,7 @@ void CHApiHttp::finishWaiter(std::list<Waiter>::iterator it) {
 }
 
 void CHApiHttp::TimedOut(quint32 systemBytes) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, systemBytes] {
+    m_here.Post([this, systemBytes] {
             // The reply may have been handed over just before.
             Take();
             for (auto it = m_waiters.begin(); it != m_waiters.end();) {
@@ -369,8 +395,7 @@ void CHApiHttp::TimedOut(quint32 systemBytes) {
                     ++it;
                 }
             }
-        },
-        Qt::QueuedConnection);
+    });
 }
 
 void CHApiHttp::wake() {

@@ -30,6 +30,27 @@ namespace tovik {
 class CHApiEvents;
 class CHApiHttp;
 
+// Where one thread leaves work for another: a list under a lock, and one
+// queued call to drain() per turn whatever the number of jobs. The lock,
+// not Qt's event queue, carries what a job reads from the thread that left
+// it, so that ThreadSanitizer (which cannot see into Qt) sees it too.
+class CHApiMailbox : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // Runs job on this object's thread, later.
+    void Post(std::function<void()> job);
+    // Runs job on this object's thread (not the caller's) and waits till it is done.
+    void Run(const std::function<void()>& job);
+
+public Q_SLOTS:
+    void drain();
+
+private:
+    std::mutex m_lock;
+    std::vector<std::function<void()>> m_jobs;
+};
+
 // A request on its way to an answer; a waiting one keeps it past the handler.
 // Answered from either thread: the write itself always happens on the API's.
 struct CHApiCall : std::enable_shared_from_this<CHApiCall> {
@@ -117,8 +138,11 @@ public:
     static constexpr int kBatchMs = 5;
 
     // Made on the API's thread (Qt's server keeps a WebSocket server that
-    // is not its child); `program` is where the routes acting on the program run.
-    CHApiHttp(QObject* program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log, QObject* parent);
+    // is not its child), as a child of that thread's mailbox; `program` is
+    // where the routes acting on the program run.
+    CHApiHttp(CHApiMailbox& program, CHApiFeed& feed, int journalCap, std::function<void(QString)> log,
+              CHApiMailbox& here);
+    CHApiMailbox& Here() { return m_here; }
     ~CHApiHttp() override;
     // `handOver` runs on the program's thread and hands over what it holds back.
     void SetRoutes(std::vector<Route> routes, std::function<void()> handOver) {
@@ -133,7 +157,7 @@ public:
     // From the program's thread: what happened, in order; `batch` is left empty.
     void Hand(CHApiFeed::Batch& batch) {
         if (m_feed.Push(batch))
-            QMetaObject::invokeMethod(this, &CHApiHttp::wake, Qt::QueuedConnection);
+            m_here.Post([this] { wake(); });
     }
 
     // The reading routes, on this thread over its copy of the journal.
@@ -173,7 +197,8 @@ private:
     void onBatchDue();
     void finishWaiter(std::list<Waiter>::iterator it);
 
-    QObject* m_program;
+    CHApiMailbox& m_program;
+    CHApiMailbox& m_here;
     CHApiFeed& m_feed;
     QByteArray m_token;
     std::vector<Route> m_routes;

@@ -17,6 +17,8 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <future>
+
 // The description lives in the static library's resources.
 static void initApiResources() {
     Q_INIT_RESOURCE(api);
@@ -26,7 +28,7 @@ namespace tovik {
 
 
 void CHApiServer::SetToken(const QByteArray& token) {
-    QMetaObject::invokeMethod(m_http, [this, token] { m_http->SetToken(token); }, Qt::BlockingQueuedConnection);
+    m_there->Run([this, token] { m_http->SetToken(token); });
 }
 
 CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
@@ -35,16 +37,21 @@ CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* pa
     CHMessageJournal& journal = view.Journal();
     journal.SetRecording(true);
     m_thread.setObjectName(QStringLiteral("api"));
-    m_anchor = new QObject;
-    m_anchor->moveToThread(&m_thread);
+    m_there = new CHApiMailbox;
+    m_there->moveToThread(&m_thread);
+    // Nothing is posted to the thread before its event loop's wake-up is
+    // made (before `started`): ThreadSanitizer sees that through the promise.
+    std::promise<void> started;
+    const auto once = connect(&m_thread, &QThread::started, &m_thread, [&started] { started.set_value(); },
+                              Qt::DirectConnection);
     m_thread.start();
+    started.get_future().wait();
+    disconnect(once);
     const auto log = [this](const QString& line) {
         // A line of the API's thread goes into the log on the program's.
-        QMetaObject::invokeMethod(this, [this, line] { m_view.AddText(line); }, Qt::QueuedConnection);
+        m_here.Post([this, line] { m_view.AddText(line); });
     };
-    QMetaObject::invokeMethod(
-        m_anchor, [&] { m_http = new CHApiHttp(this, m_feed, journal.Cap(), log, m_anchor); },
-        Qt::BlockingQueuedConnection);
+    m_there->Run([&] { m_http = new CHApiHttp(m_here, m_feed, journal.Cap(), log, *m_there); });
     // What the journal keeps already (the window's view may have switched it on).
     for (const CHJournalEntry* e : journal.Find(0, {}))
         m_batch.events.emplace_back(*e);
@@ -81,9 +88,13 @@ CHApiServer::~CHApiServer() {
     for (const auto& c : m_connections)
         disconnect(c);
     // Its sockets and timers belong to its thread: they go there.
-    QMetaObject::invokeMethod(m_anchor, [anchor = m_anchor] { delete anchor; }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
+    // Its thread ends itself, after its last job.
+    m_there->Run([this] {
+        delete m_http;
+        QThread::currentThread()->quit();
+    });
     m_thread.wait();
+    delete m_there; // nothing of it runs any more
 }
 
 void CHApiServer::hand(CHApiFeed::Event event) {
@@ -160,7 +171,7 @@ QStringList CHApiServer::RouteNames() const {
 
 bool CHApiServer::Start(const QHostAddress& address, quint16 port, QString* error) {
     // The listening socket is made on the thread that serves it.
-    QMetaObject::invokeMethod(m_http, [&] { m_port = m_http->listen(address, port); }, Qt::BlockingQueuedConnection);
+    m_there->Run([&] { m_port = m_http->listen(address, port); });
     if (m_port == 0) {
         if (error)
             *error = QStringLiteral("cannot listen on %1:%2").arg(address.toString()).arg(port);

@@ -89,8 +89,9 @@ private:
     CHApiFeed::Batch m_batch;
     QTimer m_handOver;
     QThread m_thread;
-    QObject* m_anchor;       // on m_thread, owns what lives there
-    CHApiHttp* m_http = nullptr; // m_anchor's child
+    CHApiMailbox m_here;         // work for this thread
+    CHApiMailbox* m_there;       // work for m_thread, which it lives on; owns what lives there
+    CHApiHttp* m_http = nullptr; // m_there's child
     QStringList m_routeNames;
     int m_sink = 0;
     std::vector<QMetaObject::Connection> m_connections;
