@@ -1,12 +1,10 @@
 #include "CHApiEvents.h"
 
+#include "CHApiHttp.h"
 #include "CHApiJson.h"
-#include "CHApiServer.h"
-#include "CTovikarView.h"
+#include "CHEventLog.h"
 
 #include <QAbstractHttpServer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkRequest>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -22,38 +20,29 @@ QString entryText(const QByteArray& entry) {
 }
 // LogLineText as the QString the socket takes. Most lines need no escape:
 // those are put together in UTF-16 at once, without a trip through UTF-8.
-QString logLineMessage(const QString& line) {
+QString logLineMessage(QStringView line) {
     for (const QChar c : line)
         if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\') ||
             c.isSurrogate())
             return QString::fromUtf8(LogLineText(line));
-    return QStringLiteral("{\"line\":\"") + line + QStringLiteral("\",\"type\":\"log\"}");
+    static constexpr QStringView head = u"{\"line\":\"", tail = u"\",\"type\":\"log\"}";
+    QString text;
+    text.reserve(head.size() + line.size() + tail.size());
+    text.append(head).append(line).append(tail);
+    return text;
 }
 QString peerOf(const QWebSocket* client) {
     return QStringLiteral("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
 }
 } // namespace
 
-CHApiEvents::CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent)
-    : QObject(parent), m_server(server), m_view(view), m_texts(texts) {
-    // A few ms of events go out together: one socket write per client for
-    // many messages, instead of one per turn of the event loop (a write and
-    // the reader's wake-up cost more than the host's whole transaction).
-    m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(kFlushMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &CHApiEvents::flush);
-    connect(&server, &QAbstractHttpServer::newWebSocketConnection, this, &CHApiEvents::accept);
-    m_sink = view.EventLog().AddSink([this](const QString& line) { onLine(line); });
-    connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiEvents::onEntry);
-}
+CHApiEvents::CHApiEvents(QAbstractHttpServer& server, const CHMessageJournal& journal, CHEntryTextCache& texts,
+                         std::atomic<int>& listeners, std::function<void(QString)> log, QObject* parent)
+    : QObject(parent), m_server(server), m_journal(journal), m_texts(texts), m_listeners(listeners),
+      m_log(std::move(log)) {}
 
-CHApiEvents::~CHApiEvents() {
-    m_view.EventLog().RemoveSink(m_sink);
-}
-
-void CHApiEvents::accept() {
-    // What happened before the connection goes to the clients that were there.
-    flush();
+void CHApiEvents::Accept() {
+    Flush();
     while (m_server.hasPendingWebSocketConnections()) {
         QWebSocket* client = m_server.nextPendingWebSocketConnection().release();
         client->setParent(this);
@@ -62,7 +51,7 @@ void CHApiEvents::accept() {
         QString refusal;
         if (!m_token.isEmpty() && request.rawHeader("Authorization") != "Bearer " + m_token)
             refusal = QStringLiteral("missing or wrong bearer token");
-        else if (!CHApiServer::OriginAllowed(request.rawHeader("Origin")))
+        else if (!CHApiHttp::OriginAllowed(request.rawHeader("Origin")))
             refusal = QStringLiteral("requests from web pages are refused");
         else if (url.path() != QStringLiteral("/api/events"))
             refusal = QStringLiteral("no such resource");
@@ -72,18 +61,24 @@ void CHApiEvents::accept() {
             continue;
         }
         connect(client, &QWebSocket::disconnected, this, [this, client] {
-            m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+            forget(client);
             client->deleteLater();
         });
         m_clients.push_back(client);
+        m_listeners = static_cast<int>(m_clients.size());
         const QUrlQuery query(url);
         if (query.hasQueryItem(QStringLiteral("since"))) {
             const quint64 since = query.queryItemValue(QStringLiteral("since"), QUrl::FullyDecoded).toULongLong();
-            for (const CHJournalEntry* e : m_view.Journal().Find(since, {}))
+            for (const CHJournalEntry* e : m_journal.Find(since, {}))
                 if (!sendTo(client, entryText(m_texts.Text(*e))))
                     break;
         }
     }
+}
+
+void CHApiEvents::forget(QWebSocket* client) {
+    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+    m_listeners = static_cast<int>(m_clients.size());
 }
 
 bool CHApiEvents::sendTo(QWebSocket* client, const QString& text) {
@@ -95,49 +90,35 @@ bool CHApiEvents::sendTo(QWebSocket* client, const QString& text) {
 }
 
 void CHApiEvents::drop(QWebSocket* client, const QString& why) {
-    m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), client), m_clients.end());
+    forget(client);
     const QString peer = peerOf(client);
     client->disconnect(this);
     client->abort();
     client->deleteLater();
-    // Not from inside a log sink: the line is written once the current one is done.
-    QMetaObject::invokeMethod(
-        this, [this, peer, why] { m_view.AddText(QStringLiteral("API event client %1 dropped: %2"), peer, why); },
-        Qt::QueuedConnection);
+    m_log(FillOutside(QStringLiteral("API event client %1 dropped: %2"), peer, why));
 }
 
-void CHApiEvents::onLine(const QString& line) {
-    if (m_clients.empty())
-        return;
-    m_pending.emplace_back(line);
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+void CHApiEvents::Line(QStringView line) {
+    if (!m_clients.empty())
+        m_pending.push_back(logLineMessage(line));
 }
 
-void CHApiEvents::onEntry(const CHJournalEntry& entry) {
-    if (m_clients.empty())
-        return;
-    m_pending.emplace_back(entry);
-    if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+void CHApiEvents::Entry(const CHJournalEntry& entry) {
+    if (!m_clients.empty())
+        m_pending.push_back(entryText(m_texts.Text(entry)));
 }
 
-void CHApiEvents::flush() {
-    m_flushTimer.stop();
+void CHApiEvents::Flush() {
     // Swapped, not moved out: both vectors keep their room for the next turns.
-    std::vector<Event>& pending = m_sending;
+    std::vector<QString>& pending = m_sending;
     pending.swap(m_pending);
     const std::vector<QWebSocket*> clients = m_clients;
     const auto stillThere = [this](QWebSocket* c) {
         return std::find(m_clients.begin(), m_clients.end(), c) != m_clients.end();
     };
-    for (const Event& p : pending) {
+    for (const QString& text : pending) {
         if (m_clients.empty())
             break;
-        // Made once, sent to every client.
-        const QString text = std::holds_alternative<QString>(p)
-                                 ? logLineMessage(std::get<QString>(p))
-                                 : entryText(m_texts.Text(std::get<CHJournalEntry>(p)));
         for (QWebSocket* c : clients)
             if (stillThere(c)) // a dropped one stays in the copy till the end
                 sendTo(c, text);

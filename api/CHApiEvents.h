@@ -4,14 +4,14 @@
 // the order they happen, from the moment of connection ("since" replays the
 // journal after that id first). A client that does not read is dropped once
 // its unsent backlog passes kMaxBacklog, with a log line, so it cannot grow
-// the program's memory.
+// the program's memory. It lives on the API's thread (CHApiHttp), which
+// hands it what the program did.
 #include <QByteArray>
 #include <QObject>
-#include <QTimer>
+#include <QString>
 
-#include "CHMessageJournal.h"
-
-#include <variant>
+#include <atomic>
+#include <functional>
 #include <vector>
 
 class QAbstractHttpServer;
@@ -20,40 +20,43 @@ class QWebSocket;
 namespace tovik {
 
 class CHEntryTextCache;
-class CTovikarView;
+class CHMessageJournal;
+struct CHJournalEntry;
 
 class CHApiEvents : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kMaxBacklog = 8 * 1024 * 1024;
-    // How long an event may wait to go out with the ones after it.
-    static constexpr int kFlushMs = 5;
 
-    CHApiEvents(QAbstractHttpServer& server, CTovikarView& view, CHEntryTextCache& texts, QObject* parent = nullptr);
-    ~CHApiEvents() override;
+    // `listeners` follows the number of clients; `log` adds a line to the
+    // program's event log.
+    CHApiEvents(QAbstractHttpServer& server, const CHMessageJournal& journal, CHEntryTextCache& texts,
+                std::atomic<int>& listeners, std::function<void(QString)> log, QObject* parent = nullptr);
     void SetToken(const QByteArray& token) { m_token = token; }
-    int ClientCount() const { return static_cast<int>(m_clients.size()); }
+
+    // The server's pending WebSocket connections become clients.
+    void Accept();
+    void Line(QStringView line);
+    void Entry(const CHJournalEntry& entry);
+    // Sends what is waiting, in order, to every client.
+    void Flush();
 
 private:
-    void accept();
-    void onLine(const QString& line);
-    void onEntry(const CHJournalEntry& entry);
-    // Sends what is waiting, in order, to every client.
-    void flush();
     // Sends one message to one client; false when the client was dropped.
     bool sendTo(QWebSocket* client, const QString& text);
     void drop(QWebSocket* client, const QString& why);
+    void forget(QWebSocket* client);
 
     QAbstractHttpServer& m_server;
-    CTovikarView& m_view;
+    const CHMessageJournal& m_journal;
     CHEntryTextCache& m_texts;
+    std::atomic<int>& m_listeners;
+    std::function<void(QString)> m_log;
     QByteArray m_token;
-    // A log line or a copy of an entry (the journal may drop it before the flush).
-    using Event = std::variant<QString, CHJournalEntry>;
-    std::vector<Event> m_pending;
-    std::vector<Event> m_sending; // what flush() sends, empty between flushes
-    QTimer m_flushTimer;
-    int m_sink = 0;
+    // The messages, made once for every client (an entry's at once: the
+    // copy may drop the entry before the flush).
+    std::vector<QString> m_pending;
+    std::vector<QString> m_sending; // what Flush() sends, empty between flushes
     std::vector<QWebSocket*> m_clients; // children of this object
 };
 

@@ -17,6 +17,8 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <future>
+
 // The description lives in the static library's resources.
 static void initApiResources() {
     Q_INIT_RESOURCE(api);
@@ -24,91 +26,112 @@ static void initApiResources() {
 
 namespace tovik {
 
-namespace {
-QByteArray methodName(QHttpServerRequest::Method method) {
-    switch (method) {
-    case QHttpServerRequest::Method::Get: return "GET";
-    case QHttpServerRequest::Method::Put: return "PUT";
-    case QHttpServerRequest::Method::Delete: return "DELETE";
-    case QHttpServerRequest::Method::Post: return "POST";
-    case QHttpServerRequest::Method::Head: return "HEAD";
-    case QHttpServerRequest::Method::Options: return "OPTIONS";
-    case QHttpServerRequest::Method::Patch: return "PATCH";
-    default: return "OTHER";
-    }
-}
-
-QByteArray header(const QHttpServerRequest& request, const QByteArray& name) {
-    for (const auto& [key, value] : request.headers())
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
-// A whole decimal number from a query value, or nothing.
-std::optional<qint64> number(const QUrlQuery& query, const QString& key) {
-    if (!query.hasQueryItem(key))
-        return std::nullopt;
-    bool ok = false;
-    const qint64 v = query.queryItemValue(key, QUrl::FullyDecoded).toLongLong(&ok);
-    if (!ok || v < 0)
-        return -1;
-    return v;
-}
-} // namespace
-
-bool CHApiServer::OriginAllowed(const QByteArray& origin) {
-    if (origin.isEmpty())
-        return true;
-    const QString host = QUrl(QString::fromLatin1(origin)).host();
-    return host == QStringLiteral("localhost") || QHostAddress(host).isLoopback();
-}
 
 void CHApiServer::SetToken(const QByteArray& token) {
-    m_token = token;
-    m_events->SetToken(token);
-}
-
-void CHApiServer::Call::answer(const QJsonValue& value, Status status) {
-    if (answered || !socket)
-        return answerText({}, status); // the client went away while we waited
-    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    answerText(doc.toJson(QJsonDocument::Compact), status);
-}
-
-void CHApiServer::Call::answerText(const QByteArray& json, Status status) {
-    if (answered)
-        return;
-    answered = true;
-    if (socket)
-        responder.write(json, QByteArrayLiteral("application/json"), status);
+    m_there->Run([this, token] { m_http->SetToken(token); });
 }
 
 CHApiServer::CHApiServer(CTovikarView& view, CHScriptEngine* script, QObject* parent)
-    : QAbstractHttpServer(parent), m_view(view), m_script(script), m_texts(view.Journal()) {
+    : QObject(parent), m_view(view), m_script(script) {
     initApiResources();
-    m_routes = routes();
-    m_events = new CHApiEvents(*this, view, m_texts, this);
-    view.Journal().SetRecording(true);
-    connect(&view.Journal(), &CHMessageJournal::Appended, this, &CHApiServer::onAppended);
-    connect(&view, &CTovikarView::SentPrimaryTimedOut, this, &CHApiServer::onTimedOut);
+    CHMessageJournal& journal = view.Journal();
+    journal.SetRecording(true);
+    m_thread.setObjectName(QStringLiteral("api"));
+    m_there = new CHApiMailbox;
+    m_there->moveToThread(&m_thread);
+    // Nothing is posted to the thread before its event loop's wake-up is
+    // made (before `started`): ThreadSanitizer sees that through the promise.
+    std::promise<void> started;
+    const auto once = connect(&m_thread, &QThread::started, &m_thread, [&started] { started.set_value(); },
+                              Qt::DirectConnection);
+    m_thread.start();
+    started.get_future().wait();
+    disconnect(once);
+    const auto log = [this](const QString& line) {
+        // A line of the API's thread goes into the log on the program's.
+        m_here.Post([this, line] { m_view.AddText(line); });
+    };
+    m_there->Run([&] { m_http = new CHApiHttp(m_here, m_feed, journal.Cap(), log, *m_there); });
+    // What the journal keeps already (the window's view may have switched it on).
+    for (const CHJournalEntry* e : journal.Find(0, {}))
+        m_batch.events.emplace_back(*e);
+    handOver();
+    const auto routeTable = routes();
+    for (const CHApiHttp::Route& r : routeTable)
+        m_routeNames << QString::fromLatin1(r.method) + QLatin1Char(' ') + r.path;
+    m_http->SetRoutes(routeTable, [this] { handOver(); });
+    m_handOver.setSingleShot(true);
+    m_handOver.setInterval(CHApiHttp::kBatchMs);
+    connect(&m_handOver, &QTimer::timeout, this, &CHApiServer::handOver);
+
+    // From here on the program only hands over what happens, in order.
+    m_sink = view.EventLog().AddSink([this](const QString& line) {
+        if (m_feed.listeners > 0) {
+            m_batch.AddLine(line);
+            handedOne();
+        }
+    });
+    m_connections.push_back(connect(&journal, &CHMessageJournal::Appended, this,
+                                    [this](const CHJournalEntry& entry) { hand(entry); }));
+    m_connections.push_back(
+        connect(&journal, &CHMessageJournal::Cleared, this, [this] { hand(CHApiFeed::Cleared{}); }));
+    m_connections.push_back(connect(&view, &CTovikarView::SentPrimaryTimedOut, this, [this](const QString& hex) {
+        bool ok = false;
+        const quint32 system = hex.mid(12, 8).toUInt(&ok, 16);
+        if (ok)
+            m_http->TimedOut(system);
+    }));
 }
 
 CHApiServer::~CHApiServer() {
-    for (Waiter& w : m_waiters)
-        delete w.timer;
+    m_view.EventLog().RemoveSink(m_sink);
+    for (const auto& c : m_connections)
+        disconnect(c);
+    // Its sockets and timers belong to its thread: they go there.
+    // Its thread ends itself, after its last job.
+    m_there->Run([this] {
+        delete m_http;
+        QThread::currentThread()->quit();
+    });
+    m_thread.wait();
+    delete m_there; // nothing of it runs any more
 }
 
-std::vector<CHApiServer::Route> CHApiServer::routes() {
+void CHApiServer::hand(CHApiFeed::Event event) {
+    m_batch.events.push_back(std::move(event));
+    handedOne();
+}
+
+void CHApiServer::handedOne() {
+    // A lock and a wake per event, shared with the other thread, cost the
+    // replies more than the event itself.
+    if (m_feed.waiting > 0 || m_batch.events.size() >= kMaxBatch)
+        handOver();
+    else if (!m_handOver.isActive())
+        m_handOver.start();
+}
+
+void CHApiServer::handOver() {
+    m_handOver.stop();
+    m_http->Hand(m_batch);
+}
+
+std::vector<CHApiHttp::Route> CHApiServer::routes() {
     auto bind = [this](void (CHApiServer::*fn)(const CallPtr&)) {
         return [this, fn](const CallPtr& call) { (this->*fn)(call); };
     };
+    // Answered on the API's thread from its copy of the journal.
+    constexpr auto onApi = CHApiHttp::Runs::Api;
+    constexpr auto reads = CHApiHttp::Runs::ApiAfterHandOver;
+    auto read = [http = m_http](void (CHApiHttp::*fn)(const CallPtr&)) {
+        return [http, fn](const CallPtr& call) { (http->*fn)(call); };
+    };
     return {
         {"GET", QStringLiteral("/api/status"), bind(&CHApiServer::status)},
-        {"GET", QStringLiteral("/api/messages"), bind(&CHApiServer::messages)},
+        {"GET", QStringLiteral("/api/messages"), read(&CHApiHttp::Messages), reads},
         {"DELETE", QStringLiteral("/api/messages"), bind(&CHApiServer::clearMessages)},
-        {"GET", QStringLiteral("/api/messages/count"), bind(&CHApiServer::countMessages)},
-        {"GET", QStringLiteral("/api/messages/wait"), bind(&CHApiServer::waitMessage)},
+        {"GET", QStringLiteral("/api/messages/count"), read(&CHApiHttp::CountMessages), reads},
+        {"GET", QStringLiteral("/api/messages/wait"), read(&CHApiHttp::WaitMessage), reads},
         {"POST", QStringLiteral("/api/send"), bind(&CHApiServer::send)},
         {"GET", QStringLiteral("/api/definitions"), bind(&CHApiServer::definitions)},
         {"GET", QStringLiteral("/api/definitions/{name}"), bind(&CHApiServer::definition)},
@@ -132,25 +155,23 @@ std::vector<CHApiServer::Route> CHApiServer::routes() {
          [](const CallPtr& call) {
              QFile file(QStringLiteral(":/api/openapi.json"));
              file.open(QIODevice::ReadOnly);
-             call->answered = true;
-             if (call->socket)
-                 call->responder.write(file.readAll(), QByteArrayLiteral("application/json"));
-         }},
+             call->answerText(file.readAll());
+         },
+         onApi},
         // Reached only without the WebSocket upgrade (CHApiEvents takes those).
         {"GET", QStringLiteral("/api/events"),
-         [](const CallPtr& call) { call->fail(Status::UpgradeRequired, QStringLiteral("a WebSocket upgrade was expected")); }},
+         [](const CallPtr& call) { call->fail(Status::UpgradeRequired, QStringLiteral("a WebSocket upgrade was expected")); },
+         onApi},
     };
 }
 
 QStringList CHApiServer::RouteNames() const {
-    QStringList names;
-    for (const Route& r : m_routes)
-        names << QString::fromLatin1(r.method) + QLatin1Char(' ') + r.path;
-    return names;
+    return m_routeNames;
 }
 
 bool CHApiServer::Start(const QHostAddress& address, quint16 port, QString* error) {
-    m_port = listen(address, port);
+    // The listening socket is made on the thread that serves it.
+    m_there->Run([&] { m_port = m_http->listen(address, port); });
     if (m_port == 0) {
         if (error)
             *error = QStringLiteral("cannot listen on %1:%2").arg(address.toString()).arg(port);
@@ -158,76 +179,6 @@ bool CHApiServer::Start(const QHostAddress& address, quint16 port, QString* erro
     }
     m_view.AddText(QStringLiteral("API listening on %1:%2").arg(address.toString()).arg(m_port));
     return true;
-}
-
-bool CHApiServer::matchPath(const QString& pattern, const QString& path, QStringList& args) {
-    const QStringList want = pattern.split(QLatin1Char('/'));
-    QStringList have = path.split(QLatin1Char('/'));
-    for (QString& part : have)
-        part = QUrl::fromPercentEncoding(part.toLatin1());
-    if (want.size() != have.size())
-        return false;
-    QStringList found;
-    for (qsizetype i = 0; i < want.size(); ++i) {
-        if (want[i].startsWith(QLatin1Char('{'))) {
-            if (have[i].isEmpty())
-                return false;
-            found << have[i];
-        } else if (want[i] != have[i]) {
-            return false;
-        }
-    }
-    args = found;
-    return true;
-}
-
-bool CHApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
-    // Qt's server goes on with a WebSocket upgrade once a responder for the
-    // request was made and let go unused; CHApiEvents checks those clients.
-    if (header(request, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
-        makeResponder(request, socket);
-        return true;
-    }
-    auto call = std::make_shared<Call>(Call{makeResponder(request, socket), socket, {}, request.query(), {}});
-    if (!m_token.isEmpty() && header(request, "Authorization") != "Bearer " + m_token) {
-        call->fail(Status::Unauthorized, QStringLiteral("missing or wrong bearer token"));
-        return true;
-    }
-    if (!OriginAllowed(header(request, "Origin"))) {
-        call->fail(Status::Forbidden, QStringLiteral("requests from web pages are refused"));
-        return true;
-    }
-    const QString path = request.url().path(QUrl::FullyEncoded);
-    if (request.body().size() > kMaxBody) {
-        call->fail(Status::PayloadTooLarge, QStringLiteral("request body over 16 MiB"));
-        return true;
-    }
-    call->body = request.body();
-    // Split before decoding: a name may hold an encoded slash.
-    const QByteArray method = methodName(request.method());
-    bool pathKnown = false;
-    for (const Route& r : m_routes) {
-        QStringList args;
-        if (!matchPath(r.path, path, args))
-            continue;
-        pathKnown = true;
-        if (r.method != method)
-            continue;
-        call->args = args;
-        r.handler(call);
-        return true;
-    }
-    if (pathKnown)
-        call->fail(Status::MethodNotAllowed, QStringLiteral("method not allowed here"));
-    else
-        call->fail(Status::NotFound, QStringLiteral("no such resource"));
-    return true;
-}
-
-void CHApiServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
-    makeResponder(request, socket)
-        .write(QByteArrayLiteral("{\"error\":\"no such resource\"}"), QByteArrayLiteral("application/json"),
-               Status::NotFound);
 }
 
 bool CHApiServer::objectFrom(const CallPtr& call, QJsonObject& object) {
@@ -243,98 +194,14 @@ bool CHApiServer::objectFrom(const CallPtr& call, QJsonObject& object) {
     return true;
 }
 
-bool CHApiServer::filterFrom(const CallPtr& call, quint64& since, CHMessageJournal::Match& match) {
-    const QUrlQuery& q = call->query;
-    since = 0;
-    if (const auto v = number(q, QStringLiteral("since"))) {
-        if (*v < 0) {
-            call->fail(Status::BadRequest, QStringLiteral("since: a whole number was expected"));
-            return false;
-        }
-        since = static_cast<quint64>(*v);
-    }
-    std::optional<CHMessagePattern> sf;
-    if (q.hasQueryItem(QStringLiteral("sf"))) {
-        sf = CHMessagePattern::Parse(q.queryItemValue(QStringLiteral("sf"), QUrl::FullyDecoded));
-        if (!sf) {
-            call->fail(Status::BadRequest, QStringLiteral("sf: S1F1, S6F*, S*F* or * was expected"));
-            return false;
-        }
-    }
-    int dir = -1;
-    if (q.hasQueryItem(QStringLiteral("dir"))) {
-        const QString d = q.queryItemValue(QStringLiteral("dir"), QUrl::FullyDecoded);
-        dir = d == QStringLiteral("in") ? CHJournalEntry::In : d == QStringLiteral("out") ? CHJournalEntry::Out : -2;
-        if (dir == -2) {
-            call->fail(Status::BadRequest, QStringLiteral("dir: in or out was expected"));
-            return false;
-        }
-    }
-    int port = -1;
-    if (const auto v = number(q, QStringLiteral("port"))) {
-        if (*v < 0 || *v > 1) {
-            call->fail(Status::BadRequest, QStringLiteral("port: 0 (SECS-I) or 1 (HSMS) was expected"));
-            return false;
-        }
-        port = static_cast<int>(*v);
-    }
-    match = [sf, dir, port](const CHJournalEntry& e) {
-        return (!sf || (e.sType() == 0 && sf->Matches(e.stream(), e.function()))) &&
-               (dir < 0 || e.direction == dir) && (port < 0 || e.port == port);
-    };
-    return true;
-}
-
 void CHApiServer::status(const CallPtr& call) {
     call->answer(StatusJson(m_view, m_script));
-}
-
-void CHApiServer::messages(const CallPtr& call) {
-    quint64 since = 0;
-    CHMessageJournal::Match match;
-    if (!filterFrom(call, since, match))
-        return;
-    std::size_t limit = 0;
-    if (const auto v = number(call->query, QStringLiteral("limit"))) {
-        if (*v < 0)
-            return call->fail(Status::BadRequest, QStringLiteral("limit: a whole number was expected"));
-        limit = static_cast<std::size_t>(*v);
-    }
-    call->answerText(m_texts.ArrayText(m_view.Journal().Find(since, match, limit)));
-}
-
-void CHApiServer::countMessages(const CallPtr& call) {
-    quint64 since = 0;
-    CHMessageJournal::Match match;
-    if (!filterFrom(call, since, match))
-        return;
-    call->answer(QJsonObject{{QStringLiteral("count"), static_cast<qint64>(m_view.Journal().Count(since, match))}});
 }
 
 void CHApiServer::clearMessages(const CallPtr& call) {
     const auto dropped = static_cast<qint64>(m_view.Journal().Size());
     m_view.Journal().Clear();
     call->answer(QJsonObject{{QStringLiteral("deleted"), dropped}});
-}
-
-void CHApiServer::waitMessage(const CallPtr& call) {
-    quint64 since = 0;
-    CHMessageJournal::Match match;
-    if (!filterFrom(call, since, match))
-        return;
-    int timeout = kDefaultWaitMs;
-    if (const auto v = number(call->query, QStringLiteral("timeout"))) {
-        if (*v < 0 || *v > kMaxWaitMs)
-            return call->fail(Status::BadRequest, QStringLiteral("timeout: 0 to %1 ms was expected").arg(kMaxWaitMs));
-        timeout = static_cast<int>(*v);
-    }
-    const auto found = m_view.Journal().Find(since, match, 1);
-    if (!found.empty())
-        return call->answerText(m_texts.Text(*found.front()));
-    Waiter w;
-    w.call = call;
-    w.match = std::move(match);
-    addWaiter(std::move(w), timeout, QStringLiteral("no matching message within %1 ms").arg(timeout));
 }
 
 void CHApiServer::send(const CallPtr& call) {
@@ -378,22 +245,23 @@ void CHApiServer::send(const CallPtr& call) {
     if (id == 0 || sent.empty())
         return call->fail(Status::Conflict, QStringLiteral("nothing was sent"));
     const CHJournalEntry& out = *sent.front();
+    const quint64 sentId = out.id;
     const bool wait = in.value(QStringLiteral("wait")).toBool(false);
-    if (!wait || !out.wbit() || out.function() % 2 == 0)
-        return call->answerText(m_texts.Text(out));
-    Waiter w;
-    w.call = call;
+    if (!wait || !out.wbit() || out.function() % 2 == 0) {
+        // Its text comes from the API's copy, made there.
+        return m_http->AddWaiter(call, sentId - 1, [sentId](const CHJournalEntry& e) { return e.id == sentId; },
+                                 CHApiHttp::kDefaultWaitMs, QStringLiteral("the sent message left the journal"));
+    }
     const quint32 system = out.systemBytes();
     const int stream = out.stream();
     const int function = out.function() + 1;
-    w.match = [system, stream, function](const CHJournalEntry& e) {
+    const auto reply = [system, stream, function](const CHJournalEntry& e) {
         return e.direction == CHJournalEntry::In && e.systemBytes() == system && e.stream() == stream &&
                e.function() == function;
     };
-    w.expirySystemBytes = system;
-    w.expiryWatched = true;
     // T3 answers first; the deadline only guards against a reply that never settles.
-    addWaiter(std::move(w), std::max(m_view.GetSettings().T3, 0) + 5000, QStringLiteral("no reply"));
+    m_http->AddWaiter(call, sentId, reply, std::max(m_view.GetSettings().T3, 0) + 5000, QStringLiteral("no reply"),
+                      system);
 }
 
 namespace {
@@ -630,56 +498,6 @@ void CHApiServer::actOnPanel(const CallPtr& call) {
     if (!refused.isEmpty())
         return call->fail(Status::BadRequest, refused);
     call->answer(m_script->Panel().Item(id));
-}
-
-void CHApiServer::addWaiter(Waiter waiter, int timeoutMs, const QString& timeoutError) {
-    auto* timer = new QTimer;
-    timer->setSingleShot(true);
-    waiter.timer = timer;
-    m_waiters.push_back(std::move(waiter));
-    connect(timer, &QTimer::timeout, this, [this, timer, timeoutError] {
-        for (auto it = m_waiters.begin(); it != m_waiters.end(); ++it) {
-            if (it->timer == timer) {
-                it->call->fail(Status::GatewayTimeout, timeoutError);
-                finishWaiter(it);
-                return;
-            }
-        }
-    });
-    timer->start(timeoutMs);
-}
-
-void CHApiServer::finishWaiter(std::list<Waiter>::iterator it) {
-    it->timer->deleteLater();
-    m_waiters.erase(it);
-}
-
-void CHApiServer::onAppended(const CHJournalEntry& entry) {
-    for (auto it = m_waiters.begin(); it != m_waiters.end();) {
-        if (it->match && it->match(entry)) {
-            it->call->answerText(m_texts.Text(entry));
-            auto done = it++;
-            finishWaiter(done);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void CHApiServer::onTimedOut(const QString& hex) {
-    bool ok = false;
-    const quint32 system = hex.mid(12, 8).toUInt(&ok, 16);
-    if (!ok)
-        return;
-    for (auto it = m_waiters.begin(); it != m_waiters.end();) {
-        if (it->expiryWatched && it->expirySystemBytes == system) {
-            it->call->fail(Status::GatewayTimeout, QStringLiteral("T3 time out: no reply"));
-            auto done = it++;
-            finishWaiter(done);
-        } else {
-            ++it;
-        }
-    }
 }
 
 } // namespace tovik

@@ -42,6 +42,14 @@ const CHJournalEntry* CHMessageJournal::Append(CHJournalEntry::Direction directi
     return &e;
 }
 
+const CHJournalEntry& CHMessageJournal::Keep(CHJournalEntry entry) {
+    if (m_entries.size() >= static_cast<std::size_t>(m_cap))
+        m_entries.pop_front();
+    m_nextId = entry.id + 1;
+    ++m_totals[entry.direction];
+    return m_entries.emplace_back(std::move(entry));
+}
+
 void CHMessageJournal::link(CHJournalEntry& e) {
     if (!e.hasHeader())
         return;

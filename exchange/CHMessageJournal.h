@@ -90,6 +90,9 @@ public:
                                  const std::uint8_t* bytes, std::size_t size,
                                  CHJournalEntry::Origin origin = CHJournalEntry::Origin::Peer,
                                  const QString& source = {});
+    // Another journal's entry as it is, id and links included, for a copy
+    // kept on another thread; ids must follow on from the last one kept.
+    const CHJournalEntry& Keep(CHJournalEntry entry);
     // The entry of that id while it is kept, else null.
     const CHJournalEntry* Entry(quint64 id) const {
         if (m_entries.empty() || id < m_entries.front().id || id > m_entries.back().id)

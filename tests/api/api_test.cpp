@@ -8,6 +8,7 @@
 #include "CTovikarDoc.h"
 #include "CTovikarView.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -331,6 +332,10 @@ TEST(ApiDescription, NamesEveryRouteTheServerHas) {
         for (const QString& method : p.value().toObject().keys())
             if (method != QStringLiteral("parameters"))
                 described << method.toUpper() + QLatin1Char(' ') + p.key();
+    int argc = 1;
+    char name[] = "test_api";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv); // the server's thread runs an event loop
     tovik::CTovikarDoc doc;
     tovik::CTovikarView view(doc);
     tovik::CHApiServer server(view, nullptr);

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace httptest {
 
@@ -144,22 +145,24 @@ public:
     // The next text message; empty when none came within ms or the server closed.
     std::string next(int ms = 5000) {
         for (;;) {
-            if (m_in.size() >= 2) {
-                const auto b = [&](std::size_t i) { return static_cast<unsigned char>(m_in[i]); };
+            // Read from m_at on: the bytes before it are consumed, dropped at the next pull.
+            const std::string_view in = std::string_view(m_in).substr(m_at);
+            if (in.size() >= 2) {
+                const auto b = [&](std::size_t i) { return static_cast<unsigned char>(in[i]); };
                 std::size_t size = b(1) & 0x7f, at = 2;
-                if (size == 126 && m_in.size() >= 4)
+                if (size == 126 && in.size() >= 4)
                     size = (std::size_t{b(2)} << 8) | b(3), at = 4;
-                else if (size == 127 && m_in.size() >= 10) {
+                else if (size == 127 && in.size() >= 10) {
                     size = 0;
                     for (int i = 2; i < 10; ++i)
                         size = (size << 8) | b(static_cast<std::size_t>(i));
                     at = 10;
                 } else if (size >= 126)
                     at = 0;
-                if (at && m_in.size() >= at + size) {
+                if (at && in.size() >= at + size) {
                     const int opcode = b(0) & 0x0f;
-                    std::string payload = m_in.substr(at, size);
-                    m_in.erase(0, at + size);
+                    std::string payload(in.substr(at, size));
+                    m_at += at + size;
                     if (opcode == 8)
                         return {};
                     if (opcode == 1)
@@ -181,12 +184,15 @@ private:
         const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
         if (n <= 0)
             return false;
+        m_in.erase(0, m_at);
+        m_at = 0;
         m_in.append(buf, static_cast<std::size_t>(n));
         return true;
     }
     int m_fd = -1;
     bool m_upgraded = false;
     std::string m_in;
+    std::size_t m_at = 0;
 };
 
 inline Response request(int port, const std::string& method, const std::string& path, const std::string& body = {},
