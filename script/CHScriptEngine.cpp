@@ -229,17 +229,17 @@ void CHScriptEngine::Enter(const char* what) {
                                                         : 0);
     }
     m_running = what;
-    m_enteredCpu = CHScriptWatchdog::ThreadCpuTime();
     m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);
 }
 
 void CHScriptEngine::Leave() {
     if (m_depth <= 0 || --m_depth != 0)
         return;
-    const auto ran = CHScriptWatchdog::ThreadCpuTime() - m_enteredCpu;
+    std::chrono::nanoseconds ran{};
+    const CHScriptWatchdog::Cause cause = m_watchdog.Disarm(&ran);
     m_busy += ran;
     m_leftAt = std::chrono::steady_clock::now();
-    switch (m_watchdog.Disarm()) {
+    switch (cause) {
     case CHScriptWatchdog::Cause::None:
         break;
     case CHScriptWatchdog::Cause::Memory:

@@ -129,7 +129,6 @@ private:
     // CPU time the script held the engine lately: it grows while the script
     // runs and drains while the rest of the program does.
     std::chrono::nanoseconds m_busy{};
-    std::chrono::nanoseconds m_enteredCpu{};
     std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
     std::map<int, ExposedDone> m_exposedCalls;
