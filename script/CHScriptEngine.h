@@ -15,6 +15,7 @@
 #include <QJsonValue>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -115,6 +116,7 @@ private:
     bool m_everRead = false;
     QMap<QString, QByteArray> m_dataFiles; // path -> content the script read
     std::unique_ptr<CHScriptHost> m_host;
+    QPointer<QObject> m_reactions; // where the loaded engine's promise jobs go
     QString m_state; // tovik.state of the script last unloaded, as JSON text
     QString m_status;
     QString m_statusLine;

@@ -281,13 +281,16 @@ TEST_F(Script, NoScriptHangsOrKillsTheProgram) {
 }
 
 TEST_F(Script, ReloadsOnChangeAndABrokenScriptLeavesTheDocumentAnswering) {
-    start("tovik.on('S1F1', () => \"s1f2 <a'ONE'>\");\n");
+    start("tovik.on('S1F1', () => \"s1f2 <a'ONE'>\");\nPromise.resolve().then(() => tovik.log('first'));\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js"));
     exchange(header(0, 0x81, 1, 1), "", header(0, 0x01, 2, 1) + "4103" + asciiHex("ONE"));
 
+    // The reloaded script's promise jobs are watched as the first one's were.
     writeFile(QString::fromStdString(path("equipment.js")),
-              "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n");
+              "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n"
+              "Promise.resolve().then(() => { const t = Date.now(); while (Date.now() - t < 3000) {} });\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 2));
+    ASSERT_TRUE(tovik->waitLine("Script interrupted: a promise reaction ran longer than 1 s.")) << tovik->out();
     exchange(header(0, 0x81, 1, 2), "", header(0, 0x01, 2, 2) + "4103" + asciiHex("TWO"));
 
     // An editor that saves by writing a new file and renaming it over the old.
