@@ -60,9 +60,14 @@ function parsePattern(pattern) {
     return p;
 }
 
+// Taken before the script runs, which may replace JSON.parse.
+const parseJson = JSON.parse;
 const msgPrototype = {
     get body() {
-        const body = host.body(this.hex);
+        // The host gives JSON text, or the tree where text cannot carry it.
+        let body = host.body(this.hex);
+        if (typeof body === 'string')
+            body = parseJson(body);
         Object.defineProperty(this, 'body', { value: body, enumerable: true });
         return body;
     },

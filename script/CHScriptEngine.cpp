@@ -19,8 +19,6 @@ CHScriptEngine::CHScriptEngine(CTovikarView& view, QObject* parent)
           QMetaObject::invokeMethod(
               this, [this] { recover(); }, Qt::QueuedConnection);
       }) {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        app->installEventFilter(this);
     m_panel.SetHandler([this](const QString& id, const QJsonValue& value) {
         if (m_host && !m_stopping)
             m_host->PanelAct(id, value);
@@ -150,6 +148,10 @@ void CHScriptEngine::load() {
     m_stopping = false;
     m_busy = {};
     m_measureBase = true;
+    // Until the new engine's own object for its promise jobs shows itself,
+    // every event of the program is looked at.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
     auto host = std::make_unique<CHScriptHost>(m_view, *this, name);
     m_host = std::move(host);
     if (!m_host->Load(QString::fromUtf8(m_loadedText), m_path, m_state)) {
@@ -229,17 +231,17 @@ void CHScriptEngine::Enter(const char* what) {
                                                         : 0);
     }
     m_running = what;
-    m_enteredCpu = CHScriptWatchdog::ThreadCpuTime();
     m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);
 }
 
 void CHScriptEngine::Leave() {
     if (m_depth <= 0 || --m_depth != 0)
         return;
-    const auto ran = CHScriptWatchdog::ThreadCpuTime() - m_enteredCpu;
+    std::chrono::nanoseconds ran{};
+    const CHScriptWatchdog::Cause cause = m_watchdog.Disarm(&ran);
     m_busy += ran;
     m_leftAt = std::chrono::steady_clock::now();
-    switch (m_watchdog.Disarm()) {
+    switch (cause) {
     case CHScriptWatchdog::Cause::None:
         break;
     case CHScriptWatchdog::Cause::Memory:
@@ -260,9 +262,17 @@ bool CHScriptEngine::eventFilter(QObject* watched, QEvent* event) {
     // The engine queues its promise jobs (reactions, and the then() of a
     // thenable it resolves with) as events to an object of its own; they run
     // here as entries into the script.
-    if (event->type() < QEvent::User || !m_host ||
-        qstrcmp(watched->metaObject()->className(), "QV4::Promise::ReactionHandler") != 0)
+    if (event->type() < QEvent::User || !m_host)
         return false;
+    if (watched != m_reactions) {
+        if (qstrcmp(watched->metaObject()->className(), "QV4::Promise::ReactionHandler") != 0)
+            return false;
+        // Found: from now on only that object's events are looked at.
+        m_reactions = watched;
+        watched->installEventFilter(this);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeEventFilter(this);
+    }
     if (m_stopping)
         return true; // a stopped script's work is dropped
     Entry entry(*this, "a promise reaction");

@@ -15,6 +15,7 @@
 #include <QJsonValue>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -115,6 +116,7 @@ private:
     bool m_everRead = false;
     QMap<QString, QByteArray> m_dataFiles; // path -> content the script read
     std::unique_ptr<CHScriptHost> m_host;
+    QPointer<QObject> m_reactions; // where the loaded engine's promise jobs go
     QString m_state; // tovik.state of the script last unloaded, as JSON text
     QString m_status;
     QString m_statusLine;
@@ -129,7 +131,6 @@ private:
     // CPU time the script held the engine lately: it grows while the script
     // runs and drains while the rest of the program does.
     std::chrono::nanoseconds m_busy{};
-    std::chrono::nanoseconds m_enteredCpu{};
     std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
     std::map<int, ExposedDone> m_exposedCalls;

@@ -156,7 +156,8 @@ private:
 };
 
 // The item tree of a message body for a script: {type, items} for lists,
-// {type, value} for texts, {type, values} for the rest; undefined without a body.
+// {type, value} for texts, {type, values} for the rest; undefined without a
+// body. Given as its JSON text where that carries every number exactly.
 QJSValue ScriptBody(QJSEngine& js, const CHScriptCodec& codec);
 
 } // namespace tovik

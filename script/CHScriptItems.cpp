@@ -191,35 +191,49 @@ bool isExactInteger(double d) {
     return d >= -kExact && d <= kExact && std::trunc(d) == d;
 }
 
-void appendElement(QByteArray& out, const Element& e) {
+// False for a number JSON text cannot carry when `exact` asks for it (NaN,
+// an infinity).
+bool appendElement(QByteArray& out, const Element& e, bool exact) {
     if (const bool* b = std::get_if<bool>(&e))
         out += *b ? "true" : "false";
     else if (const qint64* i = std::get_if<qint64>(&e))
         out += QByteArray::number(*i);
-    else if (const double* d = std::get_if<double>(&e))
+    else if (const double* d = std::get_if<double>(&e)) {
+        if (exact && !std::isfinite(*d))
+            return false;
         out += !std::isfinite(*d)   ? QByteArray("null") // as Qt writes it
                : isExactInteger(*d) ? QByteArray::number(static_cast<qint64>(*d))
                                     : QByteArray::number(*d, 'g', QLocale::FloatingPointShortest);
-    else
+    } else
         AppendJsonString(out, std::get<QString>(e));
+    return true;
 }
 
-// The same tree as item(), written as text: its keys in sorted order.
-void appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index) {
+// The same tree as item(), written as text: its keys in sorted order, or
+// for a script with "type" first, as scripts have always seen it; false when
+// a script's tree cannot be written exactly.
+bool appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index, bool forScript) {
     const secs2::Item& it = msg.items[index];
     const char* const type = typeCode(it.format);
     const uint8_t* data = msg.data.data() + it.offset;
     if (it.format == Format::List) {
-        out += "{\"items\":[";
+        if (forScript)
+            out.append("{\"type\":\"").append(type).append("\",\"items\":[");
+        else
+            out += "{\"items\":[";
         std::size_t child = index + 1;
         for (uint32_t i = 0; i < it.size && child < msg.items.size(); ++i) {
             if (i)
                 out += ',';
-            appendItem(out, msg, child);
+            if (!appendItem(out, msg, child, forScript))
+                return false;
             child = msg.items[child].end;
         }
-        out.append("],\"type\":\"").append(type).append("\"}");
-        return;
+        if (forScript)
+            out += "]}";
+        else
+            out.append("],\"type\":\"").append(type).append("\"}");
+        return true;
     }
     out.append("{\"type\":\"").append(type);
     if (secs2::isTextFormat(it.format)) {
@@ -235,11 +249,13 @@ void appendItem(QByteArray& out, const secs2::Message& msg, std::size_t index) {
         for (uint32_t i = 0; i < count; ++i) {
             if (i)
                 out += ',';
-            appendElement(out, element(data + i * size, it.format));
+            if (!appendElement(out, element(data + i * size, it.format), forScript))
+                return false;
         }
         out += ']';
     }
     out += '}';
+    return true;
 }
 } // namespace
 
@@ -247,8 +263,7 @@ bool AppendItemTree(QByteArray& out, const CHScriptCodec& codec) {
     const secs2::Message& msg = codec.message();
     if (msg.items.empty())
         return false;
-    appendItem(out, msg, 0);
-    return true;
+    return appendItem(out, msg, 0, false);
 }
 
 namespace {
@@ -279,6 +294,11 @@ QJSValue ScriptBody(QJSEngine& js, const CHScriptCodec& codec) {
     const secs2::Message& msg = codec.message();
     if (msg.items.empty())
         return QJSValue(QJSValue::UndefinedValue);
+    // As JSON text the bootstrap parses: far cheaper than an object a
+    // property at a time. A number JSON cannot carry takes the long way.
+    QByteArray text;
+    if (appendItem(text, msg, 0, true))
+        return QJSValue(QString::fromUtf8(text));
     return toScript(js, item(msg, 0));
 }
 

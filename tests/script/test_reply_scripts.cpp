@@ -78,6 +78,7 @@ tovik.on('S6F*', (msg) => {
 });
 tovik.on('S10F1', () => { for (;;) {} });
 tovik.on('S1F3', () => { tovik.send('s6f11 <u4 9>'); });
+tovik.on('S6F13', (msg) => tovik.log(`f8 ${msg.body.values.join(' ')}`));
 )JS";
 
 // A body with one item of most formats, the 8-byte one beyond 2^53.
@@ -129,6 +130,10 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
         << tovik->out();
     EXPECT_TRUE(tovik->waitLine(R"(item {"type":"A","value":"hi"} undefined undefined)"));
     EXPECT_TRUE(tovik->waitLine("sml s6f11w"));
+    // Numbers JSON has no text for reach the script as they are.
+    exchange(header(0, 0x86, 13, 0x20), "8118" "7ff8000000000000" "8000000000000000" "3fb999999999999a",
+             header(0, 0x06, 14, 0x20) + "210100");
+    EXPECT_TRUE(tovik->waitLine("f8 NaN 0 0.1")) << tovik->out();
     // A runaway handler is stopped after 1 s; the document answers, and the
     // script goes on answering afterwards.
     exchange(header(0, 0x8a, 1, 0x12), "", header(0, 0x0a, 2, 0x12) + "210100");
@@ -141,8 +146,8 @@ TEST_F(Script, EachHandlerResultDecidesTheReply) {
     EXPECT_TRUE(tovik->waitLine("saw S1F1 w=true dev=0 sys=10"));
     EXPECT_TRUE(tovik->waitLine("saw S6F11 w=true dev=0 sys=17"));
     // Every reply went through the send pipeline with its log entry.
-    EXPECT_TRUE(tovik->waitLine("Send ", 9));
-    EXPECT_EQ(tovik->count("Send "), 9u);
+    EXPECT_TRUE(tovik->waitLine("Send ", 10));
+    EXPECT_EQ(tovik->count("Send "), 10u);
 }
 
 TEST_F(Script, SendsLaterRepliesTimersAndAScenario) {
@@ -276,13 +281,16 @@ TEST_F(Script, NoScriptHangsOrKillsTheProgram) {
 }
 
 TEST_F(Script, ReloadsOnChangeAndABrokenScriptLeavesTheDocumentAnswering) {
-    start("tovik.on('S1F1', () => \"s1f2 <a'ONE'>\");\n");
+    start("tovik.on('S1F1', () => \"s1f2 <a'ONE'>\");\nPromise.resolve().then(() => tovik.log('first'));\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js"));
     exchange(header(0, 0x81, 1, 1), "", header(0, 0x01, 2, 1) + "4103" + asciiHex("ONE"));
 
+    // The reloaded script's promise jobs are watched as the first one's were.
     writeFile(QString::fromStdString(path("equipment.js")),
-              "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n");
+              "tovik.on('S1F1', () => \"s1f2 <a'TWO'>\");\n"
+              "Promise.resolve().then(() => { const t = Date.now(); while (Date.now() - t < 3000) {} });\n");
     ASSERT_TRUE(tovik->waitLine("Script loaded: equipment.js", 2));
+    ASSERT_TRUE(tovik->waitLine("Script interrupted: a promise reaction ran longer than 1 s.")) << tovik->out();
     exchange(header(0, 0x81, 1, 2), "", header(0, 0x01, 2, 2) + "4103" + asciiHex("TWO"));
 
     // An editor that saves by writing a new file and renaming it over the old.
