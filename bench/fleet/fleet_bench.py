@@ -16,7 +16,8 @@ Prints: fleet start (tovik-fleet started to every equipment selected), events
 lost (S2F41 accepted without its S6F11), S1F3 replies late past 1 s or
 missing, the equipments' PSS in total and per equipment, the CPU time
 they used per equipment during the run (percent of one core), and the host's
-own: how many of the run's once-a-second rounds it got out, and its CPU.
+own: how many of the run's once-a-second rounds it got out, and its CPU;
+and how busy the whole machine was meanwhile (other work included).
 
     bench/fleet/fleet_bench.py --fleet build/dev/tovik-fleet --count 100 --seconds 60
 """
@@ -73,6 +74,14 @@ def cpu_ticks(pids):
         except OSError:
             pass
     return total
+
+
+def machine_busy():
+    """(busy, total) jiffies of all cores since boot, from /proc/stat."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    idle = fields[3] + fields[4]
+    return sum(fields) - idle, sum(fields)
 
 
 def schedstat_seconds(pid):
@@ -143,13 +152,14 @@ def main():
                 started_at = float(line.split()[1])
                 print("fleet of %d started and selected in %.1f s" % (args.count, started_at), flush=True)
                 pids = fleet_pids(fleet.pid)
-                measure = (time.monotonic(), cpu_ticks(pids), schedstat_seconds(host.pid))
+                measure = (time.monotonic(), cpu_ticks(pids), schedstat_seconds(host.pid), machine_busy())
             elif line.startswith("result "):
                 result = {k: float(v) for k, v in (f.split("=") for f in line.split()[1:])}
                 run_seconds = time.monotonic() - measure[0]
                 pids = fleet_pids(fleet.pid)
                 cpu = (cpu_ticks(pids) - measure[1]) / CLK
                 host_cpu = schedstat_seconds(host.pid) - measure[2]
+                busy = [b - a for a, b in zip(measure[3], machine_busy())]
                 pss = pss_kib(pids)
             else:
                 print(line, flush=True)
@@ -164,10 +174,11 @@ def main():
         expected, got = int(result["expected"]), int(result["events"])
         print("N=%d  start %.1f s  events %d/%d lost %d  S1F3 %d replies, late or missing %d (worst %.3f s)  "
               "PSS %.0f MiB total, %.1f MiB each  CPU %.2f%% of a core each  "
-              "host: %d of %d rounds sent, CPU %.1f%% of a core" %
+              "host: %d of %d rounds sent, CPU %.1f%% of a core  machine: %.0f%% of its %d cores busy" %
               (count, started_at, got, expected, max(0, expected - got), replies, late, result["worst"],
                pss / 1024, pss / 1024 / count, 100 * cpu / run_seconds / count,
-               int(result["rounds"]), args.seconds, 100 * host_cpu / run_seconds))
+               int(result["rounds"]), args.seconds, 100 * host_cpu / run_seconds,
+               100 * busy[0] / max(1, busy[1]), os.cpu_count()))
         return 0
     finally:
         if host.poll() is None:
