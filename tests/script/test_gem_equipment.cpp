@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 using namespace harness;
@@ -184,14 +185,28 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
     request(5, 3, L(2) + B(0x00) + U4(5001), B(0));
     request(5, 7, "", L(0));
 
-    // The clock: a time set by the host is kept; a bad one is refused.
-    request(2, 31, A("2030010112000000"), B(0));
+    // The clock: a time set by the host runs on from there, to the
+    // centisecond and into the next second; a bad one is refused.
     request(2, 31, A("2030133112000000"), B(1));
-    ++system;
-    ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
-    const auto time = host.recv();
-    ASSERT_TRUE(time);
-    EXPECT_EQ(time->substr(0, 24 + 2 * 10), header(0, 2, 18, system) + "4110" + hexOf(Bytes{'2', '0', '3', '0', '0', '1', '0', '1', '1', '2'}));
+    const auto set = std::chrono::steady_clock::now();
+    request(2, 31, A("2030010112000090"), B(0));
+    for (const int waitMs : {0, 150}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        ++system;
+        ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
+        const auto time = host.recv();
+        const auto elapsed = std::chrono::steady_clock::now() - set;
+        ASSERT_TRUE(time && time->size() == 20 + 4 + 32);
+        ASSERT_EQ(time->substr(0, 24), header(0, 2, 18, system) + "4110");
+        std::string text;
+        for (std::size_t i = 24; i < time->size(); i += 2)
+            text += static_cast<char>(std::stoi(time->substr(i, 2), nullptr, 16));
+        ASSERT_EQ(text.substr(0, 12), "203001011200");
+        // Centiseconds since 12:00:00.00.
+        const int cs = std::stoi(text.substr(12, 2)) * 100 + std::stoi(text.substr(14, 2));
+        EXPECT_GE(cs, 90 + waitMs / 10) << text;
+        EXPECT_LE(cs, 90 + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 10 + 1) << text;
+    }
 
     request(10, 3, L(2) + B(0) + A("hello"), B(0));
     EXPECT_TRUE(tovik->waitLine("Terminal: hello"));
