@@ -65,8 +65,28 @@ const items = (it) => (it?.type === 'L' ? it.items : []);
 const isList = (it) => it?.type === 'L';
 
 // ---------------------------------------------------------------- the model
-// Work that follows a reply goes out after it.
-const afterReply = (fn) => tovik.after(0, fn);
+// Work that follows a reply goes out after it: all a message asks for in
+// one timer (each timer is an entry into the script), in the order asked.
+let afterWork = [];
+function runAfterWork() {
+    const work = afterWork;
+    afterWork = [];
+    let failure = null;
+    for (const fn of work) {
+        try {
+            fn();
+        } catch (e) {
+            failure = failure ?? { e }; // the rest still runs; the first error is told
+        }
+    }
+    if (failure)
+        throw failure.e;
+}
+function afterReply(fn) {
+    if (!afterWork.length)
+        tovik.after(0, runAfterWork);
+    afterWork.push(fn);
+}
 
 // What the equipment is doing lives in tovik.state, where a reload finds it.
 const st = tovik.state;

@@ -339,14 +339,16 @@ TEST_F(Gem, NamelistsAndProcessProgramsAsFiles) {
 TEST_F(Gem, ControlAndProcessingStateChangesFireTheirEvents) {
     online();
     reportOn(3025, 300, {1102, 1003});
-    request(2, 37, L(2) + kTrue + L(2) + U4(3022) + U4(3024), B(0));
+    request(2, 37, L(2) + kTrue + L(3) + U4(3022) + U4(3024) + U4(3001), B(0));
+    // The processing state's event first, then the command's own.
     request(2, 41, L(2) + A("START") + L(0), L(2) + B(0) + L(0));
     expectPrimary(6, 11, L(3) + U4(1) + U4(3025) + L(1) + L(2) + U4(300) + L(2) + A("IDLE") + A("EXECUTING"), B(0));
+    expectPrimary(6, 11, L(3) + U4(2) + U4(3001) + L(0), B(0));
     request(1, 15, "", B(0));
-    expectPrimary(6, 11, L(3) + U4(2) + U4(3022) + L(0), B(0));
+    expectPrimary(6, 11, L(3) + U4(3) + U4(3022) + L(0), B(0));
     refused(1, 3, L(0));
     request(1, 17, "", B(0));
-    expectPrimary(6, 11, L(3) + U4(3) + U4(3024) + L(0), B(0));
+    expectPrimary(6, 11, L(3) + U4(4) + U4(3024) + L(0), B(0));
     request(1, 3, L(1) + U4(1002), L(1) + U1(5));
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
