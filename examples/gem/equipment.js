@@ -62,6 +62,10 @@ const key = (it) => (it?.type === 'A' ? it.value : it?.values?.length ? String(i
 const valueOf = (it) => (it?.type === 'A' || it?.type === 'J' ? it.value
                          : it?.values?.length === 1 ? it.values[0] : it?.values);
 const items = (it) => (it?.type === 'L' ? it.items : []);
+// Bodies a host sends all the time, told by their hex (after the 20 digits
+// of the header) without decoding the whole body: an empty list (every
+// variable) and a binary 0 (accepted).
+const bodyHex = (msg, hex) => msg.hex.length === 20 + hex.length && msg.hex.endsWith(hex);
 const isList = (it) => it?.type === 'L';
 
 // ---------------------------------------------------------------- the model
@@ -236,7 +240,7 @@ function fire(ceid, data, force) {
     const sent = st.dataId;
     deliver(6, 11, list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid), data)]))
         ?.then((ack) => {
-            const ackc6 = ack?.item()?.values?.[0];
+            const ackc6 = ack && bodyHex(ack, '210100') ? 0 : ack?.item()?.values?.[0];
             if (ackc6 !== 0)
                 tovik.log(`S6F11 ${event.name} DATAID ${sent}: ACKC6 ${ackc6}`);
         }, (e) => tovik.log(`S6F11 ${event.name} DATAID ${sent}: no S6F12 (${e.message})`));
@@ -426,7 +430,7 @@ tovik.on('S1F1', () => `{ ${item('A', model.model)} ${item('A', model.softwareRe
 // The ids asked for, or every id of the table when the list is empty.
 const allKeys = new Map(); // table -> its keys, made once
 const asked = (msg, table) => {
-    const ids = items(msg.body).map(key);
+    const ids = bodyHex(msg, '0100') ? [] : items(msg.body).map(key);
     if (ids.length)
         return ids;
     if (!allKeys.has(table))

@@ -138,6 +138,7 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
 
     // Status variables and constants by id; an unknown id gets an empty item.
     request(1, 3, L(3) + U4(1003) + U4(9999) + U4(1005), L(3) + A("IDLE") + L(0) + U4(0));
+    request(1, 3, L(1) + U4(256), L(1) + L(0)); // its last bytes are those of an empty list
     request(1, 11, L(1) + U4(1004), L(1) + L(3) + U4(1004) + A("ChamberTemperature") + A("degC"));
     request(2, 29, L(1) + U4(2002),
             L(1) + L(6) + U4(2002) + A("ProcessTimeout") + U4(1) + U4(3600) + U4(600) + A("s"));
@@ -348,8 +349,11 @@ TEST_F(Gem, ControlAndProcessingStateChangesFireTheirEvents) {
     expectPrimary(6, 11, L(3) + U4(3) + U4(3022) + L(0), B(0));
     refused(1, 3, L(0));
     request(1, 17, "", B(0));
-    expectPrimary(6, 11, L(3) + U4(4) + U4(3024) + L(0), B(0));
+    // An S6F12 that does not accept the event is logged; the accepted ones are not.
+    expectPrimary(6, 11, L(3) + U4(4) + U4(3024) + L(0), B(1));
+    ASSERT_TRUE(tovik->waitLine("S6F11 ControlStateRemote DATAID 4: ACKC6 1")) << tovik->out();
     request(1, 3, L(1) + U4(1002), L(1) + U1(5));
+    EXPECT_EQ(tovik->countPrefix("S6F11 "), 1u) << tovik->out();
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
