@@ -292,13 +292,18 @@ private:
     std::string m_lastDefinitionText;
     bool m_lastDefinitionValid = false;
     // Ticks fall on a 55 ms grid from the first initial update; between
-    // them the timer runs only while a tick has work (wakeTimer).
+    // them the timer runs only while a tick has work (wakeTimer). While only
+    // open transactions wait, it sleeps until the tick on which the first of
+    // them can expire.
     QTimer m_timer;
     QElapsedTimer m_tickOrigin;
-    qint64 m_tickIndex = 0;
+    qint64 m_tickIndex = 0; // the tick armed
+    qint64 m_tickRan = 0;   // the last tick that ran
+    bool m_tickSleeps = false; // armed past the next tick
     void wakeTimer();
     void armNextTick();
     bool timerHasWork() const;
+    void setTransactionTimeout(int ms);
     CHMessageJournal m_journal;
     quint64 m_t3Expiries = 0;
     CHJournalEntry::Origin m_sendOrigin = CHJournalEntry::Origin::Program;

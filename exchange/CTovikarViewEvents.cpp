@@ -96,6 +96,7 @@ void CTovikarView::OnSecsSendCompleted(const QString& hex, bool success) {
         if ((m_settings.Protocol == 0 || m_settings.Protocol == 1) && (m_working.GetFunction() & 1) &&
             m_working.GetWBit() && SentPrimaries.AddPrimary(text)) {
             m_awaitingReply = true;
+            wakeTimer();
             Q_EMIT CommandStatesChanged();
         }
     } else {

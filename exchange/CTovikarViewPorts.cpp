@@ -16,6 +16,7 @@ void CTovikarView::OnInitialUpdate() {
         QMetaObject::invokeMethod(this, &CTovikarView::HideRequested, Qt::QueuedConnection);
     m_tickOrigin.start();
     m_tickIndex = 0;
+    m_tickRan = 0;
     armNextTick();
     ShowActivePort();
     static const char* const banner[] = {
@@ -140,8 +141,7 @@ bool CTovikarView::OpenHsmsPort(bool open) {
     m_hsms.SetMaxClients(values.maxClients);
     m_hsms.SetMaxPartialBytes(std::uint64_t(std::max(0, values.maxPartialMB)) * 1024 * 1024);
     m_hsms.SetPortOpen(true);
-    SentPrimaries.Timeout = m_settings.T3;
-    ReceivedPrimaries.Timeout = m_settings.T3;
+    setTransactionTimeout(m_settings.T3);
     if (m_hsms.GetPortOpen()) {
         if (m_hsms.GetServerMode())
             AddText(QStringLiteral("HSMS port has been opened successfully."));
@@ -174,8 +174,7 @@ bool CTovikarView::OpenSecsPort(bool open) {
     m_secs.SetT4Timeout(values.t4);
     m_secs.SetReconnectInterval(m_settings.ReconnectInterval > 0 ? m_settings.ReconnectInterval * 1000 : 0);
     m_secs.SetPortOpen(true);
-    SentPrimaries.Timeout = m_settings.T3;
-    ReceivedPrimaries.Timeout = m_settings.T3;
+    setTransactionTimeout(m_settings.T3);
     if (m_secs.GetPortOpen()) {
         AddText(QStringLiteral("SECS port has been opened successfully."));
         return true;
@@ -213,8 +212,7 @@ void CTovikarView::ReloadSettings(const Settings& settings) {
     const HsmsValues hsmsBefore = hsmsValues();
     const SecsValues secsBefore = secsValues();
     m_settings = settings;
-    SentPrimaries.Timeout = m_settings.T3;
-    ReceivedPrimaries.Timeout = m_settings.T3;
+    setTransactionTimeout(m_settings.T3);
     if (!m_connected) {
         OnConnect();
         return;

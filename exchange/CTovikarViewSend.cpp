@@ -265,8 +265,10 @@ quint64 CTovikarView::SendDefinition(const CHOneMsg& def, int port) {
 
     if (m_settings.Protocol == 0 || (m_settings.Protocol == 3 && toHsms(port))) {
         if ((m_working.GetFunction() & 1) && m_working.GetWBit() &&
-            SentPrimaries.AddPrimary(m_working.GetHexMessage()))
+            SentPrimaries.AddPrimary(m_working.GetHexMessage())) {
             m_awaitingReply = true;
+            wakeTimer();
+        }
     }
     Q_EMIT CommandStatesChanged();
     return m_journal.LastId() > before ? m_journal.LastId() : 0;

@@ -2,6 +2,7 @@
 // received primaries left unanswered, and the SECS-I byte-trace flush. An idle
 // equipment has none of that to do, so the timer then sleeps: hundreds of
 // equipments on one machine would otherwise wake it 18 times a second each.
+// Nor does a transaction need a tick before it can expire.
 #include "CTovikarView.h"
 
 #include "CHEventLog.h"
@@ -22,6 +23,8 @@ void CTovikarView::RefreshMessageList() {
 
 void CTovikarView::OnTimer() {
     LogBatch batch(*this);
+    m_tickRan = m_tickIndex;
+    m_tickSleeps = false;
     RefreshMessageList();
 
     // At most one record per list per tick: a burst of expiries is worked off
@@ -69,17 +72,50 @@ bool CTovikarView::timerHasWork() const {
 }
 
 void CTovikarView::wakeTimer() {
-    if (!m_firstUpdate && !m_timer.isActive())
+    if (!m_firstUpdate && (!m_timer.isActive() || m_tickSleeps))
         armNextTick();
 }
 
+namespace {
+// Milliseconds until the list's oldest record (its head: records are stamped
+// in order) can expire, 0 when it may have already.
+qint64 untilFirstExpiry(const CHPrimaryMsgList& list) {
+    const CHPrimaryMsg* head = list.GetHead();
+    const auto left = static_cast<int32_t>(head->Created + static_cast<uint32_t>(list.Timeout) + 1u -
+                                           CHPrimaryMsgList::TickNow());
+    return std::max<qint64>(0, left);
+}
+} // namespace
+
 // The next tick of the grid: a woken timer keeps the phase it always had, and
-// a late tick is not followed by a burst of the ones it missed.
+// a late tick is not followed by a burst of the ones it missed. A reply
+// usually comes long before T3: while open transactions are all that waits,
+// the ticks that could only find them unexpired are skipped (an equipment
+// answered within milliseconds would otherwise wake for one tick per message).
 void CTovikarView::armNextTick() {
     constexpr qint64 kTickMs = 55;
     const qint64 now = m_tickOrigin.elapsed();
-    m_tickIndex = std::max(m_tickIndex + 1, now / kTickMs + 1);
+    m_tickIndex = std::max(m_tickRan + 1, now / kTickMs + 1);
+    m_tickSleeps = false;
+    if (!m_doc.m_bRefreshList && !m_awaitingReply && m_byteTrace[0].empty() && m_byteTrace[1].empty()) {
+        qint64 wait = -1;
+        for (const CHPrimaryMsgList* list : {&SentPrimaries, &ReceivedPrimaries})
+            if (!list->IsEmpty())
+                wait = wait < 0 ? untilFirstExpiry(*list) : std::min(wait, untilFirstExpiry(*list));
+        // The tick before the one due, for the two clocks' rounding.
+        const qint64 due = wait < 0 ? 0 : (now + wait) / kTickMs - 1;
+        if (due > m_tickIndex) {
+            m_tickIndex = due;
+            m_tickSleeps = true;
+        }
+    }
     m_timer.start(static_cast<int>(m_tickIndex * kTickMs - now));
+}
+
+void CTovikarView::setTransactionTimeout(int ms) {
+    SentPrimaries.Timeout = ms;
+    ReceivedPrimaries.Timeout = ms;
+    wakeTimer(); // a shorter T3 may be due before the tick armed
 }
 
 void CTovikarView::flushByteTrace() {

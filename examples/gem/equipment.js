@@ -16,22 +16,42 @@ const formats = Object.assign({ DATAID: 'U4', RPTID: 'U4', CEID: 'U4', VID: 'U4'
 const comm = Object.assign({ retryMs: 10000 }, model.communication);
 
 // ---------------------------------------------------------------- items
-const quote = (text) => `'${String(text).replace(/\\/g, '\\\\').replace(/'/g, "\\'")}'`;
-const bin = (code) => `<b 0x${code.toString(16).padStart(2, '0')}>`;
+// Most texts have nothing to escape: they skip the two replacements.
+const quote = (text) => {
+    const s = String(text);
+    return s.includes('\\') || s.includes("'") ? `'${s.replace(/\\/g, '\\\\').replace(/'/g, "\\'")}'` : `'${s}'`;
+};
+const binTexts = [];
+const bin = (code) => binTexts[code] ?? (binTexts[code] = `<b 0x${code.toString(16).padStart(2, '0')}>`);
+
+// A format as given -> its name in upper and lower case, worked out once.
+const formatNames = new Map();
+function formatName(format) {
+    let names = formatNames.get(format);
+    if (!names) {
+        const upper = String(format).toUpperCase();
+        formatNames.set(format, (names = { upper, lower: upper.toLowerCase() }));
+    }
+    return names;
+}
 
 // The SML item of a value in a SECS-II format ("A", "U4", "F4", "BOOLEAN", "B"...).
 function item(format, value) {
-    const f = String(format).toUpperCase();
+    const names = formatName(format);
+    const f = names.upper;
+    const lower = names.lower;
     if (f === 'A' || f === 'J')
-        return `<${f.toLowerCase()} ${quote(value ?? '')}>`;
+        return `<${lower} ${quote(value ?? '')}>`;
     if (f === 'L')
         return `{ ${(value ?? []).map((v) => item(v.format, v.value)).join(' ')} }`;
+    if (f !== 'BOOLEAN' && f !== 'B' && !Array.isArray(value))
+        return `<${lower} ${value ?? ''}>`; // one number, as join would write it
     const values = Array.isArray(value) ? value : [value];
     if (f === 'BOOLEAN')
         return `<boolean ${values.map((v) => (v ? 'true' : 'false')).join(' ')}>`;
     if (f === 'B')
         return `<b ${values.map((v) => `0x${Number(v).toString(16)}`).join(' ')}>`;
-    return `<${f.toLowerCase()} ${values.join(' ')}>`;
+    return `<${lower} ${values.join(' ')}>`;
 }
 const list = (items) => `{ ${items.join(' ')} }`;
 const id = (kind, value) => item(formats[kind], value);
@@ -42,11 +62,35 @@ const key = (it) => (it?.type === 'A' ? it.value : it?.values?.length ? String(i
 const valueOf = (it) => (it?.type === 'A' || it?.type === 'J' ? it.value
                          : it?.values?.length === 1 ? it.values[0] : it?.values);
 const items = (it) => (it?.type === 'L' ? it.items : []);
+// Bodies a host sends all the time, told by their hex (after the 20 digits
+// of the header) without decoding the whole body: an empty list (every
+// variable) and a binary 0 (accepted).
+const bodyHex = (msg, hex) => msg.hex.length === 20 + hex.length && msg.hex.endsWith(hex);
 const isList = (it) => it?.type === 'L';
 
 // ---------------------------------------------------------------- the model
-// Work that follows a reply goes out after it.
-const afterReply = (fn) => tovik.after(0, fn);
+// Work that follows a reply goes out after it: all a message asks for in
+// one timer (each timer is an entry into the script), in the order asked.
+let afterWork = [];
+function runAfterWork() {
+    const work = afterWork;
+    afterWork = [];
+    let failure = null;
+    for (const fn of work) {
+        try {
+            fn();
+        } catch (e) {
+            failure = failure ?? { e }; // the rest still runs; the first error is told
+        }
+    }
+    if (failure)
+        throw failure.e;
+}
+function afterReply(fn) {
+    if (!afterWork.length)
+        tovik.after(0, runAfterWork);
+    afterWork.push(fn);
+}
 
 // What the equipment is doing lives in tovik.state, where a reload finds it.
 const st = tovik.state;
@@ -111,14 +155,32 @@ const alarms = new Map(model.alarms.map((a) => {
         st.alarms[k] = { set: false, enabled: a.enabled !== false };
     return [k, Object.assign({ now: st.alarms[k] }, a)];
 }));
-const commands = new Map(model.remoteCommands.map((c) => [String(c.name), c]));
+// A command's tables keyed by variable id, as [id, value] pairs made once:
+// walking an object keyed by numbers costs as much as its largest key.
+const commands = new Map(model.remoteCommands.map((c) => [String(c.name), Object.assign({}, c, {
+    allowedWhen: Object.entries(c.allowedWhen ?? {}),
+    sets: Object.entries(c.sets ?? {}),
+    setsFromParameters: Object.entries(c.setsFromParameters ?? {}),
+})]));
 
-const two = (n) => String(n).padStart(2, '0');
+const two = (n) => (n < 10 ? '0' : '') + n; // 0 to 99
+// The date and time to the second are made once a second: each of a Date's
+// local-time fields costs a time-zone lookup.
+let clockSecond = NaN;
+let clockSecondText = '';
 function clockText() {
-    const d = new Date(Date.now() + st.clockOffset);
-    const text = `${d.getFullYear()}${two(d.getMonth() + 1)}${two(d.getDate())}` +
-                 `${two(d.getHours())}${two(d.getMinutes())}${two(d.getSeconds())}`;
-    return model.timeFormat === 12 ? text.slice(2) : text + two(Math.floor(d.getMilliseconds() / 10));
+    const ms = Date.now() + st.clockOffset;
+    const second = Math.floor(ms / 1000);
+    if (second !== clockSecond) {
+        // Local time as UTC fields of the shifted time: one time-zone lookup, not six.
+        const d = new Date(second * 1000);
+        d.setTime(second * 1000 - Math.round(d.getTimezoneOffset() * 60000));
+        clockSecond = second;
+        clockSecondText = `${d.getUTCFullYear()}${two(d.getUTCMonth() + 1)}${two(d.getUTCDate())}` +
+                          `${two(d.getUTCHours())}${two(d.getUTCMinutes())}${two(d.getUTCSeconds())}`;
+    }
+    return model.timeFormat === 12 ? clockSecondText.slice(2)
+                                   : clockSecondText + two(Math.floor((ms - second * 1000) / 10));
 }
 
 function currentValue(v) {
@@ -131,13 +193,20 @@ function currentValue(v) {
     return v.value;
 }
 // The current value of a variable or constant as an item; a data variable
-// from `data` (VID key -> value), the values its event carries, or empty.
+// from `data` (a Map, VID key -> value), the values its event carries, or empty.
+// A variable's item is made again only when its value changed.
+const itemTexts = new Map(); // variable -> { value, text }
 function variableItem(k, data) {
     const v = svs.get(k) ?? ecs.get(k);
-    if (v)
-        return item(v.format, currentValue(v));
+    if (v) {
+        const value = currentValue(v);
+        let made = itemTexts.get(v);
+        if (!made || made.value !== value)
+            itemTexts.set(v, (made = { value, text: item(v.format, value) }));
+        return made.text;
+    }
     const dv = dvs.get(k);
-    return dv && data && k in data ? item(dv.format, data[k]) : '{}';
+    return dv && data?.has(k) ? item(dv.format, data.get(k)) : '{}';
 }
 
 // ---------------------------------------------------------------- sending
@@ -171,7 +240,7 @@ function fire(ceid, data, force) {
     const sent = st.dataId;
     deliver(6, 11, list([id('DATAID', sent), id('CEID', event.id), reportList(String(ceid), data)]))
         ?.then((ack) => {
-            const ackc6 = ack?.item()?.values?.[0];
+            const ackc6 = ack && bodyHex(ack, '210100') ? 0 : ack?.item()?.values?.[0];
             if (ackc6 !== 0)
                 tovik.log(`S6F11 ${event.name} DATAID ${sent}: ACKC6 ${ackc6}`);
         }, (e) => tovik.log(`S6F11 ${event.name} DATAID ${sent}: no S6F12 (${e.message})`));
@@ -204,9 +273,11 @@ function setAlarm(a, on) {
 }
 
 // The values of an event's data variables, in the order the model lists them.
+// A Map, not an object: an object keyed by a number like 1102 gets an array
+// of 1103 slots, and this runs for every event.
 function dataFor(ceid, values) {
-    const data = {};
-    (events.get(String(ceid))?.dataVariables ?? []).forEach((v, i) => { data[String(v)] = values[i]; });
+    const data = new Map();
+    (events.get(String(ceid))?.dataVariables ?? []).forEach((v, i) => { data.set(String(v), values[i]); });
     return data;
 }
 
@@ -312,7 +383,7 @@ function setControl(to) {
     st.control = to;
     tovik.log(`GEM: control state ${to}`);
     if (controlEvent[to] !== undefined)
-        afterReply(() => fire(controlEvent[to], {}, to < 4 && was >= 4));
+        afterReply(() => fire(controlEvent[to], undefined, to < 4 && was >= 4));
 }
 // The operator's switches: on-line/off-line, and local/remote while on-line.
 function operatorOnline(on) {
@@ -357,9 +428,14 @@ tovik.on('S1F1', () => `{ ${item('A', model.model)} ${item('A', model.softwareRe
 
 // ---------------------------------------------------------------- variables and constants
 // The ids asked for, or every id of the table when the list is empty.
+const allKeys = new Map(); // table -> its keys, made once
 const asked = (msg, table) => {
-    const ids = items(msg.body).map(key);
-    return ids.length ? ids : [...table.keys()];
+    const ids = bodyHex(msg, '0100') ? [] : items(msg.body).map(key);
+    if (ids.length)
+        return ids;
+    if (!allKeys.has(table))
+        allKeys.set(table, [...table.keys()]);
+    return allKeys.get(table);
 };
 
 tovik.on('S1F3', (msg) => list(asked(msg, svs).map((k) => (svs.has(k) ? variableItem(k) : '{}'))));
@@ -577,15 +653,15 @@ tovik.on('S2F41', (msg) => {
             bad.push([def.name, 2]);
     if (bad.length)
         return `{ ${bin(3)} ${list(bad.map(([n, code]) => list([item('A', n ?? ''), bin(code)])))} }`;
-    const allowed = Object.entries(c.allowedWhen ?? {})
-        .every(([vid, states]) => states.includes(currentValue(svs.get(vid) ?? {})));
+    // (pairs taken apart by index: the engine's destructuring walks an iterator)
+    const allowed = c.allowedWhen.every((w) => w[1].includes(currentValue(svs.get(w[0]) ?? {})));
     if (!allowed || st.control !== 5)
         return `{ ${bin(2)} {} }`;
-    for (const [vid, value] of Object.entries(c.sets ?? {}))
-        setValue(svs.get(vid), value);
-    for (const [vid, name] of Object.entries(c.setsFromParameters ?? {}))
-        if (given.has(name))
-            setValue(svs.get(vid), given.get(name));
+    c.sets.forEach((p) => setValue(svs.get(p[0]), p[1]));
+    c.setsFromParameters.forEach((p) => {
+        if (given.has(p[1]))
+            setValue(svs.get(p[0]), given.get(p[1]));
+    });
     tovik.log(`GEM: remote command ${c.name}`);
     st.commandHistory = (st.commandHistory ?? []).concat([[clockText(), c.name]]).slice(-10);
     afterReply(() => {
@@ -999,7 +1075,7 @@ function buildPanel() {
             }),
         ] },
         { title: 'Collection events', items: [...events.values()].map((e) => (
-            { id: `fire-${e.id}`, type: 'button', label: `Fire ${e.id} ${e.name}`, onClick: () => fire(e.id, {}) })) },
+            { id: `fire-${e.id}`, type: 'button', label: `Fire ${e.id} ${e.name}`, onClick: () => fire(e.id) })) },
         { title: 'Alarms', items: flat([...alarms.values()].map((a) => [
             { id: `alarm-${a.id}`, type: 'value', label: `${a.id} ${a.text}`, value: '' },
             { id: `set-${a.id}`, type: 'button', label: `Set ${a.id}`, onClick: () => setAlarm(a, true) },

@@ -132,6 +132,17 @@ TEST_F(PassiveShortT3, UnansweredReceivedPrimaryIsRemindedOnceAndForgotten) {
     EXPECT_EQ(e.count("You didn't send reply of "), 1u);
 }
 
+// A shorter T3 set while a primary waits holds for that primary too.
+TEST_F(Passive, ShorterT3AppliesToAWaitingPrimary) {
+    ASSERT_TRUE(host.send(header(0, 0x82, 17, 0x7)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return e.view->ReceivedPrimaries.GetCount() == 1; }, 5000));
+    QTest::qWait(200); // the timer has seen it and sleeps towards the old T3
+    tovik::Settings shorter = e.view->GetSettings();
+    shorter.T3 = 300;
+    e.view->ReloadSettings(shorter);
+    EXPECT_TRUE(e.waitLine("You didn't send reply of "));
+}
+
 TEST_F(Passive, PeerS9F9ClosesTheWaitingPrimary) {
     const std::string primary = header(0, 0x82, 17, 0x6);
     ASSERT_TRUE(host.send(primary));

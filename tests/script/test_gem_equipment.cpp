@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 using namespace harness;
@@ -137,6 +138,7 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
 
     // Status variables and constants by id; an unknown id gets an empty item.
     request(1, 3, L(3) + U4(1003) + U4(9999) + U4(1005), L(3) + A("IDLE") + L(0) + U4(0));
+    request(1, 3, L(1) + U4(256), L(1) + L(0)); // its last bytes are those of an empty list
     request(1, 11, L(1) + U4(1004), L(1) + L(3) + U4(1004) + A("ChamberTemperature") + A("degC"));
     request(2, 29, L(1) + U4(2002),
             L(1) + L(6) + U4(2002) + A("ProcessTimeout") + U4(1) + U4(3600) + U4(600) + A("s"));
@@ -184,14 +186,28 @@ TEST_F(Gem, AHostDrivesTheEquipmentThroughTheGemSequence) {
     request(5, 3, L(2) + B(0x00) + U4(5001), B(0));
     request(5, 7, "", L(0));
 
-    // The clock: a time set by the host is kept; a bad one is refused.
-    request(2, 31, A("2030010112000000"), B(0));
+    // The clock: a time set by the host runs on from there, to the
+    // centisecond and into the next second; a bad one is refused.
     request(2, 31, A("2030133112000000"), B(1));
-    ++system;
-    ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
-    const auto time = host.recv();
-    ASSERT_TRUE(time);
-    EXPECT_EQ(time->substr(0, 24 + 2 * 10), header(0, 2, 18, system) + "4110" + hexOf(Bytes{'2', '0', '3', '0', '0', '1', '0', '1', '1', '2'}));
+    const auto set = std::chrono::steady_clock::now();
+    request(2, 31, A("2030010112000090"), B(0));
+    for (const int waitMs : {0, 150}) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        ++system;
+        ASSERT_TRUE(host.send(header(0, 0x82, 17, system)));
+        const auto time = host.recv();
+        const auto elapsed = std::chrono::steady_clock::now() - set;
+        ASSERT_TRUE(time && time->size() == 20 + 4 + 32);
+        ASSERT_EQ(time->substr(0, 24), header(0, 2, 18, system) + "4110");
+        std::string text;
+        for (std::size_t i = 24; i < time->size(); i += 2)
+            text += static_cast<char>(std::stoi(time->substr(i, 2), nullptr, 16));
+        ASSERT_EQ(text.substr(0, 12), "203001011200");
+        // Centiseconds since 12:00:00.00.
+        const int cs = std::stoi(text.substr(12, 2)) * 100 + std::stoi(text.substr(14, 2));
+        EXPECT_GE(cs, 90 + waitMs / 10) << text;
+        EXPECT_LE(cs, 90 + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() / 10 + 1) << text;
+    }
 
     request(10, 3, L(2) + B(0) + A("hello"), B(0));
     EXPECT_TRUE(tovik->waitLine("Terminal: hello"));
@@ -324,15 +340,20 @@ TEST_F(Gem, NamelistsAndProcessProgramsAsFiles) {
 TEST_F(Gem, ControlAndProcessingStateChangesFireTheirEvents) {
     online();
     reportOn(3025, 300, {1102, 1003});
-    request(2, 37, L(2) + kTrue + L(2) + U4(3022) + U4(3024), B(0));
+    request(2, 37, L(2) + kTrue + L(3) + U4(3022) + U4(3024) + U4(3001), B(0));
+    // The processing state's event first, then the command's own.
     request(2, 41, L(2) + A("START") + L(0), L(2) + B(0) + L(0));
     expectPrimary(6, 11, L(3) + U4(1) + U4(3025) + L(1) + L(2) + U4(300) + L(2) + A("IDLE") + A("EXECUTING"), B(0));
+    expectPrimary(6, 11, L(3) + U4(2) + U4(3001) + L(0), B(0));
     request(1, 15, "", B(0));
-    expectPrimary(6, 11, L(3) + U4(2) + U4(3022) + L(0), B(0));
+    expectPrimary(6, 11, L(3) + U4(3) + U4(3022) + L(0), B(0));
     refused(1, 3, L(0));
     request(1, 17, "", B(0));
-    expectPrimary(6, 11, L(3) + U4(3) + U4(3024) + L(0), B(0));
+    // An S6F12 that does not accept the event is logged; the accepted ones are not.
+    expectPrimary(6, 11, L(3) + U4(4) + U4(3024) + L(0), B(1));
+    ASSERT_TRUE(tovik->waitLine("S6F11 ControlStateRemote DATAID 4: ACKC6 1")) << tovik->out();
     request(1, 3, L(1) + U4(1002), L(1) + U1(5));
+    EXPECT_EQ(tovik->countPrefix("S6F11 "), 1u) << tovik->out();
     EXPECT_EQ(tovik->countPrefix("Script error"), 0u) << tovik->out();
 }
 
