@@ -331,6 +331,7 @@ tovik.onSelect((selected) => {
     // Communicating already: a reload, or the host's S1F13 came first.
     const reloaded = selected && st.communicating;
     linkSelected = selected;
+    panelChanged();
     if (reloaded) {
         checkValues();
         return;
@@ -348,6 +349,7 @@ function communicationsUp() {
     if (st.communicating)
         return;
     st.communicating = true;
+    panelChanged();
     tovik.log('GEM: communications established');
     if (st.spool.length && spoolModel.loadedEvent !== undefined)
         afterReply(() => fire(spoolModel.loadedEvent));
@@ -398,13 +400,17 @@ function operatorRemote(remote) {
         setControl(remote ? 5 : 4);
 }
 
-// Whatever the host sends may change what the operator's panel shows: it
-// follows once the message is answered, while someone reads the panel.
+// Whatever the host sends may change what the operator's panel shows, and
+// so may the link and the replies the equipment waited for: it follows once
+// the message is answered, while someone reads the panel.
 let refreshing = 0;
 let panelWatched = false;
-tovik.on('*', () => {
+function panelChanged() {
     if (!refreshing && panelWatched)
         refreshing = tovik.after(0, () => { refreshing = 0; refreshPanel(); });
+}
+tovik.on('*', () => {
+    panelChanged();
     return undefined;
 });
 
