@@ -110,6 +110,8 @@ def main():
     ap.add_argument("--base-port", type=int, default=21000)
     ap.add_argument("--start-rate", type=int, default=20, help="tovik-fleet --start-rate")
     ap.add_argument("--host", default=os.path.join(ROOT, "build/dev/bench/fleet/fleet_host"))
+    ap.add_argument("--spread", action="store_true",
+                    help="each second's requests spread evenly over it, not all at its start")
     ap.add_argument("--tovik", help="tovik-fleet --tovik: another build's program, to compare")
     args = ap.parse_args()
     # The host is the measuring instrument, not one of the equipments: with
@@ -141,7 +143,8 @@ def main():
                              stdout=open(os.path.join(scratch, "fleet.log"), "w"), env=env)
     host = subprocess.Popen([args.host, "--count", str(args.count), "--base-port", str(args.base_port),
                              "--device-id-from", "1", "--seconds", str(args.seconds),
-                             "--give-up", str(60 + args.count / max(1, args.start_rate))],
+                             "--give-up", str(60 + args.count / max(1, args.start_rate)),
+                             "--spread", "1" if args.spread else "0"],
                             stdout=subprocess.PIPE, text=True, preexec_fn=host_first)
     measure = None
     result = None

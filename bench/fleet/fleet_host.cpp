@@ -3,11 +3,12 @@
 // reads its lines; it is written to cost little, so that with a thousand
 // equipments on two cores its own delay does not pass for theirs.
 //
-//   fleet_host --count N --base-port P --device-id-from D --seconds S --give-up G
+//   fleet_host --count N --base-port P --device-id-from D --seconds S --give-up G [--spread 1]
 //
 // Per equipment it selects, answers S1F13, puts it on-line (S1F17) and enables
 // events 3001 and 3002 (S2F37). Once every equipment is ready it prints
-// "ready SECONDS"; then, once a second for S seconds, it sends each one S1F3
+// "ready SECONDS"; then, once a second for S seconds (all at the top of the
+// second, or spread evenly over it with --spread 1), it sends each one S1F3
 // (every status variable; the time to its S1F4 is measured) and S2F41 START or
 // STOP by turns, so that the example's script sends one S6F11 a second, each
 // answered with S6F12. Three seconds after the last round it prints
@@ -239,6 +240,7 @@ int main(int argc, char* argv[]) {
     int deviceFrom = 1;
     int runSeconds = 60;
     double giveUp = 120;
+    bool spread = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const char* value = argv[i + 1];
@@ -252,6 +254,8 @@ int main(int argc, char* argv[]) {
             runSeconds = std::atoi(value);
         else if (name == "--give-up")
             giveUp = std::atof(value);
+        else if (name == "--spread")
+            spread = std::atoi(value) != 0;
         else {
             std::fprintf(stderr, "fleet_host: unknown argument %s\n", name.c_str());
             return 2;
@@ -274,6 +278,11 @@ int main(int argc, char* argv[]) {
     Clock::time_point endSending{};
     bool sending = false;
     int rounds = 0;
+    std::size_t next = 0; // the next equipment of this round
+    const auto dueAt = [&](std::size_t i) {
+        return tick + (spread ? std::chrono::microseconds(1000000LL * static_cast<long long>(i) / count)
+                              : std::chrono::microseconds(0));
+    };
     std::vector<epoll_event> events(256);
     for (;;) {
         const auto now = Clock::now();
@@ -294,7 +303,11 @@ int main(int argc, char* argv[]) {
             std::printf("gave up: %d equipments never got ready: %s\n", count - run.ready, late.c_str());
             return 1;
         }
-        const int n = ::epoll_wait(epoll, events.data(), static_cast<int>(events.size()), 50);
+        int wait = 50;
+        if (sending && tick < endSending)
+            wait = static_cast<int>(std::clamp<long long>(
+                std::chrono::ceil<std::chrono::milliseconds>(dueAt(next) - Clock::now()).count(), 0, 50));
+        const int n = ::epoll_wait(epoll, events.data(), static_cast<int>(events.size()), wait);
         for (int i = 0; i < n; ++i) {
             auto& e = *static_cast<Equipment*>(events[i].data.ptr);
             if (e.fd >= 0)
@@ -307,17 +320,21 @@ int main(int argc, char* argv[]) {
             tick = Clock::now();
             endSending = tick + std::chrono::seconds(runSeconds);
         }
-        if (sending && Clock::now() >= tick && Clock::now() < endSending) {
-            for (auto& e : eqs) {
-                if (e.fd < 0)
-                    continue;
-                const auto sent = Clock::now();
-                e.s1f3Sent[sendPrimary(e, 1, 3, kS1F3)] = sent;
-                e.s2f41Sent.insert(sendPrimary(e, 2, 41, e.started ? kStop : kStart));
-                e.started = !e.started;
-            }
+        // A round goes to every equipment at once, or with --spread 1 to
+        // equipment i at i/N of the second, as a host polling them in turn.
+        while (sending && tick < endSending && next < eqs.size() && Clock::now() >= dueAt(next)) {
+            Equipment& e = eqs[next++];
+            if (e.fd < 0)
+                continue;
+            const auto sent = Clock::now();
+            e.s1f3Sent[sendPrimary(e, 1, 3, kS1F3)] = sent;
+            e.s2f41Sent.insert(sendPrimary(e, 2, 41, e.started ? kStop : kStart));
+            e.started = !e.started;
+        }
+        if (next == eqs.size()) {
             ++rounds;
             tick += std::chrono::seconds(1);
+            next = 0;
         }
         if (sending && Clock::now() >= endSending + std::chrono::seconds(3))
             break;
