@@ -149,6 +149,8 @@ bool connectTo(Equipment& e, int epoll) {
 struct Run {
     bool measuring = false;
     int ready = 0;
+    Clock::time_point from;       // the first round
+    std::vector<long> lateBySecond; // late S1F4 by the second their S1F3 went out
 };
 
 void handle(Equipment& e, const std::uint8_t* msg, std::size_t n, Run& run) {
@@ -198,12 +200,18 @@ void handle(Equipment& e, const std::uint8_t* msg, std::size_t n, Run& run) {
         const auto it = e.s1f3Sent.find(system);
         if (it == e.s1f3Sent.end())
             return;
-        const double delay = seconds(it->second);
+        const auto sent = it->second;
         e.s1f3Sent.erase(it);
+        const double delay = seconds(sent);
         ++e.replies;
         e.worst = std::max(e.worst, delay);
-        if (delay > 1.0)
+        if (delay > 1.0) {
             ++e.late;
+            const auto second = static_cast<std::size_t>(std::max(0.0, std::chrono::duration<double>(sent - run.from).count()));
+            if (run.lateBySecond.size() <= second)
+                run.lateBySecond.resize(second + 1);
+            ++run.lateBySecond[second];
+        }
     }
 }
 
@@ -318,6 +326,7 @@ int main(int argc, char* argv[]) {
             std::fflush(stdout);
             sending = run.measuring = true;
             tick = Clock::now();
+            run.from = tick;
             endSending = tick + std::chrono::seconds(runSeconds);
         }
         // A round goes to every equipment at once, or with --spread 1 to
@@ -348,6 +357,10 @@ int main(int argc, char* argv[]) {
         late += e.late;
         worst = std::max(worst, e.worst);
     }
+    std::string bySecond;
+    for (const long n : run.lateBySecond)
+        bySecond += " " + std::to_string(n);
+    std::printf("late S1F3 by the second they went out:%s\n", bySecond.c_str());
     std::printf("result events=%ld expected=%ld replies=%ld late=%ld worst=%.3f rounds=%d\n", events_, expected,
                 replies, late, worst, rounds);
     return 0;
