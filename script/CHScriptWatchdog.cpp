@@ -72,9 +72,9 @@ bool CHScriptWatchdog::timerFor(clockid_t clock) {
 }
 
 void CHScriptWatchdog::setTimer(nanoseconds at, bool absolute) {
-    itimerspec spec{};
-    spec.it_value = toTimespec(std::max(at, nanoseconds(1))); // zero would disarm it
-    ::timer_settime(m_timer, absolute ? TIMER_ABSTIME : 0, &spec, nullptr);
+    itimerspec when{};
+    when.it_value = toTimespec(std::max(at, nanoseconds(1))); // zero would disarm it
+    ::timer_settime(m_timer, absolute ? TIMER_ABSTIME : 0, &when, nullptr);
 }
 
 void CHScriptWatchdog::Arm(QJSEngine* engine) {
