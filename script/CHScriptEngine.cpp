@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 namespace tovik {
 
@@ -148,6 +149,11 @@ void CHScriptEngine::load() {
     m_stopping = false;
     m_busy = {};
     m_measureBase = true;
+    // Engines that run the same script on the same traffic (a fleet of
+    // equipments started together) fill their heaps in step and would all
+    // collect in the same second, every half minute or so. One collection
+    // after a random number of entries puts each on a rhythm of its own.
+    m_collectIn = 1 + int(QRandomGenerator::global()->bounded(kEarlyCollectionWithin));
     // Until the new engine's own object for its promise jobs shows itself,
     // every event of the program is looked at.
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -243,6 +249,8 @@ void CHScriptEngine::Leave() {
     m_leftAt = std::chrono::steady_clock::now();
     switch (cause) {
     case CHScriptWatchdog::Cause::None:
+        if (m_collectIn > 0 && --m_collectIn == 0 && m_host)
+            m_host->Js().collectGarbage();
         break;
     case CHScriptWatchdog::Cause::Memory:
         stop(QStringLiteral("went past its memory limit of %1 MB").arg(m_memoryLimitMB));

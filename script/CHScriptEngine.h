@@ -34,6 +34,10 @@ class CHScriptEngine : public QObject {
 public:
     static constexpr std::chrono::milliseconds kTimeLimit{1000};
     static constexpr int kDefaultMemoryLimitMB = 512;
+    // A loaded script's engine collects its garbage once, early, within this
+    // many entries (see load()): before the engine fills its heap the first
+    // time, for a script with steady traffic.
+    static constexpr int kEarlyCollectionWithin = 150;
 
     explicit CHScriptEngine(CTovikarView& view, QObject* parent = nullptr);
     ~CHScriptEngine() override;
@@ -128,6 +132,7 @@ private:
     int m_memoryLimitMB = kDefaultMemoryLimitMB;
     bool m_stopping = false;    // stopped: no more entries, unloaded soon
     bool m_measureBase = false; // the memory ceiling is set at the first entry
+    int m_collectIn = 0;        // entries left before this load's early collection
     // CPU time the script held the engine lately: it grows while the script
     // runs and drains while the rest of the program does.
     std::chrono::nanoseconds m_busy{};
