@@ -147,7 +147,7 @@ void CHScriptEngine::load() {
     m_everRead = true;
     m_dataFiles.clear(); // the script reads what it needs again
     m_stopping = false;
-    m_busy = {};
+    m_watchdog.Forgive();
     m_measureBase = true;
     // Engines that run the same script on the same traffic (a fleet of
     // equipments started together) fill their heaps in step and would all
@@ -222,11 +222,6 @@ void CHScriptEngine::setStatus(const QString& text, const QString& line) {
 void CHScriptEngine::Enter(const char* what) {
     if (m_depth++ != 0 || !m_host)
         return;
-    const auto now = std::chrono::steady_clock::now();
-    // What the script held lately drains at half the pace the rest of the
-    // program runs: short jobs that follow one another without end, holding
-    // the engine more than a third of the time, run out of time.
-    m_busy = std::max(m_busy - std::chrono::nanoseconds(now - m_leftAt) / 2, std::chrono::nanoseconds{});
     if (m_measureBase) {
         // The limit counts from the program with the engine made, before
         // the script's own first run.
@@ -237,16 +232,16 @@ void CHScriptEngine::Enter(const char* what) {
                                                         : 0);
     }
     m_running = what;
-    m_watchdog.Arm(&m_host->Js(), kTimeLimit - m_busy);
+    m_watchdog.Arm(&m_host->Js());
 }
 
 void CHScriptEngine::Leave() {
     if (m_depth <= 0 || --m_depth != 0)
         return;
-    std::chrono::nanoseconds ran{};
-    const CHScriptWatchdog::Cause cause = m_watchdog.Disarm(&ran);
-    m_busy += ran;
-    m_leftAt = std::chrono::steady_clock::now();
+    ended(m_watchdog.Disarm());
+}
+
+void CHScriptEngine::ended(CHScriptWatchdog::Cause cause) {
     switch (cause) {
     case CHScriptWatchdog::Cause::None:
         if (m_collectIn > 0 && --m_collectIn == 0 && m_host)
@@ -258,10 +253,10 @@ void CHScriptEngine::Leave() {
     case CHScriptWatchdog::Cause::Time:
         // One entry that ran on is interrupted and the script goes on; many
         // short ones that left the program no time stop it.
-        if (ran >= kTimeLimit / 2)
-            interrupted();
-        else
-            stop(QStringLiteral("kept the engine busy for more than 1 s in total"));
+        interrupted();
+        break;
+    case CHScriptWatchdog::Cause::Held:
+        stop(QStringLiteral("kept the engine busy for more than 1 s in total"));
         break;
     }
 }
@@ -293,14 +288,12 @@ void CHScriptEngine::recover() {
     // entry: the entry ends there.
     if (m_depth > 0 && m_watchdog.Fired()) {
         m_depth = 0;
-        m_watchdog.Disarm();
-        interrupted();
+        ended(m_watchdog.Disarm());
     }
 }
 
 void CHScriptEngine::interrupted() {
     ++m_interruptions;
-    m_busy = {};
     if (m_host)
         m_host->Js().setInterrupted(false);
     m_view.AddText(QStringLiteral("Script interrupted: %1 ran longer than 1 s.")

@@ -110,6 +110,8 @@ private:
     void unload();
     void fileTouched();
     void interrupted();
+    // What follows an entry that ended, stopped or not.
+    void ended(CHScriptWatchdog::Cause cause);
     void stop(const QString& why);
     void recover();
     void setStatus(const QString& text, const QString& line = {});
@@ -133,10 +135,6 @@ private:
     bool m_stopping = false;    // stopped: no more entries, unloaded soon
     bool m_measureBase = false; // the memory ceiling is set at the first entry
     int m_collectIn = 0;        // entries left before this load's early collection
-    // CPU time the script held the engine lately: it grows while the script
-    // runs and drains while the rest of the program does.
-    std::chrono::nanoseconds m_busy{};
-    std::chrono::steady_clock::time_point m_leftAt;
     CHScriptWatchdog m_watchdog;
     std::map<int, ExposedDone> m_exposedCalls;
     int m_nextCall = 1;

@@ -13,19 +13,15 @@ namespace tovik {
 namespace {
 using std::chrono::nanoseconds;
 
-std::chrono::nanoseconds timeOn(clockid_t clock) {
-    timespec ts{};
-    if (::clock_gettime(clock, &ts) != 0)
-        return {};
-    return std::chrono::seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec);
-}
-
 timespec toTimespec(nanoseconds t) {
     const auto s = std::chrono::duration_cast<std::chrono::seconds>(t);
     return {static_cast<time_t>(s.count()), static_cast<long>((t - s).count())};
 }
 
-nanoseconds fromTimespec(const timespec& ts) {
+nanoseconds timeOn(clockid_t clock) {
+    timespec ts{};
+    if (::clock_gettime(clock, &ts) != 0)
+        return {};
     return std::chrono::seconds(ts.tv_sec) + nanoseconds(ts.tv_nsec);
 }
 
@@ -66,22 +62,32 @@ bool CHScriptWatchdog::timerFor(clockid_t clock) {
     event.sigev_signo = timerSignal();
     event._sigev_un._tid = m_tid; // sigev_notify_thread_id, which this libc does not name
     m_haveTimer = ::timer_create(clock, &event, &m_timer) == 0;
-    if (!m_haveTimer)
+    if (!m_haveTimer) {
         std::perror("tovik: no timer for the script's time limit");
-    return m_haveTimer;
+        return false;
+    }
+    m_due = timeOn(clock);
+    m_lastLook = std::chrono::steady_clock::now();
+    m_seenRan = {};
+    m_lastSeen = 0;
+    schedule();
+    return true;
 }
 
-void CHScriptWatchdog::setTimer(nanoseconds at, bool absolute) {
-    itimerspec when{};
-    when.it_value = toTimespec(std::max(at, nanoseconds(1))); // zero would disarm it
-    ::timer_settime(m_timer, absolute ? TIMER_ABSTIME : 0, &when, nullptr);
+void CHScriptWatchdog::schedule() {
+    // Looks at a fixed period could fall in step with work that repeats at a
+    // fraction of it, and see the script at every look or at none: the
+    // periods are drawn at random around kPoll. Each is counted from the
+    // last one's end on the clock, so none is lost when this thread wakes late.
+    m_period = kPoll / 2 + nanoseconds(std::uniform_int_distribution<std::int64_t>(
+                               0, nanoseconds(kPoll).count())(m_random));
+    m_due += m_period;
+    itimerspec at{};
+    at.it_value = toTimespec(m_due);
+    ::timer_settime(m_timer, TIMER_ABSTIME, &at, nullptr);
 }
 
 void CHScriptWatchdog::Arm(QJSEngine* engine) {
-    Arm(engine, m_limit);
-}
-
-void CHScriptWatchdog::Arm(QJSEngine* engine, nanoseconds budget) {
     // CLOCK_THREAD_CPUTIME_ID would be the watchdog's own: the timer runs on
     // the arming thread's clock.
     clockid_t clock = CLOCK_MONOTONIC;
@@ -89,13 +95,16 @@ void CHScriptWatchdog::Arm(QJSEngine* engine, nanoseconds budget) {
         clock = CLOCK_MONOTONIC;
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_engine = engine;
-    m_budget = budget;
-    m_stepEnd = std::clamp(nanoseconds(kPoll), nanoseconds(1), std::max(budget, nanoseconds(1)));
-    m_origin = nanoseconds(-1);
     m_armed = true;
+    ++m_entry;
     m_fired = Cause::None;
-    if (timerFor(clock))
-        setTimer(m_stepEnd, false);
+    if (!timerFor(clock) || !m_exact) {
+        m_enteredAt = nanoseconds(-1);
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    m_held = std::max(m_held - nanoseconds(now - m_leftAt) / 2, nanoseconds{});
+    m_enteredAt = timeOn(m_clock);
 }
 
 void CHScriptWatchdog::SetMemoryCeiling(std::size_t bytes) {
@@ -103,19 +112,19 @@ void CHScriptWatchdog::SetMemoryCeiling(std::size_t bytes) {
     m_ceiling = bytes;
 }
 
-CHScriptWatchdog::Cause CHScriptWatchdog::Disarm(nanoseconds* ran) {
+CHScriptWatchdog::Cause CHScriptWatchdog::Disarm() {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    nanoseconds used{};
-    if (m_armed && m_haveTimer) {
-        // What was left to the next step tells how far the clock went.
-        const itimerspec off{};
-        itimerspec left{};
-        ::timer_settime(m_timer, 0, &off, &left);
-        used = std::max(m_stepEnd - fromTimespec(left.it_value), nanoseconds{});
+    Cause fired = m_fired;
+    if (m_armed && m_exact && m_enteredAt >= nanoseconds{}) {
+        m_held += std::max(timeOn(m_clock) - m_enteredAt, nanoseconds{});
+        m_leftAt = std::chrono::steady_clock::now();
+        if (fired == Cause::None && m_held >= m_limit)
+            fired = Cause::Held;
+        else if (m_held < m_limit / 8) {
+            m_exact = false;
+            m_lastLook = m_leftAt;
+        }
     }
-    if (ran)
-        *ran = used;
-    const Cause fired = m_fired;
     m_armed = false;
     m_fired = Cause::None;
     m_engine = nullptr;
@@ -125,6 +134,13 @@ CHScriptWatchdog::Cause CHScriptWatchdog::Disarm(nanoseconds* ran) {
 bool CHScriptWatchdog::Fired() const {
     const std::lock_guard<std::mutex> lock(m_mutex);
     return m_fired != Cause::None;
+}
+
+void CHScriptWatchdog::Forgive() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_held = {};
+    m_exact = false;
+    m_lastLook = std::chrono::steady_clock::now();
 }
 
 std::size_t CHScriptWatchdog::ResidentBytes() {
@@ -137,6 +153,50 @@ std::size_t CHScriptWatchdog::ResidentBytes() {
     const int read = std::fscanf(statm, "%lu %lu", &total, &resident);
     std::fclose(statm);
     return read == 2 ? resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+void CHScriptWatchdog::look() {
+    if (!m_exact) {
+        // Sampled: a look that finds an entry armed counts the period as held.
+        const auto now = std::chrono::steady_clock::now();
+        const nanoseconds outside = (now - m_lastLook) - (m_armed ? m_period : nanoseconds{});
+        m_lastLook = now;
+        m_held = std::max(m_held - std::max(outside, nanoseconds{}) / 2, nanoseconds{});
+        if (m_armed && m_fired == Cause::None)
+            m_held += m_period;
+        // A sample only tells that the script holds the engine a lot
+        // lately; from here on entries are timed to know how much.
+        if (m_held >= m_limit / 4) {
+            m_exact = true;
+            m_leftAt = now;
+        }
+    }
+    if (!m_armed || m_fired != Cause::None) {
+        m_lastSeen = 0;
+        return;
+    }
+    // Seen at looks in a row, the entry has run at least for the periods between them.
+    m_seenRan = m_lastSeen == m_entry ? m_seenRan + m_period : nanoseconds{};
+    m_lastSeen = m_entry;
+    // An entry timed from its start adds what it ran so far; one armed
+    // while sampling has its share in m_held already.
+    const nanoseconds held = m_exact && m_enteredAt >= nanoseconds{} ? m_held + m_seenRan : m_held;
+    Cause cause = Cause::None;
+    if (m_seenRan >= m_limit)
+        cause = Cause::Time;
+    else if (m_exact && held >= m_limit)
+        cause = m_seenRan >= m_limit / 2 ? Cause::Time : Cause::Held;
+    else if (m_ceiling != 0 && ResidentBytes() > m_ceiling)
+        cause = Cause::Memory;
+    if (cause == Cause::None)
+        return;
+    if (cause == Cause::Time)
+        m_held = {};
+    // The engine is only reached under the lock, so Disarm makes it safe to delete.
+    m_engine->setInterrupted(true);
+    m_fired = cause;
+    if (m_onFire)
+        m_onFire();
 }
 
 void CHScriptWatchdog::run() {
@@ -156,31 +216,10 @@ void CHScriptWatchdog::run() {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stop)
             return;
-        if (!m_armed || m_fired != Cause::None || !m_haveTimer)
+        if (!m_haveTimer || info.si_code != SI_TIMER)
             continue;
-        itimerspec left{};
-        ::timer_gettime(m_timer, &left);
-        if (left.it_value.tv_sec != 0 || left.it_value.tv_nsec != 0)
-            continue; // an earlier arm's signal: this one's step still runs
-        const nanoseconds now = timeOn(m_clock);
-        if (m_origin < nanoseconds{})
-            m_origin = now - m_stepEnd;
-        const nanoseconds spent = now - m_origin;
-        Cause cause = Cause::None;
-        if (spent >= m_budget)
-            cause = Cause::Time;
-        else if (m_ceiling != 0 && ResidentBytes() > m_ceiling)
-            cause = Cause::Memory;
-        if (cause == Cause::None) {
-            m_stepEnd = std::min(spent + kPoll, m_budget);
-            setTimer(m_origin + m_stepEnd, true);
-            continue;
-        }
-        // The engine is only reached under the lock, so Disarm makes it safe to delete.
-        m_engine->setInterrupted(true);
-        m_fired = cause;
-        if (m_onFire)
-            m_onFire();
+        look();
+        schedule();
     }
 }
 
