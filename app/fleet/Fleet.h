@@ -23,6 +23,7 @@ struct FleetOptions {
     QStringList extraArgs; // given to every equipment (--set ...)
     QString logDir;        // empty: each line on our output with "[i] " before it
     int startRate = 20;    // equipments started per second at first, 0 all at once
+    bool scriptJit = false; // leave the script engine's compiler on
 };
 
 class Fleet : public QObject {

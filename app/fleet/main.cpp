@@ -1,7 +1,7 @@
 // tovik-fleet: many headless equipments from one model, one process each.
 //
 //   tovik-fleet --count N --base-port P --device-id-from D [--set SECTION.VALUE=TEXT]...
-//               [--log-dir DIR] [--start-rate R] [--tovik PROGRAM] MODEL.tvkm
+//               [--log-dir DIR] [--start-rate R] [--script-jit] [--tovik PROGRAM] MODEL.tvkm
 #include "Fleet.h"
 #include "tovik_version.h"
 
@@ -18,7 +18,8 @@
 namespace {
 const char kUsage[] =
     "Usage: tovik-fleet --count N --base-port P --device-id-from D [--set SECTION.VALUE=TEXT]...\n"
-    "                   [--log-dir DIR] [--start-rate R] [--tovik PROGRAM] MODEL.tvkm\n"
+    "                   [--log-dir DIR] [--start-rate R] [--script-jit] [--tovik PROGRAM]\n"
+    "                   MODEL.tvkm\n"
     "       tovik-fleet --version | --help\n"
     "\n"
     "Starts N headless equipments from one model (the document MODEL.tvkm, its\n"
@@ -37,6 +38,10 @@ const char kUsage[] =
     "                     instead of standard output with \"[i] \" before each line\n"
     "  --start-rate R     start at most R equipments a second at first (default 20;\n"
     "                     0: all at once)\n"
+    "  --script-jit       let the script engine compile the scripts as a single\n"
+    "                     tovik does; by default a fleet's scripts are interpreted\n"
+    "                     (QV4_FORCE_INTERPRETER=1), so that equipments started\n"
+    "                     together do not all compile in their first seconds\n"
     "  --tovik PROGRAM    the program to run (default: tovik beside tovik-fleet,\n"
     "                     else tovik on the PATH)\n"
     "  --version          print the version and exit\n"
@@ -100,6 +105,8 @@ int main(int argc, char* argv[]) {
             o.extraArgs << QStringLiteral("--set") << QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(arg, "--log-dir") == 0) {
             o.logDir = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--script-jit") == 0) {
+            o.scriptJit = true;
         } else if (std::strcmp(arg, "--tovik") == 0) {
             o.tovik = QString::fromLocal8Bit(argv[++i]);
         } else if (arg[0] == '-' && arg[1] != '\0') {

@@ -113,6 +113,7 @@ def main():
     ap.add_argument("--spread", action="store_true",
                     help="each second's requests spread evenly over it, not all at its start")
     ap.add_argument("--tovik", help="tovik-fleet --tovik: another build's program, to compare")
+    ap.add_argument("--script-jit", action="store_true", help="tovik-fleet --script-jit: scripts compiled")
     args = ap.parse_args()
     # The host is the measuring instrument, not one of the equipments: with
     # hundreds of them runnable on a few cores it would wait its turn behind
@@ -139,6 +140,7 @@ def main():
     fleet = subprocess.Popen([args.fleet, "--count", str(args.count), "--base-port", str(args.base_port),
                               "--device-id-from", "1", "--start-rate", str(args.start_rate), "--log-dir", os.path.join(scratch, "logs"),
                               *(["--tovik", args.tovik] if args.tovik else []),
+                              *(["--script-jit"] if args.script_jit else []),
                               os.path.join(scratch, "equipment.tvkm")],
                              stdout=open(os.path.join(scratch, "fleet.log"), "w"), env=env)
     host = subprocess.Popen([args.host, "--count", str(args.count), "--base-port", str(args.base_port),

@@ -5,6 +5,7 @@
 #include "../common/qt_helpers.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -82,6 +83,8 @@ TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
     FleetRun fleet;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    env.remove(QStringLiteral("QV4_FORCE_INTERPRETER"));
+    env.remove(QStringLiteral("QV4_JIT_CALL_THRESHOLD"));
     fleet.process.setProcessEnvironment(env);
     fleet.process.start(QStringLiteral(TOVIK_FLEET_EXE),
                         {QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--base-port"),
@@ -104,6 +107,10 @@ TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
     const QString line2 = QStringLiteral("^tovik-fleet: equipment 2 \\(port %1, device id 22\\): ").arg(base + 2);
     const QString pid = fleet.waitFor(line2 + QStringLiteral("started, pid (\\d+)$"));
     ASSERT_FALSE(pid.isEmpty()) << fleet.out.toStdString();
+    // Equipments started together interpret their scripts.
+    QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+    ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(environ.readAll().split('\0').contains("QV4_FORCE_INTERPRETER=1"));
 
     ::kill(pid.toInt(), SIGKILL);
     EXPECT_FALSE(fleet.waitFor(line2 + QStringLiteral("(killed by signal 9); restarting in 1 s$")).isEmpty());
