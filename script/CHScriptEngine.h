@@ -36,8 +36,9 @@ public:
     static constexpr int kDefaultMemoryLimitMB = 512;
     // A loaded script's engine collects its garbage once, early, within this
     // many entries (see load()): before the engine fills its heap the first
-    // time, for a script with steady traffic.
-    static constexpr int kEarlyCollectionWithin = 150;
+    // time, for a script with steady traffic (the GEM example's first
+    // collection of its own comes after about 60 entries interpreted).
+    static constexpr int kEarlyCollectionWithin = 50;
 
     explicit CHScriptEngine(CTovikarView& view, QObject* parent = nullptr);
     ~CHScriptEngine() override;
