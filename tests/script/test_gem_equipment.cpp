@@ -239,6 +239,8 @@ struct GemPanel : Gem {
 };
 TEST_F(GemPanel, TheOperatorSwitchThroughTheApiDecidesOnLine) {
     online();
+    // S1F14 settles the script's S1F13 in a later pass of the event loop.
+    ASSERT_TRUE(tovik->waitLine("GEM: communications established"));
     const std::string prefix = "API listening on 127.0.0.1:";
     int api = 0;
     for (const auto& l : tovik->lines())
