@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <random>
 
 namespace {
@@ -20,11 +22,21 @@ namespace {
 using hsmstest::header;
 using hsmstest::RawHost;
 
-// count ports in a row that nobody listens on now.
+// count ports in a row that nobody listens on now, below the range the
+// kernel hands out to outgoing connections: another test's client could take
+// one of those before the equipment listens on it.
 int freePortsInARow(int count) {
     std::mt19937 random(static_cast<unsigned>(::getpid()));
+    int ephemeral = 32768;
+    if (std::FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(range, "%d", &ephemeral) != 1)
+            ephemeral = 32768;
+        std::fclose(range);
+    }
+    const int low = 10000;
+    const int span = std::max(ephemeral - count - low, 1);
     for (;;) {
-        const int base = 20000 + static_cast<int>(random() % 40000);
+        const int base = low + static_cast<int>(random() % static_cast<unsigned>(span));
         bool free = true;
         for (int i = 0; i < count && free; ++i) {
             RawHost probe;
