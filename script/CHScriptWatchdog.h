@@ -56,8 +56,8 @@ public:
     // or None. After Disarm the engine may go.
     Cause Disarm();
     bool Fired() const;
-    // Forgets how much the engine was held lately (a new script, or the
-    // entry that held it was interrupted).
+    // Forgets how much the engine was held lately (a new script). An entry
+    // interrupted for its time is forgiven by the watchdog itself.
     void Forgive();
 
     // The program's resident memory now, in bytes (0 when unknown).
@@ -65,7 +65,7 @@ public:
 
 private:
     void run();
-    // The periodic timer on `clock` for the watchdog's thread; false when none can be made.
+    // The timer on `clock` for the watchdog's thread; false when none can be made.
     bool timerFor(clockid_t clock);
     // Sets the timer for the next look.
     void schedule();
