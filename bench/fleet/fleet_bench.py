@@ -114,6 +114,9 @@ def main():
                     help="each second's requests spread evenly over it, not all at its start")
     ap.add_argument("--tovik", help="tovik-fleet --tovik: another build's program, to compare")
     ap.add_argument("--script-jit", action="store_true", help="tovik-fleet --script-jit: scripts compiled")
+    ap.add_argument("--on-ready", metavar="COMMAND",
+                    help="a shell command started when the host begins its rounds, with FLEET_PID set "
+                         "(a profiler or sampler of the fleet's first seconds)")
     args = ap.parse_args()
     # The host is the measuring instrument, not one of the equipments: with
     # hundreds of them runnable on a few cores it would wait its turn behind
@@ -158,6 +161,8 @@ def main():
                 print("fleet of %d started and selected in %.1f s" % (args.count, started_at), flush=True)
                 pids = fleet_pids(fleet.pid)
                 measure = (time.monotonic(), cpu_ticks(pids), schedstat_seconds(host.pid), machine_busy())
+                if args.on_ready:
+                    subprocess.Popen(args.on_ready, shell=True, env=dict(os.environ, FLEET_PID=str(fleet.pid)))
             elif line.startswith("result "):
                 result = {k: float(v) for k, v in (f.split("=") for f in line.split()[1:])}
                 run_seconds = time.monotonic() - measure[0]
