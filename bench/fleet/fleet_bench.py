@@ -14,7 +14,8 @@ answered with S6F12.
 
 Prints: fleet start (tovik-fleet started to every equipment selected), events
 lost (S2F41 accepted without its S6F11), S1F3 replies late past 1 s or
-missing, the equipments' PSS in total and per equipment, the CPU time
+missing, the equipments' memory in total and per equipment (their PSS, and
+the pages of the memory files they map, which no PSS shows), the CPU time
 they used per equipment during the run (percent of one core), and the host's
 own: how many of the run's once-a-second rounds it got out, and its CPU;
 and how busy the whole machine was meanwhile (other work included).
@@ -101,6 +102,26 @@ def pss_kib(pids):
     return total
 
 
+def memory_file_kib(pids):
+    """Pages of the memory files (memfd) the processes map: a private mapping
+    of one shows only the process's own copies in its PSS, never the file's
+    pages, which outlive those copies."""
+    total = 0
+    for pid in pids:
+        seen = set()
+        try:
+            with open("/proc/%d/maps" % pid) as f:
+                ranges = [line.split()[0] for line in f if "/memfd:" in line]
+            for r in ranges:
+                st = os.stat("/proc/%d/map_files/%s" % (pid, r))
+                if (st.st_dev, st.st_ino) not in seen:
+                    seen.add((st.st_dev, st.st_ino))
+                    total += st.st_blocks // 2
+        except OSError:
+            pass
+    return total
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--fleet", default=os.path.join(ROOT, "build/dev/tovik-fleet"))
@@ -171,6 +192,7 @@ def main():
                 host_cpu = schedstat_seconds(host.pid) - measure[2]
                 busy = [b - a for a, b in zip(measure[3], machine_busy())]
                 pss = pss_kib(pids)
+                files = memory_file_kib(pids)
             else:
                 print(line, flush=True)
         if host.wait() != 0 or result is None:
@@ -183,10 +205,10 @@ def main():
         late = int(result["late"]) + (sent_s1f3 - replies)
         expected, got = int(result["expected"]), int(result["events"])
         print("N=%d  start %.1f s  events %d/%d lost %d  S1F3 %d replies, late or missing %d (worst %.3f s)  "
-              "PSS %.0f MiB total, %.1f MiB each  CPU %.2f%% of a core each  "
+              "memory %.0f MiB total, %.1f MiB each (PSS %.0f MiB, memory files %.0f MiB)  CPU %.2f%% of a core each  "
               "host: %d of %d rounds sent, CPU %.1f%% of a core  machine: %.0f%% of its %d cores busy" %
               (count, started_at, got, expected, max(0, expected - got), replies, late, result["worst"],
-               pss / 1024, pss / 1024 / count, 100 * cpu / run_seconds / count,
+               (pss + files) / 1024, (pss + files) / 1024 / count, pss / 1024, files / 1024, 100 * cpu / run_seconds / count,
                int(result["rounds"]), args.seconds, 100 * host_cpu / run_seconds,
                100 * busy[0] / max(1, busy[1]), os.cpu_count()))
         return 0

@@ -91,6 +91,7 @@ TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
     ASSERT_TRUE(tovik::test::writeAll(dir.filePath(QStringLiteral("model.ini")),
                                       "[Preferences]\nProtocol=0\nDeviceID=1\nCheckDeviceID=1\n"
                                       "[HSMS]\nServer=1\nIPAddress=127.0.0.1\nLocalPortNumber=1\n"));
+    ASSERT_TRUE(tovik::test::writeAll(dir.filePath(QStringLiteral("model.js")), "'use strict';\n"));
     const int base = freePortsInARow(5);
     FleetRun fleet;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -123,6 +124,11 @@ TEST(Fleet, FiveEquipmentsAnswerOneKilledIsRestartedSigtermStopsAll) {
     QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
     ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
     EXPECT_TRUE(environ.readAll().split('\0').contains("QV4_FORCE_INTERPRETER=1"));
+    // Their script engine's heap is anonymous memory, not a memory file's.
+    ASSERT_FALSE(fleet.waitFor(QStringLiteral("^(\\[2\\] Script loaded: model\\.js)$")).isEmpty()) << fleet.out.toStdString();
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("/memfd:"));
 
     ::kill(pid.toInt(), SIGKILL);
     EXPECT_FALSE(fleet.waitFor(line2 + QStringLiteral("(killed by signal 9); restarting in 1 s$")).isEmpty());
