@@ -70,11 +70,10 @@ bool writeCapture(const std::vector<const CHJournalEntry*>& entries, const QStri
         }
         const capture::Endpoint peer = peerEndpoint(e->peer);
         const capture::Endpoint tovik{link.address, link.port};
-        std::vector<std::uint8_t> frame(4 + e->bytes.size());
         const auto size = static_cast<std::uint32_t>(e->bytes.size());
-        for (int i = 0; i < 4; ++i)
-            frame[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
-        std::copy(e->bytes.begin(), e->bytes.end(), frame.begin() + 4);
+        std::vector<std::uint8_t> frame{std::uint8_t(size >> 24), std::uint8_t(size >> 16), std::uint8_t(size >> 8),
+                                        std::uint8_t(size)};
+        frame.insert(frame.end(), e->bytes.begin(), e->bytes.end());
         // The side that connected is the TCP client.
         const capture::Endpoint& client = link.passive ? peer : tovik;
         const capture::Endpoint& server = link.passive ? tovik : peer;

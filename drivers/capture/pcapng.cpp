@@ -20,16 +20,13 @@ constexpr int64_t kFlushEveryMicros = 200000;
 
 // Block fields are in the writer's own byte order, which the section's
 // byte-order magic announces.
-void host16(std::vector<uint8_t>& v, uint16_t x) {
-    uint8_t b[2];
-    std::memcpy(b, &x, 2);
-    v.insert(v.end(), b, b + 2);
+template <typename T> void host(std::vector<uint8_t>& v, T x) {
+    const std::size_t at = v.size();
+    v.resize(at + sizeof x);
+    std::memcpy(v.data() + at, &x, sizeof x);
 }
-void host32(std::vector<uint8_t>& v, uint32_t x) {
-    uint8_t b[4];
-    std::memcpy(b, &x, 4);
-    v.insert(v.end(), b, b + 4);
-}
+void host16(std::vector<uint8_t>& v, uint16_t x) { host(v, x); }
+void host32(std::vector<uint8_t>& v, uint32_t x) { host(v, x); }
 
 uint32_t sum16(const uint8_t* p, std::size_t n, uint32_t sum = 0) {
     for (std::size_t i = 0; i + 1 < n; i += 2)

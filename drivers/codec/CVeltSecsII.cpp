@@ -325,11 +325,21 @@ std::size_t CVeltSecsII::BodySize() const {
 }
 
 std::string CVeltSecsII::Summary(bool withStreamFunction) const {
-    std::string s = withStreamFunction ? "s" + std::to_string(GetStream()) + "f" + std::to_string(GetFunction()) +
-                                             (GetWBit() ? "w" : "")
-                                       : "no stream/function";
+    std::string s;
+    if (withStreamFunction) {
+        s += 's';
+        s += std::to_string(GetStream());
+        s += 'f';
+        s += std::to_string(GetFunction());
+        if (GetWBit())
+            s += 'w';
+    } else {
+        s += "no stream/function";
+    }
     s += GetHsmsFormat() ? ", HSMS header, " : ", SECS-I header, ";
-    return s + std::to_string(BodySize()) + "-byte body";
+    s += std::to_string(BodySize());
+    s += "-byte body";
+    return s;
 }
 
 } // namespace tovik
