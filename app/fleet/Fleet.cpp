@@ -17,12 +17,6 @@ namespace tovik {
 
 namespace {
 
-#if defined(__x86_64__)
-constexpr unsigned kAuditArch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
-#endif
-
 // The script engine takes its heap from a memory file (memfd_create) that it
 // maps privately, only so that the mapping has a name in /proc/PID/maps. Each
 // page it writes is then a page of the file plus the process's own copy, and
@@ -33,6 +27,11 @@ constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
 // Runs in the child between fork and exec: system calls only.
 void refuseMemoryFiles() {
 #if defined(__x86_64__) || defined(__aarch64__)
+#if defined(__x86_64__)
+    constexpr unsigned kAuditArch = AUDIT_ARCH_X86_64;
+#else
+    constexpr unsigned kAuditArch = AUDIT_ARCH_AARCH64;
+#endif
     static sock_filter code[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
